@@ -1,0 +1,122 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "transfer/lock.h"
+
+namespace korvid {
+
+// ARGB text colours of the state column. 0 means "the list's default colour".
+inline constexpr std::uint32_t kColorDefault = 0;
+inline constexpr std::uint32_t kColorCrimson = 0xFFDC143C;
+inline constexpr std::uint32_t kColorDone = 0xFF00ACFF;
+inline constexpr std::uint32_t kColorMerged = 0xFF7FFF00;
+
+struct TaskColumn {
+  std::string_view title;
+  int width;
+};
+
+inline constexpr int kTaskColumnCount = 10;
+inline constexpr std::array<TaskColumn, kTaskColumnCount> kTaskColumns{{
+    {"", 1},  // carries the task record once its download has started
+    {"序号", 55},
+    {"标题", 200},
+    {"part", 80},
+    {"清晰度", 60},
+    {"大小", 70},
+    {"下载", 70},
+    {"时间", 70},
+    {"速度", 70},
+    {"状态", 70},
+}};
+
+enum TaskColumnIndex : int {
+  kColRecord = 0,
+  kColIndex = 1,
+  kColTitle = 2,
+  kColPart = 3,
+  kColHeight = 4,
+  kColSize = 5,
+  kColReceived = 6,
+  kColTime = 7,
+  kColSpeed = 8,
+  kColState = 9,
+};
+
+// What changed since the view last looked; taken under the lock so that a
+// view can refresh at its own pace instead of once per update.
+struct TaskListChanges {
+  bool reset = false;          // rows were cleared (or Refresh asked for everything)
+  int rowCount = 0;            // rows now
+  std::vector<int> dirtyRows;  // 1-based, ascending, no duplicates
+};
+
+// The rows of 超级列表框_下载列表: 10 text cells and 10 colours per row.
+// Rows are 1-based, appended one at a time, never renumbered, removed only all
+// together. Every method is safe from any thread; callers that pair several
+// updates (or a list change with a queue change) hold ListLock() around them.
+class TaskList {
+ public:
+  TaskList();
+
+  // The list lock. Recursive: a holder may call any method below.
+  [[nodiscard]] Lock& ListLock() { return m_lock; }
+
+  // Appends an empty row and returns its 1-based index.
+  int AppendRow();
+  [[nodiscard]] int RowCount() const;
+
+  // Out-of-range rows or columns read as empty text / default colour and
+  // ignore writes.
+  [[nodiscard]] std::string CellText(int row, int column) const;
+  void SetCellText(int row, int column, std::string_view text);
+  [[nodiscard]] std::uint32_t CellColor(int row, int column) const;
+  void SetCellColor(int row, int column, std::uint32_t argb);
+  void ResetRowColors(int row);
+
+  // Asks every observer to redraw the whole list.
+  void Refresh();
+  // Removes every row; the next AppendRow returns 1 again.
+  void Clear();
+
+  // Returns and forgets what changed since the last call.
+  TaskListChanges TakeChanges();
+  // Called (on the updating thread, without the list lock held by this class)
+  // when the first change after a TakeChanges happens, so a view can schedule
+  // one refresh for a burst of updates. Set once, before other threads run.
+  void SetChangeNotifier(std::function<void()> notify);
+
+ private:
+  struct Row {
+    std::array<std::string, kTaskColumnCount> text;
+    std::array<std::uint32_t, kTaskColumnCount> color{};
+  };
+
+  void MarkDirty(int row);  // m_lock held
+
+  Lock m_lock;
+  std::vector<Row> m_rows;
+  bool m_reset = false;
+  std::vector<int> m_dirty;
+  std::vector<bool> m_dirtyFlag;
+  bool m_notified = false;
+  std::function<void()> m_notify;
+};
+
+// Removes one leading and one trailing double quote where present.
+std::string Unquote(std::string_view text);
+// Character-wise (UTF-8 code points, not bytes) cuts.
+std::string DropLeadingChars(std::string_view text, std::size_t count);
+std::string DropTrailingChars(std::string_view text, std::size_t count);
+// Removes a file; a missing file is no error. Returns false only when a file
+// that exists could not be removed.
+bool DeleteFile(const std::string& path);
+
+}  // namespace korvid
