@@ -26,10 +26,11 @@ struct ControlSpec {
   std::string_view name;
   ControlKind kind;
   WindowArea area;
-  std::string_view caption;  // label/button/check-box caption or initial text
+  std::string_view caption;          // label/button/check-box caption or initial text
   std::vector<DropItem> items = {};  // drop-downs: design-time items
   int selected = -1;                 // drop-downs: design-time selection
   bool checked = false;
+  bool visible = true;
 };
 
 // Every control the main window has, in creation order.

@@ -100,8 +100,11 @@ class TaskList {
   };
 
   void MarkDirty(int row);  // m_lock held
+  // The notifier to call once the lock is released, or an empty one when this
+  // burst was already announced. m_lock held.
+  std::function<void()> NotifierForChange();
 
-  Lock m_lock;
+  mutable Lock m_lock;
   std::vector<Row> m_rows;
   bool m_reset = false;
   std::vector<int> m_dirty;

@@ -1,0 +1,58 @@
+#include "app/app_state.h"
+
+#include <utility>
+
+namespace korvid {
+
+BusyGuard& BusyGuard::operator=(BusyGuard&& other) noexcept {
+  if (this != &other) {
+    Release();
+    m_flag = std::exchange(other.m_flag, nullptr);
+  }
+  return *this;
+}
+
+BusyGuard BusyGuard::TryAcquire(std::atomic<int>& flag) {
+  int expected = 0;
+  if (!flag.compare_exchange_strong(expected, 1)) return BusyGuard();
+  return BusyGuard(flag);
+}
+
+void BusyGuard::Release() {
+  if (m_flag) std::exchange(m_flag, nullptr)->store(0);
+}
+
+bool DownloadRegistry::Register(int row) {
+  std::lock_guard guard(m_mutex);
+  return m_rows.insert(row).second;
+}
+
+void DownloadRegistry::Unregister(int row) {
+  std::lock_guard guard(m_mutex);
+  m_rows.erase(row);
+}
+
+bool DownloadRegistry::Contains(int row) const {
+  std::lock_guard guard(m_mutex);
+  return m_rows.contains(row);
+}
+
+int DownloadRegistry::Count() const {
+  std::lock_guard guard(m_mutex);
+  return static_cast<int>(m_rows.size());
+}
+
+AppState::AppState(Controls& controls, AppPaths paths)
+    : m_controls(controls), m_paths(std::move(paths)) {}
+
+std::string AppState::LastClipboardText() const {
+  std::lock_guard guard(m_clipboardMutex);
+  return m_lastClipboardText;
+}
+
+void AppState::SetLastClipboardText(std::string text) {
+  std::lock_guard guard(m_clipboardMutex);
+  m_lastClipboardText = std::move(text);
+}
+
+}  // namespace korvid

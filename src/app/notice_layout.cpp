@@ -1,0 +1,68 @@
+#include "app/notice_layout.h"
+
+#include "app/text_utf8.h"
+#include "ui/controls.h"
+
+namespace korvid {
+
+int NoticeWidth(std::string_view text) {
+  return utf8::GbkWidth(text) > kNoticeNarrowMaxBytes ? kNoticeWideWidth : kNoticeNarrowWidth;
+}
+
+int NoticeLayout::Show(std::string_view text, std::string_view title) {
+  if (title == kNoticeFailed) {
+    m_lastIcon = NoticeIcon::Failure;
+  } else if (title == kNoticeDone) {
+    m_lastIcon = NoticeIcon::Success;
+  }
+  Notice notice;
+  notice.frame.id = m_nextId++;
+  notice.frame.text = std::string(text);
+  notice.frame.icon = m_lastIcon;
+  notice.frame.left = m_windowWidth / 2 - kNoticeNarrowWidth / 2;
+  notice.frame.width = NoticeWidth(text);
+  notice.target = kNoticeFirstTarget + kNoticeHeight * OnScreen();
+  m_notices.push_back(std::move(notice));
+  return m_notices.back().frame.id;
+}
+
+std::vector<NoticeFrame> NoticeLayout::Advance(int elapsedMs) {
+  std::vector<NoticeFrame> frames;
+  std::vector<Notice> still;
+  for (Notice& notice : m_notices) {
+    notice.elapsedMs += elapsedMs > 0 ? elapsedMs : 0;
+    int top = 0;
+    if (TopAt(notice, top)) {
+      notice.frame.top = top;
+      frames.push_back(notice.frame);
+      still.push_back(std::move(notice));
+    } else {
+      notice.frame.top = kNoticeStartTop;
+      notice.frame.visible = false;
+      frames.push_back(notice.frame);
+    }
+  }
+  m_notices = std::move(still);
+  return frames;
+}
+
+bool NoticeLayout::TopAt(const Notice& notice, int& top) {
+  const long long steps = (notice.target - kNoticeStartTop) / kNoticeStep;
+  const long long slideMs = steps * kNoticeStepIntervalMs;
+  long long t = notice.elapsedMs;
+  if (t < slideMs) {
+    top = kNoticeStartTop + static_cast<int>(t / kNoticeStepIntervalMs) * kNoticeStep;
+    return true;
+  }
+  t -= slideMs;
+  if (t < kNoticeDwellMs) {
+    top = notice.target;
+    return true;
+  }
+  t -= kNoticeDwellMs;
+  // The first step up comes right as the dwell ends; back at the start it is hidden.
+  top = notice.target - static_cast<int>(t / kNoticeStepIntervalMs + 1) * kNoticeStep;
+  return top > kNoticeStartTop;
+}
+
+}  // namespace korvid

@@ -1,0 +1,36 @@
+#include "app/setting_buttons.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string>
+
+namespace korvid {
+
+namespace {
+
+constexpr std::string_view kMaxThreadsBox = "编辑框_最大线程";
+
+// Leading digits after optional blanks and sign, like the old integer
+// conversion; no digits is 0, and a number too long for 64 bits is clamped.
+long long LeadingNumber(std::string_view text) {
+  const auto start = text.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return 0;
+  text.remove_prefix(start);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  (void)end;
+  if (error == std::errc::result_out_of_range) return text.front() == '-' ? -1'000'000 : 1'000'000;
+  return error == std::errc() ? value : 0;
+}
+
+}  // namespace
+
+void StepMaxThreads(Controls& controls, int delta) {
+  const long long current = LeadingNumber(controls.Text(kMaxThreadsBox));
+  const long long stepped = std::clamp<long long>(current, -1'000'000, 1'000'000) + delta;
+  const long long kept = std::clamp<long long>(stepped, kMinDownloadThreads, kMaxDownloadThreads);
+  controls.SetText(kMaxThreadsBox, std::to_string(kept));
+}
+
+}  // namespace korvid

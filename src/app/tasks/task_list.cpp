@@ -1,0 +1,197 @@
+#include "app/tasks/task_list.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include <unistd.h>
+
+namespace korvid {
+
+namespace {
+
+bool IsContinuationByte(unsigned char byte) {
+  return (byte & 0xC0U) == 0x80U;
+}
+
+// Byte offset just after the first `count` UTF-8 characters (or the size).
+std::size_t OffsetAfterChars(std::string_view text, std::size_t count) {
+  std::size_t pos = 0;
+  for (std::size_t seen = 0; seen < count && pos < text.size(); ++seen) {
+    ++pos;
+    while (pos < text.size() && IsContinuationByte(static_cast<unsigned char>(text[pos]))) ++pos;
+  }
+  return pos;
+}
+
+// Byte offset where the last `count` UTF-8 characters begin (or 0).
+std::size_t OffsetBeforeLastChars(std::string_view text, std::size_t count) {
+  std::size_t pos = text.size();
+  for (std::size_t seen = 0; seen < count && pos > 0; ++seen) {
+    --pos;
+    while (pos > 0 && IsContinuationByte(static_cast<unsigned char>(text[pos]))) --pos;
+  }
+  return pos;
+}
+
+}  // namespace
+
+TaskList::TaskList() = default;
+
+int TaskList::AppendRow() {
+  std::function<void()> notify;
+  int row = 0;
+  {
+    std::lock_guard guard(m_lock);
+    m_rows.emplace_back();
+    m_dirtyFlag.push_back(false);
+    row = static_cast<int>(m_rows.size());
+    MarkDirty(row);
+    notify = NotifierForChange();
+  }
+  if (notify) notify();
+  return row;
+}
+
+int TaskList::RowCount() const {
+  std::lock_guard guard(m_lock);
+  return static_cast<int>(m_rows.size());
+}
+
+std::string TaskList::CellText(int row, int column) const {
+  std::lock_guard guard(m_lock);
+  if (row < 1 || row > static_cast<int>(m_rows.size())) return {};
+  if (column < 0 || column >= kTaskColumnCount) return {};
+  return m_rows[static_cast<std::size_t>(row - 1)].text[static_cast<std::size_t>(column)];
+}
+
+void TaskList::SetCellText(int row, int column, std::string_view text) {
+  std::function<void()> notify;
+  {
+    std::lock_guard guard(m_lock);
+    if (row < 1 || row > static_cast<int>(m_rows.size())) return;
+    if (column < 0 || column >= kTaskColumnCount) return;
+    auto& cell = m_rows[static_cast<std::size_t>(row - 1)].text[static_cast<std::size_t>(column)];
+    if (cell == text) return;
+    cell.assign(text);
+    MarkDirty(row);
+    notify = NotifierForChange();
+  }
+  if (notify) notify();
+}
+
+std::uint32_t TaskList::CellColor(int row, int column) const {
+  std::lock_guard guard(m_lock);
+  if (row < 1 || row > static_cast<int>(m_rows.size())) return kColorDefault;
+  if (column < 0 || column >= kTaskColumnCount) return kColorDefault;
+  return m_rows[static_cast<std::size_t>(row - 1)].color[static_cast<std::size_t>(column)];
+}
+
+void TaskList::SetCellColor(int row, int column, std::uint32_t argb) {
+  std::function<void()> notify;
+  {
+    std::lock_guard guard(m_lock);
+    if (row < 1 || row > static_cast<int>(m_rows.size())) return;
+    if (column < 0 || column >= kTaskColumnCount) return;
+    auto& color = m_rows[static_cast<std::size_t>(row - 1)].color[static_cast<std::size_t>(column)];
+    if (color == argb) return;
+    color = argb;
+    MarkDirty(row);
+    notify = NotifierForChange();
+  }
+  if (notify) notify();
+}
+
+void TaskList::ResetRowColors(int row) {
+  std::function<void()> notify;
+  {
+    std::lock_guard guard(m_lock);
+    if (row < 1 || row > static_cast<int>(m_rows.size())) return;
+    auto& colors = m_rows[static_cast<std::size_t>(row - 1)].color;
+    if (std::all_of(colors.begin(), colors.end(), [](auto c) { return c == kColorDefault; })) {
+      return;
+    }
+    colors.fill(kColorDefault);
+    MarkDirty(row);
+    notify = NotifierForChange();
+  }
+  if (notify) notify();
+}
+
+void TaskList::Refresh() {
+  std::function<void()> notify;
+  {
+    std::lock_guard guard(m_lock);
+    m_reset = true;
+    notify = NotifierForChange();
+  }
+  if (notify) notify();
+}
+
+void TaskList::Clear() {
+  std::function<void()> notify;
+  {
+    std::lock_guard guard(m_lock);
+    m_rows.clear();
+    m_dirty.clear();
+    m_dirtyFlag.clear();
+    m_reset = true;
+    notify = NotifierForChange();
+  }
+  if (notify) notify();
+}
+
+TaskListChanges TaskList::TakeChanges() {
+  std::lock_guard guard(m_lock);
+  TaskListChanges changes;
+  changes.reset = m_reset;
+  changes.rowCount = static_cast<int>(m_rows.size());
+  if (!m_reset) {
+    changes.dirtyRows = std::move(m_dirty);
+    std::sort(changes.dirtyRows.begin(), changes.dirtyRows.end());
+  }
+  m_dirty.clear();
+  std::fill(m_dirtyFlag.begin(), m_dirtyFlag.end(), false);
+  m_reset = false;
+  m_notified = false;
+  return changes;
+}
+
+void TaskList::SetChangeNotifier(std::function<void()> notify) {
+  std::lock_guard guard(m_lock);
+  m_notify = std::move(notify);
+}
+
+std::function<void()> TaskList::NotifierForChange() {
+  if (m_notified || !m_notify) return {};
+  m_notified = true;
+  return m_notify;
+}
+
+void TaskList::MarkDirty(int row) {
+  auto index = static_cast<std::size_t>(row - 1);
+  if (m_dirtyFlag[index]) return;
+  m_dirtyFlag[index] = true;
+  m_dirty.push_back(row);
+}
+
+std::string Unquote(std::string_view text) {
+  if (!text.empty() && text.front() == '"') text.remove_prefix(1);
+  if (!text.empty() && text.back() == '"') text.remove_suffix(1);
+  return std::string(text);
+}
+
+std::string DropLeadingChars(std::string_view text, std::size_t count) {
+  return std::string(text.substr(OffsetAfterChars(text, count)));
+}
+
+std::string DropTrailingChars(std::string_view text, std::size_t count) {
+  return std::string(text.substr(0, OffsetBeforeLastChars(text, count)));
+}
+
+bool DeleteFile(const std::string& path) {
+  if (::unlink(path.c_str()) == 0) return true;
+  return errno == ENOENT;
+}
+
+}  // namespace korvid

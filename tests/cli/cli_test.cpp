@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "support/fakesite/fake_site.h"
+#include "support/sandbox.h"
+
+namespace korvid {
+namespace {
+
+struct CliResult {
+  int exitCode = -1;
+  std::string output;  // stdout
+};
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+CliResult RunCli(const std::string& home, const std::string& arguments) {
+  const std::string command =
+      std::string(KORVID_CLI_PATH) + " --home " + Quote(home) + " " + arguments + " 2>/dev/null";
+  CliResult result;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  std::array<char, 4096> buffer{};
+  std::size_t read = 0;
+  while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+    result.output.append(buffer.data(), read);
+  }
+  const int status = ::pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+TEST(KorvidCli, SetSavesTheSettingAndANewRunReadsItBack) {
+  test::Sandbox sandbox;
+  const std::string home = sandbox.Path().string();
+
+  EXPECT_EQ(RunCli(home, "set 编辑框_最大线程 5").exitCode, 0);
+  EXPECT_EQ(RunCli(home, "set 选择框_按类型分组 真").exitCode, 0);
+  EXPECT_EQ(RunCli(home, "set 下拉框_默认编码 1").exitCode, 0);
+
+  EXPECT_EQ(RunCli(home, "get 编辑框_最大线程").output, "5\n");
+  EXPECT_EQ(RunCli(home, "get 选择框_按类型分组").output, "真\n");
+  EXPECT_EQ(RunCli(home, "get 下拉框_默认编码").output, "1 (HEVC/H.265)\n");
+  const std::string ini = sandbox.ReadFile("配置/Korvid配置.ini");
+  EXPECT_NE(ini.find("编辑框_最大线程=5"), std::string::npos);
+}
+
+TEST(KorvidCli, RefusesUnknownNamesAndValuesWithoutWriting) {
+  test::Sandbox sandbox;
+  const std::string home = sandbox.Path().string();
+
+  EXPECT_EQ(RunCli(home, "set 编辑框_没有这个 5").exitCode, 1);
+  EXPECT_EQ(RunCli(home, "set 选择框_按类型分组 maybe").exitCode, 1);
+  EXPECT_EQ(RunCli(home, "set 下拉框_默认编码 9").exitCode, 1);
+  EXPECT_EQ(RunCli(home, "frobnicate").exitCode, 2);
+  EXPECT_FALSE(std::filesystem::exists(sandbox / "配置/Korvid配置.ini"));
+}
+
+TEST(KorvidCli, PathsNamesTheWorkingFolders) {
+  test::Sandbox sandbox;
+  const CliResult result = RunCli(sandbox.Path().string(), "paths");
+
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_NE(result.output.find("下载: " + (sandbox / "下载").string()), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_directory(sandbox / "头像"));
+}
+
+TEST(KorvidCli, FetchPrintsTheBodyAndSendsTheCookie) {
+  test::Sandbox sandbox;
+  fakesite::FakeSite site;
+  ASSERT_TRUE(site.Start());
+  site.SetCanned("GET", "/hello", fakesite::CannedReply{200, {}, "{\"code\":0}"});
+
+  const CliResult result =
+      RunCli(sandbox.Path().string(), "fetch " + site.BaseUrl() + "/hello --cookies 'a=1; b=2'");
+
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.output, "{\"code\":0}");
+  const auto requests = site.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Header("Cookie"), "a=1; b=2");
+}
+
+}  // namespace
+}  // namespace korvid

@@ -1,0 +1,137 @@
+#include "ui/control_store.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korvid {
+namespace {
+
+constexpr int kItemsPerWriter = 200;
+
+class ControlStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    store.Add("编辑框_下载路径", ControlKind::EditBox);
+    store.Add("选择框_按类型分组", ControlKind::CheckBox);
+    store.Add("下拉框_默认编码", ControlKind::DropDown);
+    store.Add("图片框_用户头像", ControlKind::PictureBox);
+    store.Add("编辑框_cookies", ControlKind::EditBox);
+  }
+  ControlStore store;
+};
+
+TEST_F(ControlStoreTest, NamesByKindInCreationOrderAndUnknownNamesAreInert) {
+  store.Add("编辑框_下载路径", ControlKind::Label);  // second Add ignored
+  EXPECT_EQ(store.Names(ControlKind::EditBox),
+            (std::vector<std::string>{"编辑框_下载路径", "编辑框_cookies"}));
+  EXPECT_EQ(store.KindOf("编辑框_下载路径"), ControlKind::EditBox);
+  EXPECT_TRUE(store.Names(ControlKind::RadioButton).empty());
+
+  store.SetText("编辑框_不存在", "x");
+  store.SetChecked("编辑框_不存在", true);
+  EXPECT_FALSE(store.Has("编辑框_不存在"));
+  EXPECT_EQ(store.Text("编辑框_不存在"), "");
+  EXPECT_FALSE(store.Checked("编辑框_不存在"));
+  EXPECT_EQ(store.SelectedIndex("编辑框_不存在"), -1);
+  EXPECT_TRUE(store.TakeChangedControls().empty());
+}
+
+TEST_F(ControlStoreTest, DropDownSelectionShowsItemTextAndValue) {
+  const char* name = "下拉框_默认编码";
+  store.AddItem(name, {"AVC/H.264", 7});
+  store.AddItem(name, {"HEVC/H.265", 12});
+  EXPECT_EQ(store.SelectedIndex(name), -1);
+  EXPECT_EQ(store.SelectedValue(name), 0);
+
+  store.SelectIndex(name, 1);
+  EXPECT_EQ(store.Text(name), "HEVC/H.265");
+  EXPECT_EQ(store.SelectedValue(name), 12);
+  store.SelectIndex(name, 5);  // out of range: ignored
+  EXPECT_EQ(store.SelectedIndex(name), 1);
+
+  store.ClearItems(name);
+  EXPECT_TRUE(store.Items(name).empty());
+  EXPECT_EQ(store.SelectedIndex(name), -1);
+  EXPECT_EQ(store.SelectedValue(name), 0);
+}
+
+TEST_F(ControlStoreTest, ChangesAndNoticesAreTrackedButUserEditsAreNot) {
+  int notified = 0;
+  store.SetChangeNotifier([&] { ++notified; });
+  store.SetText("编辑框_下载路径", "/媒体");
+  store.SetChecked("选择框_按类型分组", true);
+  store.SetPicture("图片框_用户头像", {1, 2, 3});
+  store.SetCaption("Korvid - 正在下载:1  剩余任务:0");
+  store.ShowNotice("复制json完成", "完成");
+  EXPECT_EQ(notified, 1);
+
+  EXPECT_EQ(store.TakeChangedControls(),
+            (std::set<std::string>{"", "编辑框_下载路径", "选择框_按类型分组", "图片框_用户头像"}));
+  ASSERT_EQ(store.TakeNotices().size(), 1u);
+  EXPECT_TRUE(store.TakeNotices().empty());
+
+  store.SetTextFromUser("编辑框_cookies", "SESSDATA=abc");
+  store.SetCheckedFromUser("选择框_按类型分组", false);
+  EXPECT_EQ(store.Text("编辑框_cookies"), "SESSDATA=abc");
+  EXPECT_FALSE(store.Checked("选择框_按类型分组"));
+  EXPECT_TRUE(store.TakeChangedControls().empty());
+  EXPECT_EQ(notified, 1);
+
+  store.ShowNotice("当前有任务在进行", "失败");
+  EXPECT_EQ(notified, 2);
+  const auto history = store.NoticeHistory();
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[1].text, "当前有任务在进行");
+  EXPECT_EQ(history[1].title, "失败");
+  EXPECT_EQ(store.CaptionHistory(), (std::vector<std::string>{"Korvid - 正在下载:1  剩余任务:0"}));
+}
+
+TEST_F(ControlStoreTest, StatusCaption) {
+  EXPECT_EQ(store.Caption(), "Korvid");
+  SetStatusCaption(store, "正在刷新影片弹幕...");
+  EXPECT_EQ(store.Caption(), "Korvid - 正在刷新影片弹幕...");
+  SetStatusCaption(store, "");
+  EXPECT_EQ(store.Caption(), "Korvid");
+}
+
+TEST_F(ControlStoreTest, ConcurrentWritersAndReadersSeeWholeValues) {
+  constexpr int kWriters = 4;
+  constexpr int kWrites = 2000;
+  std::atomic<int> notified{0};
+  store.SetChangeNotifier([&] { ++notified; });
+  std::atomic<int> torn{0};
+  std::vector<std::thread> threads;
+  for (int w = 0; w < kWriters; ++w) {
+    threads.emplace_back([this, w] {
+      const std::string text(64, static_cast<char>('a' + w));
+      for (int i = 0; i < kWrites; ++i) {
+        store.SetText("编辑框_下载路径", text);
+        store.SetChecked("选择框_按类型分组", i % 2 == 0);
+        if (i < kItemsPerWriter) store.AddItem("下拉框_默认编码", {text, i});
+        store.ShowNotice(text, "完成");
+      }
+    });
+  }
+  threads.emplace_back([this, &torn] {
+    for (int i = 0; i < kWrites; ++i) {
+      const std::string text = store.Text("编辑框_下载路径");
+      if (!text.empty() && text != std::string(64, text[0])) ++torn;
+      (void)store.Items("下拉框_默认编码");
+      (void)store.TakeChangedControls();
+      (void)store.TakeNotices();
+    }
+  });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_EQ(store.Items("下拉框_默认编码").size(),
+            static_cast<std::size_t>(kWriters * kItemsPerWriter));
+  EXPECT_EQ(store.NoticeHistory().size(), static_cast<std::size_t>(kWriters * kWrites));
+  EXPECT_GE(notified.load(), 1);
+}
+
+}  // namespace
+}  // namespace korvid
