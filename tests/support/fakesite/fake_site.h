@@ -11,8 +11,8 @@ namespace korvid::fakesite {
 // One request as the fake site received it.
 struct RecordedRequest {
   std::string method;
-  std::string path;   // without the query
-  std::string query;  // raw text after '?', empty when none
+  std::string path;                                          // without the query
+  std::string query;                                         // raw text after '?', empty when none
   std::vector<std::pair<std::string, std::string>> headers;  // in arrival order, names as sent
   std::string body;
 
@@ -23,14 +23,52 @@ struct RecordedRequest {
 
 // Misbehaviour switched on for every request whose path starts with a prefix.
 struct Fault {
-  int status = 0;                  // answer this HTTP status instead (404, 500, 412 ...)
-  std::string body;                // with status: the body to send (empty = a short text)
+  int status = 0;                           // answer this HTTP status instead (404, 500, 412 ...)
+  std::string body;                         // with status: the body to send (empty = a short text)
   std::int64_t throttleBytesPerSecond = 0;  // 0 = full speed
   std::int64_t dropAfterBytes = -1;         // close the connection after this many body bytes
   bool omitContentLength = false;           // send the body chunked
   int firstByteDelayMs = 0;                 // wait before the first byte of the answer
-  bool blocked = false;            // answer {"code":-412,"message":"请求被拦截"} with status 412
-  int apiCode = 0;                 // non-zero: answer {"code":apiCode,"message":...} with 200
+  bool blocked = false;  // answer {"code":-412,"message":"请求被拦截"} with status 412
+  int apiCode = 0;       // non-zero: answer {"code":apiCode,"message":...} with 200
+
+  // Shorthands (designated initialisers trip -Wmissing-field-initializers).
+  [[nodiscard]] static Fault Status(int code, std::string text = {}) {
+    Fault fault;
+    fault.status = code;
+    fault.body = std::move(text);
+    return fault;
+  }
+  [[nodiscard]] static Fault Blocked() {
+    Fault fault;
+    fault.blocked = true;
+    return fault;
+  }
+  [[nodiscard]] static Fault ApiCode(int code) {
+    Fault fault;
+    fault.apiCode = code;
+    return fault;
+  }
+  [[nodiscard]] static Fault Throttle(std::int64_t bytesPerSecond) {
+    Fault fault;
+    fault.throttleBytesPerSecond = bytesPerSecond;
+    return fault;
+  }
+  [[nodiscard]] static Fault DropAfter(std::int64_t bytes) {
+    Fault fault;
+    fault.dropAfterBytes = bytes;
+    return fault;
+  }
+  [[nodiscard]] static Fault Chunked() {
+    Fault fault;
+    fault.omitContentLength = true;
+    return fault;
+  }
+  [[nodiscard]] static Fault Delay(int ms) {
+    Fault fault;
+    fault.firstByteDelayMs = ms;
+    return fault;
+  }
 };
 
 // A canned answer for one exact method and path, for tests that need a reply
@@ -42,10 +80,43 @@ struct CannedReply {
   std::string contentType = "application/json; charset=utf-8";
 };
 
+// The generated media files the fake site serves.
+enum class MediaKind {
+  VideoOnly,    // DASH video entries (/media/video/...)
+  AudioOnly,    // DASH audio entries (/media/audio/...)
+  Progressive,  // the durl form (/media/progressive/...)
+  Image,        // covers and faces (/img/...)
+  QrImage,      // the QR-code image service (/action/qrcode/generate)
+};
+
+// How a QR-code log-in plays out, for keys issued after it is set: first
+// notScannedPolls answers of -4, then notConfirmedPolls answers of -5, then
+// success with Set-Cookie headers, or -2 (expired) when expire is true.
+struct LoginScript {
+  int notScannedPolls = 1;
+  int notConfirmedPolls = 1;
+  bool expire = false;
+};
+
+// One image upload received by the Emby stand-in.
+struct EmbyUpload {
+  std::string itemId;
+  std::string imageType;  // "Primary"
+  std::string contentType;
+  std::string body;  // as received (Base64 text)
+};
+
 // The loopback stand-in for every outside party Korvid talks to: web, API,
 // comment, passport and media hosts of the video site, and an Emby server.
+// All hosts share the one base URL; their paths do not collide. What it
+// serves is listed in tests/data/fakesite/videos.json (see tests/data/README.md).
 // Listens on 127.0.0.1 only. Start/Stop from the test thread; every other
 // method is thread-safe.
+//
+// Order of precedence for one request: it is logged; a canned reply for its
+// method and path, else the built-in route, gives the answer; a fault on the
+// longest matching path prefix then alters it. Only media and image paths
+// honour Range (206); everything else answers 200 with the whole body.
 class FakeSite {
  public:
   // dataDir holds the recorded answers (tests/data by default).
@@ -68,6 +139,31 @@ class FakeSite {
   void ClearFaults();
 
   void SetCanned(const std::string& method, const std::string& path, CannedReply reply);
+  void ClearCanned();
+
+  void SetLoginScript(LoginScript script);
+  // The cookie text a finished QR log-in yields: the first name=value pair of
+  // each Set-Cookie header, joined by "; ". /x/space/myinfo accepts it; the
+  // DASH form of /x/player/playurl only needs some Cookie header.
+  [[nodiscard]] std::string LoginCookie() const;
+
+  // Emby: persons and uploads need ?api_key= equal to this key (else 401).
+  void SetEmbyApiKey(std::string key);
+  [[nodiscard]] std::string EmbyApiKey() const;
+  [[nodiscard]] std::vector<EmbyUpload> EmbyUploads() const;
+
+  // Bytes of a served media file (made by ffmpeg on first use); empty when it
+  // cannot be made. Tests compare downloads against it.
+  [[nodiscard]] std::string MediaBytes(MediaKind kind);
+  // Where the generated media files are kept (default: KORVID_TEST_WORK_DIR/fakesite-media).
+  void SetMediaCacheDir(std::string dir);
+
+  // Off by default: answers are never compressed, whatever Accept-Encoding
+  // says. On: non-media answers are gzipped for clients that accept gzip.
+  void SetCompression(bool on);
+
+  // The catalogue file listing served videos, spaces, folders and comments.
+  [[nodiscard]] std::string CataloguePath() const;
 
  private:
   struct Impl;

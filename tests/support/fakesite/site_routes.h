@@ -1,0 +1,112 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/fakesite/catalogue.h"
+#include "support/fakesite/fake_site.h"
+#include "support/fakesite/media_cache.h"
+#include "support/fakesite/recording_server.h"
+
+namespace korvid::fakesite {
+
+// One answer before any fault is applied.
+struct Reply {
+  int status = 200;
+  std::string contentType = "application/json; charset=utf-8";
+  std::string body;
+  HeaderList headers;
+  bool honoursRange = false;  // media files answer Range requests with 206
+};
+
+[[nodiscard]] Reply JsonReply(std::string body, int status = 200);
+[[nodiscard]] Reply TextReply(int status, std::string body);
+
+// A request as the routes see it: the log entry plus httplib's parsed query.
+struct Incoming {
+  const RecordedRequest& request;
+  const httplib::Request& parsed;
+
+  // Decoded query value; empty when absent.
+  [[nodiscard]] std::string Param(const std::string& name) const;
+};
+
+// The built-in answers of every host the fake site plays. Thread-safe.
+class SiteRoutes {
+ public:
+  SiteRoutes(const std::filesystem::path& dataDir, std::filesystem::path mediaDir);
+
+  // Where the answers' own URLs (media, images) point: "http://127.0.0.1:PORT".
+  void SetBaseUrl(std::string baseUrl);
+  [[nodiscard]] Reply Route(const Incoming& in);
+  [[nodiscard]] static bool ServesRanges(const std::string& path);
+
+  [[nodiscard]] const std::string& LoadError() const { return m_loadError; }
+  [[nodiscard]] const Catalogue& Videos() const { return *m_catalogue; }
+
+  void SetLoginScript(LoginScript script);
+  [[nodiscard]] std::string LoginCookie() const;
+  void SetEmbyApiKey(std::string key);
+  [[nodiscard]] std::string EmbyApiKey() const;
+  [[nodiscard]] std::vector<EmbyUpload> EmbyUploads() const;
+  [[nodiscard]] MediaCache& Media() { return m_media; }
+
+ private:
+  struct LoginKey {
+    LoginScript script;
+    int polls = 0;
+    bool finished = false;
+  };
+
+  [[nodiscard]] std::string BaseUrl() const;
+  [[nodiscard]] Json PointedAtSite(Json value) const;
+
+  [[nodiscard]] Reply VideoPage(const std::string& bvid);
+  [[nodiscard]] Reply View(const Incoming& in);
+  [[nodiscard]] Reply PlayUrl(const Incoming& in);
+  [[nodiscard]] Json DashData(std::int64_t cid) const;
+  [[nodiscard]] Json DurlData(std::int64_t cid, const std::string& quality);
+  [[nodiscard]] Reply SpaceList(const Incoming& in);
+  [[nodiscard]] Reply Favourites(const Incoming& in);
+  [[nodiscard]] Reply AccountInfo(const Incoming& in);
+  [[nodiscard]] Reply LoginUrl();
+  [[nodiscard]] Reply LoginPoll(const Incoming& in);
+  [[nodiscard]] Reply Comments(const std::string& cidText);
+  [[nodiscard]] Reply MediaFile(MediaKind kind);
+  [[nodiscard]] Reply EmbyPersons(const Incoming& in);
+  [[nodiscard]] Reply EmbyImage(const Incoming& in, const std::string& itemId,
+                                const std::string& imageType);
+  [[nodiscard]] bool EmbyKeyMatches(const Incoming& in) const;
+
+  std::string m_loadError;
+  // Loaded once per data folder and process; read-only afterwards.
+  std::shared_ptr<const Catalogue> m_catalogue;
+  MediaCache m_media;
+
+  mutable std::mutex m_mutex;
+  std::string m_baseUrl;
+  LoginScript m_loginScript;
+  std::map<std::string, LoginKey> m_loginKeys;
+  int m_issuedKeys = 0;
+  std::string m_embyApiKey;
+  std::vector<EmbyUpload> m_embyUploads;
+  std::map<std::string, bool> m_embyHasImage;
+  std::map<std::int64_t, std::string> m_deflated;
+};
+
+// Site JSON as the API writes it: compact, with & < > escaped as \u0026 ...
+[[nodiscard]] std::string DumpApiJson(const Json& value);
+// Page state as the web pages embed it: compact, '/' written as \u002F.
+[[nodiscard]] std::string DumpPageJson(const Json& value);
+// Raw deflate (no zlib or gzip wrapper), as the comment host sends.
+[[nodiscard]] std::string DeflateRaw(const std::string& bytes);
+[[nodiscard]] std::string Gzip(const std::string& bytes);
+
+}  // namespace korvid::fakesite
