@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/app_paths.h"
+#include "app/app_state.h"
+#include "main_window.h"
+#include "single_instance.h"
+#include "ui/control_store.h"
+
+namespace korvid {
+
+// The start of the windowed program, in order: controls and process-wide
+// state, single instance, the start shared with the command line (working
+// folders, FFmpeg, saved control states, start settings), the window. Owns all of them until exit.
+// Window thread only; needs a QApplication.
+class Application : public QObject {
+  Q_OBJECT
+
+ public:
+  Application(AppPaths paths, QString instanceName, QObject* parent = nullptr);
+  ~Application() override;
+
+  // Runs the start. Returns an exit code when the program must end at once
+  // (another instance runs and was raised: 0); nothing when the window is up.
+  [[nodiscard]] std::optional<int> Start();
+
+  [[nodiscard]] ControlStore& Controls() { return m_store; }
+  [[nodiscard]] AppState& State() { return *m_state; }
+  [[nodiscard]] MainWindow& Window() { return *m_window; }
+  [[nodiscard]] const std::string& FfmpegPath() const { return m_ffmpeg; }
+  [[nodiscard]] std::string SettingsPath() const;
+
+  // Writes every control state to the settings file.
+  void SaveAllStates();
+
+ private:
+  void OnExit();
+
+  AppPaths m_paths;
+  ControlStore m_store;
+  std::unique_ptr<AppState> m_state;
+  SingleInstance m_instance;
+  std::unique_ptr<MainWindow> m_window;
+  std::string m_ffmpeg;
+};
+
+// Whether a window can open at all. On Linux Qt ends the process when it
+// cannot reach a display, so this is decided before QApplication exists.
+[[nodiscard]] bool DisplayAvailable();
+// The message for a start without a display (stderr).
+void ReportNoWindowSystem();
+
+}  // namespace korvid

@@ -1,0 +1,349 @@
+#include "window_pages.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <array>
+#include <utility>
+
+#include "picture_box.h"
+
+namespace korvid {
+
+namespace {
+
+constexpr int kPageMargin = 10;
+constexpr int kSpacing = 8;
+
+QString Text(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
+
+QLabel* CaptionLabel(const char* text) {
+  auto* label = new QLabel(Text(text));
+  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  return label;
+}
+
+// A caption and its field in a grid; nothing when the layout lacks the field.
+void AddField(QGridLayout& grid, int row, int column, const char* caption, QWidget* field,
+              int span = 1) {
+  if (field == nullptr) return;
+  grid.addWidget(CaptionLabel(caption), row, column);
+  grid.addWidget(field, row, column + 1, 1, span);
+}
+
+void AddIf(QBoxLayout& box, QWidget* widget, int stretch = 0) {
+  if (widget != nullptr) box.addWidget(widget, stretch);
+}
+
+QWidget* NewPage(QLayout* layout) {
+  auto* page = new QWidget;
+  layout->setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
+  layout->setSpacing(kSpacing);
+  page->setLayout(layout);
+  return page;
+}
+
+QGroupBox* Group(const char* title, QLayout* layout) {
+  auto* group = new QGroupBox(Text(title));
+  layout->setSpacing(kSpacing);
+  group->setLayout(layout);
+  return group;
+}
+
+void FixPicture(QWidget* picture, int width, int height, const char* placeholder) {
+  auto* box = qobject_cast<PictureBox*>(picture);
+  if (box == nullptr) return;
+  box->setFixedSize(width, height);
+  box->SetPlaceholder(Text(placeholder));
+}
+
+QWidget* StatsGrid(ControlWidgets& widgets) {
+  static const std::array<std::pair<const char*, const char*>, 6> kStats = {{
+      {"点赞", "标签_点赞数"},
+      {"投币", "标签_投币数"},
+      {"收藏", "标签_收藏数"},
+      {"分享", "标签_分享数"},
+      {"评论", "标签_评论数"},
+      {"弹幕", "标签_弹幕数"},
+  }};
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(6);
+  int cell = 0;
+  for (const auto& [caption, name] : kStats) {
+    QWidget* value = widgets.Take(name);
+    if (value == nullptr) continue;
+    value->setMinimumWidth(56);
+    grid->addWidget(CaptionLabel(caption), cell / 2, (cell % 2) * 2);
+    grid->addWidget(value, cell / 2, (cell % 2) * 2 + 1);
+    ++cell;
+  }
+  return Group("数据", grid);
+}
+
+}  // namespace
+
+QWidget* BuildLinkBar(ControlWidgets& widgets) {
+  auto* row = new QHBoxLayout;
+  row->setContentsMargins(0, 0, 0, 0);
+  if (auto* link = widgets.Take<QLineEdit>("编辑框_解析下载")) {
+    link->setPlaceholderText(Text("粘贴视频链接、BV号、UP主空间、空间搜索或收藏夹链接"));
+    link->setClearButtonEnabled(true);
+    link->setMinimumHeight(30);
+    row->addWidget(link, 1);
+  }
+  if (auto* button = widgets.Take<QPushButton>("按钮_解析下载")) {
+    button->setMinimumSize(110, 30);
+    button->setDefault(true);
+    row->addWidget(button);
+  }
+  auto* bar = new QWidget;
+  bar->setLayout(row);
+  return bar;
+}
+
+QWidget* BuildFolderBar(ControlWidgets& widgets) {
+  auto* row = new QHBoxLayout;
+  row->setContentsMargins(0, 0, 0, 0);
+  AddIf(*row, widgets.Take("标签_默认下载目录"));
+  if (auto* path = widgets.Take<QLineEdit>("编辑框_下载路径")) {
+    path->setPlaceholderText(Text("留空时下载到程序文件夹下的“下载”文件夹"));
+    row->addWidget(path, 1);
+  }
+  AddIf(*row, widgets.Take("按钮_更改目录"));
+  row->addSpacing(24);
+  AddIf(*row, widgets.Take("标签_最大线程数"));
+  QWidget* minus = widgets.Take("按钮_最大线程数减");
+  QWidget* plus = widgets.Take("按钮_最大线程数加");
+  auto* count = widgets.Take<QLineEdit>("编辑框_最大线程");
+  for (QWidget* step : {minus, plus}) {
+    if (step != nullptr) step->setFixedWidth(30);
+  }
+  if (count != nullptr) {
+    count->setFixedWidth(44);
+    count->setAlignment(Qt::AlignCenter);
+  }
+  AddIf(*row, minus);
+  AddIf(*row, count);
+  AddIf(*row, plus);
+  auto* bar = new QWidget;
+  bar->setLayout(row);
+  return bar;
+}
+
+QWidget* BuildDetailsPage(ControlWidgets& widgets) {
+  auto* fields = new QGridLayout;
+  fields->setHorizontalSpacing(kSpacing);
+  fields->setVerticalSpacing(6);
+  fields->setColumnStretch(1, 1);
+  fields->setColumnStretch(3, 1);
+  AddField(*fields, 0, 0, "视频链接", widgets.Take("编辑框_解析链接"), 2);
+  if (QWidget* load = widgets.Take("按钮_解析链接")) fields->addWidget(load, 0, 3);
+  AddField(*fields, 1, 0, "标题", widgets.Take("编辑框_视频标题"), 3);
+  AddField(*fields, 2, 0, "UP主", widgets.Take("编辑框_UP名"));
+  AddField(*fields, 2, 2, "UP主ID", widgets.Take("编辑框_UPID"));
+  AddField(*fields, 3, 0, "发布时间", widgets.Take("编辑框_发布时间"));
+  AddField(*fields, 3, 2, "分区", widgets.Take("编辑框_视频分区"));
+  AddField(*fields, 4, 0, "AID", widgets.Take("编辑框_AID"));
+  AddField(*fields, 4, 2, "CID", widgets.Take("编辑框_CID"));
+  AddField(*fields, 5, 0, "分P数", widgets.Take("编辑框_视频数"));
+  AddField(*fields, 5, 2, "时长", widgets.Take("编辑框_视频时长"));
+  AddField(*fields, 6, 0, "分P", widgets.Take("下拉框_视频part"));
+  AddField(*fields, 6, 2, "清晰度", widgets.Take("下拉框_默认下载源"));
+  if (QWidget* download = widgets.Take("按钮_下载4K")) {
+    fields->addWidget(download, 7, 3, Qt::AlignRight);
+  }
+  fields->setRowStretch(8, 1);
+
+  auto* describe = new QVBoxLayout;
+  AddIf(*describe, widgets.Take("编辑框_视频描述"));
+  QGroupBox* describeGroup = Group("简介", describe);
+
+  auto* pictures = new QVBoxLayout;
+  QWidget* cover = widgets.Take("图片框_视频封面");
+  FixPicture(cover, 208, 130, "封面");
+  AddIf(*pictures, cover);
+  auto* uploaderRow = new QHBoxLayout;
+  QWidget* face = widgets.Take("图片框_up头像");
+  FixPicture(face, 64, 64, "UP主");
+  AddIf(*uploaderRow, face);
+  uploaderRow->addWidget(StatsGrid(widgets), 1);
+  pictures->addLayout(uploaderRow);
+  pictures->addStretch(1);
+
+  auto* page = new QHBoxLayout;
+  page->addLayout(fields, 5);
+  page->addWidget(describeGroup, 3);
+  page->addLayout(pictures, 0);
+  return NewPage(page);
+}
+
+QWidget* BuildAccountPage(ControlWidgets& widgets) {
+  auto* cookieBox = new QVBoxLayout;
+  if (auto* cookies = widgets.Take<QPlainTextEdit>("编辑框_cookies")) {
+    cookies->setPlaceholderText(Text("登录后自动填写；也可粘贴浏览器中的 Cookie"));
+    cookieBox->addWidget(cookies, 1);
+  }
+  auto* buttons = new QHBoxLayout;
+  AddIf(*buttons, widgets.Take("按钮_获取二维码"));
+  AddIf(*buttons, widgets.Take("按钮_验证是否登录"));
+  buttons->addStretch(1);
+  cookieBox->addLayout(buttons);
+
+  auto* qrBox = new QHBoxLayout;
+  QWidget* qr = widgets.Take("图片框_登录二维码");
+  FixPicture(qr, 160, 160, "登录二维码");
+  AddIf(*qrBox, qr);
+  QWidget* qrWindow = widgets.Take("窗口EX1");
+  FixPicture(qrWindow, 160, 160, "");
+  AddIf(*qrBox, qrWindow);
+
+  auto* userBox = new QHBoxLayout;
+  QWidget* avatar = widgets.Take("图片框_用户头像");
+  FixPicture(avatar, 80, 80, "头像");
+  if (avatar != nullptr) userBox->addWidget(avatar, 0, Qt::AlignTop);
+  if (auto* info = widgets.Take<QLabel>("标签_用户信息")) {
+    info->setWordWrap(true);
+    info->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    info->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    userBox->addWidget(info, 1);
+  }
+
+  auto* page = new QHBoxLayout;
+  page->addWidget(Group("Cookie", cookieBox), 3);
+  page->addWidget(Group("扫码登录", qrBox), 0);
+  page->addWidget(Group("账号信息", userBox), 2);
+  return NewPage(page);
+}
+
+QWidget* BuildDanmakuPage(ControlWidgets& widgets) {
+  auto* sizes = new QHBoxLayout;
+  for (const auto& [caption, name] : {std::pair{"滚动弹幕字号", "编辑框_滚动弹幕大小"},
+                                      std::pair{"固定弹幕字号", "编辑框_固定弹幕大小"}}) {
+    QWidget* box = widgets.Take(name);
+    if (box == nullptr) continue;
+    box->setFixedWidth(60);
+    sizes->addWidget(new QLabel(Text(caption)));
+    sizes->addWidget(box);
+    sizes->addSpacing(16);
+  }
+  sizes->addStretch(1);
+  AddIf(*sizes, widgets.Take("按钮_刷新弹幕"));
+
+  auto* style = new QVBoxLayout;
+  AddIf(*style, widgets.Take("编辑框_弹幕样式"), 1);
+  if (QWidget* reset = widgets.Take("按钮_默认弹幕样式"))
+    style->addWidget(reset, 0, Qt::AlignRight);
+  auto* block = new QVBoxLayout;
+  AddIf(*block, widgets.Take("编辑框_屏蔽弹幕"), 1);
+
+  auto* texts = new QHBoxLayout;
+  texts->addWidget(Group("弹幕样式（“大小参数”处填入字号）", style), 1);
+  texts->addWidget(Group("屏蔽弹幕（逗号分隔）", block), 1);
+
+  auto* page = new QVBoxLayout;
+  page->addLayout(sizes);
+  page->addLayout(texts, 1);
+  return NewPage(page);
+}
+
+QWidget* BuildLibraryPage(ControlWidgets& widgets) {
+  auto* folderRow = new QHBoxLayout;
+  if (QWidget* folder = widgets.Take("编辑框_文件管理")) {
+    folderRow->addWidget(new QLabel(Text("文件夹")));
+    folderRow->addWidget(folder, 2);
+  }
+  AddIf(*folderRow, widgets.Take("按钮_文件管理"));
+  if (QWidget* keyword = widgets.Take("编辑框_关键词")) {
+    folderRow->addSpacing(12);
+    folderRow->addWidget(new QLabel(Text("关键词")));
+    folderRow->addWidget(keyword, 1);
+  }
+  AddIf(*folderRow, widgets.Take("按钮_初始化"));
+
+  auto* browser = new QVBoxLayout;
+  browser->addLayout(folderRow);
+  AddIf(*browser, widgets.Take("图标列表框_文件管理"), 1);
+
+  auto* emby = new QFormLayout;
+  if (QWidget* url = widgets.Take("编辑框_emby_url")) emby->addRow(Text("服务器地址"), url);
+  if (QWidget* key = widgets.Take("编辑框_emby_api")) emby->addRow(Text("API 密钥"), key);
+  auto* embyButtons = new QHBoxLayout;
+  AddIf(*embyButtons, widgets.Take("按钮_访问emby"));
+  AddIf(*embyButtons, widgets.Take("按钮_上传头像"));
+  emby->addRow(embyButtons);
+  QGroupBox* embyGroup = Group("Emby", emby);
+  embyGroup->setFixedWidth(320);
+
+  auto* page = new QHBoxLayout;
+  page->addLayout(browser, 1);
+  page->addWidget(embyGroup, 0, Qt::AlignTop);
+  return NewPage(page);
+}
+
+QWidget* BuildDownloadSettingsPage(ControlWidgets& widgets) {
+  auto* page = new QVBoxLayout;
+  AddIf(*page, widgets.Take("选择框_按类型分组"));
+  AddIf(*page, widgets.Take("选择框_按演员分组"));
+  AddIf(*page, widgets.Take("选择框_默认下载最高画质"));
+  if (QWidget* codec = widgets.Take("下拉框_默认编码")) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(Text("默认编码")));
+    codec->setMinimumWidth(140);
+    row->addWidget(codec);
+    row->addStretch(1);
+    page->addLayout(row);
+  }
+  page->addStretch(1);
+  return NewPage(page);
+}
+
+QWidget* BuildWindowSettingsPage(ControlWidgets& widgets) {
+  auto* page = new QVBoxLayout;
+  AddIf(*page, widgets.Take("选择框_最小化到托盘"));
+  AddIf(*page, widgets.Take("选择框_监控剪辑版"));
+  auto* hotkey = new QHBoxLayout;
+  AddIf(*hotkey, widgets.Take("标签_呼出快捷键"));
+  if (QWidget* key = widgets.Take("下拉框_热键")) {
+    key->setMinimumWidth(90);
+    hotkey->addWidget(key);
+  }
+  hotkey->addStretch(1);
+  page->addLayout(hotkey);
+  page->addStretch(1);
+  return NewPage(page);
+}
+
+QWidget* BuildAboutPage(ControlWidgets& widgets) {
+  auto* page = new QVBoxLayout;
+  AddIf(*page, widgets.Take("标签_当前版本"));
+  if (auto* about = widgets.Take<QLabel>("标签_关于声明")) {
+    about->setWordWrap(true);
+    page->addWidget(about);
+  }
+  page->addStretch(1);
+  return NewPage(page);
+}
+
+void AppendUnplaced(ControlWidgets& widgets, WindowArea area, QWidget& page) {
+  const std::vector<QWidget*> rest = widgets.Unplaced(area);
+  auto* pageLayout = qobject_cast<QBoxLayout*>(page.layout());
+  if (rest.empty() || pageLayout == nullptr) return;
+  auto* flow = new QHBoxLayout;
+  for (QWidget* widget : rest) {
+    (void)widgets.Take(widget->objectName().toStdString());
+    flow->addWidget(widget);
+  }
+  flow->addStretch(1);
+  pageLayout->addWidget(Group("更多", flow));
+}
+
+}  // namespace korvid

@@ -1,0 +1,123 @@
+#include "application.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <filesystem>
+
+#include "app/settings_file.h"
+#include "support/sandbox.h"
+#include "ui_test_support.h"
+
+namespace korvid {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ApplicationTest : public ::testing::Test {
+ protected:
+  AppPaths Paths() const { return AppPaths{m_sandbox / "program"}; }
+  QString InstanceName() const { return m_sockets.SocketPath(); }
+
+  template <typename T>
+  static T* Find(Application& application, const char* name) {
+    return application.Window().findChild<T*>(QString::fromUtf8(name));
+  }
+
+  test::Sandbox m_sandbox;
+  test::SocketFolder m_sockets;
+};
+
+TEST_F(ApplicationTest, FirstStartCreatesTheFoldersAndAppliesTheStartSettings) {
+  Application application(Paths(), InstanceName());
+  ASSERT_FALSE(application.Start().has_value());
+  EXPECT_TRUE(fs::is_directory(Paths().ConfigFolder()));
+  EXPECT_TRUE(fs::is_directory(Paths().DownloadFolder()));
+  EXPECT_TRUE(fs::is_directory(Paths().AvatarFolder()));
+  EXPECT_TRUE(application.Window().isVisible());
+  EXPECT_EQ(Find<QLabel>(application, "标签_当前版本")->text(), "当前版本: 0.1.1");
+  // No cookie: the account shows the failed log-in and no picture.
+  EXPECT_EQ(Find<QLabel>(application, "标签_用户信息")->text(), "登录状态：失败");
+  EXPECT_TRUE(application.Controls().Picture("图片框_用户头像").empty());
+  EXPECT_EQ(application.Window().windowTitle(), "Korvid");
+}
+
+TEST_F(ApplicationTest, SavedStatesAreShownAtStartAndSavedByExit) {
+  {
+    ControlStore saved;
+    CreateMainWindowControls(saved);
+    saved.SetText("编辑框_下载路径", "/srv/media");
+    saved.SetText("编辑框_cookies", "SESSDATA=abc; bili_jct=\"x\"");
+    saved.SetChecked("选择框_按演员分组", true);
+    ASSERT_TRUE(SaveStates(saved, Paths().ConfigFile().string()));
+  }
+  {
+    Application application(Paths(), InstanceName());
+    ASSERT_FALSE(application.Start().has_value());
+    EXPECT_EQ(Find<QLineEdit>(application, "编辑框_下载路径")->text(), "/srv/media");
+    // With a cookie the log-in label is left for the account worker.
+    EXPECT_NE(Find<QLabel>(application, "标签_用户信息")->text(), "登录状态：失败");
+
+    Find<QLineEdit>(application, "编辑框_emby_url")->setText("http://nas:8096");
+    application.Window().ExitAction().trigger();
+    EXPECT_FALSE(application.Window().isVisible());
+  }
+  ControlStore restored;
+  CreateMainWindowControls(restored);
+  ASSERT_TRUE(RestoreStates(restored, Paths().ConfigFile().string()));
+  EXPECT_EQ(restored.Text("编辑框_emby_url"), "http://nas:8096");
+  EXPECT_EQ(restored.Text("编辑框_cookies"), "SESSDATA=abc; bili_jct=\"x\"");
+  EXPECT_TRUE(restored.Checked("选择框_按演员分组"));
+}
+
+TEST_F(ApplicationTest, ClosingTheWindowDoesNotSave) {
+  Application application(Paths(), InstanceName());
+  ASSERT_FALSE(application.Start().has_value());
+  Find<QLineEdit>(application, "编辑框_emby_url")->setText("http://nas:8096");
+  EXPECT_TRUE(application.Window().close());
+  ControlStore restored;
+  CreateMainWindowControls(restored);
+  (void)RestoreStates(restored, Paths().ConfigFile().string());
+  EXPECT_EQ(restored.Text("编辑框_emby_url"), "");
+}
+
+TEST_F(ApplicationTest, SecondStartRaisesTheFirstWindowAndEndsWithoutOne) {
+  Application first(Paths(), InstanceName());
+  ASSERT_FALSE(first.Start().has_value());
+  first.Window().showMinimized();
+
+  Application second(Paths(), InstanceName());
+  const std::optional<int> exitCode = second.Start();
+  ASSERT_TRUE(exitCode.has_value());
+  EXPECT_EQ(*exitCode, 0);
+  EXPECT_TRUE(test::SpinUntil([&] { return !first.Window().isMinimized(); }));
+}
+
+TEST(DisplayCheckTest, NeedsADisplayOrAChosenPlatform) {
+  const QByteArray display = qgetenv("DISPLAY");
+  const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+  const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+  qunsetenv("DISPLAY");
+  qunsetenv("WAYLAND_DISPLAY");
+  qunsetenv("QT_QPA_PLATFORM");
+  EXPECT_FALSE(DisplayAvailable());
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  EXPECT_TRUE(DisplayAvailable());
+  qunsetenv("QT_QPA_PLATFORM");
+  qputenv("DISPLAY", ":0");
+  EXPECT_TRUE(DisplayAvailable());
+  for (const auto& [name, value] :
+       {std::pair{"DISPLAY", display}, std::pair{"WAYLAND_DISPLAY", wayland},
+        std::pair{"QT_QPA_PLATFORM", platform}}) {
+    if (value.isEmpty()) {
+      qunsetenv(name);
+    } else {
+      qputenv(name, value);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace korvid

@@ -1,0 +1,341 @@
+#include "main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QBuffer>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <atomic>
+#include <thread>
+
+#include "app/tasks/task_list.h"
+#include "picture_box.h"
+#include "ui/control_store.h"
+#include "ui/window_layout.h"
+#include "ui_test_support.h"
+
+namespace korvid {
+namespace {
+
+using test::SpinUntil;
+
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::vector<std::uint8_t> PngBytes(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(Qt::darkCyan);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return {bytes.begin(), bytes.end()};
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  MainWindowTest() {
+    CreateMainWindowControls(m_store);
+    m_window = std::make_unique<MainWindow>(m_store, m_tasks);
+    m_window->show();
+  }
+
+  template <typename T>
+  T* Find(std::string_view name) {
+    return m_window->findChild<T*>(Q(name));
+  }
+
+  // Writes from a worker thread, as the site and download code do.
+  void OnWorker(const std::function<void()>& work) {
+    std::thread worker(work);
+    worker.join();
+  }
+
+  ControlStore m_store;
+  TaskList m_tasks;
+  std::unique_ptr<MainWindow> m_window;
+};
+
+bool HasWidgetOfKind(QObject* object, ControlKind kind, std::string_view name) {
+  switch (kind) {
+    case ControlKind::EditBox:
+      return IsMultiLineEdit(name) ? qobject_cast<QPlainTextEdit*>(object) != nullptr
+                                   : qobject_cast<QLineEdit*>(object) != nullptr;
+    case ControlKind::Label:
+    case ControlKind::Hidden:
+      return qobject_cast<QLabel*>(object) != nullptr;
+    case ControlKind::Button:
+      return qobject_cast<QPushButton*>(object) != nullptr;
+    case ControlKind::CheckBox:
+      return qobject_cast<QCheckBox*>(object) != nullptr;
+    case ControlKind::RadioButton:
+      return qobject_cast<QRadioButton*>(object) != nullptr;
+    case ControlKind::DropDown:
+      return qobject_cast<QComboBox*>(object) != nullptr;
+    case ControlKind::PictureBox:
+      return qobject_cast<PictureBox*>(object) != nullptr;
+    case ControlKind::GroupBox:
+      return qobject_cast<QGroupBox*>(object) != nullptr;
+    case ControlKind::TabControl:
+      return qobject_cast<QTabWidget*>(object) != nullptr;
+    case ControlKind::TaskList:
+      return qobject_cast<QTableView*>(object) != nullptr;
+    case ControlKind::IconList: {
+      auto* list = qobject_cast<QListView*>(object);
+      return list != nullptr && list->viewMode() == QListView::IconMode;
+    }
+    case ControlKind::Timer:
+      return qobject_cast<QTimer*>(object) != nullptr;
+    case ControlKind::Window:
+      return false;
+  }
+  return false;
+}
+
+TEST_F(MainWindowTest, EveryLayoutControlIsAWidgetOfItsKindNamedAfterIt) {
+  for (const ControlSpec& spec : MainWindowLayout()) {
+    QObject* object = m_window->findChild<QObject*>(Q(spec.name));
+    ASSERT_NE(object, nullptr) << spec.name;
+    EXPECT_TRUE(HasWidgetOfKind(object, spec.kind, spec.name)) << spec.name;
+  }
+  EXPECT_EQ(m_window->windowTitle(), "Korvid");
+  EXPECT_GE(m_window->minimumWidth(), 1100);
+  EXPECT_GE(m_window->minimumHeight(), 700);
+  EXPECT_EQ(Find<QTabWidget>("选择夹_组件")->currentIndex(), 0);
+  EXPECT_EQ(Find<QTabWidget>("选择夹_设置")->currentIndex(), 0);
+  EXPECT_TRUE(Find<QLabel>("热键标签")->isHidden());
+  EXPECT_TRUE(Find<QGroupBox>("分组框_弹出提示")->isHidden());
+  auto* clock = Find<QTimer>("线程时钟");
+  EXPECT_TRUE(clock->isActive());
+  EXPECT_EQ(clock->interval(), 1000);
+}
+
+TEST_F(MainWindowTest, WidgetsStartWithTheDesignTimeState) {
+  EXPECT_EQ(Find<QLineEdit>("编辑框_最大线程")->text(), "3");
+  EXPECT_EQ(Find<QPushButton>("按钮_解析下载")->text(), "解析下载");
+  auto* hotkey = Find<QComboBox>("下拉框_热键");
+  ASSERT_EQ(hotkey->count(), 12);
+  EXPECT_EQ(hotkey->itemText(4), "F5");
+  EXPECT_EQ(hotkey->itemData(4).toLongLong(), 116);
+  EXPECT_EQ(hotkey->currentIndex(), m_store.SelectedIndex("下拉框_热键"));
+  EXPECT_TRUE(Find<QLineEdit>("编辑框_视频标题")->isReadOnly());
+  EXPECT_FALSE(Find<QLineEdit>("编辑框_解析链接")->isReadOnly());
+}
+
+TEST_F(MainWindowTest, TaskViewHasTheTenColumnsWithTheirWidths) {
+  auto* view = Find<QTableView>("超级列表框_下载列表");
+  ASSERT_EQ(view->model()->columnCount(), kTaskColumnCount);
+  for (int column = 0; column < kTaskColumnCount; ++column) {
+    const auto& spec = kTaskColumns[static_cast<std::size_t>(column)];
+    EXPECT_EQ(view->model()->headerData(column, Qt::Horizontal).toString(), Q(spec.title));
+    // The last column stretches to fill the view.
+    if (column < kTaskColumnCount - 1) {
+      EXPECT_EQ(view->columnWidth(column), spec.width) << column;
+    }
+  }
+  EXPECT_EQ(view->columnWidth(0), 1);
+}
+
+TEST_F(MainWindowTest, WorkerWritesReachTheWidgets) {
+  const auto png = PngBytes(40, 30);
+  OnWorker([&] {
+    m_store.SetText("编辑框_视频标题", "【4K】测试视频");
+    m_store.SetText("标签_用户信息", "登录状态：已登录\r\n名字：Korvid");
+    m_store.SetText("编辑框_视频描述", "第一行\r\n第二行");
+    m_store.SetChecked("选择框_按类型分组", true);
+    m_store.ClearItems("下拉框_默认下载源");
+    m_store.AddItem("下拉框_默认下载源", DropItem{"1080P 高清 H.264", 80});
+    m_store.AddItem("下拉框_默认下载源", DropItem{"1080P 高清 H.265", 1080, 0xFFDC143C});
+    m_store.SelectIndex("下拉框_默认下载源", 1);
+    m_store.SetPicture("图片框_视频封面", png);
+    m_store.SetVisible("按钮_下载4K", false);
+    SetStatusCaption(m_store, "正在下载 2 个");
+  });
+  auto* title = Find<QLineEdit>("编辑框_视频标题");
+  auto* source = Find<QComboBox>("下拉框_默认下载源");
+  ASSERT_TRUE(SpinUntil([&] { return source->currentIndex() == 1; }));
+  EXPECT_EQ(title->text(), "【4K】测试视频");
+  EXPECT_EQ(Find<QLabel>("标签_用户信息")->text(), "登录状态：已登录\n名字：Korvid");
+  EXPECT_EQ(Find<QPlainTextEdit>("编辑框_视频描述")->toPlainText(), "第一行\n第二行");
+  EXPECT_TRUE(Find<QCheckBox>("选择框_按类型分组")->isChecked());
+  ASSERT_EQ(source->count(), 2);
+  EXPECT_EQ(source->itemData(1).toLongLong(), 1080);
+  EXPECT_EQ(source->itemData(1, Qt::ForegroundRole).value<QColor>().rgba(), 0xFFDC143Cu);
+  EXPECT_TRUE(Find<PictureBox>("图片框_视频封面")->HasImage());
+  EXPECT_TRUE(Find<QPushButton>("按钮_下载4K")->isHidden());
+  EXPECT_EQ(m_window->windowTitle(), "Korvid - 正在下载 2 个");
+
+  // Echoes of applied state are not user edits: nothing was written back.
+  EXPECT_EQ(m_store.Text("编辑框_视频描述"), "第一行\r\n第二行");
+  EXPECT_TRUE(m_store.TakeChangedControls().empty());
+
+  OnWorker([&] {
+    m_store.SetPicture("图片框_视频封面", {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'g'});
+    SetStatusCaption(m_store, "");
+  });
+  ASSERT_TRUE(SpinUntil([&] { return m_window->windowTitle() == "Korvid"; }));
+  EXPECT_FALSE(Find<PictureBox>("图片框_视频封面")->HasImage());
+}
+
+TEST_F(MainWindowTest, ManyWorkerWritesCoalesceIntoFewRefreshes) {
+  auto* title = Find<QLineEdit>("编辑框_视频标题");
+  int shownTexts = 0;
+  QObject::connect(title, &QLineEdit::textChanged, [&] { ++shownTexts; });
+  std::vector<std::thread> workers;
+  for (int w = 0; w < 4; ++w) {
+    workers.emplace_back([&, w] {
+      for (int i = 0; i < 500; ++i)
+        m_store.SetText("编辑框_视频标题", std::to_string(w * 1000 + i));
+    });
+  }
+  for (auto& worker : workers) worker.join();
+  m_store.SetText("编辑框_视频标题", "last");
+  ASSERT_TRUE(SpinUntil([&] { return title->text() == "last"; }));
+  // Every write marks the control; the window only applies what is current.
+  EXPECT_LE(shownTexts, 20);
+}
+
+TEST_F(MainWindowTest, UserEditsReachTheStoreForOtherThreads) {
+  Find<QLineEdit>("编辑框_解析下载")->setText("BV1xx411c7mD");
+  Find<QPlainTextEdit>("编辑框_弹幕样式")->setPlainText("Style: A\nStyle: B");
+  Find<QCheckBox>("选择框_最小化到托盘")->click();
+  Find<QComboBox>("下拉框_默认编码")->setCurrentIndex(1);
+
+  std::string link, style, codec;
+  bool tray = false;
+  int codecIndex = -1;
+  OnWorker([&] {
+    link = m_store.Text("编辑框_解析下载");
+    style = m_store.Text("编辑框_弹幕样式");
+    tray = m_store.Checked("选择框_最小化到托盘");
+    codecIndex = m_store.SelectedIndex("下拉框_默认编码");
+    codec = m_store.Text("下拉框_默认编码");
+  });
+  EXPECT_EQ(link, "BV1xx411c7mD");
+  EXPECT_EQ(style, "Style: A\r\nStyle: B");
+  EXPECT_TRUE(tray);
+  EXPECT_EQ(codecIndex, 1);
+  EXPECT_EQ(codec, "HEVC/H.265");
+  // User edits are not pending changes to push back into the widgets.
+  EXPECT_TRUE(m_store.TakeChangedControls().empty());
+}
+
+TEST_F(MainWindowTest, MaxThreadButtonsStayWithinOneToTen) {
+  auto* count = Find<QLineEdit>("编辑框_最大线程");
+  auto* plus = Find<QPushButton>("按钮_最大线程数加");
+  auto* minus = Find<QPushButton>("按钮_最大线程数减");
+  const auto pressAndRead = [&](QPushButton* button) {
+    button->click();
+    const std::string expected = m_store.Text("编辑框_最大线程");
+    EXPECT_TRUE(SpinUntil([&] { return count->text().toStdString() == expected; }));
+    return expected;
+  };
+  count->setText("9");
+  EXPECT_EQ(pressAndRead(plus), "10");
+  EXPECT_EQ(pressAndRead(plus), "10");
+  count->setText("25");
+  EXPECT_EQ(pressAndRead(plus), "10");
+  EXPECT_EQ(pressAndRead(minus), "9");
+  count->setText("1");
+  EXPECT_EQ(pressAndRead(minus), "1");
+  count->setText("-7");
+  EXPECT_EQ(pressAndRead(minus), "1");
+  count->setText("abc");
+  EXPECT_EQ(pressAndRead(plus), "1");
+  count->setText(" 4");
+  EXPECT_EQ(pressAndRead(plus), "5");
+  count->setText("99999999999999999999999");
+  EXPECT_EQ(pressAndRead(minus), "10");
+}
+
+TEST_F(MainWindowTest, ChangeFolderPutsThePickInThePathBoxAndSaves) {
+  int saves = 0;
+  QString pickedTitle;
+  QString answer = "/srv/视频";
+  m_window->SetSaveStatesHandler([&] {
+    ++saves;
+    // Saved after the path box holds the new folder.
+    EXPECT_EQ(m_store.Text("编辑框_下载路径"), answer.toStdString());
+  });
+  m_window->SetFolderPicker([&](QWidget*, const QString& title, const QString&) {
+    pickedTitle = title;
+    return answer;
+  });
+  auto* change = Find<QPushButton>("按钮_更改目录");
+  change->click();
+  EXPECT_EQ(pickedTitle, "选择下载目录");
+  EXPECT_EQ(saves, 1);
+  EXPECT_TRUE(SpinUntil([&] { return Find<QLineEdit>("编辑框_下载路径")->text() == answer; }));
+
+  answer.clear();  // cancelled: nothing changes, nothing is saved
+  change->click();
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(m_store.Text("编辑框_下载路径"), "/srv/视频");
+}
+
+TEST_F(MainWindowTest, CloseMinimisesWhileMinimiseToTrayIsChecked) {
+  int exits = 0;
+  m_window->SetExitHandler([&] { ++exits; });
+  Find<QCheckBox>("选择框_最小化到托盘")->setChecked(true);
+  EXPECT_FALSE(m_window->close());
+  EXPECT_TRUE(m_window->isVisible());
+  EXPECT_EQ(exits, 0);
+
+  // "退出程序" always ends, and runs the exit handler once.
+  m_window->ExitAction().trigger();
+  EXPECT_EQ(exits, 1);
+  EXPECT_FALSE(m_window->isVisible());
+}
+
+TEST_F(MainWindowTest, CloseEndsWhenMinimiseToTrayIsOff) {
+  int exits = 0;
+  m_window->SetExitHandler([&] { ++exits; });
+  EXPECT_TRUE(m_window->close());
+  EXPECT_FALSE(m_window->isVisible());
+  // Closing any other way than "退出程序" does not run the exit (no save).
+  EXPECT_EQ(exits, 0);
+}
+
+TEST_F(MainWindowTest, BringToFrontRestoresAMinimisedWindow) {
+  m_window->showMinimized();
+  m_window->BringToFront();
+  EXPECT_FALSE(m_window->isMinimized());
+  EXPECT_TRUE(m_window->isVisible());
+}
+
+TEST(MainWindowStartTest, NoticesFromBeforeTheWindowShowWhenItOpens) {
+  ControlStore store;
+  CreateMainWindowControls(store);
+  TaskList tasks;
+  store.ShowNotice("解析失败", "失败");
+  MainWindow window(store, tasks);
+  window.show();
+  auto* box = window.findChild<QGroupBox*>("分组框_弹出提示");
+  EXPECT_TRUE(box->isVisible());
+  EXPECT_EQ(box->title(), "解析失败");
+}
+
+TEST(ControlTextTest, LineBreaksAreCrLfInTheStoreAndLfInWidgets) {
+  EXPECT_EQ(ToWidgetText("a\r\nb\r\n"), "a\nb\n");
+  EXPECT_EQ(ToWidgetText("a\nb"), "a\nb");
+  EXPECT_EQ(FromWidgetText("a\nb\n"), "a\r\nb\r\n");
+  EXPECT_EQ(FromWidgetText("a\r\nb"), "a\r\nb");
+  EXPECT_EQ(FromWidgetText(ToWidgetText("x\r\ny")), "x\r\ny");
+}
+
+}  // namespace
+}  // namespace korvid
