@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs every test. Set KORVID_TSAN=1 to run the concurrency tests under
-# ThreadSanitizer as well.
+# and runs every test; then runs the tests of the core's threads, task list, control
+# store and settings under ThreadSanitizer. KORVID_TSAN=0 skips that second run.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/bootstrap.sh" asan
@@ -16,8 +16,11 @@ export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 cd "$root/build/asan"
 ctest --output-on-failure -j "$(nproc)" --timeout 300
 
-if [ "${KORVID_TSAN:-0}" = 1 ]; then
-  "$root/scripts/bootstrap.sh" tsan
+if [ "${KORVID_TSAN:-1}" = 1 ]; then
+  echo "test: the same threads under ThreadSanitizer"
+  unset ASAN_OPTIONS LSAN_OPTIONS
+  export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+  KORVID_TARGETS="test_transfer test_tasks test_ui test_app" "$root/scripts/bootstrap.sh" tsan
   cd "$root/build/tsan"
-  ctest --output-on-failure -j "$(nproc)" --timeout 600 -L concurrency
+  ctest --output-on-failure -j "$(nproc)" --timeout 600 -L '^(transfer|tasks|ui|app)$'
 fi

@@ -346,15 +346,6 @@ HttpFailure FailureOf(CURLcode code, CURL* curl, const Received& received) {
   }
 }
 
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) {
-    if (!text.empty()) text += "\r\n";
-    text += line;
-  }
-  return text;
-}
-
 }  // namespace
 
 class HttpEngine {
@@ -392,7 +383,7 @@ class HttpEngine {
       curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
       result.status = static_cast<int>(status);
       result.body = std::move(received.body);
-      result.headers = JoinLines(received.headerLines);
+      result.headers = Join(received.headerLines, "\r\n");
     }
     // The handle must not keep pointers into this call's header list.
     curl_easy_reset(curl);

@@ -32,15 +32,6 @@ std::vector<std::string_view> Split(std::string_view text, std::string_view sepa
   }
 }
 
-std::string JoinPairs(const std::vector<std::string>& pairs) {
-  std::string joined;
-  for (const std::string& pair : pairs) {
-    if (!joined.empty()) joined += "; ";
-    joined += pair;
-  }
-  return joined;
-}
-
 std::vector<std::string> CookiePairs(std::string_view cookies) {
   std::string text = Trim(cookies);
   if (!text.empty() && text.back() == ';') text += ' ';
@@ -203,7 +194,7 @@ std::string ExtractSetCookies(std::string_view responseHeaders) {
     std::string cookie = Trim(std::string_view(value).substr(0, value.find(';')));
     if (!cookie.empty()) cookies.push_back(std::move(cookie));
   }
-  return JoinPairs(cookies);
+  return Join(cookies, "; ");
 }
 
 std::string MergeCookies(std::string_view oldCookies, std::string_view newCookies) {
@@ -222,7 +213,7 @@ std::string MergeCookies(std::string_view oldCookies, std::string_view newCookie
     if (std::find(kept.begin(), kept.end(), pair) != kept.end()) continue;
     kept.push_back(std::move(pair));
   }
-  return JoinPairs(kept);
+  return Join(kept, "; ");
 }
 
 std::string Base64Encode(std::string_view bytes) {
@@ -250,6 +241,15 @@ std::string Base64Encode(std::string_view bytes) {
     encoded += '=';
   }
   return encoded;
+}
+
+std::string Join(const std::vector<std::string>& pieces, std::string_view separator) {
+  std::string joined;
+  for (const std::string& piece : pieces) {
+    if (!joined.empty()) joined += separator;
+    joined += piece;
+  }
+  return joined;
 }
 
 }  // namespace korvid

@@ -62,6 +62,9 @@ inline constexpr std::string_view kQuoteMarker = "#引号";
 // not mention; pairs ending in "=deleted" and exact duplicates left out.
 [[nodiscard]] std::string MergeCookies(std::string_view oldCookies, std::string_view newCookies);
 
+// The pieces with the separator between them.
+[[nodiscard]] std::string Join(const std::vector<std::string>& pieces, std::string_view separator);
+
 // RFC 4648 Base64 with padding.
 [[nodiscard]] std::string Base64Encode(std::string_view bytes);
 
