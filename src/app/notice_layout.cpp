@@ -1,12 +1,12 @@
 #include "app/notice_layout.h"
 
-#include "app/text_utf8.h"
+#include "net/text_width.h"
 #include "ui/controls.h"
 
 namespace korvid {
 
 int NoticeWidth(std::string_view text) {
-  return utf8::GbkWidth(text) > kNoticeNarrowMaxBytes ? kNoticeWideWidth : kNoticeNarrowWidth;
+  return GbkWidth(text) > kNoticeNarrowMaxBytes ? kNoticeWideWidth : kNoticeNarrowWidth;
 }
 
 int NoticeLayout::Show(std::string_view text, std::string_view title) {

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <string>
 
+#include "ui/window_layout.h"
+
 namespace korvid {
 
 namespace {
@@ -31,6 +33,10 @@ void StepMaxThreads(Controls& controls, int delta) {
   const long long stepped = std::clamp<long long>(current, -1'000'000, 1'000'000) + delta;
   const long long kept = std::clamp<long long>(stepped, kMinDownloadThreads, kMaxDownloadThreads);
   controls.SetText(kMaxThreadsBox, std::to_string(kept));
+}
+
+void RestoreDefaultDanmakuStyle(Controls& controls) {
+  controls.SetText("编辑框_弹幕样式", kDefaultDanmakuStyle);
 }
 
 }  // namespace korvid

@@ -12,4 +12,7 @@ inline constexpr int kMaxDownloadThreads = 10;
 // number counts as 0.
 void StepMaxThreads(Controls& controls, int delta);
 
+// 按钮_默认弹幕样式: puts the default style line back into 编辑框_弹幕样式.
+void RestoreDefaultDanmakuStyle(Controls& controls);
+
 }  // namespace korvid

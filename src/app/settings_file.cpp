@@ -11,7 +11,8 @@
 #include <unistd.h>
 
 #include "app/app_paths.h"
-#include "app/text_utf8.h"
+#include "net/text_codec.h"
+#include "net/text_width.h"
 
 namespace fs = std::filesystem;
 
@@ -116,8 +117,8 @@ bool IniFile::Parse(std::string_view text) {
   if (text.find('\0') != std::string_view::npos) return false;
   std::string decoded;
   if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
-  if (!utf8::IsValid(text)) {
-    auto fromGbk = utf8::FromGbk(text);
+  if (!IsValidUtf8(text)) {
+    auto fromGbk = GbkToUtf8(text);
     if (!fromGbk) return false;
     decoded = std::move(*fromGbk);
     text = decoded;

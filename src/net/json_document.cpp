@@ -112,7 +112,7 @@ bool ParseName(std::string_view path, std::size_t& position, Path& steps) {
 // repaired like parsed text so that a write never stores broken UTF-8.
 std::optional<Path> ParsePath(std::string_view path) {
   std::string repaired;
-  if (!IsWellFormedUtf8(path)) {
+  if (!IsValidUtf8(path)) {
     repaired = RepairUtf8(path);
     path = repaired;
   }
@@ -554,7 +554,7 @@ std::optional<ParsedJson> ReadJson(std::string_view text, JsonParseError* error)
     text.remove_prefix(kByteOrderMark.size());
   }
   std::string repaired;
-  if (!IsWellFormedUtf8(text)) {
+  if (!IsValidUtf8(text)) {
     repaired = RepairUtf8(text);
     text = repaired;
   }
@@ -574,7 +574,7 @@ std::optional<ParsedJson> MakeValue(std::string_view text, bool isJson) {
     if (text.empty()) return ParsedJson{Json::object(), 1};
     return ReadJson(text, nullptr);
   }
-  std::string stored = IsWellFormedUtf8(text) ? std::string(text) : RepairUtf8(text);
+  std::string stored = IsValidUtf8(text) ? std::string(text) : RepairUtf8(text);
   return ParsedJson{Json(ReplaceAll(std::move(stored), "\\", kEscapeMarker)), 0};
 }
 

@@ -343,7 +343,7 @@ bool RegexMatcher::Execute(std::string_view pattern, std::string_view subject, b
     m_state = state;
     if (subject.size() > kMaxSubjectBytes) return false;
     m_subject = std::string(subject);
-    const bool validSubject = IsWellFormedUtf8(subject);
+    const bool validSubject = IsValidUtf8(subject);
     const CodePtr code =
         Compile(TranslatePattern(state->pattern, multiLine), caseSensitive, validSubject);
     if (!code) return false;

@@ -1,5 +1,7 @@
 #include "net/text_codec.h"
 
+#include "net/text_width.h"
+
 #include <iconv.h>
 
 #include <cerrno>
@@ -82,43 +84,6 @@ std::optional<std::string> DecodeToUtf8Lossy(std::string_view bytes, std::string
 
 std::optional<std::string> GbkToUtf8(std::string_view bytes) {
   return DecodeToUtf8(bytes, "gbk");
-}
-
-bool IsValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    int length = 0;
-    char32_t codePoint = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      codePoint = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      codePoint = lead & 0x07;
-    } else {
-      return false;
-    }
-    if (text.size() - i < static_cast<std::size_t>(length)) return false;
-    for (int k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      codePoint = (codePoint << 6) | (next & 0x3F);
-    }
-    if ((length == 3 && codePoint < 0x800) || (length == 4 && codePoint < 0x10000) ||
-        codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
 }
 
 }  // namespace korvid

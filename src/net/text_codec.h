@@ -21,7 +21,4 @@ namespace korvid {
 // Text files written by earlier GBK versions of the program.
 [[nodiscard]] std::optional<std::string> GbkToUtf8(std::string_view bytes);
 
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-[[nodiscard]] bool IsValidUtf8(std::string_view text);
-
 }  // namespace korvid

@@ -45,7 +45,7 @@ std::size_t GbkWidth(std::string_view utf8) {
   return width;
 }
 
-bool IsWellFormedUtf8(std::string_view text) {
+bool IsValidUtf8(std::string_view text) {
   std::size_t offset = 0;
   while (offset < text.size()) {
     // Runs of ASCII are the common case; skip them without the table.

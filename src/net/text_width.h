@@ -18,7 +18,8 @@ namespace korvid {
   return (byte & 0xC0) == 0x80 ? 0 : 2;
 }
 
-[[nodiscard]] bool IsWellFormedUtf8(std::string_view text);
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+[[nodiscard]] bool IsValidUtf8(std::string_view text);
 
 // The text with every ill-formed UTF-8 sequence replaced by U+FFFD.
 [[nodiscard]] std::string RepairUtf8(std::string_view text);

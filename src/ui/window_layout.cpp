@@ -10,11 +10,6 @@ constexpr std::string_view kDefaultBlockList =
     "1,2,3,4,5,6,7,打卡,再来一遍,再来亿遍,再来一次,每日一遍,好,来了,来了来了,有人吗,卧槽,看看,"
     "又看一遍,芜湖,生日快乐,?,666,999,yyds,YYDS";
 
-constexpr std::string_view kDefaultDanmakuStyle =
-    "Style: "
-    "R2L,黑体,大小参数,&H80FFFFFF,&H80FFFFFF,&H80000000,&H80000000,0,0,0,0,100,100,0.00,0.00,1,"
-    "1.00,0.00,2,30,30,30,0";
-
 // F9 by default: F1 (help), F5 (reload), F11/F12 (full screen, developer tools)
 // are taken by many other programs, and the key is grabbed system-wide.
 constexpr int kDefaultHotkeyIndex = 8;

@@ -33,6 +33,13 @@ struct ControlSpec {
   bool visible = true;
 };
 
+// The danmaku style line a new window starts with; "大小参数" stands for the
+// font size.
+inline constexpr std::string_view kDefaultDanmakuStyle =
+    "Style: "
+    "R2L,黑体,大小参数,&H80FFFFFF,&H80FFFFFF,&H80000000,&H80000000,0,0,0,0,100,100,0.00,0.00,1,"
+    "1.00,0.00,2,30,30,30,0";
+
 // Every control the main window has, in creation order.
 const std::vector<ControlSpec>& MainWindowLayout();
 

@@ -1,4 +1,5 @@
 #include "net/text_codec.h"
+#include "net/text_width.h"
 
 #include <gtest/gtest.h>
 

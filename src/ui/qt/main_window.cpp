@@ -198,6 +198,7 @@ void MainWindow::ConnectSettingButtons() {
   onClick("按钮_最大线程数加", [this] { StepMaxThreads(m_store, +1); });
   onClick("按钮_最大线程数减", [this] { StepMaxThreads(m_store, -1); });
   onClick("按钮_更改目录", [this] { ChangeDownloadFolder(); });
+  onClick("按钮_默认弹幕样式", [this] { RestoreDefaultDanmakuStyle(m_store); });
 }
 
 void MainWindow::ChangeDownloadFolder() {

@@ -1,0 +1,49 @@
+#include "app/setting_buttons.h"
+
+#include <gtest/gtest.h>
+
+#include "ui/control_store.h"
+#include "ui/window_layout.h"
+
+namespace korvid {
+namespace {
+
+class SettingButtonsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CreateMainWindowControls(controls); }
+
+  std::string StepFrom(std::string_view text, int delta) {
+    controls.SetText("编辑框_最大线程", text);
+    StepMaxThreads(controls, delta);
+    return controls.Text("编辑框_最大线程");
+  }
+
+  ControlStore controls;
+};
+
+TEST_F(SettingButtonsTest, MaxThreadsStepsWithinOneToTen) {
+  EXPECT_EQ(StepFrom("9", +1), "10");
+  EXPECT_EQ(StepFrom("10", +1), "10");
+  EXPECT_EQ(StepFrom("2", -1), "1");
+  EXPECT_EQ(StepFrom("1", -1), "1");
+  EXPECT_EQ(StepFrom("0", -1), "1");
+  EXPECT_EQ(StepFrom("-5", +1), "1");
+  EXPECT_EQ(StepFrom("25", -1), "10");
+}
+
+TEST_F(SettingButtonsTest, MaxThreadsTextThatIsNoNumberCountsAsZero) {
+  EXPECT_EQ(StepFrom("", +1), "1");
+  EXPECT_EQ(StepFrom("abc", +1), "1");
+  EXPECT_EQ(StepFrom(" 4x", +1), "5");
+  EXPECT_EQ(StepFrom("99999999999999999999999", -1), "10");
+}
+
+TEST_F(SettingButtonsTest, DefaultDanmakuStyleReplacesAnEditedOne) {
+  controls.SetText("编辑框_弹幕样式", "Style: mine");
+  RestoreDefaultDanmakuStyle(controls);
+  EXPECT_EQ(controls.Text("编辑框_弹幕样式"), kDefaultDanmakuStyle);
+  EXPECT_NE(controls.Text("编辑框_弹幕样式").find("R2L,黑体,大小参数,"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korvid
