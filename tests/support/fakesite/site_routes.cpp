@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <regex>
 #include <sstream>
 
@@ -50,6 +52,32 @@ std::optional<std::int64_t> ToInt(const std::string& text) {
 int PageParam(const Incoming& in, const char* name, int fallback) {
   const auto value = ToInt(in.Param(name));
   return value && *value > 0 && *value < 100000 ? static_cast<int>(*value) : fallback;
+}
+
+// What a paged list request (uploader space, favourites folder) names.
+struct ListRequest {
+  const char* idParam;
+  std::function<const VideoList*(std::int64_t)> find;
+  int defaultPageSize;
+  int maxPageSize;
+};
+
+struct ListPage {
+  const VideoList* list = nullptr;
+  int ps = 0;
+  int pn = 0;
+};
+
+// Fills page, or returns the answer the site gives to a bad or unknown list.
+std::optional<Reply> ReadListPage(const Incoming& in, const ListRequest& request, ListPage& page) {
+  const auto id = ToInt(in.Param(request.idParam));
+  if (!id) return JsonReply(kBadRequestBody);
+  page.list = request.find(*id);
+  if (page.list == nullptr) return JsonReply(kNotFoundBody);
+  page.ps = PageParam(in, "ps", request.defaultPageSize);
+  page.pn = PageParam(in, "pn", 1);
+  if (page.ps > request.maxPageSize) return JsonReply(kBadRequestBody);
+  return std::nullopt;
 }
 
 bool IsSiteImageHost(const std::string& host) {
@@ -390,19 +418,15 @@ Json SiteRoutes::DurlData(std::int64_t cid, const std::string& quality) {
 }
 
 Reply SiteRoutes::SpaceList(const Incoming& in) {
-  const auto mid = ToInt(in.Param("mid"));
-  if (!mid) {
-    return JsonReply(kBadRequestBody);
+  ListPage page;
+  const auto lookup = [this](std::int64_t mid) { return m_catalogue->FindSpace(mid); };
+  if (auto refusal =
+          ReadListPage(in, {"mid", lookup, kDefaultSpacePageSize, kSpacePageSizeMax}, page)) {
+    return std::move(*refusal);
   }
-  const VideoList* space = m_catalogue->FindSpace(*mid);
-  if (space == nullptr) {
-    return JsonReply(kNotFoundBody);
-  }
-  const int ps = PageParam(in, "ps", kDefaultSpacePageSize);
-  const int pn = PageParam(in, "pn", 1);
-  if (ps > kSpacePageSizeMax) {
-    return JsonReply(kBadRequestBody);
-  }
+  const VideoList* space = page.list;
+  const int ps = page.ps;
+  const int pn = page.pn;
   const std::string keyword = in.Param("keyword");
   const std::string tid = in.Param("tid");
   std::vector<int> matching;
@@ -452,19 +476,15 @@ Reply SiteRoutes::SpaceList(const Incoming& in) {
 }
 
 Reply SiteRoutes::Favourites(const Incoming& in) {
-  const auto mediaId = ToInt(in.Param("media_id"));
-  if (!mediaId) {
-    return JsonReply(kBadRequestBody);
+  ListPage page;
+  const auto lookup = [this](std::int64_t id) { return m_catalogue->FindFavourites(id); };
+  if (auto refusal = ReadListPage(
+          in, {"media_id", lookup, kDefaultFavouritesPageSize, kFavouritesPageSizeMax}, page)) {
+    return std::move(*refusal);
   }
-  const VideoList* folder = m_catalogue->FindFavourites(*mediaId);
-  if (folder == nullptr) {
-    return JsonReply(kNotFoundBody);
-  }
-  const int ps = PageParam(in, "ps", kDefaultFavouritesPageSize);
-  const int pn = PageParam(in, "pn", 1);
-  if (ps > kFavouritesPageSizeMax) {
-    return JsonReply(kBadRequestBody);
-  }
+  const VideoList* folder = page.list;
+  const int ps = page.ps;
+  const int pn = page.pn;
   const Json& templ = m_catalogue->FavouritesTemplate()["data"];
   Json data = templ;
   data["info"]["id"] = folder->id;
