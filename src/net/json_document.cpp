@@ -229,18 +229,22 @@ std::string NumberText(const Json& value) {
   return FormatJsonNumber(value.get<double>());
 }
 
+// Booleans and numbers read the same as text and as JSON. False for other types.
+bool AppendBooleanOrNumber(std::string& out, const Json& value) {
+  if (value.is_boolean()) {
+    out += value.get<bool>() ? "true" : "false";
+    return true;
+  }
+  if (!value.is_number()) return false;
+  out += NumberText(value);
+  return true;
+}
+
 void AppendScriptText(std::string& out, const Json& value) {
+  if (AppendBooleanOrNumber(out, value)) return;
   switch (value.type()) {
     case Json::value_t::string:
       out += value.get_ref<const std::string&>();
-      break;
-    case Json::value_t::boolean:
-      out += value.get<bool>() ? "true" : "false";
-      break;
-    case Json::value_t::number_integer:
-    case Json::value_t::number_unsigned:
-    case Json::value_t::number_float:
-      out += NumberText(value);
       break;
     case Json::value_t::array: {
       bool first = true;
@@ -310,17 +314,10 @@ void AppendQuoted(std::string& out, std::string_view text) {
 }
 
 void AppendJson(std::string& out, const Json& value) {
+  if (AppendBooleanOrNumber(out, value)) return;
   switch (value.type()) {
     case Json::value_t::string:
       AppendQuoted(out, value.get_ref<const std::string&>());
-      break;
-    case Json::value_t::boolean:
-      out += value.get<bool>() ? "true" : "false";
-      break;
-    case Json::value_t::number_integer:
-    case Json::value_t::number_unsigned:
-    case Json::value_t::number_float:
-      out += NumberText(value);
       break;
     case Json::value_t::array: {
       out += '[';
