@@ -11,7 +11,7 @@
 #include "app/app_paths.h"
 #include "app/tasks/task_list.h"
 #include "transfer/work_queue.h"
-#include "ui/controls.h"
+#include "controls/controls.h"
 
 namespace korvid {
 

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <string>
 
-#include "ui/window_layout.h"
+#include "controls/window_layout.h"
 
 namespace korvid {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/controls.h"
+#include "controls/controls.h"
 
 namespace korvid {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/app_paths.h"
-#include "ui/controls.h"
+#include "controls/controls.h"
 
 namespace korvid {
 

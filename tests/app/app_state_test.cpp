@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "ui/control_store.h"
+#include "controls/control_store.h"
 
 namespace korvid {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/control_store.h"
-#include "ui/window_layout.h"
+#include "controls/control_store.h"
+#include "controls/window_layout.h"
 
 namespace korvid {
 namespace {

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 
 #include "support/sandbox.h"
-#include "ui/window_layout.h"
+#include "controls/window_layout.h"
 
 namespace korvid {
 namespace {

@@ -7,8 +7,8 @@
 #include "app/settings_file.h"
 #include "net/site_hosts.h"
 #include "support/sandbox.h"
-#include "ui/control_store.h"
-#include "ui/window_layout.h"
+#include "controls/control_store.h"
+#include "controls/window_layout.h"
 
 namespace korvid {
 namespace {

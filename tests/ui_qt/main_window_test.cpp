@@ -23,8 +23,8 @@
 
 #include "app/tasks/task_list.h"
 #include "picture_box.h"
-#include "ui/control_store.h"
-#include "ui/window_layout.h"
+#include "controls/control_store.h"
+#include "controls/window_layout.h"
 #include "ui_test_support.h"
 
 namespace korvid {

@@ -5,7 +5,7 @@
 
 #include "control_binder.h"
 #include "notice_presenter.h"
-#include "ui/control_store.h"
+#include "controls/control_store.h"
 #include "ui_test_support.h"
 
 namespace korvid {

@@ -5,7 +5,7 @@
 
 #include "app/settings_file.h"
 #include "app/startup.h"
-#include "ui/window_layout.h"
+#include "controls/window_layout.h"
 
 namespace korvid {
 

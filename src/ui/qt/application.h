@@ -11,7 +11,7 @@
 #include "app/app_state.h"
 #include "main_window.h"
 #include "single_instance.h"
-#include "ui/control_store.h"
+#include "controls/control_store.h"
 
 namespace korvid {
 

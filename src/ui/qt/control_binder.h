@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "cross_thread_poster.h"
-#include "ui/control_store.h"
+#include "controls/control_store.h"
 
 namespace korvid {
 

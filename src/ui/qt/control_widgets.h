@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/window_layout.h"
+#include "controls/window_layout.h"
 
 namespace korvid {
 

@@ -10,7 +10,7 @@
 #include "control_widgets.h"
 #include "notice_presenter.h"
 #include "task_list_model.h"
-#include "ui/control_store.h"
+#include "controls/control_store.h"
 
 class QAction;
 class QTableView;

@@ -1,4 +1,4 @@
-#include "ui/control_store.h"
+#include "controls/control_store.h"
 
 #include <utility>
 

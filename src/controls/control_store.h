@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/controls.h"
+#include "controls/controls.h"
 
 namespace korvid {
 

@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/control_store.h"
-#include "ui/controls.h"
+#include "controls/control_store.h"
+#include "controls/controls.h"
 
 namespace korvid {
 

@@ -1,4 +1,4 @@
-#include "ui/controls.h"
+#include "controls/controls.h"
 
 #include <string>
 

@@ -1,0 +1,56 @@
+// Shared pieces of korvid-cli: the verb table and the core start.
+
+#include <algorithm>
+#include <iostream>
+
+#include "cli/cli_command.h"
+#include "controls/window_layout.h"
+
+namespace korvid::cli {
+namespace {
+
+std::vector<Command>& Table() {
+  static std::vector<Command> table;
+  return table;
+}
+
+}  // namespace
+
+bool RegisterCommand(const Command& command) {
+  auto& table = Table();
+  const auto at =
+      std::upper_bound(table.begin(), table.end(), command,
+                       [](const Command& a, const Command& b) { return a.order < b.order; });
+  table.insert(at, command);
+  return true;
+}
+
+const std::vector<Command>& Commands() {
+  return Table();
+}
+
+Core::Core() : paths(ProgramPaths()) {
+  CreateMainWindowControls(controls);
+  started = StartCore(controls, paths);
+}
+
+int Fail(std::string_view message) {
+  std::cerr << "korvid-cli: " << message << "\n";
+  return 1;
+}
+
+std::string SettingValue(const Controls& controls, const std::string& name) {
+  switch (controls.KindOf(name)) {
+    case ControlKind::CheckBox:
+    case ControlKind::RadioButton:
+      return controls.Checked(name) ? "真" : "假";
+    case ControlKind::DropDown: {
+      const int index = controls.SelectedIndex(name);
+      return std::to_string(index) + " (" + controls.Text(name) + ")";
+    }
+    default:
+      return controls.Text(name);
+  }
+}
+
+}  // namespace korvid::cli
