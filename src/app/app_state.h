@@ -10,8 +10,8 @@
 
 #include "app/app_paths.h"
 #include "app/tasks/task_list.h"
-#include "transfer/work_queue.h"
 #include "controls/controls.h"
+#include "transfer/work_queue.h"
 
 namespace korvid {
 

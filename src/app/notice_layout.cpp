@@ -1,7 +1,7 @@
 #include "app/notice_layout.h"
 
-#include "net/text_width.h"
 #include "controls/controls.h"
+#include "net/text_width.h"
 
 namespace korvid {
 

@@ -9,8 +9,8 @@
 #include <iconv.h>
 #include <sys/stat.h>
 
-#include "support/sandbox.h"
 #include "controls/window_layout.h"
+#include "support/sandbox.h"
 
 namespace korvid {
 namespace {

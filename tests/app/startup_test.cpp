@@ -5,10 +5,10 @@
 #include <cstdlib>
 
 #include "app/settings_file.h"
-#include "net/site_hosts.h"
-#include "support/sandbox.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
+#include "net/site_hosts.h"
+#include "support/sandbox.h"
 
 namespace korvid {
 namespace {

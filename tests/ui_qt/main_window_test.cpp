@@ -22,9 +22,9 @@
 #include <thread>
 
 #include "app/tasks/task_list.h"
-#include "picture_box.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
+#include "picture_box.h"
 #include "ui_test_support.h"
 
 namespace korvid {

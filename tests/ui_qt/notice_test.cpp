@@ -4,8 +4,8 @@
 #include <thread>
 
 #include "control_binder.h"
-#include "notice_presenter.h"
 #include "controls/control_store.h"
+#include "notice_presenter.h"
 #include "ui_test_support.h"
 
 namespace korvid {

@@ -9,9 +9,9 @@
 
 #include "app/app_paths.h"
 #include "app/app_state.h"
+#include "controls/control_store.h"
 #include "main_window.h"
 #include "single_instance.h"
-#include "controls/control_store.h"
 
 namespace korvid {
 

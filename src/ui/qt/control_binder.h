@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "cross_thread_poster.h"
 #include "controls/control_store.h"
+#include "cross_thread_poster.h"
 
 namespace korvid {
 

@@ -8,9 +8,9 @@
 #include "app/tasks/task_list.h"
 #include "control_binder.h"
 #include "control_widgets.h"
+#include "controls/control_store.h"
 #include "notice_presenter.h"
 #include "task_list_model.h"
-#include "controls/control_store.h"
 
 class QAction;
 class QTableView;
