@@ -224,4 +224,12 @@ void ControlStore::MarkChanged(std::string_view name, std::unique_lock<std::mute
   notify();
 }
 
+DesktopShell& ControlStore::Shell() {
+  return *m_shell;
+}
+
+void ControlStore::SetShell(DesktopShell* shell) {
+  m_shell = shell != nullptr ? shell : &m_scriptedShell;
+}
+
 }  // namespace korvid

@@ -52,6 +52,12 @@ class ControlStore : public Controls {
   std::string Caption() const override;
   void SetCaption(std::string_view caption) override;
   void ShowNotice(std::string_view text, std::string_view title) override;
+  DesktopShell& Shell() override;
+
+  // The desktop the window provides; until one is set (and for the command
+  // line and tests) a ScriptedShell answers. Set once, before other threads run.
+  void SetShell(DesktopShell* shell);
+  [[nodiscard]] ScriptedShell& Scripted() { return m_scriptedShell; }
 
   // Window thread only: mirror what the user did in a widget, without
   // reporting it back as a pending change.
@@ -97,6 +103,8 @@ class ControlStore : public Controls {
   std::vector<std::string> m_captionHistory;
   bool m_notified = false;
   std::function<void()> m_notify;
+  ScriptedShell m_scriptedShell;
+  DesktopShell* m_shell = &m_scriptedShell;
 };
 
 }  // namespace korvid

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "controls/desktop_shell.h"
+
 namespace korvid {
 
 // The kinds of named controls the main window has. The settings file persists
@@ -89,6 +91,9 @@ class Controls {
   // The sliding notice in 分组框_弹出提示. Returns at once; the slide runs on
   // the window's own timer.
   virtual void ShowNotice(std::string_view text, std::string_view title) = 0;
+
+  // Folder picker, clipboard and the desktop's "open".
+  [[nodiscard]] virtual DesktopShell& Shell() = 0;
 };
 
 // "Korvid - " + text, or "Korvid" alone for an empty text.

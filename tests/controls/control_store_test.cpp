@@ -133,5 +133,20 @@ TEST_F(ControlStoreTest, ConcurrentWritersAndReadersSeeWholeValues) {
   EXPECT_GE(notified.load(), 1);
 }
 
+TEST(ControlStoreShell, ScriptedUntilTheWindowInstallsItsOwn) {
+  ControlStore store;
+  store.Scripted().QueueFolderAnswer("/music");
+  EXPECT_EQ(store.Shell().PickFolder("选择下载目录", "/"), "/music");
+  EXPECT_EQ(store.Shell().PickFolder("选择下载目录", "/"), "");
+  store.Shell().SetClipboardText("BV1xx411c7mD");
+  EXPECT_EQ(store.Shell().ClipboardText(), "BV1xx411c7mD");
+
+  ScriptedShell window;
+  store.SetShell(&window);
+  EXPECT_TRUE(store.Shell().Open("/tmp/a.mp4"));
+  EXPECT_EQ(window.OpenedPaths(), std::vector<std::string>{"/tmp/a.mp4"});
+  EXPECT_TRUE(store.Scripted().OpenedPaths().empty());
+}
+
 }  // namespace
 }  // namespace korvid

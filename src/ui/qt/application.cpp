@@ -20,6 +20,7 @@ bool EnvSet(const char* name) {
 Application::Application(AppPaths paths, QString instanceName, QObject* parent)
     : QObject(parent), m_paths(std::move(paths)), m_instance(std::move(instanceName)) {
   CreateMainWindowControls(m_store);
+  m_store.SetShell(&m_shell);
   m_state = std::make_unique<AppState>(m_store, m_paths);
 }
 
@@ -38,6 +39,7 @@ std::optional<int> Application::Start() {
   // log-in code exists. The show-window hotkey is registered here too.
 
   m_window = std::make_unique<MainWindow>(m_store, m_state->Tasks());
+  m_shell.SetDialogParent(m_window.get());
   m_window->SetExitHandler([this] { OnExit(); });
   m_window->SetSaveStatesHandler([this] { SaveAllStates(); });
   connect(&m_instance, &SingleInstance::RaiseRequested, m_window.get(), &MainWindow::BringToFront);

@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "controls/control_store.h"
 #include "main_window.h"
+#include "qt_desktop_shell.h"
 #include "single_instance.h"
 
 namespace korvid {
@@ -43,6 +44,7 @@ class Application : public QObject {
   void OnExit();
 
   AppPaths m_paths;
+  QtDesktopShell m_shell;
   ControlStore m_store;
   std::unique_ptr<AppState> m_state;
   SingleInstance m_instance;
