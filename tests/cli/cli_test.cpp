@@ -89,5 +89,31 @@ TEST(KorvidCli, FetchPrintsTheBodyAndSendsTheCookie) {
   EXPECT_EQ(requests[0].Header("Cookie"), "a=1; b=2");
 }
 
+TEST(KorvidCli, NfoOfASavedViewAnswer) {
+  test::Sandbox sandbox;
+  fakesite::FakeSite site;
+  ASSERT_TRUE(site.Start());
+  ASSERT_TRUE(
+      sandbox.WriteFile("配置/Korvid配置.ini", "[站点]\nKORVID_WEB_BASE=" + site.BaseUrl() + "\n"));
+  const std::string data = std::string(KORVID_TEST_DATA_DIR) + "/api/";
+  const std::string nfo = (sandbox / "tvshow.nfo").string();
+
+  EXPECT_EQ(RunCli(sandbox.Path().string(),
+                   "nfo " + Quote(data + "view_BV117411r7R1_staff2.json") + " -o " + Quote(nfo))
+                .exitCode,
+            0);
+  const std::string written = sandbox.ReadFile("tvshow.nfo");
+  EXPECT_NE(written.find("  <genre>快板</genre>\r\n"), std::string::npos) << written;
+  EXPECT_NE(written.find("  <tag>cid:146044693</tag>\r\n"), std::string::npos) << written;
+
+  // Not a view answer: refused, nothing written.
+  EXPECT_EQ(RunCli(sandbox.Path().string(),
+                   "nfo " + Quote(data + "view_detail_BV17x411w7KC_10pages.json") + " -o " +
+                       Quote(nfo + "2"))
+                .exitCode,
+            1);
+  EXPECT_FALSE(std::filesystem::exists(nfo + "2"));
+}
+
 }  // namespace
 }  // namespace korvid

@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include <QByteArray>
+#include <QTimer>
 #include <cstdio>
 
 #include "app/settings_file.h"
@@ -25,6 +26,8 @@ Application::Application(AppPaths paths, QString instanceName, QObject* parent)
 }
 
 Application::~Application() {
+  // Its workers write to the controls and the task list, so they end first.
+  m_scheduler.reset();
   // The window's binder and model detach from the store and the task list,
   // which must still exist then.
   m_window.reset();
@@ -43,6 +46,10 @@ std::optional<int> Application::Start() {
   m_window->SetExitHandler([this] { OnExit(); });
   m_window->SetSaveStatesHandler([this] { SaveAllStates(); });
   connect(&m_instance, &SingleInstance::RaiseRequested, m_window.get(), &MainWindow::BringToFront);
+  // The download worker and the details loader join the jobs once they exist;
+  // until then the tick keeps the caption and the clipboard watch.
+  m_scheduler = std::make_unique<Scheduler>(*m_state, SchedulerJobs{});
+  connect(&m_window->ThreadClock(), &QTimer::timeout, this, [this] { m_scheduler->Tick(); });
   m_window->show();
   return std::nullopt;
 }

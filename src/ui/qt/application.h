@@ -9,6 +9,7 @@
 
 #include "app/app_paths.h"
 #include "app/app_state.h"
+#include "app/scheduler.h"
 #include "controls/control_store.h"
 #include "main_window.h"
 #include "qt_desktop_shell.h"
@@ -49,6 +50,7 @@ class Application : public QObject {
   std::unique_ptr<AppState> m_state;
   SingleInstance m_instance;
   std::unique_ptr<MainWindow> m_window;
+  std::unique_ptr<Scheduler> m_scheduler;  // ticks with the window's 线程时钟
   std::string m_ffmpeg;
 };
 

@@ -1,0 +1,141 @@
+#include "app/scheduler.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <exception>
+#include <optional>
+
+#include "net/regex_matcher.h"
+
+namespace korvid {
+namespace {
+
+constexpr std::string_view kCountsCaptionPrefix = "Korvid - 正在下载:";
+
+}  // namespace
+
+int ParseMaxDownloads(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  long long value = 0;
+  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    value = std::min<long long>(value * 10 + (text[i] - '0'), INT_MAX);
+  }
+  return static_cast<int>(value);
+}
+
+std::string DownloadCountsText(int running, int waiting) {
+  return "正在下载:" + std::to_string(running) + "  剩余任务:" + std::to_string(waiting);
+}
+
+Scheduler::Scheduler(AppState& state, SchedulerJobs jobs)
+    : m_state(state), m_jobs(std::move(jobs)) {}
+
+Scheduler::~Scheduler() {
+  StopClock();
+  JoinWorkers(false);
+}
+
+void Scheduler::Tick() {
+  const std::lock_guard lock(m_tickMutex);
+  JoinWorkers(true);
+  StartDownloads();
+  UpdateCaption();
+  WatchClipboard();
+}
+
+void Scheduler::StartClock() {
+  (void)m_clock.StartPeriodic([this](int) { Tick(); }, kTickMs, kTickMs, 0, true);
+}
+
+void Scheduler::StopClock() {
+  (void)m_clock.StopPeriodic(kTickMs * 5);
+}
+
+void Scheduler::WaitForWorkers() {
+  JoinWorkers(false);
+}
+
+int Scheduler::ActiveWorkers() const {
+  const std::lock_guard lock(m_workersMutex);
+  int active = 0;
+  for (const Worker& worker : m_workers) active += worker.done->load() ? 0 : 1;
+  return active;
+}
+
+// The running count rises only when a download reports its start, so a
+// worker still resolving its stream is not counted yet and the next tick may
+// start another; the limit holds for downloads that have begun.
+void Scheduler::StartDownloads() {
+  if (!m_jobs.downloadWorker) return;
+  const int maximum = ParseMaxDownloads(m_state.Ui().Text(kMaxDownloadsBox));
+  if (m_state.RunningCount().load() < maximum && m_state.TaskQueue().Count() > 0) {
+    StartWorker(m_jobs.downloadWorker);
+  }
+}
+
+// Only the counts text that this scheduler wrote is cleared once nothing
+// runs; any other caption is left alone.
+void Scheduler::UpdateCaption() {
+  Controls& ui = m_state.Ui();
+  const int running = m_state.RunningCount().load();
+  if (running != 0) {
+    SetStatusCaption(ui, DownloadCountsText(running, m_state.TaskQueue().Count()));
+  } else if (ui.Caption().starts_with(kCountsCaptionPrefix)) {
+    SetStatusCaption(ui, "");
+  }
+}
+
+void Scheduler::WatchClipboard() {
+  Controls& ui = m_state.Ui();
+  if (!ui.Checked(kClipboardWatchBox)) return;
+  std::string text = ui.Shell().ClipboardText();
+  if (text == m_state.LastClipboardText()) return;
+  const std::optional<std::string> bvid = FirstMatch(kBvidPattern, text);
+  m_state.SetLastClipboardText(std::move(text));
+  if (!bvid || bvid->size() != 12) return;
+  ui.SetText(kDetailsLinkBox, *bvid);
+  ui.SetText(kTaskLinkBox, *bvid);
+  if (!m_jobs.detailsLoader) return;
+  BusyGuard busy = m_state.Busy().TryAcquire(BusyFlag::kDetails);
+  if (!busy) return;
+  auto guard = std::make_shared<BusyGuard>(std::move(busy));
+  StartWorker([loader = m_jobs.detailsLoader, guard] {
+    loader();
+    guard->Release();
+  });
+}
+
+void Scheduler::StartWorker(std::function<void()> job) {
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::thread thread([job = std::move(job), done] {
+    try {
+      job();
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "korvid: a worker ended with an error: %s\n", error.what());
+    } catch (...) {
+      std::fprintf(stderr, "korvid: a worker ended with an unknown error\n");
+    }
+    done->store(true);
+  });
+  const std::lock_guard lock(m_workersMutex);
+  m_workers.push_back(Worker{std::move(thread), std::move(done)});
+}
+
+void Scheduler::JoinWorkers(bool onlyFinished) {
+  std::vector<Worker> ending;
+  {
+    const std::lock_guard lock(m_workersMutex);
+    std::vector<Worker> running;
+    for (auto& worker : m_workers) {
+      const bool ends = !onlyFinished || worker.done->load();
+      (ends ? ending : running).push_back(std::move(worker));
+    }
+    m_workers = std::move(running);
+  }
+  for (Worker& worker : ending) worker.thread.join();
+}
+
+}  // namespace korvid

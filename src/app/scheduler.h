@@ -1,0 +1,88 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "transfer/periodic_thread.h"
+
+namespace korvid {
+
+inline constexpr std::string_view kMaxDownloadsBox = "编辑框_最大线程";
+inline constexpr std::string_view kClipboardWatchBox = "选择框_监控剪辑版";
+inline constexpr std::string_view kDetailsLinkBox = "编辑框_解析链接";
+inline constexpr std::string_view kTaskLinkBox = "编辑框_解析下载";
+inline constexpr std::string_view kBvidPattern = "BV[0-9a-zA-Z]{10}";
+
+// The jobs the scheduler starts, each on a new thread of its own.
+struct SchedulerJobs {
+  // One download worker: pops the oldest task record itself and ends once
+  // its download is handed over. Empty: no download is ever started.
+  std::function<void()> downloadWorker;
+  // Loads the details of the video in 编辑框_解析链接. Runs with the
+  // kDetails busy flag set; the flag is cleared when it returns.
+  std::function<void()> detailsLoader;
+};
+
+// The maximum number of downloads as the edit box holds it: its leading
+// digits, 0 for a text that does not start with a number.
+[[nodiscard]] int ParseMaxDownloads(std::string_view text);
+
+// "正在下载:N  剩余任务:M", the caption text while downloads run.
+[[nodiscard]] std::string DownloadCountsText(int running, int waiting);
+
+// The one-second tick that drains the task queue: at most one download worker
+// started per tick while fewer downloads run than 编辑框_最大线程 allows, the
+// download counts in the window caption, and the clipboard watch.
+//
+// Tick runs on one thread at a time: the window thread, driven by the
+// window's 线程时钟 timer, or the scheduler's own clock thread (StartClock)
+// in the command line. It never waits for a worker.
+class Scheduler {
+ public:
+  static constexpr int kTickMs = 1000;
+
+  Scheduler(AppState& state, SchedulerJobs jobs);
+  // Stops the clock and waits for every worker it started.
+  ~Scheduler();
+  Scheduler(const Scheduler&) = delete;
+  Scheduler& operator=(const Scheduler&) = delete;
+
+  void Tick();
+
+  // Runs Tick every kTickMs on a thread of its own until StopClock.
+  void StartClock();
+  void StopClock();
+
+  // Waits until every worker started so far has ended.
+  void WaitForWorkers();
+  // Workers started and not yet ended.
+  [[nodiscard]] int ActiveWorkers() const;
+
+ private:
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+
+  void StartDownloads();
+  void UpdateCaption();
+  void WatchClipboard();
+  void StartWorker(std::function<void()> job);
+  void JoinWorkers(bool onlyFinished);
+
+  AppState& m_state;
+  SchedulerJobs m_jobs;
+  std::mutex m_tickMutex;  // one Tick at a time, whoever drives it
+  mutable std::mutex m_workersMutex;
+  std::vector<Worker> m_workers;
+  PeriodicThread m_clock;
+};
+
+}  // namespace korvid

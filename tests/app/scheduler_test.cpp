@@ -1,0 +1,163 @@
+#include "app/scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "controls/control_store.h"
+#include "controls/window_layout.h"
+#include "support/sandbox.h"
+
+namespace korvid {
+namespace {
+
+// A download worker that pops its record and reports the start at once, as
+// the download engine does once its transfer begins.
+class SchedulerTest : public ::testing::Test {
+ protected:
+  SchedulerTest() : m_state(m_controls, AppPaths{m_sandbox.Path()}) {
+    CreateMainWindowControls(m_controls);
+  }
+
+  SchedulerJobs Jobs() {
+    SchedulerJobs jobs;
+    jobs.downloadWorker = [this] {
+      std::string record;
+      if (m_state.TaskQueue().PopText(record)) ++m_state.RunningCount();
+      ++m_downloadWorkers;
+    };
+    jobs.detailsLoader = [this] { ++m_detailLoads; };
+    return jobs;
+  }
+
+  void QueueRecords(int count) {
+    for (int i = 1; i <= count; ++i) {
+      ASSERT_TRUE(m_state.TaskQueue().PushText("{\"任务id\":\"" + std::to_string(i) + "\"}"));
+    }
+  }
+
+  // One tick, then wait for what it started, so the next tick sees its effect.
+  void TickAndSettle(Scheduler& scheduler) {
+    scheduler.Tick();
+    scheduler.WaitForWorkers();
+  }
+
+  test::Sandbox m_sandbox;
+  ControlStore m_controls;
+  AppState m_state;
+  std::atomic<int> m_downloadWorkers{0};
+  std::atomic<int> m_detailLoads{0};
+};
+
+TEST_F(SchedulerTest, StartsOneWorkerPerTickUpToTheMaximum) {
+  Scheduler scheduler(m_state, Jobs());
+  m_controls.SetText(kMaxDownloadsBox, "2");
+  QueueRecords(5);
+
+  TickAndSettle(scheduler);
+  EXPECT_EQ(m_downloadWorkers, 1);
+  TickAndSettle(scheduler);
+  TickAndSettle(scheduler);
+  TickAndSettle(scheduler);
+  EXPECT_EQ(m_downloadWorkers, 2);
+  EXPECT_EQ(m_state.TaskQueue().Count(), 3);
+  EXPECT_EQ(m_controls.Caption(), "Korvid - 正在下载:2  剩余任务:3");
+
+  m_state.RunningCount() = 1;  // one download ended: the next tick fills the slot
+  TickAndSettle(scheduler);
+  TickAndSettle(scheduler);
+  EXPECT_EQ(m_downloadWorkers, 3);
+  EXPECT_EQ(m_controls.Caption(), "Korvid - 正在下载:2  剩余任务:2");
+}
+
+TEST_F(SchedulerTest, MaximumThatIsNoNumberStartsNothing) {
+  const std::vector<std::pair<std::string, int>> texts = {
+      {"abc", 0}, {"", 0}, {"0", 0}, {"-3", 0}, {" 4", 4}, {"3个", 3}, {"99999999999", INT_MAX}};
+  for (const auto& [text, maximum] : texts) EXPECT_EQ(ParseMaxDownloads(text), maximum) << text;
+
+  Scheduler scheduler(m_state, Jobs());
+  m_controls.SetText(kMaxDownloadsBox, "abc");
+  QueueRecords(2);
+  TickAndSettle(scheduler);
+  TickAndSettle(scheduler);
+  EXPECT_EQ(m_downloadWorkers, 0);
+  EXPECT_EQ(m_state.TaskQueue().Count(), 2);
+}
+
+TEST_F(SchedulerTest, CaptionShowsCountsOnlyWhileDownloadsRun) {
+  Scheduler scheduler(m_state, SchedulerJobs{});
+  struct Step {
+    int running;
+    std::string captionBefore;
+    std::string captionAfter;
+  };
+  const std::vector<Step> steps = {
+      {1, "Korvid", "Korvid - 正在下载:1  剩余任务:0"},
+      {0, "Korvid - 正在下载:1  剩余任务:0", "Korvid"},
+      // Both downloads ended within one second: the stale counts go too.
+      {0, "Korvid - 正在下载:2  剩余任务:0", "Korvid"},
+      {0, "Korvid - 正在下载:1  剩余任务:4", "Korvid"},
+      // A caption someone else wrote is left alone.
+      {0, "Korvid - 登录成功", "Korvid - 登录成功"},
+  };
+  for (const Step& step : steps) {
+    m_state.RunningCount() = step.running;
+    m_controls.SetCaption(step.captionBefore);
+    scheduler.Tick();
+    EXPECT_EQ(m_controls.Caption(), step.captionAfter) << step.captionBefore;
+  }
+}
+
+TEST_F(SchedulerTest, ClipboardWatchFillsBothBoxesOncePerNewText) {
+  Scheduler scheduler(m_state, Jobs());
+  ScriptedShell& clipboard = m_controls.Scripted();
+  const std::string page = "https://www.bilibili.com/video/BV1xx411c7mD?p=2";
+
+  clipboard.SetClipboardText(page);
+  TickAndSettle(scheduler);
+  EXPECT_EQ(m_controls.Text(kDetailsLinkBox), "") << "watch is off";
+
+  m_controls.SetChecked(kClipboardWatchBox, true);
+  TickAndSettle(scheduler);
+  EXPECT_EQ(m_controls.Text(kDetailsLinkBox), "BV1xx411c7mD");
+  EXPECT_EQ(m_controls.Text(kTaskLinkBox), "BV1xx411c7mD");
+  EXPECT_EQ(m_detailLoads, 1);
+  EXPECT_FALSE(m_state.Busy().IsSet(BusyFlag::kDetails));
+
+  // The same text again changes nothing.
+  m_controls.SetText(kDetailsLinkBox, "");
+  m_controls.SetText(kTaskLinkBox, "");
+  TickAndSettle(scheduler);
+  EXPECT_EQ(m_controls.Text(kDetailsLinkBox), "");
+  EXPECT_EQ(m_detailLoads, 1);
+
+  // A text without an identifier is only remembered.
+  clipboard.SetClipboardText("BV12345 is too short");
+  TickAndSettle(scheduler);
+  EXPECT_EQ(m_state.LastClipboardText(), "BV12345 is too short");
+  EXPECT_EQ(m_controls.Text(kTaskLinkBox), "");
+
+  // While the details loader runs the boxes are filled, the loader not started.
+  BusyGuard loading = m_state.Busy().TryAcquire(BusyFlag::kDetails);
+  clipboard.SetClipboardText("BV1ZF411g7EZ");
+  TickAndSettle(scheduler);
+  EXPECT_EQ(m_controls.Text(kDetailsLinkBox), "BV1ZF411g7EZ");
+  EXPECT_EQ(m_detailLoads, 1);
+}
+
+TEST_F(SchedulerTest, OwnClockDrainsTheQueue) {
+  Scheduler scheduler(m_state, Jobs());
+  m_controls.SetText(kMaxDownloadsBox, "3");
+  QueueRecords(1);
+  scheduler.StartClock();
+  EXPECT_TRUE(test::WaitFor([&] { return m_state.TaskQueue().Count() == 0; }, 5000));
+  scheduler.StopClock();
+  scheduler.WaitForWorkers();
+  EXPECT_EQ(m_downloadWorkers, 1);
+}
+
+}  // namespace
+}  // namespace korvid
