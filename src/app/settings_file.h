@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -14,19 +15,32 @@ namespace korvid {
 // break round-trips; keys are trimmed. Lines starting with ';' or '#' are
 // comments. The first of two equal keys wins.
 //
-// Files are written as UTF-8. A file that is not valid UTF-8 is read as GBK, so
-// settings written by older versions still load.
+// Files are written as UTF-8. Each line is read on its own: as UTF-8 when it
+// is valid UTF-8, else as GBK (settings written by older versions), else as
+// UTF-8 with each ill-formed byte read as U+FFFD. NUL bytes are dropped. So one
+// bad line never costs the others, and any file of text loads.
 class IniFile {
  public:
-  // Replaces the content with the file's. False (and empty) when the file is
-  // missing, unreadable or not text.
+  enum class LoadResult { kLoaded, kMissing, kUnreadable };
+
+  // Files larger than this are refused: a settings file never comes near it.
+  static constexpr std::int64_t kMaxFileBytes = 16 * 1024 * 1024;
+
+  // Replaces the content with the file's (empty unless kLoaded). Only a
+  // regular file is read (a symbolic link is followed to one); a folder, a
+  // device, a FIFO or a file above kMaxFileBytes is kUnreadable, with the
+  // reason in *why. Never throws.
+  [[nodiscard]] LoadResult Read(const std::string& path, std::string* why = nullptr);
+  // Read(path) == kLoaded.
   [[nodiscard]] bool Load(const std::string& path);
+  // Always true unless memory runs out.
   [[nodiscard]] bool Parse(std::string_view text);
 
   // Empty when the section or key is absent.
   [[nodiscard]] std::string Get(std::string_view section, std::string_view key) const;
   [[nodiscard]] bool Has(std::string_view section, std::string_view key) const;
-  // Line breaks in the value are dropped: they would end the line.
+  // Stored so that it reads back: line breaks and NUL bytes are dropped (they
+  // would end the line), ill-formed UTF-8 becomes U+FFFD.
   void Set(std::string_view section, std::string_view key, std::string_view value);
 
   [[nodiscard]] std::string ToText() const;
@@ -55,7 +69,7 @@ inline constexpr std::string_view kSectionDropDown = "组合框";
 // Edit-box text as stored: each line break (CR LF, or LF alone as the window's
 // edit boxes give it) becomes "><br><", then each double quote "#引号".
 [[nodiscard]] std::string EncodeEditText(std::string_view text);
-// And back; line breaks come back as "\n".
+// And back; line breaks come back as CR LF, as the control store keeps them.
 [[nodiscard]] std::string DecodeEditText(std::string_view stored);
 // "text<|>value<||>" per item, then "index<|>shown text"; quotes as "#引号".
 [[nodiscard]] std::string EncodeDropDown(const std::vector<DropItem>& items, int selected,
@@ -63,10 +77,22 @@ inline constexpr std::string_view kSectionDropDown = "组合框";
 
 // Restores every edit box, radio button, check box and drop-down of the
 // controls from the settings file (path empty: the program's 配置/Korvid配置.ini).
-// A missing or unreadable file restores nothing; an empty value leaves its
-// control as it is. False when the file could not be read.
+// A missing file restores nothing; an empty value leaves its control as it is.
+// A file that cannot be read is never overwritten: it is renamed aside
+// ("Korvid配置.ini.unreadable-1", ...) with a notice saying so, and the
+// controls keep their defaults. False when nothing was read.
 bool RestoreStates(Controls& controls, const std::string& path = "");
-// Writes every control of those kinds; false when the file could not be written.
+// Writes every control of those kinds, keeping the file's other keys; false
+// when the file could not be written.
 bool SaveStates(Controls& controls, const std::string& path = "");
+// Writes the one persisted control `name`, keeping every other key of the
+// file as it is on disk now; false when it is not a persisted control or the
+// file could not be written.
+bool SaveState(Controls& controls, std::string_view name, const std::string& path = "");
+
+// Every read-modify-write of a settings file holds an advisory lock (flock on
+// path + ".lock"), so the window and the command line can change one file
+// side by side without losing each other's changes.
+inline constexpr std::string_view kSettingsLockSuffix = ".lock";
 
 }  // namespace korvid

@@ -28,7 +28,9 @@ struct Command {
 bool RegisterCommand(const Command& command);
 const std::vector<Command>& Commands();
 
-// The core started as the window starts it: controls created, settings restored.
+// The core started as the window starts it: controls created, settings
+// restored. Notices of the start (an unreadable settings file set aside) go
+// to stderr.
 struct Core {
   ControlStore controls;
   AppPaths paths;
@@ -39,6 +41,11 @@ struct Core {
 
 // Prints "korvid-cli: message" on stderr; returns 1.
 int Fail(std::string_view message);
+// A verb called the wrong way: "korvid-cli: message" and the verb's usage on
+// stderr; returns 2.
+int UsageError(std::string_view verb, std::string_view message);
+// UsageError for a verb that takes no arguments.
+int NoArguments(std::string_view verb);
 
 // Value of a persisted setting as `settings` and `get` print it.
 std::string SettingValue(const Controls& controls, const std::string& name);

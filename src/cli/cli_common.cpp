@@ -32,11 +32,27 @@ const std::vector<Command>& Commands() {
 Core::Core() : paths(ProgramPaths()) {
   CreateMainWindowControls(controls);
   started = StartCore(controls, paths);
+  for (const NoticeRecord& notice : controls.TakeNotices()) {
+    std::cerr << "korvid-cli: " << notice.text << "\n";
+  }
 }
 
 int Fail(std::string_view message) {
   std::cerr << "korvid-cli: " << message << "\n";
   return 1;
+}
+
+int UsageError(std::string_view verb, std::string_view message) {
+  std::cerr << "korvid-cli: " << message << "\n";
+  for (const Command& command : Commands()) {
+    if (command.name == verb)
+      std::cerr << "Usage: korvid-cli [--home DIR] " << command.usage << "\n";
+  }
+  return 2;
+}
+
+int NoArguments(std::string_view verb) {
+  return UsageError(verb, std::string(verb) + " takes no arguments");
 }
 
 std::string SettingValue(const Controls& controls, const std::string& name) {

@@ -49,7 +49,7 @@ bool WriteBody(const std::string& body, const std::string& output) {
 
 int Fetch(const Args& args) {
   FetchArgs fetch;
-  if (!ParseFetchArgs(args, fetch)) return Fail("fetch needs a URL (see --help)");
+  if (!ParseFetchArgs(args, fetch)) return UsageError("fetch", "fetch needs one URL");
   Core core;
   HttpRequestOptions options;
   options.method = fetch.head ? static_cast<int>(HttpMethod::kHead) : 0;

@@ -40,8 +40,15 @@ const Command* FindCommand(std::string_view name) {
   return nullptr;
 }
 
+int UsageFailure(std::string_view message) {
+  std::cerr << "korvid-cli: " << message << "\n\n" << Usage();
+  return 2;
+}
+
 int Run(Args args) {
-  if (args.size() >= 2 && args[0] == "--home") {
+  if (!args.empty() && args[0] == "--home") {
+    // An empty folder would silently mean the executable's own.
+    if (args.size() < 2 || args[1].empty()) return UsageFailure("--home needs a folder");
     ::setenv("KORVID_HOME", args[1].c_str(), 1);
     args.erase(args.begin(), args.begin() + 2);
   }
@@ -51,6 +58,9 @@ int Run(Args args) {
   }
   const std::string command = args[0];
   const Args rest(args.begin() + 1, args.end());
+  const bool builtIn = command == "-h" || command == "--help" || command == "help" ||
+                       command == "version" || command == "--version";
+  if (builtIn && !rest.empty()) return UsageFailure(command + " takes no arguments");
   if (command == "-h" || command == "--help" || command == "help") {
     std::cout << Usage();
     return 0;

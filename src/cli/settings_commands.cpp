@@ -6,6 +6,7 @@
 #include "app/settings_file.h"
 #include "cli/cli_command.h"
 #include "net/site_hosts.h"
+#include "net/text_width.h"
 
 namespace korvid::cli {
 namespace {
@@ -49,7 +50,7 @@ int ShowSettings() {
 }
 
 int GetSetting(const Args& args) {
-  if (args.size() != 1) return Fail("get needs one control name");
+  if (args.size() != 1) return UsageError("get", "get needs one control name");
   Core core;
   if (!core.controls.Has(args[0])) return Fail("no setting named " + args[0]);
   std::cout << SettingValue(core.controls, args[0]) << "\n";
@@ -59,7 +60,8 @@ int GetSetting(const Args& args) {
 bool ApplySetting(Controls& controls, const std::string& name, const std::string& value) {
   switch (controls.KindOf(name)) {
     case ControlKind::EditBox:
-      controls.SetText(name, value);
+      // Shown as the settings file will keep it.
+      controls.SetText(name, IsValidUtf8(value) ? value : RepairUtf8(value));
       return true;
     case ControlKind::CheckBox:
     case ControlKind::RadioButton:
@@ -79,14 +81,17 @@ bool ApplySetting(Controls& controls, const std::string& name, const std::string
   }
 }
 
+// Only this one key is written, over the file as it is on disk when the lock
+// is taken, so a `set` running beside another (or beside the window) loses
+// none of its changes.
 int SetSetting(const Args& args) {
-  if (args.size() != 2) return Fail("set needs a control name and a value");
+  if (args.size() != 2) return UsageError("set", "set needs a control name and a value");
   Core core;
   if (!core.controls.Has(args[0])) return Fail("no setting named " + args[0]);
   if (!ApplySetting(core.controls, args[0], args[1])) {
     return Fail("\"" + args[1] + "\" is not a value " + args[0] + " can take");
   }
-  if (!SaveStates(core.controls, core.started.settingsPath)) {
+  if (!SaveState(core.controls, args[0], core.started.settingsPath)) {
     return Fail("could not write " + core.started.settingsPath);
   }
   std::cout << args[0] << " = " << SettingValue(core.controls, args[0]) << "\n";
@@ -97,13 +102,13 @@ int SetSetting(const Args& args) {
 
 KORVID_CLI_COMMAND(
     "paths", "paths                 the program folder, working folders, settings file and FFmpeg",
-    [](const Args&) { return ShowPaths(); }, 10);
+    [](const Args& args) { return args.empty() ? ShowPaths() : NoArguments("paths"); }, 10);
 KORVID_CLI_COMMAND(
     "hosts", "hosts                 the site hosts in effect (settings file [站点], KORVID_*_BASE)",
-    [](const Args&) { return ShowHosts(); }, 11);
+    [](const Args& args) { return args.empty() ? ShowHosts() : NoArguments("hosts"); }, 11);
 KORVID_CLI_COMMAND(
     "settings", "settings              every saved setting, one \"name = value\" per line",
-    [](const Args&) { return ShowSettings(); }, 12);
+    [](const Args& args) { return args.empty() ? ShowSettings() : NoArguments("settings"); }, 12);
 KORVID_CLI_COMMAND(
     "get", "get NAME              one setting (an edit box, check box or drop-down by name)",
     GetSetting, 13);

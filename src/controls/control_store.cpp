@@ -1,8 +1,18 @@
 #include "controls/control_store.h"
 
+#include <iterator>
 #include <utility>
 
 namespace korvid {
+namespace {
+
+template <typename Entry>
+void PushBounded(std::deque<Entry>& list, Entry entry) {
+  list.push_back(std::move(entry));
+  while (list.size() > ControlStore::kHistoryLimit) list.pop_front();
+}
+
+}  // namespace
 
 void ControlStore::Add(std::string_view name, ControlKind kind) {
   std::lock_guard guard(m_mutex);
@@ -144,15 +154,15 @@ std::string ControlStore::Caption() const {
 void ControlStore::SetCaption(std::string_view caption) {
   std::unique_lock held(m_mutex);
   m_caption.assign(caption);
-  m_captionHistory.emplace_back(caption);
+  PushBounded(m_captionHistory, std::string(caption));
   MarkChanged("", held);
 }
 
 void ControlStore::ShowNotice(std::string_view text, std::string_view title) {
   std::unique_lock held(m_mutex);
   NoticeRecord record{std::string(text), std::string(title)};
-  m_pendingNotices.push_back(record);
-  m_noticeHistory.push_back(std::move(record));
+  PushBounded(m_pendingNotices, record);
+  PushBounded(m_noticeHistory, std::move(record));
   if (m_notified || !m_notify) return;
   m_notified = true;
   auto notify = m_notify;
@@ -187,17 +197,20 @@ std::set<std::string> ControlStore::TakeChangedControls() {
 std::vector<NoticeRecord> ControlStore::TakeNotices() {
   std::lock_guard guard(m_mutex);
   m_notified = false;
-  return std::exchange(m_pendingNotices, {});
+  std::vector<NoticeRecord> taken(std::make_move_iterator(m_pendingNotices.begin()),
+                                  std::make_move_iterator(m_pendingNotices.end()));
+  m_pendingNotices.clear();
+  return taken;
 }
 
 std::vector<NoticeRecord> ControlStore::NoticeHistory() const {
   std::lock_guard guard(m_mutex);
-  return m_noticeHistory;
+  return {m_noticeHistory.begin(), m_noticeHistory.end()};
 }
 
 std::vector<std::string> ControlStore::CaptionHistory() const {
   std::lock_guard guard(m_mutex);
-  return m_captionHistory;
+  return {m_captionHistory.begin(), m_captionHistory.end()};
 }
 
 void ControlStore::SetChangeNotifier(std::function<void()> notify) {

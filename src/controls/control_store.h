@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -65,11 +66,16 @@ class ControlStore : public Controls {
   void SetCheckedFromUser(std::string_view name, bool checked);
   void SelectIndexFromUser(std::string_view name, int index);
 
+  // The notice and caption lists below keep at most this many entries, the
+  // newest: the scheduler sets the caption every second for as long as the
+  // program runs, and notices pile up where no window takes them.
+  static constexpr std::size_t kHistoryLimit = 256;
+
   // Names of controls changed since the last call ("" stands for the caption),
   // and the notices shown since the last call, in order.
   std::set<std::string> TakeChangedControls();
   std::vector<NoticeRecord> TakeNotices();
-  // Every notice ever shown and every caption ever set, in order (tests).
+  // The latest notices shown and captions set, in order (tests).
   std::vector<NoticeRecord> NoticeHistory() const;
   std::vector<std::string> CaptionHistory() const;
 
@@ -98,9 +104,9 @@ class ControlStore : public Controls {
   std::vector<std::string> m_order;
   std::string m_caption = "Korvid";
   std::set<std::string> m_changed;
-  std::vector<NoticeRecord> m_pendingNotices;
-  std::vector<NoticeRecord> m_noticeHistory;
-  std::vector<std::string> m_captionHistory;
+  std::deque<NoticeRecord> m_pendingNotices;
+  std::deque<NoticeRecord> m_noticeHistory;
+  std::deque<std::string> m_captionHistory;
   bool m_notified = false;
   std::function<void()> m_notify;
   ScriptedShell m_scriptedShell;

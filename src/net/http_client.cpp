@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,15 +46,16 @@ void EnsureCurlInitialised() {
 struct UrlParts {
   std::string scheme;
   std::string host;
+  std::string port;
 };
 
 struct CurlUrlDeleter {
   void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
 
-std::optional<std::string> UrlPart(CURLU* url, CURLUPart part) {
+std::optional<std::string> UrlPart(CURLU* url, CURLUPart part, unsigned flags = 0) {
   char* text = nullptr;
-  if (curl_url_get(url, part, &text, 0) != CURLUE_OK || text == nullptr) return std::nullopt;
+  if (curl_url_get(url, part, &text, flags) != CURLUE_OK || text == nullptr) return std::nullopt;
   std::string value(text);
   curl_free(text);
   return value;
@@ -66,11 +70,44 @@ std::optional<UrlParts> ParseUrl(std::string_view url) {
   if (curl_url_set(handle.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK) return std::nullopt;
   std::optional<std::string> scheme = UrlPart(handle.get(), CURLUPART_SCHEME);
   std::optional<std::string> host = UrlPart(handle.get(), CURLUPART_HOST);
+  std::optional<std::string> port = UrlPart(handle.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
   if (!scheme || !host || host->empty()) return std::nullopt;
   if (!EqualsIgnoreCase(*scheme, "http") && !EqualsIgnoreCase(*scheme, "https")) {
     return std::nullopt;
   }
-  return UrlParts{std::move(*scheme), std::move(*host)};
+  return UrlParts{std::move(*scheme), std::move(*host), port.value_or("")};
+}
+
+bool SameOrigin(const UrlParts& a, const UrlParts& b) {
+  return EqualsIgnoreCase(a.scheme, b.scheme) && EqualsIgnoreCase(a.host, b.host) &&
+         a.port == b.port;
+}
+
+bool IsAddressLiteral(const std::string& host) {
+  in_addr v4{};
+  return host.find(':') != std::string::npos || host.starts_with('[') ||
+         inet_pton(AF_INET, host.c_str(), &v4) == 1;
+}
+
+// "passport.example.com" -> "example.com"; empty when nothing sensible is left
+// (an address, or a name of two labels or fewer).
+std::string ParentDomain(const std::string& host) {
+  if (IsAddressLiteral(host)) return {};
+  const std::size_t dot = host.find('.');
+  if (dot == std::string::npos) return {};
+  std::string parent = host.substr(dot + 1);
+  return parent.find('.') == std::string::npos ? std::string() : parent;
+}
+
+// Whether cookies from `answered` may join those of `asked`: the same host, or
+// hosts of one parent domain, as a browser would let them share cookies.
+bool SameSite(const UrlParts& asked, const UrlParts& answered) {
+  if (EqualsIgnoreCase(asked.host, answered.host)) return true;
+  const std::string askedParent = ParentDomain(asked.host);
+  const std::string answeredParent = ParentDomain(answered.host);
+  return (!askedParent.empty() && EqualsIgnoreCase(askedParent, answeredParent)) ||
+         (!askedParent.empty() && EqualsIgnoreCase(askedParent, answered.host)) ||
+         (!answeredParent.empty() && EqualsIgnoreCase(answeredParent, asked.host));
 }
 
 bool IsLoopbackHost(std::string host) {
@@ -125,7 +162,7 @@ std::vector<std::string> HeaderLinesOf(std::string_view headers) {
 
 std::string CookieLine(const std::string* cookies) {
   if (cookies == nullptr) return {};
-  const std::string text = StripCookiePrefix(*cookies);
+  const std::string text = FoldCookieLines(StripCookiePrefix(*cookies));
   return text.empty() ? std::string() : "Cookie: " + text;
 }
 
@@ -162,6 +199,8 @@ struct EngineRequest {
   unsigned long serverAuth = CURLAUTH_BASIC;
   HttpTimeouts timeouts;
   std::string caFile;
+  std::size_t maxBodyBytes = kMaxResponseBytes;
+  long deadlineMs = kRequestDeadlineMs;
 };
 
 struct EngineResult {
@@ -169,20 +208,45 @@ struct EngineResult {
   std::string body;
   std::string headers;
   int status = 0;
+  // The answer came from the host asked or one of its parent domain, so its
+  // cookies belong with the caller's.
+  bool cookiesTrusted = true;
 };
 
+// What one answer brought. With redirects followed, each answer starts afresh,
+// so only the last answer's headers and body are kept.
 struct Received {
   std::string body;
   std::vector<std::string> headerLines;
   bool sawStatusLine = false;
+  bool expectsBody = true;  // false for HEAD
+  std::size_t maxBody = kMaxResponseBytes;
+  bool tooLarge = false;
 };
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
-  static_cast<Received*>(user)->body.append(data, size * count);
-  return size * count;
+  auto* received = static_cast<Received*>(user);
+  const std::size_t bytes = size * count;
+  if (bytes > received->maxBody - received->body.size()) {
+    received->tooLarge = true;
+    return 0;  // ends the transfer
+  }
+  received->body.append(data, bytes);
+  return bytes;
 }
 
-// With redirects followed, only the last answer's headers are kept.
+// A length beyond the limit (or beyond 64 bits) is refused before a byte of
+// the body arrives; a length the transport ignored would let a short body
+// pass for a whole one.
+bool AnnouncesTooMuch(const Received& received, std::string_view line) {
+  if (!received.expectsBody || !EqualsIgnoreCase(HeaderName(line), "Content-Length")) return false;
+  const std::string value = HeaderValue(line);
+  std::uint64_t length = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), length);
+  if (error == std::errc::result_out_of_range) return true;
+  return error == std::errc() && end == value.data() + value.size() && length > received.maxBody;
+}
+
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
   auto* received = static_cast<Received*>(user);
   std::string_view line(data, size * count);
@@ -191,6 +255,10 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     received->headerLines.clear();
     received->sawStatusLine = true;
   } else if (!line.empty()) {
+    if (AnnouncesTooMuch(*received, line)) {
+      received->tooLarge = true;
+      return 0;
+    }
     received->headerLines.emplace_back(line);
   }
   return size * count;
@@ -247,19 +315,19 @@ bool ApplyMethod(CURL* curl, const EngineRequest& request) {
          Set(curl, CURLOPT_POSTFIELDS, data);
 }
 
-bool ApplyTimeouts(CURL* curl, HttpTimeouts timeouts) {
-  // No total limit: a large answer on a slow line may take long as long as
-  // bytes keep moving.
+// Per phase: the connect limit and the longest stall; in all: what is left
+// of the request's deadline.
+bool ApplyTimeouts(CURL* curl, HttpTimeouts timeouts, long remainingMs) {
   const long stallSeconds = std::max(1L, (timeouts.transferMs + 999) / 1000);
-  return Set(curl, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs) &&
-         Set(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) && Set(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+  return Set(curl, CURLOPT_CONNECTTIMEOUT_MS, std::min(timeouts.connectMs, remainingMs)) &&
+         Set(curl, CURLOPT_TIMEOUT_MS, remainingMs) && Set(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) &&
+         Set(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
 }
 
-bool ApplyRedirects(CURL* curl, const EngineRequest& request) {
-  if (!request.followRedirects) return Set(curl, CURLOPT_FOLLOWLOCATION, 0L);
-  return Set(curl, CURLOPT_FOLLOWLOCATION, 1L) && Set(curl, CURLOPT_MAXREDIRS, kMaxRedirects) &&
-         Set(curl, CURLOPT_REDIR_PROTOCOLS_STR,
-             request.httpsOnlyRedirects ? "https" : "http,https");
+// Redirects are followed here, one answer at a time, so that each hop can
+// decide which headers may go on to the next host.
+bool ApplyRedirects(CURL* curl) {
+  return Set(curl, CURLOPT_FOLLOWLOCATION, 0L);
 }
 
 bool ApplyProxyAndCredentials(CURL* curl, const EngineRequest& request) {
@@ -308,8 +376,10 @@ bool ApplyHeaders(CURL* curl, const EngineRequest& request, CurlList& list) {
 }
 
 HttpFailure FailureOf(CURLcode code, CURL* curl, const Received& received) {
+  if (received.tooLarge) return HttpFailure::kTooLarge;
   switch (code) {
-    case CURLE_UNSUPPORTED_PROTOCOL:
+    // (CURLE_UNSUPPORTED_PROTOCOL here is an answer without a status line:
+    // addresses are checked before any request.)
     case CURLE_URL_MALFORMAT:
       return HttpFailure::kBadUrl;
     case CURLE_COULDNT_RESOLVE_PROXY:
@@ -359,45 +429,129 @@ class HttpEngine {
     session.m_timeouts = timeouts;
   }
 
-  static EngineResult Perform(HttpSession& session, const EngineRequest& request) {
+  static EngineResult Perform(HttpSession& session, const EngineRequest& original) {
     CURL* curl = static_cast<CURL*>(session.m_handle);
+    const std::optional<UrlParts> asked = ParseUrl(original.url);
+    if (!asked) return Failure(HttpFailure::kBadUrl);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(original.deadlineMs);
+    EngineRequest request = original;
+    UrlParts at = *asked;
+    for (long hop = 0;; ++hop) {
+      Hop answer = PerformOne(curl, request, deadline);
+      if (answer.result.failure != HttpFailure::kNone || answer.next.empty()) {
+        answer.result.cookiesTrusted = SameSite(*asked, at);
+        return std::move(answer.result);
+      }
+      if (hop == kMaxRedirects) return Failure(HttpFailure::kTooManyRedirects);
+      const std::optional<UrlParts> next = ParseUrl(answer.next);
+      if (!next) return Failure(HttpFailure::kBadUrl);
+      if (request.httpsOnlyRedirects && IsPlainHttp(*next)) {
+        return Failure(HttpFailure::kInsecureCookie);
+      }
+      PrepareNextHop(request, answer.result.status, answer.next, !SameOrigin(at, *next));
+      at = *next;
+    }
+  }
+
+ private:
+  struct Hop {
+    EngineResult result;
+    std::string next;  // where a followed redirect leads; empty for the final answer
+  };
+
+  static EngineResult Failure(HttpFailure failure) {
+    EngineResult result;
+    result.failure = failure;
+    return result;
+  }
+
+  static long RemainingMs(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return static_cast<long>(left.count());
+  }
+
+  static Hop PerformOne(CURL* curl, const EngineRequest& request,
+                        std::chrono::steady_clock::time_point deadline) {
+    Hop hop;
+    const long remainingMs = RemainingMs(deadline);
+    if (remainingMs <= 0) {
+      hop.result.failure = HttpFailure::kNoResponse;
+      return hop;
+    }
     // Options from an earlier call must not leak into this one; the reset
     // keeps the open connections.
     curl_easy_reset(curl);
     Received received;
+    received.expectsBody = static_cast<HttpMethod>(request.method) != HttpMethod::kHead;
+    received.maxBody = request.maxBodyBytes;
     CurlList headerList;
-    const HttpFailure setupFailure = Apply(curl, request, received, headerList);
-    if (setupFailure != HttpFailure::kNone) {
-      curl_easy_reset(curl);
-      return EngineResult{setupFailure, {}, {}, 0};
-    }
-    const CURLcode code = curl_easy_perform(curl);
-    EngineResult result;
-    if (code == CURLE_UNSUPPORTED_PROTOCOL && received.sawStatusLine &&
-        request.httpsOnlyRedirects) {
-      result.failure = HttpFailure::kInsecureCookie;  // a redirect to plain http
-    } else if (code != CURLE_OK) {
-      result.failure = FailureOf(code, curl, received);
-    } else {
-      long status = 0;
-      curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-      result.status = static_cast<int>(status);
-      result.body = std::move(received.body);
-      result.headers = Join(received.headerLines, "\r\n");
+    hop.result.failure = Apply(curl, request, remainingMs, received, headerList);
+    if (hop.result.failure == HttpFailure::kNone) {
+      const CURLcode code = curl_easy_perform(curl);
+      if (code != CURLE_OK) {
+        hop.result.failure = FailureOf(code, curl, received);
+      } else {
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        hop.result.status = static_cast<int>(status);
+        hop.result.body = std::move(received.body);
+        hop.result.headers = Join(received.headerLines, "\r\n");
+        const char* location = nullptr;
+        if (request.followRedirects && IsRedirectStatus(status) &&
+            curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
+            location != nullptr) {
+          hop.next = location;
+        }
+      }
     }
     // The handle must not keep pointers into this call's header list.
     curl_easy_reset(curl);
-    return result;
+    return hop;
   }
 
- private:
-  static HttpFailure Apply(CURL* curl, const EngineRequest& request, Received& received,
-                           CurlList& headerList) {
+  static bool IsRedirectStatus(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+  }
+
+  // As browsers do: 303, and 301/302 after a POST, go on as GET without the
+  // body. A hop to another origin carries no cookie, referer or credentials
+  // of the first.
+  static void PrepareNextHop(EngineRequest& request, int status, const std::string& next,
+                             bool otherOrigin) {
+    const auto method = static_cast<HttpMethod>(request.method);
+    const bool toGet = method != HttpMethod::kHead &&
+                       (status == 303 || (method == HttpMethod::kPost && status <= 302));
+    if (toGet) {
+      request.method = static_cast<int>(HttpMethod::kGet);
+      request.payload = {};
+      DropLines(request.headerLines, {"Content-Type"});
+    }
+    if (otherOrigin) {
+      DropLines(request.headerLines, {"Cookie", "Referer", "Authorization"});
+      request.serverUser.clear();
+      request.serverPassword.clear();
+    }
+    request.url = next;
+  }
+
+  static void DropLines(std::vector<std::string>& lines,
+                        std::initializer_list<std::string_view> names) {
+    std::erase_if(lines, [&](const std::string& line) {
+      return std::any_of(names.begin(), names.end(), [&](std::string_view name) {
+        return EqualsIgnoreCase(HeaderName(line), name);
+      });
+    });
+  }
+
+  static HttpFailure Apply(CURL* curl, const EngineRequest& request, long remainingMs,
+                           Received& received, CurlList& headerList) {
     if (!ApplyBasics(curl, request, received) || !ApplyMethod(curl, request)) {
       return HttpFailure::kRequestSetup;
     }
-    if (!ApplyTimeouts(curl, request.timeouts)) return HttpFailure::kTimeoutSetup;
-    if (!ApplyRedirects(curl, request)) return HttpFailure::kRedirectSetup;
+    if (!ApplyTimeouts(curl, request.timeouts, remainingMs)) return HttpFailure::kTimeoutSetup;
+    if (!ApplyRedirects(curl)) return HttpFailure::kRedirectSetup;
     if (!ApplyProxyAndCredentials(curl, request)) return HttpFailure::kCredentialSetup;
     if (!ApplyTls(curl, request)) return HttpFailure::kCertificateSetup;
     if (!ApplyHeaders(curl, request, headerList)) return HttpFailure::kHeaderSetup;
@@ -421,6 +575,8 @@ EngineRequest BaseRequest(std::string_view url, const HttpOptions& options) {
   request.followRedirects = !options.noRedirect;
   request.proxy = options.proxy;
   request.caFile = CaFileOf(options);
+  request.maxBodyBytes = options.maxBodyBytes;
+  request.deadlineMs = options.deadlineMs;
   return request;
 }
 
@@ -435,20 +591,27 @@ bool IsPost(const HttpOptions& options) {
 }
 
 // Cookies of the answer, merged into the caller's cookie text when asked.
-void TakeCookies(HttpResponse& response, const HttpOptions& options, bool merge) {
-  response.newCookies = ExtractSetCookies(response.headers);
+// An answer from another site sets none: it could plant a session.
+void TakeCookies(HttpResponse& response, const HttpOptions& options, bool merge, bool trusted) {
+  response.newCookies = trusted ? ExtractSetCookies(response.headers) : std::string();
   if (!merge) return;
-  response.newCookies = MergeCookies(*options.cookies, response.newCookies);
+  response.newCookies = MergeCookies(FoldCookieLines(*options.cookies), response.newCookies);
   *options.cookies = response.newCookies;
 }
 
-HttpResponse ToResponse(EngineResult&& result) {
+struct EngineAnswer {
   HttpResponse response;
-  response.failure = result.failure;
-  response.body = std::move(result.body);
-  response.headers = std::move(result.headers);
-  response.status = result.status;
-  return response;
+  bool cookiesTrusted = true;
+};
+
+EngineAnswer ToResponse(EngineResult&& result) {
+  EngineAnswer answer;
+  answer.response.failure = result.failure;
+  answer.response.body = std::move(result.body);
+  answer.response.headers = std::move(result.headers);
+  answer.response.status = result.status;
+  answer.cookiesTrusted = result.cookiesTrusted;
+  return answer;
 }
 
 HttpResponse Failed(HttpFailure failure) {
@@ -596,6 +759,10 @@ std::string DirectErrorMessage(HttpFailure failure) {
       return "712 服务器未响应!";
     case HttpFailure::kRead:
       return "713 读取数据失败!";
+    case HttpFailure::kTooManyRedirects:
+      return "715 重定向次数过多!";
+    case HttpFailure::kTooLarge:
+      return "716 响应数据过大!";
   }
   return "712 服务器未响应!";
 }
@@ -628,9 +795,9 @@ HttpResponse HttpRequest(std::string_view url, const HttpRequestOptions& options
     }
   }
 
-  HttpResponse response = ToResponse(HttpEngine::Perform(*session, request));
+  auto [response, trusted] = ToResponse(HttpEngine::Perform(*session, request));
   if (!response.Completed()) return response;
-  TakeCookies(response, options, options.mergeCookies && options.cookies != nullptr);
+  TakeCookies(response, options, options.mergeCookies && options.cookies != nullptr, trusted);
   return response;
 }
 
@@ -665,12 +832,12 @@ HttpDirectResponse HttpRequestDirect(std::string_view url, const HttpDirectOptio
 
   HttpSession session;
   if (!session.Valid()) return fail(HttpFailure::kNoSession);
-  HttpResponse base = ToResponse(HttpEngine::Perform(session, request));
+  auto [base, trusted] = ToResponse(HttpEngine::Perform(session, request));
   if (!base.Completed()) return fail(base.failure);
   static_cast<HttpResponse&>(response) = std::move(base);
   const bool merge =
       options.mergeCookies && options.cookies != nullptr && !options.cookies->empty();
-  TakeCookies(response, options, merge);
+  TakeCookies(response, options, merge, trusted);
   response.redirectLocation = HeaderOfResponse(response.headers, "Location");
   response.text = DecodeByMetaCharset(response.body);
   return response;
@@ -688,9 +855,9 @@ HttpResponse HttpRequestInet(std::string_view url, const HttpInetOptions& option
 
   HttpSession session;
   if (!session.Valid()) return Failed(HttpFailure::kNoSession);
-  HttpResponse response = ToResponse(HttpEngine::Perform(session, request));
+  auto [response, trusted] = ToResponse(HttpEngine::Perform(session, request));
   if (!response.Completed()) return response;
-  TakeCookies(response, options, options.mergeCookies && options.cookies != nullptr);
+  TakeCookies(response, options, options.mergeCookies && options.cookies != nullptr, trusted);
   return response;
 }
 
@@ -732,6 +899,12 @@ std::string PlainGet(std::string_view url) {
     return {};
   }
   return std::move(result.body);
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
 }  // namespace korvid

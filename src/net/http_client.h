@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,6 +30,15 @@ struct HttpTimeouts {
   long transferMs = 0;
   bool operator==(const HttpTimeouts&) const = default;
 };
+
+// Answers are held in memory: one larger than this fails with kTooLarge (also
+// when its Content-Length announces more) instead of growing without end. Far
+// above any API answer, page or picture; media files are streamed to disk
+// elsewhere and have no such limit.
+inline constexpr std::size_t kMaxResponseBytes = std::size_t{64} * 1024 * 1024;
+// Longest a whole request may take, redirects included, however slowly the
+// server keeps sending.
+inline constexpr long kRequestDeadlineMs = 5L * 60 * 1000;
 
 // A fresh session's own limits (the values the request object of the old
 // platform started with).
@@ -77,6 +87,8 @@ struct HttpOptions {
   // An extra trusted CA bundle (PEM). Empty: the system store, plus the file
   // named by KORVID_CA_FILE when that is set.
   std::string caFile;
+  std::size_t maxBodyBytes = kMaxResponseBytes;
+  long deadlineMs = kRequestDeadlineMs;
 };
 
 struct HttpRequestOptions : HttpOptions {
@@ -114,9 +126,16 @@ enum class HttpFailure {
   kTls,         // handshake failed or the certificate was refused
   kSend,        // the request could not be sent
   kNoResponse,  // no (valid) answer in time
-  kRead,        // the answer broke off
+  kRead,        // the answer broke off, or the deadline passed while it arrived
+  kTooManyRedirects,
+  kTooLarge,  // the answer is larger than maxBodyBytes
 };
 
+// Redirects are followed up to 10 times. A redirect to another host (scheme,
+// host and port) takes neither the Cookie, Referer nor Authorization header
+// with it; Set-Cookie lines count only when the final answer comes from the
+// host asked, or from a host of the same parent domain (www. and passport. of
+// one site).
 struct HttpResponse {
   std::string body;        // bytes
   std::string newCookies;  // set by this answer, or the merged set
@@ -152,5 +171,9 @@ struct HttpDirectResponse : HttpResponse {
 // GET of a whole resource with none of the default headers and no cookies;
 // empty on any failure, including a status outside 200..299.
 [[nodiscard]] std::string PlainGet(std::string_view url);
+
+// True when the path names an entry that is not a folder (a symbolic link
+// counts by what it points to). Used to skip files already present.
+[[nodiscard]] bool FileExists(const std::string& path);
 
 }  // namespace korvid

@@ -1,6 +1,7 @@
 #include "net/http_text.h"
 
 #include <algorithm>
+#include <set>
 
 namespace korvid {
 namespace {
@@ -197,15 +198,26 @@ std::string ExtractSetCookies(std::string_view responseHeaders) {
   return Join(cookies, "; ");
 }
 
+std::string FoldCookieLines(std::string_view cookies) {
+  if (cookies.find_first_of("\r\n") == std::string_view::npos) return std::string(cookies);
+  std::vector<std::string> lines;
+  std::size_t from = 0;
+  while (from <= cookies.size()) {
+    const std::size_t end = std::min(cookies.find_first_of("\r\n", from), cookies.size());
+    std::string line = Trim(cookies.substr(from, end - from));
+    while (!line.empty() && line.back() == ';') line = Trim(line.substr(0, line.size() - 1));
+    if (!line.empty()) lines.push_back(std::move(line));
+    from = end + 1;
+  }
+  return Join(lines, "; ");
+}
+
 std::string MergeCookies(std::string_view oldCookies, std::string_view newCookies) {
-  const std::vector<std::string> oldPairs = CookiePairs(oldCookies);
   std::vector<std::string> merged = CookiePairs(newCookies);
-  const std::size_t newCount = merged.size();
-  for (const std::string& oldPair : oldPairs) {
-    const std::string name = CookieName(oldPair);
-    const bool mentioned = std::any_of(merged.begin(), merged.begin() + newCount,
-                                       [&](const std::string& p) { return CookieName(p) == name; });
-    if (!mentioned) merged.push_back(oldPair);
+  std::set<std::string> taken;
+  for (const std::string& pair : merged) taken.insert(CookieName(pair));
+  for (std::string& oldPair : CookiePairs(oldCookies)) {
+    if (taken.insert(CookieName(oldPair)).second) merged.push_back(std::move(oldPair));
   }
   std::vector<std::string> kept;
   for (std::string& pair : merged) {

@@ -54,12 +54,18 @@ inline constexpr std::string_view kQuoteMarker = "#引号";
 // Cookie text with every "Cookie:" (any case) removed, trimmed.
 [[nodiscard]] std::string StripCookiePrefix(std::string_view cookies);
 
+// A cookie text pasted over several lines as one line: the lines joined with
+// "; ", blank lines and a ';' ending a line left out. A header value never
+// holds a line break, so a multi-line cookie is sent whole this way.
+[[nodiscard]] std::string FoldCookieLines(std::string_view cookies);
+
 // The first name=value pair of every Set-Cookie line of a response header
 // text, joined with "; ". Attributes (path, expiry, domain) are dropped.
 [[nodiscard]] std::string ExtractSetCookies(std::string_view responseHeaders);
 
-// Cookies of newCookies, then those of oldCookies whose names newCookies does
-// not mention; pairs ending in "=deleted" and exact duplicates left out.
+// Cookies of newCookies, then those of oldCookies whose names are not taken
+// yet (by newCookies or by an earlier old pair); pairs ending in "=deleted"
+// and exact duplicates left out.
 [[nodiscard]] std::string MergeCookies(std::string_view oldCookies, std::string_view newCookies);
 
 // The pieces with the separator between them.

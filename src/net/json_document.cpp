@@ -555,6 +555,16 @@ std::optional<ParsedJson> ReadJson(std::string_view text, JsonParseError* error)
     repaired = RepairUtf8(text);
     text = repaired;
   }
+  // The parser takes a NUL byte for the end of the text, so "{}" followed by
+  // NUL and anything at all would pass. JSON never holds a raw NUL.
+  if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
+    if (error != nullptr) {
+      error->number = kJsonErrorNul;
+      error->description = "NUL byte in the text";
+      LocateError(text, nul, *error);
+    }
+    return std::nullopt;
+  }
   ParsedJson parsed;
   TreeBuilder builder(parsed.value);
   if (Json::sax_parse(text.begin(), text.end(), &builder)) {
@@ -581,7 +591,9 @@ bool FitsDepth(const Path& steps, int valueDepth, int extra = 0) {
 
 // Merges source into target: arrays take the source's elements at the end;
 // objects take the source's members, recursing into members that are objects
-// or arrays on both sides; anything else is replaced.
+// or arrays on both sides; anything else is replaced. Members are found
+// through a hash index: the ordered map searches linearly, which made a merge
+// of many members quadratic.
 void Extend(Json& target, Json source) {
   if (target.is_array()) {
     if (source.is_array()) {
@@ -595,14 +607,23 @@ void Extend(Json& target, Json source) {
     target = std::move(source);
     return;
   }
-  for (auto& [name, member] : source.items()) {
-    const auto found = target.find(name);
-    if (found == target.end()) {
-      target[name] = std::move(member);
-    } else if (found->is_array() || (found->is_object() && member.is_object())) {
-      Extend(*found, std::move(member));
+  using Members = std::vector<std::pair<const std::string, Json>>;
+  auto& members = static_cast<Members&>(target.get_ref<Json::object_t&>());
+  auto& added = static_cast<Members&>(source.get_ref<Json::object_t&>());
+  std::unordered_map<std::string, std::size_t> index;
+  index.reserve(members.size() + added.size());
+  for (std::size_t i = 0; i < members.size(); ++i) index.emplace(members[i].first, i);
+  for (auto& [name, member] : added) {
+    const auto [found, isNew] = index.emplace(name, members.size());
+    if (isNew) {
+      members.emplace_back(name, std::move(member));
+      continue;
+    }
+    Json& existing = members[found->second].second;
+    if (existing.is_array() || (existing.is_object() && member.is_object())) {
+      Extend(existing, std::move(member));
     } else {
-      *found = std::move(member);
+      existing = std::move(member);
     }
   }
 }
@@ -724,7 +745,7 @@ bool JsonDocument::SetValue(std::string_view path, std::string_view value, bool 
     auto made = MakeValue(value, valueIsJson);
     if (!steps || !made || !FitsDepth(*steps, made->depth)) return false;
     Json* existing = FindMutable(*m_root, *steps);
-    if (valueIsJson && existing != nullptr && existing->is_structured()) {
+    if (valueIsJson && existing != nullptr && existing->is_object()) {
       Extend(*existing, std::move(made->value));
       return true;
     }

@@ -13,7 +13,7 @@ namespace korvid {
 // What Parse knows about a failure. Fields that a JSON parser cannot know
 // (help file and context) stay empty.
 struct JsonParseError {
-  int number = 0;           // parser error id (101 syntax), kJsonErrorTooDeep
+  int number = 0;           // parser error id (101 syntax), kJsonErrorTooDeep, kJsonErrorNul
   std::string source;       // "JsonDocument"
   std::string description;  // parser message
   std::string helpFile;     // always empty
@@ -25,6 +25,7 @@ struct JsonParseError {
 };
 
 inline constexpr int kJsonErrorTooDeep = -1;
+inline constexpr int kJsonErrorNul = -2;  // a NUL byte in the text
 
 // Type codes of TypeOf.
 enum JsonType : int {
@@ -71,18 +72,20 @@ class JsonDocument {
 
   // Root becomes an empty object.
   bool Create();
-  // Replaces the root. False (and a null root) for text that is not JSON, for
-  // the text "null" and for documents nested deeper than kMaxDepth. The
+  // Replaces the root. False (and a null root) for text that is not JSON
+  // (trailing text and NUL bytes included), for the text "null" and for
+  // documents nested deeper than kMaxDepth. The
   // literal flag is accepted for callers written against the script engine;
   // both forms read strict JSON (a leading byte-order mark is skipped).
   bool Parse(std::string_view text, bool literal = false, JsonParseError* error = nullptr);
   void Clear();
   [[nodiscard]] std::string ToText() const;
 
-  // As JSON ("" counts as {}), a value merged into an existing object or array:
-  // arrays take the new elements at the end, objects the new members, members
-  // that are objects or arrays on both sides merge in turn, others are
-  // replaced. Otherwise the value at the path is replaced.
+  // As JSON ("" counts as {}), a value merged into an existing object: it
+  // takes the new members; a member that is an object on both sides merges in
+  // turn, a member that is an array takes the new elements at the end, others
+  // (numbers too) are replaced. Any other value at the path, an array
+  // included, is replaced.
   bool SetValue(std::string_view path, std::string_view value, bool valueIsJson = false);
   bool SetExpression(std::string_view path, std::string_view expression);
   // Rewrites path into its canonical rooted form ("$.data.pages[0]") and tells

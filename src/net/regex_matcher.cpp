@@ -16,8 +16,8 @@ namespace {
 
 constexpr std::string_view kQuoteMarker = "#引号";
 
-// Limits for one search call. Hitting one ends the search: the matches found
-// so far stay, as if there were no more.
+// Limits for one search call. Hitting one fails the whole Execute: a search
+// cut short must not read as one that found everything.
 constexpr std::uint32_t kMatchLimit = 10'000'000;
 constexpr std::uint32_t kDepthLimit = 250'000;
 constexpr PCRE2_SIZE kHeapLimitKib = 64 * 1024;
@@ -28,7 +28,7 @@ constexpr std::size_t kMaxMatches = std::size_t{1} << 22;
 
 constexpr std::uint32_t kUnset = std::numeric_limits<std::uint32_t>::max();
 // Positions are ints counting up to two per byte.
-constexpr std::size_t kMaxSubjectBytes = std::size_t{1} << 30;
+static_assert(2 * RegexMatcher::kMaxSubjectBytes <= std::numeric_limits<int>::max());
 constexpr std::size_t kCheckpointStride = 256;
 
 // Script-engine meanings of pieces the engine underneath reads differently.
@@ -218,14 +218,14 @@ struct RegexMatcher::State {
 namespace {
 
 // Finds the matches script engines find: after an empty match the search goes
-// on one character further.
-void CollectMatches(const pcre2_code* code, std::string_view subject, bool global,
+// on one character further. False when a limit stopped the search.
+bool CollectMatches(const pcre2_code* code, std::string_view subject, bool global,
                     bool validSubject, RegexMatcher::State& state) {
   std::unique_ptr<pcre2_match_data, MatchDataDeleter> data(
       pcre2_match_data_create_from_pattern(code, nullptr));
   std::unique_ptr<pcre2_match_context, MatchContextDeleter> context(
       pcre2_match_context_create(nullptr));
-  if (!data || !context) return;
+  if (!data || !context) return false;
   pcre2_set_match_limit(context.get(), kMatchLimit);
   pcre2_set_depth_limit(context.get(), kDepthLimit);
   pcre2_set_heap_limit(context.get(), kHeapLimitKib);
@@ -240,7 +240,8 @@ void CollectMatches(const pcre2_code* code, std::string_view subject, bool globa
   while (offset <= subject.size() && state.matchCount < kMaxMatches) {
     const int rc =
         pcre2_match(code, text, subject.size(), offset, options, data.get(), context.get());
-    if (rc <= 0) break;  // no match, or a limit was reached
+    if (rc == PCRE2_ERROR_NOMATCH) break;
+    if (rc <= 0) return false;  // a match, depth, heap or stack limit
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
     for (std::size_t group = 0; group < pairs; ++group) {
       const bool set = group < static_cast<std::size_t>(rc) && ovector[2 * group] != PCRE2_UNSET;
@@ -258,6 +259,7 @@ void CollectMatches(const pcre2_code* code, std::string_view subject, bool globa
       offset = end + Utf8CharLength(subject, end);
     }
   }
+  return true;
 }
 
 // ECMAScript replacement text for one match.
@@ -341,7 +343,7 @@ bool RegexMatcher::Execute(std::string_view pattern, std::string_view subject, b
     auto state = std::make_shared<State>();
     state->pattern = quoteMarker ? ReplaceAll(pattern, kQuoteMarker, "\"") : std::string(pattern);
     m_state = state;
-    if (subject.size() > kMaxSubjectBytes) return false;
+    if (subject.size() > static_cast<std::size_t>(kMaxSubjectBytes)) return false;
     m_subject = std::string(subject);
     const bool validSubject = IsValidUtf8(subject);
     const CodePtr code =
@@ -351,7 +353,11 @@ bool RegexMatcher::Execute(std::string_view pattern, std::string_view subject, b
     pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &captureCount);
     state->groupCount = static_cast<int>(captureCount);
     state->compiled = true;
-    CollectMatches(code.get(), m_subject, global, validSubject, *state);
+    if (!CollectMatches(code.get(), m_subject, global, validSubject, *state)) {
+      m_state.reset();
+      m_subject.clear();
+      return false;
+    }
     return true;
   } catch (...) {
     m_state.reset();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,8 +30,16 @@ class RegexMatcher {
   RegexMatcher(const RegexMatcher&);
   RegexMatcher& operator=(const RegexMatcher&);
 
-  // True when the pattern compiled and ran, also when it found nothing. With
-  // the quote-marker flag every "#引号" in the pattern stands for '"'.
+  // Longer subjects are refused (Execute returns false), so that positions,
+  // counted up to two per byte, always fit an int.
+  static constexpr std::int64_t kMaxSubjectBytes = (std::int64_t{1} << 30) - 1;
+
+  // True when the pattern compiled and ran to the end, also when it found
+  // nothing. False, with no matches kept, for a pattern that does not
+  // compile, a subject longer than kMaxSubjectBytes, and a search stopped by
+  // the engine's match, depth, heap or stack limits (a pathological pattern
+  // on a long subject): "ran, nothing found" is never a guess. With the
+  // quote-marker flag every "#引号" in the pattern stands for '"'.
   bool Execute(std::string_view pattern, std::string_view subject, bool caseSensitive = false,
                bool multiLine = true, bool global = true, bool quoteMarker = false);
   [[nodiscard]] std::string GetPattern() const;

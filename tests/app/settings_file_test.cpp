@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <random>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <iconv.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "controls/window_layout.h"
 #include "support/sandbox.h"
@@ -67,7 +73,8 @@ TEST_F(SettingsFileTest, RoundTripKeepsTextsChecksAndDropDowns) {
 
   restored.SetText("编辑框_解析下载", "kept");
   ASSERT_TRUE(RestoreStates(restored, path));
-  EXPECT_EQ(restored.Text("编辑框_弹幕样式"), "Style: A\nStyle: B\nStyle: C");
+  // Line breaks come back as CR LF, as the control store keeps them.
+  EXPECT_EQ(restored.Text("编辑框_弹幕样式"), "Style: A\r\nStyle: B\r\nStyle: C");
   EXPECT_EQ(restored.Text("编辑框_cookies"), "SESSDATA=\"a,b\"; bili_jct=x=y");
   EXPECT_EQ(restored.Text("编辑框_emby_url"), "http://nas:8096/?a=b==c");
   EXPECT_EQ(restored.Text("编辑框_解析下载"), "kept");  // empty value: left as it was
@@ -98,16 +105,143 @@ TEST_F(SettingsFileTest, AnyTextButFalseChecksAndShownTextMayDifferFromItem) {
   EXPECT_EQ(restored.Text("下拉框_视频part"), "自选");
 }
 
-TEST_F(SettingsFileTest, MissingOrCorruptFileRestoresNothing) {
+TEST_F(SettingsFileTest, MissingFileRestoresNothingAndBinaryLinesAreSkipped) {
   EXPECT_FALSE(RestoreStates(restored, (sandbox / "nowhere.ini").string()));
-  static constexpr char kPng[] = "\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\n[编辑框]\n编辑框_最大线程=9\n";
-  const std::string binary(kPng, sizeof kPng - 1);
-  ASSERT_TRUE(sandbox.WriteFile("配置/Korvid配置.ini", binary));
-  EXPECT_FALSE(RestoreStates(restored, path));
-  ASSERT_TRUE(sandbox.WriteFile("配置/Korvid配置.ini", "\xff\xfe\xff[\x80\x80\n"));
-  EXPECT_FALSE(RestoreStates(restored, path));
-  EXPECT_EQ(restored.Text("编辑框_最大线程"), "3");
+  static constexpr char kPng[] =
+      "\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\xff\n[编辑框]\n编辑框_最大线程=9\n\xff\xfe\xff[\x80\x80\n";
+  ASSERT_TRUE(sandbox.WriteFile("配置/Korvid配置.ini", std::string(kPng, sizeof kPng - 1)));
+  EXPECT_TRUE(RestoreStates(restored, path));
+  EXPECT_EQ(restored.Text("编辑框_最大线程"), "9");
   EXPECT_TRUE(restored.TakeNotices().empty());
+}
+
+// What the details panel and `set` may hand over: bytes that are not UTF-8,
+// NUL from a "\u0000" in a description, line breaks. Each must read back, and
+// the log-in cookie and the [站点] section must outlive the next save.
+TEST_F(SettingsFileTest, AnyValueReadsBackAndKeepsTheOtherSettings) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {std::string("abc\xff"), "abc\xEF\xBF\xBD"},
+      {std::string("a\0b", 3), "ab"},
+      {std::string("\xC3\x28 \xE4\xB8"), "\xEF\xBF\xBD( \xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"一\r\n二\n", "一\r\n二\r\n"},
+  };
+  ASSERT_TRUE(sandbox.WriteFile("配置/Korvid配置.ini", "[站点]\nweb=http://127.0.0.1:8080\n"));
+  saved.SetText("编辑框_cookies", "SESSDATA=secret");
+  for (const auto& [value, readBack] : cases) {
+    saved.SetText("编辑框_关键词", value);
+    ASSERT_TRUE(SaveStates(saved, path));
+    ASSERT_TRUE(SaveState(saved, "编辑框_关键词", path));
+    ControlStore again;
+    CreateMainWindowControls(again);
+    ASSERT_TRUE(RestoreStates(again, path));
+    EXPECT_EQ(again.Text("编辑框_关键词"), readBack);
+    EXPECT_EQ(again.Text("编辑框_cookies"), "SESSDATA=secret");
+    IniFile ini;
+    ASSERT_TRUE(ini.Load(path));
+    EXPECT_EQ(ini.Get("站点", "web"), "http://127.0.0.1:8080");
+  }
+}
+
+TEST(IniFile, EachLineIsDecodedOnItsOwn) {
+  IniFile ini;
+  ASSERT_TRUE(ini.Parse("[编辑框]\nutf8=下载\n" + ToGbk("gbk=视频") + "\nbroken=a\xff\n" +
+                        std::string("nul=x\0y\n", 8) + "[\xff]\nafter=kept\n"));
+  EXPECT_EQ(ini.Get("编辑框", "utf8"), "下载");
+  EXPECT_EQ(ini.Get("编辑框", "gbk"), "视频");
+  EXPECT_EQ(ini.Get("编辑框", "broken"), "a\xEF\xBF\xBD");
+  EXPECT_EQ(ini.Get("编辑框", "nul"), "xy");
+  EXPECT_EQ(ini.Get("编辑框", "after"), "kept");  // a damaged line opens no section
+}
+
+TEST(IniFile, TenThousandLinesOfRandomBytesKeepTheReadableLines) {
+  std::mt19937 random(20240607);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_int_distribution<int> length(0, 80);
+  std::string file;
+  constexpr int kLines = 10'000;
+  constexpr int kEvery = 50;
+  for (int line = 0; line < kLines; ++line) {
+    if (line % kEvery == 0) {
+      file += "[编辑框]\nkey" + std::to_string(line) + "=值" + std::to_string(line) + "\n";
+    }
+    for (int n = length(random); n > 0; --n) {
+      const char c = static_cast<char>(byte(random));
+      file += c == '\n' ? ' ' : c;
+    }
+    file += '\n';
+  }
+  IniFile ini;
+  ASSERT_TRUE(ini.Parse(file));
+  for (int line = 0; line < kLines; line += kEvery) {
+    EXPECT_EQ(ini.Get("编辑框", "key" + std::to_string(line)), "值" + std::to_string(line));
+  }
+  IniFile again;
+  ASSERT_TRUE(again.Parse(ini.ToText()));
+  EXPECT_EQ(again.ToText(), ini.ToText());
+}
+
+// Whatever sits at the settings path, the start neither hangs, grows nor
+// throws; what cannot be read is kept under a new name and never overwritten.
+TEST_F(SettingsFileTest, UnreadablePathsAreSetAsideWithANotice) {
+  struct Case {
+    const char* what;
+    std::function<bool()> make;
+  };
+  const std::vector<Case> cases = {
+      {"folder", [&] { return std::filesystem::create_directory(path); }},
+      {"link to /dev/zero", [&] { return ::symlink("/dev/zero", path.c_str()) == 0; }},
+      {"fifo", [&] { return ::mkfifo(path.c_str(), 0600) == 0; }},
+      {"file above the size limit",
+       [&] {
+         return sandbox.WriteFile("配置/Korvid配置.ini", "[编辑框]\n编辑框_最大线程=9\n") &&
+                ::truncate(path.c_str(), IniFile::kMaxFileBytes + 1) == 0;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(sandbox / "配置");
+    std::filesystem::create_directories(sandbox / "配置");
+    ASSERT_TRUE(c.make());
+    ControlStore controls;
+    CreateMainWindowControls(controls);
+    EXPECT_FALSE(RestoreStates(controls, path));
+    EXPECT_EQ(controls.Text("编辑框_最大线程"), "3");
+    const auto notices = controls.TakeNotices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].title, kNoticeFailed);
+    EXPECT_NE(notices[0].text.find("Korvid配置.ini.unreadable-1"), std::string::npos);
+    struct stat kept {};
+    EXPECT_EQ(::lstat((path + ".unreadable-1").c_str(), &kept), 0);
+    ASSERT_TRUE(SaveStates(controls, path));
+    IniFile ini;
+    EXPECT_TRUE(ini.Load(path));
+  }
+}
+
+TEST_F(SettingsFileTest, TwoWritersOfDifferentKeysLoseNothing) {
+  constexpr int kRounds = 20;
+  auto writer = [&](const std::string& name) {
+    ControlStore controls;
+    CreateMainWindowControls(controls);
+    bool ok = true;
+    for (int round = 1; round <= kRounds; ++round) {
+      controls.SetText(name, std::to_string(round));
+      ok = SaveState(controls, name, path) && ok;
+    }
+    return ok;
+  };
+  bool firstOk = false;
+  bool secondOk = false;
+  std::thread first([&] { firstOk = writer("编辑框_关键词"); });
+  std::thread second([&] { secondOk = writer("编辑框_emby_url"); });
+  first.join();
+  second.join();
+  EXPECT_TRUE(firstOk);
+  EXPECT_TRUE(secondOk);
+  IniFile ini;
+  ASSERT_TRUE(ini.Load(path));
+  EXPECT_EQ(ini.Get("编辑框", "编辑框_关键词"), std::to_string(kRounds));
+  EXPECT_EQ(ini.Get("编辑框", "编辑框_emby_url"), std::to_string(kRounds));
 }
 
 TEST_F(SettingsFileTest, GbkFileFromOlderVersionsLoads) {
@@ -133,7 +267,8 @@ TEST_F(SettingsFileTest, SaveIsPrivateAtomicAndKeepsOtherSections) {
   for (const auto& entry : std::filesystem::directory_iterator(sandbox / "配置")) {
     files.push_back(entry.path().filename().string());
   }
-  EXPECT_EQ(files, std::vector<std::string>{"Korvid配置.ini"});
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"Korvid配置.ini", "Korvid配置.ini.lock"}));
 
   IniFile ini;
   ASSERT_TRUE(ini.Load(path));
@@ -167,7 +302,8 @@ TEST(IniFile, ParsesLinesLikeThePrivateProfileFunctions) {
 
 TEST(SettingsEncoding, EditTextAndDropDownForms) {
   EXPECT_EQ(EncodeEditText("a\r\nb\nc\"d\""), "a><br><b><br><c#引号d#引号");
-  EXPECT_EQ(DecodeEditText("a><br><b#引号"), "a\nb\"");
+  EXPECT_EQ(DecodeEditText("a><br><b#引号"), "a\r\nb\"");
+  EXPECT_EQ(DecodeEditText(EncodeEditText("x\r\ny\r\n")), "x\r\ny\r\n");
   EXPECT_EQ(EncodeDropDown({{"A", 1}, {"B", 2}}, 1, "B"), "A<|>1<||>B<|>2<||>1<|>B");
   EXPECT_EQ(EncodeDropDown({}, -1, ""), "-1<|>");
 }

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "support/fakesite/fake_site.h"
@@ -113,6 +114,50 @@ TEST(KorvidCli, NfoOfASavedViewAnswer) {
                 .exitCode,
             1);
   EXPECT_FALSE(std::filesystem::exists(nfo + "2"));
+}
+
+TEST(KorvidCli, AValueWithInvalidBytesCostsNoOtherSetting) {
+  test::Sandbox sandbox;
+  const std::string home = sandbox.Path().string();
+  ASSERT_EQ(RunCli(home, "set 编辑框_cookies 'SESSDATA=abc; bili_jct=x'").exitCode, 0);
+  ASSERT_TRUE(sandbox.WriteFile(
+      "配置/Korvid配置.ini",
+      sandbox.ReadFile("配置/Korvid配置.ini") + "[站点]\nKORVID_WEB_BASE=http://a.test\n"));
+
+  EXPECT_EQ(RunCli(home, "set 编辑框_关键词 \"$(printf 'abc\\377')\"").exitCode, 0);
+  EXPECT_EQ(RunCli(home, "set 编辑框_屏蔽弹幕 x").exitCode, 0);
+
+  EXPECT_EQ(RunCli(home, "get 编辑框_cookies").output, "SESSDATA=abc; bili_jct=x\n");
+  EXPECT_EQ(RunCli(home, "get 编辑框_关键词").output, "abc\xEF\xBF\xBD\n");
+  EXPECT_EQ(RunCli(home, "hosts").output.find("web: http://a.test\n"), 0u);
+}
+
+TEST(KorvidCli, SetsOfDifferentKeysRunningTogetherBothLand) {
+  test::Sandbox sandbox;
+  const std::string home = sandbox.Path().string();
+  constexpr int kRounds = 8;
+  for (int round = 1; round <= kRounds; ++round) {
+    const std::string value = std::to_string(round);
+    const std::string both = "( " + std::string(KORVID_CLI_PATH) + " --home " + Quote(home) +
+                             " set 编辑框_关键词 " + value + " & " + KORVID_CLI_PATH + " --home " +
+                             Quote(home) + " set 编辑框_emby_url " + value +
+                             " & wait ) >/dev/null 2>&1";
+    ASSERT_EQ(std::system(both.c_str()), 0);
+    EXPECT_EQ(RunCli(home, "get 编辑框_关键词").output, value + "\n") << round;
+    EXPECT_EQ(RunCli(home, "get 编辑框_emby_url").output, value + "\n") << round;
+  }
+}
+
+TEST(KorvidCli, ExtraArgumentsAndAnEmptyHomeAreRefused) {
+  test::Sandbox sandbox;
+  const std::string home = sandbox.Path().string();
+  for (const char* arguments : {"paths now", "hosts x", "settings all", "version 2", "get a b",
+                                "set 编辑框_关键词", "fetch http://127.0.0.1:1/ extra"}) {
+    EXPECT_EQ(RunCli(home, arguments).exitCode, 2) << arguments;
+  }
+  const std::string emptyHome = std::string(KORVID_CLI_PATH) + " --home '' paths >/dev/null 2>&1";
+  const int status = std::system(emptyHome.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
 }
 
 }  // namespace

@@ -129,7 +129,7 @@ TEST_F(ControlStoreTest, ConcurrentWritersAndReadersSeeWholeValues) {
   EXPECT_EQ(torn.load(), 0);
   EXPECT_EQ(store.Items("下拉框_默认编码").size(),
             static_cast<std::size_t>(kWriters * kItemsPerWriter));
-  EXPECT_EQ(store.NoticeHistory().size(), static_cast<std::size_t>(kWriters * kWrites));
+  EXPECT_EQ(store.NoticeHistory().size(), ControlStore::kHistoryLimit);
   EXPECT_GE(notified.load(), 1);
 }
 
@@ -146,6 +146,25 @@ TEST(ControlStoreShell, ScriptedUntilTheWindowInstallsItsOwn) {
   EXPECT_TRUE(store.Shell().Open("/tmp/a.mp4"));
   EXPECT_EQ(window.OpenedPaths(), std::vector<std::string>{"/tmp/a.mp4"});
   EXPECT_TRUE(store.Scripted().OpenedPaths().empty());
+}
+
+TEST_F(ControlStoreTest, CaptionAndNoticeListsKeepOnlyTheNewestEntries) {
+  constexpr int kMany = 10'000;
+  for (int i = 0; i < kMany; ++i) {
+    store.SetCaption("tick " + std::to_string(i));
+    store.ShowNotice("notice " + std::to_string(i), kNoticeDone);
+  }
+  const auto captions = store.CaptionHistory();
+  const auto history = store.NoticeHistory();
+  const auto pending = store.TakeNotices();
+  for (std::size_t size : {captions.size(), history.size(), pending.size()}) {
+    EXPECT_EQ(size, ControlStore::kHistoryLimit);
+  }
+  EXPECT_EQ(captions.back(), "tick 9999");
+  EXPECT_EQ(history.front().text, "notice " + std::to_string(static_cast<std::size_t>(kMany) -
+                                                             ControlStore::kHistoryLimit));
+  EXPECT_EQ(pending.back().text, "notice 9999");
+  EXPECT_EQ(store.Caption(), "tick 9999");
 }
 
 }  // namespace

@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -61,6 +64,60 @@ CannedReply Reply(std::string body, std::vector<std::pair<std::string, std::stri
   reply.contentType = "text/html";
   return reply;
 }
+
+// Answers one connection on loopback with fixed bytes: replies the fake site,
+// being a real HTTP server, cannot give.
+class RawServer {
+ public:
+  explicit RawServer(std::string reply) : m_reply(std::move(reply)) {
+    m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(m_listen, 1) != 0 ||
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+      return;
+    }
+    m_port = ntohs(addr.sin_port);
+    m_thread = std::thread([this] { Serve(); });
+  }
+  ~RawServer() {
+    if (m_thread.joinable()) m_thread.join();
+    ::close(m_listen);
+  }
+  RawServer(const RawServer&) = delete;
+  RawServer& operator=(const RawServer&) = delete;
+
+  [[nodiscard]] std::string Url() const {
+    return "http://127.0.0.1:" + std::to_string(m_port) + "/raw";
+  }
+
+ private:
+  void Serve() {
+    pollfd waiting{m_listen, POLLIN, 0};
+    if (::poll(&waiting, 1, 10'000) != 1) return;
+    const int client = ::accept(m_listen, nullptr, nullptr);
+    if (client < 0) return;
+    timeval limit{10, 0};
+    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+      if (got <= 0) break;
+      request.append(buffer, static_cast<std::size_t>(got));
+    }
+    (void)!::send(client, m_reply.data(), m_reply.size(), MSG_NOSIGNAL);
+    ::close(client);
+  }
+
+  std::string m_reply;
+  int m_listen = -1;
+  int m_port = 0;
+  std::thread m_thread;
+};
 
 class HttpClientTest : public ::testing::Test {
  protected:
@@ -634,6 +691,122 @@ TEST(HttpTlsTest, RedirectFromHttpsToPlainHttpIsNotFollowedWithCookies) {
 
   options.cookies = nullptr;
   EXPECT_EQ(HttpRequest(server.Url("/jump"), options).failure, HttpFailure::kConnect);
+}
+
+// Replies that are not HTTP, or that promise too much, fail with the failure
+// that names them; nothing short passes for complete.
+TEST(HttpRawReplyTest, BrokenRepliesFailWithTheirOwnFailure) {
+  const std::vector<std::pair<std::string, HttpFailure>> cases = {
+      {"hello, no status line\n", HttpFailure::kNoResponse},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\nabc",
+       HttpFailure::kTooLarge},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 70000000\r\n\r\nabc", HttpFailure::kTooLarge},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc", HttpFailure::kRead},
+  };
+  for (const auto& [reply, failure] : cases) {
+    RawServer server(reply);
+    HttpRequestOptions options;
+    options.timeoutSeconds = 5;
+    const HttpResponse response = HttpRequest(server.Url(), options);
+    EXPECT_EQ(response.failure, failure) << reply;
+    EXPECT_TRUE(response.body.empty()) << reply;
+  }
+  EXPECT_EQ(DirectErrorMessage(HttpFailure::kTooLarge), "716 响应数据过大!");
+}
+
+TEST_F(HttpClientTest, AnswersAboveTheSizeLimitFailCleanly) {
+  m_site.SetCanned("GET", "/big", Reply(std::string(10'000, 'x')));
+  m_site.SetCanned("GET", "/chunked/big", Reply(std::string(10'000, 'x')));
+  m_site.SetFault("/chunked", Fault::Chunked());
+  const std::vector<std::tuple<std::string, std::size_t, HttpFailure>> cases = {
+      {"/big", 9'999, HttpFailure::kTooLarge},
+      {"/chunked/big", 9'999, HttpFailure::kTooLarge},
+      {"/big", 10'000, HttpFailure::kNone},
+      {"/chunked/big", 10'000, HttpFailure::kNone},
+  };
+  for (const auto& [path, limit, failure] : cases) {
+    HttpRequestOptions options;
+    options.maxBodyBytes = limit;
+    const HttpResponse response = HttpRequest(Url(path), options);
+    EXPECT_EQ(response.failure, failure) << path << " " << limit;
+    EXPECT_EQ(response.body.size(), failure == HttpFailure::kNone ? 10'000u : 0u);
+  }
+}
+
+TEST_F(HttpClientTest, ASlowTrickleEndsAtTheDeadline) {
+  m_site.SetCanned("GET", "/trickle", Reply(std::string(100'000, 'x')));
+  m_site.SetFault("/trickle", Fault::Throttle(200));
+  HttpRequestOptions options;
+  options.deadlineMs = 1'500;
+  const HttpResponse response = HttpRequest(Url("/trickle"), options);
+  EXPECT_EQ(response.failure, HttpFailure::kRead);
+  EXPECT_TRUE(response.body.empty());
+}
+
+TEST_F(HttpClientTest, RedirectLoopIsReportedAsSuch) {
+  m_site.SetCanned("GET", "/loop", Reply("", {{"Location", "/loop"}}, 302));
+  const HttpResponse response = HttpRequest(Url("/loop"));
+  EXPECT_EQ(response.failure, HttpFailure::kTooManyRedirects);
+  EXPECT_EQ(HttpRequestDirect(Url("/loop")).errorMessage, "715 重定向次数过多!");
+  EXPECT_EQ(m_site.Requests().size(), 22u);  // the first and ten redirects, twice
+}
+
+// "localhost" and "127.0.0.1" are two hosts to the client, so the fake site
+// can play both ends of a redirect to a third party.
+TEST_F(HttpClientTest, AnotherHostGetsNoCookieNorRefererAndSetsNoCookie) {
+  const std::string otherHost = "http://localhost:" + std::to_string(m_site.Port());
+  m_site.SetCanned("GET", "/away", Reply("", {{"Location", otherHost + "/land"}}, 302));
+  m_site.SetCanned("GET", "/home", Reply("", {{"Location", "/land"}}, 302));
+  m_site.SetCanned("GET", "/land", Reply("ok", {{"Set-Cookie", "SESSDATA=planted; Path=/"}}));
+  struct Case {
+    const char* path;
+    const char* cookiesAfter;
+    bool headersFollow;
+  };
+  for (const Case& c :
+       {Case{"/away", "SESSDATA=mine; b=1", false}, Case{"/home", "SESSDATA=planted; b=1", true}}) {
+    m_site.ClearRequests();
+    std::string cookies = "SESSDATA=mine; b=1";
+    HttpRequestOptions options;
+    options.cookies = &cookies;
+    const HttpResponse response = HttpRequest(Url(c.path), options);
+    EXPECT_EQ(response.body, "ok") << c.path;
+    EXPECT_EQ(cookies, c.cookiesAfter) << c.path;
+    const RecordedRequest landed = Last();
+    EXPECT_EQ(landed.path, "/land");
+    EXPECT_EQ(landed.HasHeader("Cookie"), c.headersFollow) << c.path;
+    EXPECT_EQ(landed.HasHeader("Referer"), c.headersFollow) << c.path;
+  }
+}
+
+TEST_F(HttpClientTest, AMultiLineCookieIsSentWholeOnOneLine) {
+  std::string cookies = "SESSDATA=abc;\r\nbili_jct=def\r\n";
+  HttpRequestOptions options;
+  options.cookies = &cookies;
+  EXPECT_EQ(HttpRequest(Url("/c"), options).failure, HttpFailure::kNone);
+  EXPECT_EQ(Last().Header("Cookie"), "SESSDATA=abc; bili_jct=def");
+  EXPECT_EQ(cookies, "SESSDATA=abc; bili_jct=def");
+
+  options.headers = "X-Evil: a\rInjected: 1";  // other lines with a break stay dropped
+  (void)HttpRequest(Url("/c"), options);
+  EXPECT_FALSE(Last().HasHeader("X-Evil"));
+  EXPECT_FALSE(Last().HasHeader("Injected"));
+}
+
+TEST(FileExistsTest, TrueForEntriesThatAreNotFolders) {
+  test::Sandbox sandbox;
+  ASSERT_TRUE(sandbox.WriteFile("video.mp4", "x"));
+  ASSERT_TRUE(sandbox.WriteFile("folder/inside", ""));
+  std::filesystem::create_symlink(sandbox / "video.mp4", sandbox / "link");
+  std::filesystem::create_symlink(sandbox / "gone", sandbox / "dangling");
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"video.mp4", true}, {"folder/inside", true}, {"link", true},
+      {"folder", false},   {"missing", false},      {"dangling", false},
+  };
+  for (const auto& [name, exists] : cases) {
+    EXPECT_EQ(FileExists((sandbox / name).string()), exists) << name;
+  }
+  EXPECT_FALSE(FileExists(""));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace korvid {
 namespace {
@@ -102,6 +104,23 @@ TEST(MergeCookiesTest, DeletedCookiesAndDuplicatesAreDropped) {
   EXPECT_EQ(MergeCookies("a=1", "a=deleted"), "");
   EXPECT_EQ(MergeCookies("a=1; b=2", "b=deleted"), "a=1");
   EXPECT_EQ(MergeCookies("c=3", "a=1; a=1; b=2"), "a=1; b=2; c=3");
+}
+
+TEST(MergeCookiesTest, ANameAlreadyTakenIsSkippedAlsoAmongOldPairs) {
+  EXPECT_EQ(MergeCookies("a=1; a=2", "b=3"), "b=3; a=1");
+  EXPECT_EQ(MergeCookies("a=1; b=2; a=3", "b=4"), "b=4; a=1");
+  EXPECT_EQ(MergeCookies("a=1; a=2", "a=5"), "a=5");
+}
+
+TEST(FoldCookieLinesTest, LineBreaksBecomeSeparators) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"a=1; b=2", "a=1; b=2"},
+      {"a=1\r\nb=2", "a=1; b=2"},
+      {"a=1;\r\n b=2;\n\nc=3\r", "a=1; b=2; c=3"},
+      {"SESSDATA=x%2Cy; bili_jct=z\r\n", "SESSDATA=x%2Cy; bili_jct=z"},
+      {"\r\n\r\n", ""},
+  };
+  for (const auto& [pasted, sent] : cases) EXPECT_EQ(FoldCookieLines(pasted), sent) << pasted;
 }
 
 TEST(MergeCookiesTest, TrailingSemicolonAndBlanksAreTolerated) {

@@ -223,6 +223,19 @@ TEST(JsonDocumentParseTest, TextThatIsNotJsonFailsAndLeavesANullRoot) {
   }
 }
 
+TEST(JsonDocumentParseTest, TrailingDataAfterANulIsRefused) {
+  const std::vector<std::string> texts = {std::string("{\"a\":1}\0garbage", 15),
+                                          std::string("{\"a\":1}\0", 8),
+                                          std::string("[1,\0 2]", 7)};
+  for (const std::string& text : texts) {
+    JsonDocument document;
+    JsonParseError error;
+    EXPECT_FALSE(document.Parse(text, false, &error)) << text;
+    EXPECT_EQ(error.number, kJsonErrorNul);
+    EXPECT_EQ(document.ToText(), "null");
+  }
+}
+
 TEST(JsonDocumentParseTest, ErrorRecordLocatesTheFailure) {
   JsonDocument document;
   JsonParseError error;
@@ -423,8 +436,11 @@ TEST(JsonDocumentWriteTest, SetValueAsJsonExtendsObjectsAndArrays) {
   EXPECT_EQ(document.GetJson("o"),
             R"({"s":"new","b":false,"n":2,"z":3,"inner":{"k":9,"keep":2},"arr":[1,2,3],)"
             R"("o2":"flat","add":[]})");
+  // Only an object merges; an array at the path is replaced like any value.
   ASSERT_TRUE(document.SetValue("o.arr", "4", true));
-  EXPECT_EQ(document.GetJson("o.arr"), "[1,2,3,4]");
+  EXPECT_EQ(document.GetJson("o.arr"), "4");
+  ASSERT_TRUE(document.SetValue("o.add", "[5]", true));
+  EXPECT_EQ(document.GetJson("o.add"), "[5]");
   ASSERT_TRUE(document.SetValue("o.s", R"({"now":"object"})", true));  // not an object: replaced
   EXPECT_EQ(document.GetJson("o.s"), R"({"now":"object"})");
   ASSERT_TRUE(document.SetValue("o.inner", "", true));  // empty counts as {}
@@ -433,6 +449,26 @@ TEST(JsonDocumentWriteTest, SetValueAsJsonExtendsObjectsAndArrays) {
   EXPECT_EQ(document.GetJson("o.inner"), R"({"k":9,"keep":2})");
   ASSERT_TRUE(document.SetValue("o.inner", "7", true));
   EXPECT_EQ(document.GetJson("o.inner"), "7");
+}
+
+// 40,000 members into 40,000: the merge must stay close to linear (it once
+// took minutes).
+TEST(JsonDocumentWriteTest, MergingManyMembersKeepsOrderAndNewValues) {
+  constexpr int kMembers = 40'000;
+  std::string target = "{";
+  std::string source = "{";
+  for (int i = 0; i < kMembers; ++i) {
+    const std::string comma = i == 0 ? "" : ",";
+    target += comma + "\"k" + std::to_string(i) + "\":0";
+    source += comma + "\"k" + std::to_string(i + kMembers / 2) + "\":1";
+  }
+  JsonDocument document = Parsed(target + "}");
+  ASSERT_TRUE(document.SetValue("", source + "}", true));
+  std::vector<std::string> names;
+  ASSERT_EQ(document.GetNames(names), kMembers + kMembers / 2);
+  EXPECT_EQ(names.back(), "k" + std::to_string(kMembers + kMembers / 2 - 1));
+  EXPECT_EQ(document.GetValue("k0"), "0");
+  EXPECT_EQ(document.GetValue("k" + std::to_string(kMembers / 2)), "1");
 }
 
 TEST(JsonDocumentWriteTest, AppendReplacesNonArraysAndAddsAtEitherEnd) {

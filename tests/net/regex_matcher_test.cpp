@@ -1,8 +1,10 @@
 #include "net/regex_matcher.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -232,14 +234,36 @@ TEST(RegexMatcherDialectTest, IllFormedUtf8SubjectMatchesAroundTheBadBytes) {
   EXPECT_EQ(matcher.Replace("$&-"), "-\xFF-\x80-");
 }
 
-TEST(RegexMatcherDialectTest, RunawayBacktrackingEndsAsNoMatch) {
+// A search the engine's limits cut short fails: "nothing found" would be a
+// guess (both subjects hold a match a patient engine finds).
+TEST(RegexMatcherDialectTest, RunawayBacktrackingFailsInsteadOfFindingNothing) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"(a|aa)+$|b", std::string(35, 'a') + "b"},
+      {"(a+)+b", std::string(64, 'a') + "c aab"},
+  };
+  for (const auto& [pattern, subject] : cases) {
+    RegexMatcher matcher;
+    EXPECT_FALSE(matcher.Execute(pattern, subject)) << pattern;
+    EXPECT_EQ(matcher.Count(), 0);
+    EXPECT_EQ(matcher.MatchText(1), "");
+  }
   RegexMatcher matcher;
-  const std::string subject = std::string(64, 'a') + "c aab";
-  ASSERT_TRUE(matcher.Execute("(a+)+b", subject));
-  // The search gives up at the limit; what was found before stays.
-  EXPECT_LE(matcher.Count(), 1);
   ASSERT_TRUE(matcher.Execute("a", "a" + std::string(10, 'b') + "a"));
   EXPECT_EQ(matcher.Count(), 2);
+}
+
+// Positions count up to two per byte: a subject whose positions might not fit
+// an int is refused before it is read (the pages are never touched).
+TEST(RegexMatcherDialectTest, SubjectsTooLongForIntPositionsAreRefused) {
+  const std::size_t size = static_cast<std::size_t>(RegexMatcher::kMaxSubjectBytes) + 1;
+  void* pages =
+      ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(pages, MAP_FAILED);
+  RegexMatcher matcher;
+  EXPECT_FALSE(matcher.Execute("x", std::string_view(static_cast<const char*>(pages), size)));
+  EXPECT_EQ(matcher.Count(), 0);
+  ::munmap(pages, size);
+  EXPECT_LE(2 * RegexMatcher::kMaxSubjectBytes, std::numeric_limits<int>::max());
 }
 
 // ---- Replace -----------------------------------------------------------------------------

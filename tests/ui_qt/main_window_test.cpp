@@ -124,6 +124,19 @@ TEST_F(MainWindowTest, EveryLayoutControlIsAWidgetOfItsKindNamedAfterIt) {
   EXPECT_EQ(clock->interval(), 1000);
 }
 
+// Names, titles and descriptions come from the site: markup in them must show
+// as text, never render (a link or a remote image in a label).
+TEST_F(MainWindowTest, EveryLabelShowsPlainText) {
+  int labels = 0;
+  for (const ControlSpec& spec : MainWindowLayout()) {
+    auto* label = qobject_cast<QLabel*>(m_window->findChild<QObject*>(Q(spec.name)));
+    if (label == nullptr) continue;
+    ++labels;
+    EXPECT_EQ(label->textFormat(), Qt::PlainText) << spec.name;
+  }
+  EXPECT_GT(labels, 10);
+}
+
 TEST_F(MainWindowTest, WidgetsStartWithTheDesignTimeState) {
   EXPECT_EQ(Find<QLineEdit>("编辑框_最大线程")->text(), "3");
   EXPECT_EQ(Find<QPushButton>("按钮_解析下载")->text(), "解析下载");

@@ -60,12 +60,20 @@ QWidget* CreateIconList() {
   return list;
 }
 
+// Labels show names, titles and descriptions from the site: as auto text, a
+// title holding markup would be rendered (links, images) instead of shown.
+QLabel* PlainLabel(QWidget* owner = nullptr) {
+  auto* label = new QLabel(owner);
+  label->setTextFormat(Qt::PlainText);
+  return label;
+}
+
 QObject* CreateObject(const ControlSpec& spec, QWidget* owner) {
   switch (spec.kind) {
     case ControlKind::EditBox:
       return CreateEditBox(spec.name);
     case ControlKind::Label:
-      return new QLabel;
+      return PlainLabel();
     case ControlKind::Button:
       return new QPushButton;
     case ControlKind::CheckBox:
@@ -92,7 +100,7 @@ QObject* CreateObject(const ControlSpec& spec, QWidget* owner) {
       return timer;
     }
     case ControlKind::Hidden: {
-      auto* label = new QLabel(owner);
+      auto* label = PlainLabel(owner);
       label->hide();
       return label;
     }

@@ -11,6 +11,7 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -51,8 +52,9 @@ class CellTipFilter : public QObject {
     if (text.isEmpty()) {
       QToolTip::hideText();
     } else {
-      QToolTip::showText(help->globalPos(), text, m_view.viewport(), m_view.visualRect(index),
-                         kCellTipMs);
+      // Cells hold titles from the site; a tip would render them as markup.
+      QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(text), m_view.viewport(),
+                         m_view.visualRect(index), kCellTipMs);
     }
     return true;
   }

@@ -5,6 +5,7 @@
 namespace korvid {
 
 PictureBox::PictureBox(QWidget* parent) : QLabel(parent) {
+  setTextFormat(Qt::PlainText);
   setAlignment(Qt::AlignCenter);
   setFrameShape(QFrame::StyledPanel);
   setStyleSheet(QStringLiteral("color: #9a9a9a;"));
