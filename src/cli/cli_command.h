@@ -40,6 +40,9 @@ struct Core {
 // Prints "korvid-cli: message" on stderr; returns 1.
 int Fail(std::string_view message);
 
+// A label's CR LF line ends as the terminal's "\n".
+std::string PrintableLines(std::string_view text);
+
 // Value of a persisted setting as `settings` and `get` print it.
 std::string SettingValue(const Controls& controls, const std::string& name);
 

@@ -39,6 +39,14 @@ int Fail(std::string_view message) {
   return 1;
 }
 
+std::string PrintableLines(std::string_view text) {
+  std::string lines;
+  for (const char c : text) {
+    if (c != '\r') lines += c;
+  }
+  return lines;
+}
+
 std::string SettingValue(const Controls& controls, const std::string& name) {
   switch (controls.KindOf(name)) {
     case ControlKind::CheckBox:
