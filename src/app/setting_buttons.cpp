@@ -48,8 +48,8 @@ std::string EffectiveDownloadFolder(const Controls& controls, const std::string&
 
 bool ChangeDownloadFolder(Controls& controls, const std::string& defaultFolder,
                           const std::function<void()>& saveStates) {
-  const std::string folder = controls.Shell().PickFolder(
-      "选择下载目录", EffectiveDownloadFolder(controls, defaultFolder));
+  const std::string folder =
+      controls.Shell().PickFolder("选择下载目录", EffectiveDownloadFolder(controls, defaultFolder));
   if (folder.empty()) return false;
   controls.SetText(kDownloadPathBox, folder);
   if (saveStates) saveStates();

@@ -64,7 +64,9 @@ int Login(const Args& args) {
     return true;
   };
   hooks.codeShown = [inverted](const QrCode& code) { PrintCode(code, inverted); };
-  hooks.stateChanged = [](QrPollState state) { std::cout << StateText(state) << "\n" << std::flush; };
+  hooks.stateChanged = [](QrPollState state) {
+    std::cout << StateText(state) << "\n" << std::flush;
+  };
   const QrLoginOutcome outcome = RunQrLogin(core.controls, *api, hooks);
   if (outcome != QrLoginOutcome::kLoggedIn) return Fail(OutcomeText(outcome));
   const std::string info = core.controls.Text("标签_用户信息");

@@ -69,8 +69,8 @@ std::optional<QrModules> EncodeQr(std::string_view text) {
 
 std::vector<std::uint8_t> EncodePng(const Pixels& pixels) {
   if (pixels.width <= 0 || pixels.height <= 0 ||
-      pixels.argb.size() != static_cast<std::size_t>(pixels.width) *
-                                static_cast<std::size_t>(pixels.height)) {
+      pixels.argb.size() !=
+          static_cast<std::size_t>(pixels.width) * static_cast<std::size_t>(pixels.height)) {
     return {};
   }
   const std::vector<std::uint8_t> raw = RawScanlines(pixels);

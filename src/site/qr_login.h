@@ -18,9 +18,9 @@ struct QrCode {
 };
 
 enum class QrPollState {
-  kUnknown,     // no answer, or one the client cannot read: keep polling
+  kUnknown,  // no answer, or one the client cannot read: keep polling
   kNotScanned,
-  kScanned,     // scanned, not yet confirmed on the phone
+  kScanned,  // scanned, not yet confirmed on the phone
   kConfirmed,
   kExpired,
 };
@@ -58,12 +58,12 @@ inline constexpr std::chrono::milliseconds kQrPollInterval{500};
 inline constexpr int kQrMaxPolls = 120;
 
 enum class QrLoginOutcome {
-  kLoggedIn,   // cookies captured and put into 编辑框_cookies
-  kNoCookie,   // confirmed, but the answer set no cookie
-  kExpired,    // the host said the code expired
-  kTimedOut,   // kQrMaxPolls polls without confirmation
-  kNoCode,     // no code could be had
-  kStopped,    // the program is ending
+  kLoggedIn,  // cookies captured and put into 编辑框_cookies
+  kNoCookie,  // confirmed, but the answer set no cookie
+  kExpired,   // the host said the code expired
+  kTimedOut,  // kQrMaxPolls polls without confirmation
+  kNoCode,    // no code could be had
+  kStopped,   // the program is ending
 };
 
 struct QrLoginHooks {

@@ -30,9 +30,9 @@ TEST(WindowPlacementTest, RoundTripsBesideTheControlSectionsAndRefusesNonsense) 
   ASSERT_TRUE(RestoreStates(restored, path));
   EXPECT_EQ(restored.Text("编辑框_下载路径"), "/srv/视频");
 
-  for (const char* broken : {"[窗口]\n左边=0\n顶边=0\n宽度=0\n高度=700\n",
-                             "[窗口]\n左边=0\n顶边=0\n宽度=abc\n高度=700\n",
-                             "[窗口]\n左边=0\n宽度=900\n高度=700\n"}) {
+  for (const char* broken :
+       {"[窗口]\n左边=0\n顶边=0\n宽度=0\n高度=700\n",
+        "[窗口]\n左边=0\n顶边=0\n宽度=abc\n高度=700\n", "[窗口]\n左边=0\n宽度=900\n高度=700\n"}) {
     ASSERT_TRUE(sandbox.WriteFile("broken.ini", broken));
     EXPECT_FALSE(LoadWindowPlacement((sandbox / "broken.ini").string())) << broken;
   }

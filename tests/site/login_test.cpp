@@ -23,8 +23,8 @@ namespace korvid {
 namespace {
 
 using fakesite::CannedReply;
-using fakesite::Fault;
 using fakesite::FakeSite;
+using fakesite::Fault;
 using fakesite::LoginScript;
 
 constexpr std::string_view kRecordedAccountLabel =

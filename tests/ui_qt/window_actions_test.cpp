@@ -166,19 +166,19 @@ TEST_F(WindowActionsTest, FileMenuActsOnTheRightClickedLibraryEntry) {
   ASSERT_TRUE(m_window->FileMenu().isVisible());
   Choose(m_window->FileMenu(), "播放视频");
   Choose(m_window->FileMenu(), "打开目录");
-  EXPECT_EQ(m_store.Scripted().OpenedPaths(),
-            (std::vector<std::string>{folder.toStdString() + "/第一集 S1E1.mp4",
-                                      folder.toStdString()}));
+  EXPECT_EQ(
+      m_store.Scripted().OpenedPaths(),
+      (std::vector<std::string>{folder.toStdString() + "/第一集 S1E1.mp4", folder.toStdString()}));
 }
 
 TEST_F(WindowActionsTest, ThreadCountTakesDigitsOnly) {
   auto* count = Find<QLineEdit>("编辑框_最大线程");
   const QValidator* validator = count->validator();
   ASSERT_NE(validator, nullptr);
-  for (const auto& [text, accepted] : {std::pair{"abc", false}, std::pair{"3", true},
-                                       std::pair{"10", true}, std::pair{"11", false},
-                                       std::pair{"0", false}, std::pair{"-1", false},
-                                       std::pair{"", true}}) {
+  for (const auto& [text, accepted] :
+       {std::pair{"abc", false}, std::pair{"3", true}, std::pair{"10", true},
+        std::pair{"11", false}, std::pair{"0", false}, std::pair{"-1", false},
+        std::pair{"", true}}) {
     QString input = QString::fromUtf8(text);
     int position = 0;
     EXPECT_EQ(validator->validate(input, position) == QValidator::Acceptable, accepted) << text;

@@ -139,8 +139,7 @@ void MainWindow::BuildMenu() {
   m_exitMenu = BuildPopupMenu(kExitMenu, kExitMenuItems);
 }
 
-QMenu* MainWindow::BuildPopupMenu(std::string_view title,
-                                  std::span<const std::string_view> items) {
+QMenu* MainWindow::BuildPopupMenu(std::string_view title, std::span<const std::string_view> items) {
   auto* menu = new QMenu(this);
   menu->setObjectName(FromUtf8(title));
   menu->setTitle(FromUtf8(title));
@@ -309,8 +308,8 @@ void MainWindow::ConnectSettingButtons() {
   }
   // Text that is no thread count would stop every download.
   if (auto* count = qobject_cast<QLineEdit*>(m_widgets->Object("编辑框_最大线程"))) {
-    count->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("(10|[1-9])?")), count));
+    count->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("(10|[1-9])?")), count));
   }
 }
 
@@ -322,8 +321,7 @@ void MainWindow::OnButton(std::string_view name, std::function<void()> handler) 
 
 WindowPlacement MainWindow::Placement() const {
   const QRect normal = normalGeometry();
-  WindowPlacement placement{normal.x(), normal.y(), normal.width(), normal.height(),
-                            isMaximized()};
+  WindowPlacement placement{normal.x(), normal.y(), normal.width(), normal.height(), isMaximized()};
   if (auto* tabs = qobject_cast<QTabWidget*>(m_widgets->Object("选择夹_组件"))) {
     placement.componentsTab = tabs->currentIndex();
   }

@@ -3,8 +3,8 @@
 #include <QMainWindow>
 #include <QString>
 #include <functional>
-#include <span>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 

@@ -14,14 +14,12 @@ constexpr int kShutdownWaitMs = 10000;
 
 }  // namespace
 
-WindowActions::WindowActions(MainWindow& window, AppState& state,
-                             LoginWorkers::ApiFactory makeApi)
+WindowActions::WindowActions(MainWindow& window, AppState& state, LoginWorkers::ApiFactory makeApi)
     : m_state(state), m_login(state, std::move(makeApi)) {
   window.SetMenuHandler(
       [this](const std::string& menu, const std::string& item, const MenuTarget& target) {
-        m_actions.Post([this, menu, item, target] {
-          (void)HandleMenuChoice(m_state, menu, item, target);
-        });
+        m_actions.Post(
+            [this, menu, item, target] { (void)HandleMenuChoice(m_state, menu, item, target); });
       });
   window.OnButton("按钮_获取二维码", [this] { m_login.StartQrLogin(); });
   window.OnButton("按钮_验证是否登录", [this] { m_login.CheckLogin(); });
