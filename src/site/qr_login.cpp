@@ -1,5 +1,7 @@
 #include "site/qr_login.h"
 
+#include <cctype>
+
 #include "net/http_client.h"
 #include "net/http_text.h"
 #include "net/json_document.h"
@@ -23,6 +25,23 @@ std::string OauthPollHeaders() {
          "apng,*/*;q=0.8,application/signed-exchange;v=b3;q=0.9\r\n"
          "referer: " +
          CurrentSiteHosts().web + "/";
+}
+
+// The key goes into a query; the site's keys are hex, anything else is escaped.
+std::string PercentEncode(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) != 0 || c == '-' || c == '_' || c == '.' || c == '~') {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 0x0F];
+    }
+  }
+  return encoded;
 }
 
 void ShowExpired(Controls& controls) {
@@ -65,8 +84,64 @@ QrPoll OauthKeyQrLogin::Poll(const QrCode& code) {
   return poll;
 }
 
+std::optional<QrCode> QrcodeKeyQrLogin::NewCode() {
+  const HttpResponse response =
+      HttpRequestInet(PassportUrl("/x/passport-login/web/qrcode/generate"));
+  JsonDocument answer;
+  if (!response.Completed() || response.status != 200 || !answer.Parse(response.body) ||
+      answer.TypeOf("code") == kJsonMissing || answer.GetValue("code") != "0") {
+    return std::nullopt;
+  }
+  QrCode code{answer.GetValue("data.url"), answer.GetValue("data.qrcode_key")};
+  if (code.url.empty() || code.key.empty()) return std::nullopt;
+  return code;
+}
+
+QrPoll QrcodeKeyQrLogin::Poll(const QrCode& code) {
+  const HttpResponse response = HttpRequestInet(
+      PassportUrl("/x/passport-login/web/qrcode/poll?qrcode_key=" + PercentEncode(code.key)));
+  QrPoll poll;
+  poll.cookies = ExtractSetCookies(response.headers);
+  JsonDocument answer;
+  if (!response.Completed() || !answer.Parse(response.body) || answer.GetValue("code") != "0" ||
+      answer.TypeOf("data.code") == kJsonMissing) {
+    return poll;
+  }
+  const std::string state = answer.GetValue("data.code");
+  if (state == "0") {
+    poll.state = QrPollState::kConfirmed;
+  } else if (state == "86038") {
+    poll.state = QrPollState::kExpired;
+  } else if (state == "86090") {
+    poll.state = QrPollState::kScanned;
+  } else if (state == "86101") {
+    poll.state = QrPollState::kNotScanned;
+  }
+  return poll;
+}
+
+FallbackQrLogin::FallbackQrLogin(std::unique_ptr<QrLoginApi> preferred,
+                                 std::unique_ptr<QrLoginApi> fallback)
+    : m_preferred(std::move(preferred)), m_fallback(std::move(fallback)) {}
+
+std::optional<QrCode> FallbackQrLogin::NewCode() {
+  for (QrLoginApi* api : {m_preferred.get(), m_fallback.get()}) {
+    if (std::optional<QrCode> code = api->NewCode()) {
+      m_issuer = api;
+      return code;
+    }
+  }
+  m_issuer = nullptr;
+  return std::nullopt;
+}
+
+QrPoll FallbackQrLogin::Poll(const QrCode& code) {
+  return m_issuer != nullptr ? m_issuer->Poll(code) : QrPoll{};
+}
+
 std::unique_ptr<QrLoginApi> DefaultQrLoginApi() {
-  return std::make_unique<OauthKeyQrLogin>();
+  return std::make_unique<FallbackQrLogin>(std::make_unique<QrcodeKeyQrLogin>(),
+                                           std::make_unique<OauthKeyQrLogin>());
 }
 
 QrLoginOutcome RunQrLogin(Controls& controls, QrLoginApi& api, const QrLoginHooks& hooks) {

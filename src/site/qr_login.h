@@ -51,7 +51,30 @@ class OauthKeyQrLogin : public QrLoginApi {
   QrPoll Poll(const QrCode& code) override;
 };
 
-// The calls the window and the command line log in with.
+// GET /x/passport-login/web/qrcode/generate (data.url, data.qrcode_key; the
+// code lives 180 s), then GET .../qrcode/poll?qrcode_key=: data.code 86101
+// not scanned, 86090 scanned, 86038 expired, 0 confirmed.
+class QrcodeKeyQrLogin : public QrLoginApi {
+ public:
+  std::optional<QrCode> NewCode() override;
+  QrPoll Poll(const QrCode& code) override;
+};
+
+// Gets its code from the first generation that issues one and polls there.
+class FallbackQrLogin : public QrLoginApi {
+ public:
+  FallbackQrLogin(std::unique_ptr<QrLoginApi> preferred, std::unique_ptr<QrLoginApi> fallback);
+  std::optional<QrCode> NewCode() override;
+  QrPoll Poll(const QrCode& code) override;
+
+ private:
+  std::unique_ptr<QrLoginApi> m_preferred;
+  std::unique_ptr<QrLoginApi> m_fallback;
+  QrLoginApi* m_issuer = nullptr;
+};
+
+// The calls the window and the command line log in with: the site's current
+// pair, and the older one where the current pair is not served.
 [[nodiscard]] std::unique_ptr<QrLoginApi> DefaultQrLoginApi();
 
 inline constexpr std::chrono::milliseconds kQrPollInterval{500};

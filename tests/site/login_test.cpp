@@ -214,9 +214,100 @@ TEST_F(LoginTest, AccountDisplayForEachAnswer) {
   }
 }
 
+TEST_F(LoginTest, CurrentQrPairFirstAndTheOlderPairWhereItIsNotServed) {
+  const std::string refused = R"({"code":-1,"message":"服务调用超时","ttl":1})";
+  struct Case {
+    std::string name;
+    fakesite::QrLoginRetirement retired;
+    LoginScript script;
+    std::string cannedGenerate;  // non-empty: the generate call answers this
+    QrLoginOutcome outcome;
+    int newerPolls;
+    int olderPolls;
+  };
+  const std::vector<Case> cases = {
+      {"current pair",
+       {true, false},
+       LoginScript{2, 1, false},
+       "",
+       QrLoginOutcome::kLoggedIn,
+       4,
+       0},
+      {"current pair, expired",
+       {false, false},
+       LoginScript{1, 1, true},
+       "",
+       QrLoginOutcome::kExpired,
+       3,
+       0},
+      {"current pair retired (404)",
+       {false, true},
+       LoginScript{1, 1, false},
+       "",
+       QrLoginOutcome::kLoggedIn,
+       0,
+       3},
+      {"generate refused",
+       {false, false},
+       LoginScript{1, 0, false},
+       refused,
+       QrLoginOutcome::kLoggedIn,
+       0,
+       2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    site.ClearRequests();
+    site.ClearCanned();
+    site.RetireQrLogin(c.retired);
+    site.SetLoginScript(c.script);
+    if (!c.cannedGenerate.empty()) {
+      site.SetCanned("GET", "/x/passport-login/web/qrcode/generate",
+                     CannedReply{200, {}, c.cannedGenerate});
+    }
+    store.SetText("编辑框_cookies", "");
+    const std::size_t noticesBefore = store.NoticeHistory().size();
+    const std::unique_ptr<QrLoginApi> api = DefaultQrLoginApi();
+    QrLoginHooks hooks;
+    hooks.wait = [](std::chrono::milliseconds) { return true; };
+    std::vector<QrPollState> states;
+    hooks.stateChanged = [&](QrPollState state) { states.push_back(state); };
+
+    EXPECT_EQ(RunQrLogin(store, *api, hooks), c.outcome);
+    EXPECT_EQ(Requests("/x/passport-login/web/qrcode/poll"), c.newerPolls);
+    EXPECT_EQ(Requests("/qrcode/getLoginInfo"), c.olderPolls);
+    const bool loggedIn = c.outcome == QrLoginOutcome::kLoggedIn;
+    EXPECT_EQ(store.Text("编辑框_cookies"), loggedIn ? site.LoginCookie() : "");
+    if (loggedIn) {
+      EXPECT_EQ(store.Text("标签_用户信息"), kRecordedAccountLabel);
+    }
+    if (c.script.notConfirmedPolls > 0) {
+      // "已扫码，请在手机上确认" once the phone has scanned.
+      EXPECT_EQ(store.NoticeHistory().at(noticesBefore).text, kNoticeQrScanned);
+      EXPECT_EQ(states.at(1), QrPollState::kScanned);
+    }
+    EXPECT_EQ(states.front(), QrPollState::kNotScanned);
+  }
+  // With both gone there is no code to show.
+  site.ClearCanned();
+  site.RetireQrLogin({true, true});
+  site.SetFault("/qrcode/getLoginUrl", Fault::Status(404));
+  const std::unique_ptr<QrLoginApi> api = DefaultQrLoginApi();
+  EXPECT_EQ(RunQrLogin(store, *api, QrLoginHooks{}), QrLoginOutcome::kNoCode);
+}
+
+TEST_F(LoginTest, RetiredOlderPairNeverConfirms) {
+  site.RetireQrLogin({true, false});
+  EXPECT_EQ(Login(), QrLoginOutcome::kTimedOut);  // code 20000 to every poll
+  EXPECT_EQ(Requests("/qrcode/getLoginInfo"), kQrMaxPolls);
+}
+
 class LoginWorkersTest : public LoginTest {
  protected:
   LoginWorkersTest() : state(store, AppPaths{sandbox / "program"}) {}
+
+  // The workers log in with the site's current calls.
+  int Polls() { return Requests("/x/passport-login/web/qrcode/poll"); }
 
   test::Sandbox sandbox;
   AppState state;
@@ -233,7 +324,7 @@ TEST_F(LoginWorkersTest, OneQrLogInAtATimeAndTheFlagClearsAfterIt) {
   });
   site.SetLoginScript(LoginScript{1, 0, false});
   workers.StartQrLogin();
-  ASSERT_TRUE(test::WaitFor([&] { return Requests("/qrcode/getLoginInfo") == 1; }, 5000));
+  ASSERT_TRUE(test::WaitFor([&] { return Polls() == 1; }, 5000));
   EXPECT_TRUE(state.Busy().IsSet(BusyFlag::kQrLogin));
   workers.StartQrLogin();
   EXPECT_EQ(NoticeTexts(), std::vector<std::string>{"请勿重复获取二维码"});
@@ -245,7 +336,7 @@ TEST_F(LoginWorkersTest, OneQrLogInAtATimeAndTheFlagClearsAfterIt) {
   workers.Join();
   EXPECT_FALSE(state.Busy().IsSet(BusyFlag::kQrLogin));
   EXPECT_EQ(store.Text("编辑框_cookies"), site.LoginCookie());
-  EXPECT_EQ(Requests("/qrcode/getLoginUrl"), 1);
+  EXPECT_EQ(Requests("/x/passport-login/web/qrcode/generate"), 1);
 }
 
 TEST_F(LoginWorkersTest, EndingTheProgramStopsAPollingLogIn) {
@@ -254,11 +345,11 @@ TEST_F(LoginWorkersTest, EndingTheProgramStopsAPollingLogIn) {
   {
     LoginWorkers workers(state);  // the real 500 ms wait
     workers.StartQrLogin();
-    ASSERT_TRUE(test::WaitFor([&] { return Requests("/qrcode/getLoginInfo") >= 1; }, 5000));
+    ASSERT_TRUE(test::WaitFor([&] { return Polls() >= 1; }, 5000));
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_FALSE(state.Busy().IsSet(BusyFlag::kQrLogin));
-  EXPECT_LE(Requests("/qrcode/getLoginInfo"), 2);
+  EXPECT_LE(Polls(), 2);
 }
 
 TEST_F(LoginWorkersTest, CheckAndStartUpAskTheSiteOnlyWithCookies) {
