@@ -4,6 +4,7 @@
 #include <charconv>
 #include <string>
 
+#include "app/list_actions.h"
 #include "controls/window_layout.h"
 
 namespace korvid {
@@ -11,6 +12,7 @@ namespace korvid {
 namespace {
 
 constexpr std::string_view kMaxThreadsBox = "编辑框_最大线程";
+constexpr std::string_view kDownloadPathBox = "编辑框_下载路径";
 
 // Leading digits after optional blanks and sign, like the old integer
 // conversion; no digits is 0, and a number too long for 64 bits is clamped.
@@ -37,6 +39,28 @@ void StepMaxThreads(Controls& controls, int delta) {
 
 void RestoreDefaultDanmakuStyle(Controls& controls) {
   controls.SetText("编辑框_弹幕样式", kDefaultDanmakuStyle);
+}
+
+std::string EffectiveDownloadFolder(const Controls& controls, const std::string& defaultFolder) {
+  std::string folder = controls.Text(kDownloadPathBox);
+  return folder.empty() ? defaultFolder : folder;
+}
+
+bool ChangeDownloadFolder(Controls& controls, const std::string& defaultFolder,
+                          const std::function<void()>& saveStates) {
+  const std::string folder =
+      controls.Shell().PickFolder("选择下载目录", EffectiveDownloadFolder(controls, defaultFolder));
+  if (folder.empty()) return false;
+  controls.SetText(kDownloadPathBox, folder);
+  if (saveStates) saveStates();
+  return true;
+}
+
+void OpenDownloadFolder(Controls& controls, const std::string& defaultFolder) {
+  const std::string folder = EffectiveDownloadFolder(controls, defaultFolder);
+  if (!controls.Shell().Open(folder)) {
+    controls.ShowNotice(std::string(kNoticeCannotOpen) + folder, kNoticeFailed);
+  }
 }
 
 }  // namespace korvid

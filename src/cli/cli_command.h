@@ -47,6 +47,9 @@ int UsageError(std::string_view verb, std::string_view message);
 // UsageError for a verb that takes no arguments.
 int NoArguments(std::string_view verb);
 
+// A label's CR LF line ends as the terminal's "\n".
+std::string PrintableLines(std::string_view text);
+
 // Value of a persisted setting as `settings` and `get` print it.
 std::string SettingValue(const Controls& controls, const std::string& name);
 

@@ -55,6 +55,14 @@ int NoArguments(std::string_view verb) {
   return UsageError(verb, std::string(verb) + " takes no arguments");
 }
 
+std::string PrintableLines(std::string_view text) {
+  std::string lines;
+  for (const char c : text) {
+    if (c != '\r') lines += c;
+  }
+  return lines;
+}
+
 std::string SettingValue(const Controls& controls, const std::string& name) {
   switch (controls.KindOf(name)) {
     case ControlKind::CheckBox:

@@ -2,9 +2,10 @@
 
 namespace korvid {
 
-std::string ScriptedShell::PickFolder(std::string_view title, std::string_view /*startFolder*/) {
+std::string ScriptedShell::PickFolder(std::string_view title, std::string_view startFolder) {
   std::lock_guard lock(m_mutex);
   m_pickerTitles.emplace_back(title);
+  m_pickerStarts.emplace_back(startFolder);
   if (m_folderAnswers.empty()) return {};
   std::string answer = std::move(m_folderAnswers.front());
   m_folderAnswers.pop_front();
@@ -35,6 +36,11 @@ void ScriptedShell::QueueFolderAnswer(std::string folder) {
 std::vector<std::string> ScriptedShell::PickerTitles() const {
   std::lock_guard lock(m_mutex);
   return m_pickerTitles;
+}
+
+std::vector<std::string> ScriptedShell::PickerStartFolders() const {
+  std::lock_guard lock(m_mutex);
+  return m_pickerStarts;
 }
 
 std::vector<std::string> ScriptedShell::OpenedPaths() const {

@@ -39,6 +39,8 @@ class ScriptedShell : public DesktopShell {
   void QueueFolderAnswer(std::string folder);
   // Titles the picker was asked with, in order.
   [[nodiscard]] std::vector<std::string> PickerTitles() const;
+  // Folders the picker was asked to start at, in order.
+  [[nodiscard]] std::vector<std::string> PickerStartFolders() const;
   [[nodiscard]] std::vector<std::string> OpenedPaths() const;
   // What Open answers (true by default).
   void SetOpenResult(bool result);
@@ -47,6 +49,7 @@ class ScriptedShell : public DesktopShell {
   mutable std::mutex m_mutex;
   std::deque<std::string> m_folderAnswers;
   std::vector<std::string> m_pickerTitles;
+  std::vector<std::string> m_pickerStarts;
   std::string m_clipboard;
   std::vector<std::string> m_opened;
   bool m_openResult = true;

@@ -45,5 +45,31 @@ TEST_F(SettingButtonsTest, DefaultDanmakuStyleReplacesAnEditedOne) {
   EXPECT_NE(controls.Text("编辑框_弹幕样式").find("R2L,黑体,大小参数,"), std::string::npos);
 }
 
+TEST_F(SettingButtonsTest, DownloadFolderIsPickedFromTheOneInEffectAndOpened) {
+  int saves = 0;
+  const auto save = [&] {
+    ++saves;
+    EXPECT_EQ(controls.Text("编辑框_下载路径"), "/srv/视频");  // saved after the change
+  };
+  controls.Scripted().QueueFolderAnswer("/srv/视频");
+  EXPECT_TRUE(ChangeDownloadFolder(controls, "/opt/korvid/下载", save));
+  EXPECT_FALSE(ChangeDownloadFolder(controls, "/opt/korvid/下载", save));  // cancelled
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(controls.Text("编辑框_下载路径"), "/srv/视频");
+  EXPECT_EQ(controls.Scripted().PickerTitles(),
+            (std::vector<std::string>{"选择下载目录", "选择下载目录"}));
+  EXPECT_EQ(controls.Scripted().PickerStartFolders(),
+            (std::vector<std::string>{"/opt/korvid/下载", "/srv/视频"}));
+
+  OpenDownloadFolder(controls, "/opt/korvid/下载");
+  controls.SetText("编辑框_下载路径", "");
+  controls.Scripted().SetOpenResult(false);
+  OpenDownloadFolder(controls, "/opt/korvid/下载");
+  EXPECT_EQ(controls.Scripted().OpenedPaths(),
+            (std::vector<std::string>{"/srv/视频", "/opt/korvid/下载"}));
+  ASSERT_EQ(controls.NoticeHistory().size(), 1u);
+  EXPECT_EQ(controls.NoticeHistory()[0].text, "无法打开：/opt/korvid/下载");
+}
+
 }  // namespace
 }  // namespace korvid

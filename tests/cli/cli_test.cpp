@@ -23,9 +23,11 @@ std::string Quote(const std::string& text) {
   return quoted + "'";
 }
 
-CliResult RunCli(const std::string& home, const std::string& arguments) {
-  const std::string command =
-      std::string(KORVID_CLI_PATH) + " --home " + Quote(home) + " " + arguments + " 2>/dev/null";
+// environment: "NAME=value ..." put before the program.
+CliResult RunCli(const std::string& home, const std::string& arguments,
+                 const std::string& environment = {}) {
+  const std::string command = environment + " " + std::string(KORVID_CLI_PATH) + " --home " +
+                              Quote(home) + " " + arguments + " 2>/dev/null";
   CliResult result;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
@@ -158,6 +160,39 @@ TEST(KorvidCli, ExtraArgumentsAndAnEmptyHomeAreRefused) {
   const std::string emptyHome = std::string(KORVID_CLI_PATH) + " --home '' paths >/dev/null 2>&1";
   const int status = std::system(emptyHome.c_str());
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+}
+
+TEST(KorvidCli, LoginSavesTheCookiesAndWhoamiTellsWhetherTheSiteTakesThem) {
+  test::Sandbox sandbox;
+  const std::string home = sandbox.Path().string();
+  fakesite::FakeSite site;
+  ASSERT_TRUE(site.Start());
+  const std::string hosts =
+      "KORVID_API_BASE=" + site.BaseUrl() + " KORVID_PASSPORT_BASE=" + site.BaseUrl();
+  const std::string accountLines =
+      "登录状态：已登录\n用户名：社会易姐QwQ\nVIP状态：大会员\n等级：5  27125/28800\n信誉：70\n"
+      "硬币 ：9\n";
+
+  EXPECT_EQ(RunCli(home, "whoami", hosts).exitCode, 1);  // not logged in yet
+  const CliResult login = RunCli(home, "login", hosts);
+  EXPECT_EQ(login.exitCode, 0);
+  EXPECT_NE(login.output.find("▀"), std::string::npos);  // the code, drawn in the terminal
+  EXPECT_NE(login.output.find("已扫码，请在手机上确认\n"), std::string::npos);
+  EXPECT_NE(login.output.find(accountLines), std::string::npos);
+  EXPECT_EQ(RunCli(home, "get 编辑框_cookies").output, site.LoginCookie() + "\n");
+  EXPECT_EQ(std::filesystem::status(sandbox / "配置/Korvid配置.ini").permissions() &
+                std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+  const CliResult whoami = RunCli(home, "whoami", hosts);
+  EXPECT_EQ(whoami.exitCode, 0);
+  EXPECT_EQ(whoami.output, accountLines);
+  ASSERT_EQ(RunCli(home, "set 编辑框_cookies SESSDATA=stale").exitCode, 0);
+  EXPECT_EQ(RunCli(home, "whoami", hosts).exitCode, 1);
+
+  site.SetLoginScript(fakesite::LoginScript{1, 0, true});
+  EXPECT_EQ(RunCli(home, "login", hosts).exitCode, 1);  // expired
+  EXPECT_EQ(RunCli(home, "get 编辑框_cookies").output, "SESSDATA=stale\n");
 }
 
 }  // namespace

@@ -5,9 +5,15 @@
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTabWidget>
+#include <array>
+#include <cstdio>
 #include <filesystem>
 
 #include "app/settings_file.h"
+#include "app/window_placement.h"
+#include "net/site_hosts.h"
+#include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 #include "ui_test_support.h"
 
@@ -25,6 +31,9 @@ class ApplicationTest : public ::testing::Test {
   static T* Find(Application& application, const char* name) {
     return application.Window().findChild<T*>(QString::fromUtf8(name));
   }
+
+  // The settings file's [站点] section sets the process-wide hosts.
+  void TearDown() override { SetCurrentSiteHosts(LoadSiteHosts()); }
 
   test::Sandbox m_sandbox;
   test::SocketFolder m_sockets;
@@ -45,20 +54,29 @@ TEST_F(ApplicationTest, FirstStartCreatesTheFoldersAndAppliesTheStartSettings) {
 }
 
 TEST_F(ApplicationTest, SavedStatesAreShownAtStartAndSavedByExit) {
+  fakesite::FakeSite site;
+  ASSERT_TRUE(site.Start());
+  const std::string cookies = site.LoginCookie() + "; note=\"x\"";
   {
     ControlStore saved;
     CreateMainWindowControls(saved);
     saved.SetText("编辑框_下载路径", "/srv/media");
-    saved.SetText("编辑框_cookies", "SESSDATA=abc; bili_jct=\"x\"");
+    saved.SetText("编辑框_cookies", cookies);
     saved.SetChecked("选择框_按演员分组", true);
-    ASSERT_TRUE(SaveStates(saved, Paths().ConfigFile().string()));
+    const std::string file = Paths().ConfigFile().string();
+    ASSERT_TRUE(SaveStates(saved, file));
+    IniFile ini;
+    ASSERT_TRUE(ini.Load(file));
+    ini.Set(kSiteHostsSection, "KORVID_API_BASE", site.BaseUrl());
+    ASSERT_TRUE(ini.Save(file));
   }
   {
     Application application(Paths(), InstanceName());
     ASSERT_FALSE(application.Start().has_value());
     EXPECT_EQ(Find<QLineEdit>(application, "编辑框_下载路径")->text(), "/srv/media");
-    // With a cookie the log-in label is left for the account worker.
-    EXPECT_NE(Find<QLabel>(application, "标签_用户信息")->text(), "登录状态：失败");
+    // With a cookie the account worker shows who is logged in.
+    auto* info = Find<QLabel>(application, "标签_用户信息");
+    EXPECT_TRUE(test::SpinUntil([&] { return info->text().startsWith("登录状态：已登录"); }));
 
     Find<QLineEdit>(application, "编辑框_emby_url")->setText("http://nas:8096");
     application.Window().ExitAction().trigger();
@@ -68,19 +86,30 @@ TEST_F(ApplicationTest, SavedStatesAreShownAtStartAndSavedByExit) {
   CreateMainWindowControls(restored);
   ASSERT_TRUE(RestoreStates(restored, Paths().ConfigFile().string()));
   EXPECT_EQ(restored.Text("编辑框_emby_url"), "http://nas:8096");
-  EXPECT_EQ(restored.Text("编辑框_cookies"), "SESSDATA=abc; bili_jct=\"x\"");
+  EXPECT_EQ(restored.Text("编辑框_cookies"), cookies);
   EXPECT_TRUE(restored.Checked("选择框_按演员分组"));
 }
 
-TEST_F(ApplicationTest, ClosingTheWindowDoesNotSave) {
-  Application application(Paths(), InstanceName());
-  ASSERT_FALSE(application.Start().has_value());
-  Find<QLineEdit>(application, "编辑框_emby_url")->setText("http://nas:8096");
-  EXPECT_TRUE(application.Window().close());
+TEST_F(ApplicationTest, ClosingTheWindowSavesTheStatesSizeAndTabsForTheNextStart) {
+  const WindowPlacement placement{30, 20, 760, 560, false, 1, 2};
+  {
+    Application application(Paths(), InstanceName());
+    ASSERT_FALSE(application.Start().has_value());
+    Find<QLineEdit>(application, "编辑框_emby_url")->setText("http://nas:8096");
+    application.Window().ApplyPlacement(placement);
+    EXPECT_TRUE(application.Window().close());
+  }
   ControlStore restored;
   CreateMainWindowControls(restored);
   (void)RestoreStates(restored, Paths().ConfigFile().string());
-  EXPECT_EQ(restored.Text("编辑框_emby_url"), "");
+  EXPECT_EQ(restored.Text("编辑框_emby_url"), "http://nas:8096");
+  EXPECT_EQ(LoadWindowPlacement(Paths().ConfigFile().string()), placement);
+
+  Application again(Paths(), InstanceName());
+  ASSERT_FALSE(again.Start().has_value());
+  EXPECT_EQ(again.Window().Placement(), placement);
+  EXPECT_EQ(Find<QTabWidget>(again, "选择夹_组件")->currentIndex(), 1);
+  EXPECT_EQ(Find<QTabWidget>(again, "选择夹_设置")->currentIndex(), 2);
 }
 
 TEST_F(ApplicationTest, SecondStartRaisesTheFirstWindowAndEndsWithoutOne) {
@@ -93,6 +122,24 @@ TEST_F(ApplicationTest, SecondStartRaisesTheFirstWindowAndEndsWithoutOne) {
   ASSERT_TRUE(exitCode.has_value());
   EXPECT_EQ(*exitCode, 0);
   EXPECT_TRUE(test::SpinUntil([&] { return !first.Window().isMinimized(); }));
+}
+
+TEST(CommandLineTest, HelpAndVersionPrintAndEndWithoutAWindow) {
+  for (const auto& [option, expected] :
+       {std::pair{"--version", "Korvid 0.1.1\n"}, std::pair{"-v", "Korvid 0.1.1\n"},
+        std::pair{"--help", "Usage: korvid"}, std::pair{"-h", "Usage: korvid"}}) {
+    // No display at all: the answer must not need one.
+    const std::string command =
+        std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") + KORVID_GUI_PATH +
+        " " + option + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    std::array<char, 512> buffer{};
+    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
+    EXPECT_EQ(::pclose(pipe), 0) << option;
+    EXPECT_TRUE(output.starts_with(expected)) << option << ": " << output;
+  }
 }
 
 TEST(DisplayCheckTest, NeedsADisplayOrAChosenPlatform) {

@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
@@ -19,6 +20,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "app/tasks/task_list.h"
@@ -113,8 +115,12 @@ TEST_F(MainWindowTest, EveryLayoutControlIsAWidgetOfItsKindNamedAfterIt) {
     EXPECT_TRUE(HasWidgetOfKind(object, spec.kind, spec.name)) << spec.name;
   }
   EXPECT_EQ(m_window->windowTitle(), "Korvid");
-  EXPECT_GE(m_window->minimumWidth(), 1100);
-  EXPECT_GE(m_window->minimumHeight(), 700);
+  // Fits a 1366 x 768 laptop and 1920 x 1080 at 150 % (1280 x 720 logical),
+  // with room for the title bar and the task bar.
+  EXPECT_LE(m_window->minimumSizeHint().width(), 1280);
+  EXPECT_LE(m_window->minimumSizeHint().height(), 600);
+  EXPECT_LE(m_window->minimumWidth(), 1280);
+  EXPECT_LE(m_window->minimumHeight(), 600);
   EXPECT_EQ(Find<QTabWidget>("选择夹_组件")->currentIndex(), 0);
   EXPECT_EQ(Find<QTabWidget>("选择夹_设置")->currentIndex(), 0);
   EXPECT_TRUE(Find<QLabel>("热键标签")->isHidden());
@@ -149,18 +155,28 @@ TEST_F(MainWindowTest, WidgetsStartWithTheDesignTimeState) {
   EXPECT_FALSE(Find<QLineEdit>("编辑框_解析链接")->isReadOnly());
 }
 
-TEST_F(MainWindowTest, TaskViewHasTheTenColumnsWithTheirWidths) {
+TEST_F(MainWindowTest, TaskColumnsFitWhatTheyShowAndTheTitleTakesTheRest) {
   auto* view = Find<QTableView>("超级列表框_下载列表");
   ASSERT_EQ(view->model()->columnCount(), kTaskColumnCount);
+  m_window->resize(1300, 700);
+  const QFontMetrics cells(view->font());
+  const std::map<int, const char*> widest = {
+      {kColSize, "1234.56MB"}, {kColReceived, "1234.56MB"}, {kColSpeed, "123.4 MB/S"}};
   for (int column = 0; column < kTaskColumnCount; ++column) {
     const auto& spec = kTaskColumns[static_cast<std::size_t>(column)];
     EXPECT_EQ(view->model()->headerData(column, Qt::Horizontal).toString(), Q(spec.title));
-    // The last column stretches to fill the view.
-    if (column < kTaskColumnCount - 1) {
-      EXPECT_EQ(view->columnWidth(column), spec.width) << column;
+    if (column != kColRecord) {
+      EXPECT_GE(view->columnWidth(column), spec.width) << column;
+    }
+    if (const auto it = widest.find(column); it != widest.end()) {
+      EXPECT_GT(view->columnWidth(column), cells.horizontalAdvance(Q(it->second))) << column;
     }
   }
-  EXPECT_EQ(view->columnWidth(0), 1);
+  EXPECT_EQ(view->columnWidth(kColRecord), 1);
+  QHeaderView* header = view->horizontalHeader();
+  EXPECT_EQ(header->sectionResizeMode(kColTitle), QHeaderView::Stretch);
+  EXPECT_EQ(header->sectionResizeMode(kColState), QHeaderView::Interactive);
+  EXPECT_GT(view->columnWidth(kColTitle), view->columnWidth(kColState));
 }
 
 TEST_F(MainWindowTest, WorkerWritesReachTheWidgets) {
@@ -277,27 +293,29 @@ TEST_F(MainWindowTest, MaxThreadButtonsStayWithinOneToTen) {
 
 TEST_F(MainWindowTest, ChangeFolderPutsThePickInThePathBoxAndSaves) {
   int saves = 0;
-  QString pickedTitle;
-  QString answer = "/srv/视频";
   m_window->SetSaveStatesHandler([&] {
     ++saves;
     // Saved after the path box holds the new folder.
-    EXPECT_EQ(m_store.Text("编辑框_下载路径"), answer.toStdString());
+    EXPECT_EQ(m_store.Text("编辑框_下载路径"), "/srv/视频");
   });
-  m_window->SetFolderPicker([&](QWidget*, const QString& title, const QString&) {
-    pickedTitle = title;
-    return answer;
-  });
+  m_window->SetDefaultDownloadFolder("/opt/korvid/下载");
+  m_store.Scripted().QueueFolderAnswer("/srv/视频");
   auto* change = Find<QPushButton>("按钮_更改目录");
   change->click();
-  EXPECT_EQ(pickedTitle, "选择下载目录");
   EXPECT_EQ(saves, 1);
-  EXPECT_TRUE(SpinUntil([&] { return Find<QLineEdit>("编辑框_下载路径")->text() == answer; }));
+  EXPECT_TRUE(SpinUntil([&] { return Find<QLineEdit>("编辑框_下载路径")->text() == "/srv/视频"; }));
 
-  answer.clear();  // cancelled: nothing changes, nothing is saved
-  change->click();
+  change->click();  // cancelled: nothing changes, nothing is saved
   EXPECT_EQ(saves, 1);
   EXPECT_EQ(m_store.Text("编辑框_下载路径"), "/srv/视频");
+  EXPECT_EQ(m_store.Scripted().PickerTitles(),
+            (std::vector<std::string>{"选择下载目录", "选择下载目录"}));
+  // The picker opens at the folder in effect.
+  EXPECT_EQ(m_store.Scripted().PickerStartFolders(),
+            (std::vector<std::string>{"/opt/korvid/下载", "/srv/视频"}));
+
+  Find<QPushButton>("打开下载目录")->click();
+  EXPECT_EQ(m_store.Scripted().OpenedPaths(), std::vector<std::string>{"/srv/视频"});
 }
 
 TEST_F(MainWindowTest, CloseMinimisesWhileMinimiseToTrayIsChecked) {
@@ -319,8 +337,10 @@ TEST_F(MainWindowTest, CloseEndsWhenMinimiseToTrayIsOff) {
   m_window->SetExitHandler([&] { ++exits; });
   EXPECT_TRUE(m_window->close());
   EXPECT_FALSE(m_window->isVisible());
-  // Closing any other way than "退出程序" does not run the exit (no save).
-  EXPECT_EQ(exits, 0);
+  // Closing ends the program the way "退出程序" does (states saved), once.
+  EXPECT_EQ(exits, 1);
+  m_window->Exit();
+  EXPECT_EQ(exits, 1);
 }
 
 TEST_F(MainWindowTest, BringToFrontRestoresAMinimisedWindow) {

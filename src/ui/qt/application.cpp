@@ -6,6 +6,7 @@
 
 #include "app/settings_file.h"
 #include "app/startup.h"
+#include "app/window_placement.h"
 #include "controls/window_layout.h"
 
 namespace korvid {
@@ -28,8 +29,10 @@ Application::Application(AppPaths paths, QString instanceName, QObject* parent)
 Application::~Application() {
   // Its workers write to the controls and the task list, so they end first.
   m_scheduler.reset();
-  // The window's binder and model detach from the store and the task list,
-  // which must still exist then.
+  // Actions and log-in workers end first: they report to the window. The
+  // window's binder and model detach from the store and the task list, which
+  // must still exist then.
+  m_actions.reset();
   m_window.reset();
 }
 
@@ -38,18 +41,24 @@ std::optional<int> Application::Start() {
   // Folders, FFmpeg, saved states and start settings, before the window
   // exists, so it opens showing them.
   m_ffmpeg = StartCore(m_store, m_paths).ffmpeg;
-  // With a cookie the account worker shows the user; it starts here once the
-  // log-in code exists. The show-window hotkey is registered here too.
 
   m_window = std::make_unique<MainWindow>(m_store, m_state->Tasks());
   m_shell.SetDialogParent(m_window.get());
+  m_window->SetDefaultDownloadFolder(m_paths.DownloadFolder().string());
   m_window->SetExitHandler([this] { OnExit(); });
   m_window->SetSaveStatesHandler([this] { SaveAllStates(); });
+  if (const auto placement = LoadWindowPlacement(SettingsPath())) {
+    m_window->ApplyPlacement(*placement);
+  }
   connect(&m_instance, &SingleInstance::RaiseRequested, m_window.get(), &MainWindow::BringToFront);
   // The download worker and the details loader join the jobs once they exist;
   // until then the tick keeps the caption and the clipboard watch.
   m_scheduler = std::make_unique<Scheduler>(*m_state, SchedulerJobs{});
   connect(&m_window->ThreadClock(), &QTimer::timeout, this, [this] { m_scheduler->Tick(); });
+  m_actions = std::make_unique<WindowActions>(*m_window, *m_state, m_makeQrApi);
+  // With restored cookies the account worker shows who is logged in. The
+  // show-window hotkey is registered here too, once it exists.
+  (void)m_actions->Login().StartAccountCheckIfLoggedIn();
   m_window->show();
   return std::nullopt;
 }
@@ -64,6 +73,7 @@ void Application::SaveAllStates() {
 
 void Application::OnExit() {
   SaveAllStates();
+  (void)SaveWindowPlacement(SettingsPath(), m_window->Placement());
   m_instance.Release();
 }
 

@@ -14,6 +14,7 @@
 #include "main_window.h"
 #include "qt_desktop_shell.h"
 #include "single_instance.h"
+#include "window_actions.h"
 
 namespace korvid {
 
@@ -35,11 +36,14 @@ class Application : public QObject {
   [[nodiscard]] ControlStore& Controls() { return m_store; }
   [[nodiscard]] AppState& State() { return *m_state; }
   [[nodiscard]] MainWindow& Window() { return *m_window; }
+  [[nodiscard]] WindowActions& Actions() { return *m_actions; }
   [[nodiscard]] const std::string& FfmpegPath() const { return m_ffmpeg; }
   [[nodiscard]] std::string SettingsPath() const;
 
   // Writes every control state to the settings file.
   void SaveAllStates();
+  // The QR log-in calls; set before Start (tests).
+  void SetQrLoginApi(LoginWorkers::ApiFactory makeApi) { m_makeQrApi = std::move(makeApi); }
 
  private:
   void OnExit();
@@ -51,6 +55,8 @@ class Application : public QObject {
   SingleInstance m_instance;
   std::unique_ptr<MainWindow> m_window;
   std::unique_ptr<Scheduler> m_scheduler;  // ticks with the window's 线程时钟
+  std::unique_ptr<WindowActions> m_actions;
+  LoginWorkers::ApiFactory m_makeQrApi = DefaultQrLoginApi;
   std::string m_ffmpeg;
 };
 

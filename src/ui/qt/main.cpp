@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 #include <string_view>
 
 #include "app/app_paths.h"
@@ -23,6 +24,34 @@ void HandleQtMessage(QtMsgType type, const QMessageLogContext& context, const QS
     std::_Exit(EXIT_FAILURE);
   }
   if (g_defaultHandler != nullptr) g_defaultHandler(type, context, message);
+}
+
+constexpr const char* kUsage =
+    "Usage: korvid [--screenshot=FILE] [Qt options]\n\n"
+    "Korvid, a downloader for Bilibili videos with their danmaku, covers and NFO files for\n"
+    "a home media library. Without a window: korvid-cli --help.\n\n"
+    "Options:\n"
+    "  -h, --help           this text\n"
+    "  -v, --version        the version\n"
+    "  --screenshot=FILE    save a picture of the window as FILE (PNG) and end\n"
+    "  --quit-after-show    end as soon as the window is shown\n\n"
+    "The program folder is $KORVID_HOME when set; the settings file is 配置/Korvid配置.ini\n"
+    "inside it.\n";
+
+// --help and --version answer on stdout and end before any window opens.
+std::optional<int> AnswerInformationOptions(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return EXIT_SUCCESS;
+    }
+    if (arg == "-v" || arg == "--version") {
+      std::puts("Korvid " KORVID_VERSION);
+      return EXIT_SUCCESS;
+    }
+  }
+  return std::nullopt;
 }
 
 struct Options {
@@ -58,6 +87,7 @@ void ScheduleAutomaticQuit(const Options& options, korvid::Application& applicat
 }
 
 int Run(int argc, char** argv) {
+  if (const auto answered = AnswerInformationOptions(argc, argv)) return *answered;
   const Options options = ParseOptions(argc, argv);
   if (!korvid::DisplayAvailable()) {
     korvid::ReportNoWindowSystem();
@@ -68,6 +98,7 @@ int Run(int argc, char** argv) {
   g_windowSystemUp = true;
   QApplication::setApplicationName(QStringLiteral("Korvid"));
   QApplication::setApplicationVersion(QStringLiteral(KORVID_VERSION));
+  (void)korvid::InstallQtTranslations(app);
 
   korvid::Application application(korvid::ProgramPaths(),
                                   korvid::SingleInstance::DefaultServerName());

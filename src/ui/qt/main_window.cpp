@@ -3,11 +3,18 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QEvent>
-#include <QFileDialog>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
@@ -15,6 +22,7 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/setting_buttons.h"
 #include "ui_fonts.h"
@@ -24,18 +32,42 @@ namespace korvid {
 
 namespace {
 
-constexpr int kMinWidth = 1100;
-constexpr int kMinHeight = 700;
+// Small enough for a 1366 x 768 laptop and for 1920 x 1080 at 150 %
+// (1280 x 720 logical); the lower pages scroll when the window is that small.
+constexpr int kMinWidth = 720;
+constexpr int kMinHeight = 440;
+constexpr QSize kPreferredSize(1180, 760);
 constexpr int kWindowPointSize = 10;
 constexpr int kCellTipMs = 3000;
 constexpr int kRowHeight = 30;
+constexpr int kMenuPointSize = 12;
+constexpr int kMenuWidth = 60;
+constexpr int kCellPadding = 18;
+constexpr int kHeaderPadding = 24;
+
+// The widest text each task column usually shows; its width fits this at the
+// list's font (never narrower than the starting width).
+constexpr std::array<const char*, kTaskColumnCount> kWidestCell = {
+    "", "9999", "", "", "2160", "1234.56MB", "1234.56MB", "99999秒", "123.4 MB/S", "失败下载"};
 
 QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString PickFolderWithDialog(QWidget* parent, const QString& title, const QString& start) {
-  return QFileDialog::getExistingDirectory(parent, title, start);
+QWidget* Scrollable(QWidget* page) {
+  auto* area = new QScrollArea;
+  area->setWidget(page);
+  area->setWidgetResizable(true);
+  area->setFrameShape(QFrame::NoFrame);
+  return area;
+}
+
+int FittedWidth(int column, const QFontMetrics& cells, const QFontMetrics& titles) {
+  const auto& spec = kTaskColumns[static_cast<std::size_t>(column)];
+  if (column == kColRecord) return spec.width;
+  const int cell = cells.horizontalAdvance(QString::fromUtf8(kWidestCell[column])) + kCellPadding;
+  const int title = titles.horizontalAdvance(FromUtf8(spec.title)) + kHeaderPadding;
+  return std::max({spec.width, cell, title});
 }
 
 // Shows a task cell's full text as a tip for three seconds (cells are narrow).
@@ -66,10 +98,10 @@ class CellTipFilter : public QObject {
 }  // namespace
 
 MainWindow::MainWindow(ControlStore& store, TaskList& tasks, QWidget* parent)
-    : QMainWindow(parent), m_store(store), m_pickFolder(PickFolderWithDialog) {
+    : QMainWindow(parent), m_store(store) {
   setFont(YaHeiFont(kWindowPointSize));
   setMinimumSize(kMinWidth, kMinHeight);
-  resize(kMinWidth + 80, kMinHeight + 60);
+  FitToScreen();
 
   m_widgets = std::make_unique<ControlWidgets>(MainWindowLayout(), this);
   m_binder = new ControlBinder(m_store, this);
@@ -82,6 +114,7 @@ MainWindow::MainWindow(ControlStore& store, TaskList& tasks, QWidget* parent)
   connect(m_binder, &ControlBinder::NoticeRequested, m_notices, &NoticePresenter::Show);
   BindControls();
   ConnectSettingButtons();
+  SetUpLibraryList();
   m_binder->ApplyAll();
 }
 
@@ -103,6 +136,67 @@ void MainWindow::BuildMenu() {
   m_exitAction->setObjectName(QStringLiteral("退出程序"));
   m_exitAction->setShortcut(QKeySequence::Quit);
   connect(m_exitAction, &QAction::triggered, this, &MainWindow::Exit);
+  m_listMenu = BuildPopupMenu(kListMenu, kListMenuItems);
+  m_fileMenu = BuildPopupMenu(kFileMenu, kFileMenuItems);
+  m_exitMenu = BuildPopupMenu(kExitMenu, kExitMenuItems);
+}
+
+QMenu* MainWindow::BuildPopupMenu(std::string_view title, std::span<const std::string_view> items) {
+  auto* menu = new QMenu(this);
+  menu->setObjectName(FromUtf8(title));
+  menu->setTitle(FromUtf8(title));
+  menu->setFont(YaHeiFont(kMenuPointSize));
+  menu->setMinimumWidth(kMenuWidth);
+  menu->setStyleSheet(QStringLiteral("QMenu::item { min-height: 24px; padding: 0 16px; }"));
+  for (const std::string_view item : items) {
+    QAction* action = menu->addAction(FromUtf8(item));
+    connect(action, &QAction::triggered, this,
+            [this, menuTitle = std::string(title), itemText = std::string(item)] {
+              if (itemText == kExitItem) {
+                Exit();
+              } else if (m_onMenu) {
+                m_onMenu(menuTitle, itemText, m_target);
+              }
+            });
+  }
+  return menu;
+}
+
+void MainWindow::OpenListMenu(const QPoint& position) {
+  const QModelIndex index = m_taskView->indexAt(position);
+  if (!index.isValid()) return;
+  m_target.row = TaskListModel::ListRow(index.row());
+  m_taskView->selectRow(index.row());
+  m_listMenu->popup(m_taskView->viewport()->mapToGlobal(position));
+}
+
+void MainWindow::OpenFileMenu(const QPoint& position) {
+  QListWidgetItem* item = m_libraryList->itemAt(position);
+  if (item == nullptr) return;
+  m_target.libraryFolder = item->data(kLibraryFolderRole).toString().toStdString();
+  m_libraryList->setCurrentItem(item);
+  m_fileMenu->popup(m_libraryList->viewport()->mapToGlobal(position));
+}
+
+void MainWindow::SetUpLibraryList() {
+  m_libraryList = qobject_cast<QListWidget*>(m_widgets->Object("图标列表框_文件管理"));
+  if (m_libraryList == nullptr) return;
+  m_libraryList->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(m_libraryList, &QWidget::customContextMenuRequested, this, &MainWindow::OpenFileMenu);
+}
+
+void MainWindow::FitToScreen() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    resize(kPreferredSize);
+    return;
+  }
+  const QRect available = screen->availableGeometry();
+  const QSize size = kPreferredSize.boundedTo(available.size() * 0.95)
+                         .expandedTo(QSize(kMinWidth, kMinHeight))
+                         .boundedTo(available.size());
+  resize(size);
+  move(available.center() - QPoint(size.width() / 2, size.height() / 2));
 }
 
 void MainWindow::BuildWindow() {
@@ -114,19 +208,19 @@ void MainWindow::BuildWindow() {
 
   QWidget* downloadPage = BuildDownloadSettingsPage(widgets);
   QWidget* windowPage = BuildWindowSettingsPage(widgets);
-  settings->addTab(downloadPage, QStringLiteral("下载"));
-  settings->addTab(windowPage, QStringLiteral("窗口与热键"));
-  settings->addTab(BuildAboutPage(widgets), QStringLiteral("关于"));
+  settings->addTab(Scrollable(downloadPage), QStringLiteral("下载"));
+  settings->addTab(Scrollable(windowPage), QStringLiteral("窗口与热键"));
+  settings->addTab(Scrollable(BuildAboutPage(widgets)), QStringLiteral("关于"));
   settings->setDocumentMode(true);
 
   QWidget* detailsPage = BuildDetailsPage(widgets);
   QWidget* accountPage = BuildAccountPage(widgets);
   QWidget* danmakuPage = BuildDanmakuPage(widgets);
   QWidget* libraryPage = BuildLibraryPage(widgets);
-  components->addTab(detailsPage, QStringLiteral("视频详情"));
-  components->addTab(accountPage, QStringLiteral("账号"));
-  components->addTab(danmakuPage, QStringLiteral("弹幕"));
-  components->addTab(libraryPage, QStringLiteral("媒体库"));
+  components->addTab(Scrollable(detailsPage), QStringLiteral("视频详情"));
+  components->addTab(Scrollable(accountPage), QStringLiteral("账号"));
+  components->addTab(Scrollable(danmakuPage), QStringLiteral("弹幕"));
+  components->addTab(Scrollable(libraryPage), QStringLiteral("媒体库"));
   components->addTab(settings, QStringLiteral("设置"));
 
   auto* central = new QWidget;
@@ -139,6 +233,7 @@ void MainWindow::BuildWindow() {
   auto* splitter = new QSplitter(Qt::Vertical);
   splitter->setChildrenCollapsible(false);
   if (auto* view = widgets.Take<QTableView>("超级列表框_下载列表")) {
+    m_taskView = view;
     SetUpTaskView(*view);
     splitter->addWidget(view);
   }
@@ -176,12 +271,19 @@ void MainWindow::SetUpTaskView(QTableView& view) {
   header->setMinimumSectionSize(1);
   header->setFont(YaHeiFont(kTaskHeaderPointSize, true));
   header->setHighlightSections(false);
+  const QFontMetrics cells(view.font());
+  const QFontMetrics titles(header->font());
   for (int column = 0; column < kTaskColumnCount; ++column) {
-    view.setColumnWidth(column, kTaskColumns[static_cast<std::size_t>(column)].width);
+    view.setColumnWidth(column, FittedWidth(column, cells, titles));
   }
-  header->setSectionResizeMode(0, QHeaderView::Fixed);
-  header->setStretchLastSection(true);
+  // The user may widen any column; the title takes the room that is left.
+  header->setSectionResizeMode(QHeaderView::Interactive);
+  header->setSectionResizeMode(kColRecord, QHeaderView::Fixed);
+  header->setSectionResizeMode(kColTitle, QHeaderView::Stretch);
+  header->setStretchLastSection(false);
   view.viewport()->installEventFilter(new CellTipFilter(view));
+  view.setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(&view, &QWidget::customContextMenuRequested, this, &MainWindow::OpenListMenu);
 }
 
 void MainWindow::BindControls() {
@@ -199,16 +301,59 @@ void MainWindow::ConnectSettingButtons() {
   };
   onClick("按钮_最大线程数加", [this] { StepMaxThreads(m_store, +1); });
   onClick("按钮_最大线程数减", [this] { StepMaxThreads(m_store, -1); });
-  onClick("按钮_更改目录", [this] { ChangeDownloadFolder(); });
+  onClick("按钮_更改目录",
+          [this] { (void)ChangeDownloadFolder(m_store, m_defaultFolder, m_saveStates); });
   onClick("按钮_默认弹幕样式", [this] { RestoreDefaultDanmakuStyle(m_store); });
+  if (auto* open = findChild<QPushButton*>(QStringLiteral("打开下载目录"))) {
+    connect(open, &QPushButton::clicked, this,
+            [this] { OpenDownloadFolder(m_store, m_defaultFolder); });
+  }
+  // Text that is no thread count would stop every download.
+  if (auto* count = qobject_cast<QLineEdit*>(m_widgets->Object("编辑框_最大线程"))) {
+    count->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("(10|[1-9])?")), count));
+  }
 }
 
-void MainWindow::ChangeDownloadFolder() {
-  const QString start = FromUtf8(m_store.Text("编辑框_下载路径"));
-  const QString folder = m_pickFolder(this, QStringLiteral("选择下载目录"), start);
-  if (folder.isEmpty()) return;
-  m_store.SetText("编辑框_下载路径", folder.toStdString());
-  if (m_saveStates) m_saveStates();
+void MainWindow::OnButton(std::string_view name, std::function<void()> handler) {
+  if (auto* button = qobject_cast<QPushButton*>(m_widgets->Object(name))) {
+    connect(button, &QPushButton::clicked, this, std::move(handler));
+  }
+}
+
+WindowPlacement MainWindow::Placement() const {
+  const QRect normal = normalGeometry();
+  WindowPlacement placement{normal.x(), normal.y(), normal.width(), normal.height(), isMaximized()};
+  if (auto* tabs = qobject_cast<QTabWidget*>(m_widgets->Object("选择夹_组件"))) {
+    placement.componentsTab = tabs->currentIndex();
+  }
+  if (auto* tabs = qobject_cast<QTabWidget*>(m_widgets->Object("选择夹_设置"))) {
+    placement.settingsTab = tabs->currentIndex();
+  }
+  return placement;
+}
+
+void MainWindow::ApplyPlacement(const WindowPlacement& placement) {
+  QRect wanted(placement.x, placement.y, placement.width, placement.height);
+  const QScreen* screen = QGuiApplication::screenAt(wanted.center());
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen != nullptr) {
+    // A screen that went away or shrank: the window comes back whole.
+    const QRect available = screen->availableGeometry();
+    wanted.setSize(wanted.size().boundedTo(available.size()).expandedTo(minimumSize()));
+    if (!available.contains(wanted.center())) wanted.moveCenter(available.center());
+    wanted.moveLeft(std::clamp(wanted.left(), available.left(),
+                               std::max(available.left(), available.right() - wanted.width())));
+    wanted.moveTop(std::clamp(wanted.top(), available.top(),
+                              std::max(available.top(), available.bottom() - wanted.height())));
+  }
+  setGeometry(wanted);
+  if (placement.maximized) setWindowState(windowState() | Qt::WindowMaximized);
+  for (const auto& [name, index] : {std::pair{"选择夹_组件", placement.componentsTab},
+                                    std::pair{"选择夹_设置", placement.settingsTab}}) {
+    auto* tabs = qobject_cast<QTabWidget*>(m_widgets->Object(name));
+    if (tabs != nullptr && index >= 0 && index < tabs->count()) tabs->setCurrentIndex(index);
+  }
 }
 
 void MainWindow::BringToFront() {
@@ -234,6 +379,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     showMinimized();
     return;
+  }
+  // Closing ends the program like "退出程序": nothing the user set is lost.
+  if (!m_exiting) {
+    m_exiting = true;
+    if (m_onExit) m_onExit();
   }
   event->accept();
 }

@@ -4,8 +4,13 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <span>
+#include <string>
+#include <string_view>
 
+#include "app/menus.h"
 #include "app/tasks/task_list.h"
+#include "app/window_placement.h"
 #include "control_binder.h"
 #include "control_widgets.h"
 #include "controls/control_store.h"
@@ -13,6 +18,8 @@
 #include "task_list_model.h"
 
 class QAction;
+class QListWidget;
+class QMenu;
 class QTableView;
 class QTimer;
 
@@ -26,9 +33,12 @@ class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  // Asks for a folder: (parent, title, start folder) -> folder or "" when
-  // cancelled. Replaceable so tests need no modal dialog.
-  using FolderPicker = std::function<QString(QWidget*, const QString&, const QString&)>;
+  // Receives every menu choice: menu title, item text, and what it works on.
+  using MenuHandler =
+      std::function<void(const std::string& menu, const std::string& item, const MenuTarget&)>;
+
+  // Item data role of 图标列表框_文件管理 entries that holds the entry's folder.
+  static constexpr int kLibraryFolderRole = Qt::UserRole + 1;
 
   MainWindow(ControlStore& store, TaskList& tasks, QWidget* parent = nullptr);
   ~MainWindow() override;
@@ -38,13 +48,29 @@ class MainWindow : public QMainWindow {
   [[nodiscard]] NoticePresenter& Notices() { return *m_notices; }
   [[nodiscard]] QTimer& ThreadClock();
   [[nodiscard]] QAction& ExitAction() { return *m_exitAction; }
+  // The popup menus "列表菜单", "文件菜单" and "退出程序".
+  [[nodiscard]] QMenu& ListMenu() { return *m_listMenu; }
+  [[nodiscard]] QMenu& FileMenu() { return *m_fileMenu; }
+  [[nodiscard]] QMenu& ExitMenu() { return *m_exitMenu; }
+  // The task row (1-based) and library folder the menus act on.
+  [[nodiscard]] const MenuTarget& Target() const { return m_target; }
 
-  // What "退出程序" does before the window closes (save the states, ...).
+  // What "退出程序" and an allowed close do before the window goes (save
+  // the states, ...). Runs once.
   void SetExitHandler(std::function<void()> handler) { m_onExit = std::move(handler); }
   // Writes every control state to the settings file (after a new download
   // folder has been picked).
   void SetSaveStatesHandler(std::function<void()> handler) { m_saveStates = std::move(handler); }
-  void SetFolderPicker(FolderPicker picker) { m_pickFolder = std::move(picker); }
+  void SetMenuHandler(MenuHandler handler) { m_onMenu = std::move(handler); }
+  // Where downloads go while 编辑框_下载路径 is empty.
+  void SetDefaultDownloadFolder(std::string folder) { m_defaultFolder = std::move(folder); }
+  // Connects a button of the layout (by control name) to a handler.
+  void OnButton(std::string_view name, std::function<void()> handler);
+
+  // Size, position and tabs, to remember across starts; and back, kept
+  // inside the screens there are now.
+  [[nodiscard]] WindowPlacement Placement() const;
+  void ApplyPlacement(const WindowPlacement& placement);
 
   // Shows the window when hidden, restores it when minimised, and brings it
   // to the front.
@@ -58,20 +84,31 @@ class MainWindow : public QMainWindow {
  private:
   void BuildWindow();
   void BuildMenu();
+  QMenu* BuildPopupMenu(std::string_view title, std::span<const std::string_view> items);
   void SetUpTaskView(QTableView& view);
+  void SetUpLibraryList();
   void BindControls();
   void ConnectSettingButtons();
-  void ChangeDownloadFolder();
+  void FitToScreen();
+  void OpenListMenu(const QPoint& position);
+  void OpenFileMenu(const QPoint& position);
 
   ControlStore& m_store;
   std::unique_ptr<ControlWidgets> m_widgets;
   ControlBinder* m_binder = nullptr;
   TaskListModel* m_taskModel = nullptr;
   NoticePresenter* m_notices = nullptr;
+  QTableView* m_taskView = nullptr;
+  QListWidget* m_libraryList = nullptr;
   QAction* m_exitAction = nullptr;
+  QMenu* m_listMenu = nullptr;
+  QMenu* m_fileMenu = nullptr;
+  QMenu* m_exitMenu = nullptr;
+  MenuTarget m_target;
   std::function<void()> m_onExit;
   std::function<void()> m_saveStates;
-  FolderPicker m_pickFolder;
+  MenuHandler m_onMenu;
+  std::string m_defaultFolder;
   bool m_exiting = false;
 };
 

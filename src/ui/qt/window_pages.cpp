@@ -119,6 +119,10 @@ QWidget* BuildFolderBar(ControlWidgets& widgets) {
     row->addWidget(path, 1);
   }
   AddIf(*row, widgets.Take("按钮_更改目录"));
+  auto* open = new QPushButton(Text("打开"));
+  open->setObjectName(QStringLiteral("打开下载目录"));
+  open->setToolTip(Text("在文件管理器中打开下载目录"));
+  row->addWidget(open);
   row->addSpacing(24);
   AddIf(*row, widgets.Take("标签_最大线程数"));
   QWidget* minus = widgets.Take("按钮_最大线程数减");
@@ -200,16 +204,20 @@ QWidget* BuildAccountPage(ControlWidgets& widgets) {
 
   auto* qrBox = new QHBoxLayout;
   QWidget* qr = widgets.Take("图片框_登录二维码");
-  FixPicture(qr, 160, 160, "登录二维码");
+  // Whole pixels per module: the code is drawn 4 px a module and not scaled.
+  FixPicture(qr, 220, 220, "登录二维码");
   AddIf(*qrBox, qr);
-  QWidget* qrWindow = widgets.Take("窗口EX1");
-  FixPicture(qrWindow, 160, 160, "");
-  AddIf(*qrBox, qrWindow);
 
   auto* userBox = new QHBoxLayout;
+  auto* face = new QVBoxLayout;
   QWidget* avatar = widgets.Take("图片框_用户头像");
   FixPicture(avatar, 80, 80, "头像");
-  if (avatar != nullptr) userBox->addWidget(avatar, 0, Qt::AlignTop);
+  AddIf(*face, avatar);
+  QWidget* badge = widgets.Take("窗口EX1");
+  FixPicture(badge, 72, 28, "");
+  AddIf(*face, badge);
+  face->addStretch(1);
+  userBox->addLayout(face);
   if (auto* info = widgets.Take<QLabel>("标签_用户信息")) {
     info->setWordWrap(true);
     info->setAlignment(Qt::AlignLeft | Qt::AlignTop);

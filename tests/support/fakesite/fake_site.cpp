@@ -367,6 +367,10 @@ void FakeSite::SetLoginScript(LoginScript script) {
   m_impl->routes.SetLoginScript(script);
 }
 
+void FakeSite::RetireQrLogin(QrLoginRetirement retirement) {
+  m_impl->routes.RetireQrLogin(retirement);
+}
+
 std::string FakeSite::LoginCookie() const {
   return m_impl->routes.LoginCookie();
 }

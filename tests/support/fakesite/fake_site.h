@@ -98,6 +98,15 @@ struct LoginScript {
   bool expire = false;
 };
 
+// Which generations of the QR log-in the passport host still serves. A
+// retired older pair answers code 20000 to every /qrcode/getLoginInfo poll (as
+// the site does today); a retired newer pair answers 404 to
+// /x/passport-login/web/qrcode/generate and /poll.
+struct QrLoginRetirement {
+  bool older = false;
+  bool newer = false;
+};
+
 // One image upload received by the Emby stand-in.
 struct EmbyUpload {
   std::string itemId;
@@ -141,7 +150,11 @@ class FakeSite {
   void SetCanned(const std::string& method, const std::string& path, CannedReply reply);
   void ClearCanned();
 
+  // The script plays for both QR generations: the newer pair answers 86101
+  // (not scanned), 86090 (not confirmed), then 0 with the Set-Cookie headers,
+  // or 86038 (expired).
   void SetLoginScript(LoginScript script);
+  void RetireQrLogin(QrLoginRetirement retirement);
   // The cookie text a finished QR log-in yields: the first name=value pair of
   // each Set-Cookie header, joined by "; ". /x/space/myinfo accepts it; the
   // DASH form of /x/player/playurl only needs some Cookie header.

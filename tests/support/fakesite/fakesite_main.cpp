@@ -63,6 +63,8 @@ Routes (hosts are a setting of the client; here they all are this server)
             GET  /x/space/myinfo               needs Cookie SESSDATA, else code -101
   passport  GET  /qrcode/getLoginUrl           data.url, data.oauthKey
             POST /qrcode/getLoginInfo          body oauthKey=..: -4, -5, then success
+            GET  /x/passport-login/web/qrcode/generate  data.url, data.qrcode_key
+            GET  /x/passport-login/web/qrcode/poll?qrcode_key=..  86101, 86090, then 0
                                                with Set-Cookie (or -2 expired)
   QR image  GET  /action/qrcode/generate?data=..   a GIF
   comments  GET  /{cid}.xml                    raw deflate, Content-Encoding: deflate

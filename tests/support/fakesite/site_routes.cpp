@@ -294,6 +294,9 @@ Reply SiteRoutes::Route(const Incoming& in) {
   if (get && path == "/x/space/myinfo") {
     return AccountInfo(in);
   }
+  if (auto passport = PassportRoute(in)) {
+    return *passport;
+  }
   if (get && path == "/qrcode/getLoginUrl") {
     return LoginUrl();
   }

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,7 @@ class SiteRoutes {
   [[nodiscard]] const Catalogue& Videos() const { return *m_catalogue; }
 
   void SetLoginScript(LoginScript script);
+  void RetireQrLogin(QrLoginRetirement retirement);
   [[nodiscard]] std::string LoginCookie() const;
   void SetEmbyApiKey(std::string key);
   [[nodiscard]] std::string EmbyApiKey() const;
@@ -78,6 +80,11 @@ class SiteRoutes {
   [[nodiscard]] Reply AccountInfo(const Incoming& in);
   [[nodiscard]] Reply LoginUrl();
   [[nodiscard]] Reply LoginPoll(const Incoming& in);
+  // The newer QR pair and the retirement switch (passport_routes.cpp).
+  [[nodiscard]] std::optional<Reply> PassportRoute(const Incoming& in);
+  [[nodiscard]] Reply WebQrGenerate();
+  [[nodiscard]] Reply WebQrPoll(const Incoming& in);
+  [[nodiscard]] HeaderList LoginSetCookies() const;
   [[nodiscard]] Reply Comments(const std::string& cidText);
   [[nodiscard]] Reply MediaFile(MediaKind kind);
   [[nodiscard]] Reply EmbyPersons(const Incoming& in);
@@ -93,6 +100,7 @@ class SiteRoutes {
   mutable std::mutex m_mutex;
   std::string m_baseUrl;
   LoginScript m_loginScript;
+  QrLoginRetirement m_qrRetirement;
   std::map<std::string, LoginKey> m_loginKeys;
   int m_issuedKeys = 0;
   std::string m_embyApiKey;

@@ -1,0 +1,86 @@
+#include "site/account_info.h"
+
+#include <vector>
+
+#include "net/http_client.h"
+#include "net/json_document.h"
+#include "net/site_hosts.h"
+#include "site/login_images.h"
+
+namespace korvid {
+
+namespace {
+
+constexpr std::string_view kCookieBox = "编辑框_cookies";
+constexpr std::string_view kInfoLabel = "标签_用户信息";
+constexpr std::string_view kAvatarBox = "图片框_用户头像";
+constexpr std::string_view kBadgeBox = "窗口EX1";
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kStateFailed = "登录状态：失败";
+
+bool IsVip(const JsonDocument& account) {
+  return account.GetValue("data.vip.status") != "0";
+}
+
+std::string AccountLines(const JsonDocument& account) {
+  const std::string level = "等级：" + account.GetValue("data.level") + "  " +
+                            account.GetValue("data['level_exp']['current_exp']") + "/" +
+                            account.GetValue("data['level_exp']['next_exp']");
+  const std::string name = "用户名：" + account.GetValue("data.name");
+  const std::string moral = "信誉：" + account.GetValue("data.moral");
+  const std::string coins = "硬币 ：" + account.GetValue("data.coins");
+  const std::string vip = IsVip(account) ? "VIP状态：大会员" : "VIP状态：非会员";
+  std::string text = "登录状态：已登录";
+  for (const std::string* line : {&name, &vip, &level, &moral}) {
+    text.append(kLineEnd).append(*line);
+  }
+  return text.append(kLineEnd).append(coins);
+}
+
+void ShowAvatar(Controls& controls, const std::string& faceUrl) {
+  std::string bytes = faceUrl.empty() ? std::string() : PlainGet(faceUrl);
+  controls.SetPicture(kAvatarBox, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+}  // namespace
+
+std::string AccountLabelText(std::string_view answer) {
+  JsonDocument account;
+  return account.Parse(answer) ? AccountLines(account) : std::string();
+}
+
+AccountCheck ShowAccountInfo(Controls& controls) {
+  std::string cookies = controls.Text(kCookieBox);
+  HttpInetOptions options;
+  options.cookies = &cookies;
+  const HttpResponse response = HttpRequestInet(ApiUrl("/x/space/myinfo"), options);
+  JsonDocument account;
+  const bool readable = response.Completed() && account.Parse(response.body) &&
+                        account.TypeOf("code") != kJsonMissing;
+  if (!readable) {
+    // A network failure says nothing about the cookies: they are kept.
+    controls.SetText(kInfoLabel, kStateFailed);
+    controls.ShowNotice(kNoticeAccountUnreachable, kNoticeFailed);
+    return AccountCheck::kUnreachable;
+  }
+  ShowAvatar(controls, account.GetValue("data.face"));
+  if (account.GetValue("code") != "0") {
+    controls.SetText(kCookieBox, "");
+    controls.SetText(kInfoLabel, kStateFailed);
+    controls.ShowNotice(kNoticeLoginFailed, kNoticeFailed);
+    controls.SetPicture(kBadgeBox, NonVipBadgePng());
+    return AccountCheck::kRefused;
+  }
+  controls.SetPicture(kBadgeBox, IsVip(account) ? VipBadgePng() : NonVipBadgePng());
+  controls.SetText(kInfoLabel, AccountLines(account));
+  return AccountCheck::kLoggedIn;
+}
+
+void ShowLoginMissing(Controls& controls) {
+  controls.SetPicture(kAvatarBox, {});
+  controls.SetText(kInfoLabel, kStateFailed);
+  controls.ShowNotice(kNoticeLoginFailed, kNoticeFailed);
+  controls.SetPicture(kBadgeBox, NonVipBadgePng());
+}
+
+}  // namespace korvid

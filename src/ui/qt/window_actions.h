@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QObject>
+
+#include "app/action_thread.h"
+#include "app/app_state.h"
+#include "app/login_workers.h"
+#include "main_window.h"
+
+namespace korvid {
+
+// Connects the window's menus and log-in buttons to the core's actions. The
+// list actions run on an action thread, since they take the list lock that a
+// network worker may hold; the log-in runs on the log-in workers. Window
+// thread only.
+class WindowActions : public QObject {
+  Q_OBJECT
+
+ public:
+  WindowActions(MainWindow& window, AppState& state,
+                LoginWorkers::ApiFactory makeApi = DefaultQrLoginApi);
+  // Lets waiting actions finish (running the window's events meanwhile, as
+  // they may need the window thread), then stops and joins the log-in.
+  ~WindowActions() override;
+
+  [[nodiscard]] LoginWorkers& Login() { return m_login; }
+  [[nodiscard]] ActionThread& Actions() { return m_actions; }
+
+ private:
+  AppState& m_state;
+  LoginWorkers m_login;
+  ActionThread m_actions;
+};
+
+// Qt's own texts (dialog buttons, the folder picker) in Chinese when the
+// locale is Chinese; false when no translation was loaded.
+bool InstallQtTranslations(QCoreApplication& application);
+
+}  // namespace korvid

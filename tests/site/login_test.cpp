@@ -1,0 +1,389 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "app/app_state.h"
+#include "app/login_workers.h"
+#include "controls/control_store.h"
+#include "controls/window_layout.h"
+#include "net/site_hosts.h"
+#include "site/account_info.h"
+#include "site/login_images.h"
+#include "site/qr_image.h"
+#include "site/qr_login.h"
+#include "support/fakesite/fake_site.h"
+#include "support/sandbox.h"
+
+namespace korvid {
+namespace {
+
+using fakesite::CannedReply;
+using fakesite::FakeSite;
+using fakesite::Fault;
+using fakesite::LoginScript;
+
+constexpr std::string_view kRecordedAccountLabel =
+    "登录状态：已登录\r\n用户名：社会易姐QwQ\r\nVIP状态：大会员\r\n等级：5  27125/28800\r\n"
+    "信誉：70\r\n硬币 ：9";
+
+std::string RecordedAccount() {
+  std::ifstream in(std::string(KORVID_TEST_DATA_DIR) + "/api/space_myinfo.json");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string Replace(std::string text, std::string_view from, std::string_view to) {
+  const auto at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+class LoginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(site.Start());
+    m_savedHosts = CurrentSiteHosts();
+    const std::string base = site.BaseUrl();
+    SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
+    CreateMainWindowControls(store);
+  }
+  void TearDown() override { SetCurrentSiteHosts(m_savedHosts); }
+
+  QrLoginOutcome Login() {
+    OauthKeyQrLogin api;
+    QrLoginHooks hooks;
+    hooks.wait = [this](std::chrono::milliseconds interval) {
+      EXPECT_EQ(interval.count(), 500);
+      ++waits;
+      return true;
+    };
+    return RunQrLogin(store, api, hooks);
+  }
+
+  int Requests(const std::string& path) {
+    int count = 0;
+    for (const auto& request : site.Requests()) count += request.path == path ? 1 : 0;
+    return count;
+  }
+
+  std::vector<std::string> NoticeTexts() {
+    std::vector<std::string> texts;
+    for (const auto& notice : store.NoticeHistory()) texts.push_back(notice.text);
+    return texts;
+  }
+
+  FakeSite site;
+  ControlStore store;
+  int waits = 0;
+
+ private:
+  SiteHosts m_savedHosts;
+};
+
+TEST_F(LoginTest, ConfirmedAfterSomePollsFillsTheCookiesAndShowsTheAccount) {
+  site.SetLoginScript(LoginScript{2, 1, false});
+  EXPECT_EQ(Login(), QrLoginOutcome::kLoggedIn);
+  EXPECT_EQ(Requests("/qrcode/getLoginInfo"), 4);
+  EXPECT_EQ(waits, 3);
+  EXPECT_EQ(store.Text("编辑框_cookies"), site.LoginCookie());
+  EXPECT_EQ(store.Text("标签_用户信息"), kRecordedAccountLabel);
+  EXPECT_EQ(store.Picture("窗口EX1"), VipBadgePng());
+  EXPECT_FALSE(store.Picture("图片框_用户头像").empty());
+  EXPECT_TRUE(store.Picture("图片框_登录二维码").empty());  // the used code is gone
+  EXPECT_EQ(NoticeTexts(), std::vector<std::string>{"已扫码，请在手机上确认"});
+
+  for (const auto& request : site.Requests()) {
+    if (request.path == "/qrcode/getLoginInfo") {
+      EXPECT_EQ(request.method, "POST");
+      EXPECT_TRUE(request.body.starts_with("oauthKey=")) << request.body;
+      EXPECT_EQ(request.Header("Referer"), site.BaseUrl() + "/");
+      EXPECT_EQ(request.Header("User-Agent"),
+                "Mozilla/5.0 (Windows NT 6.1; WOW64; rv:46.0) Gecko/20100101 Firefox/46.0");
+      EXPECT_FALSE(request.HasHeader("Cookie"));
+    }
+    // The log-in address is a credential: no outside image service is asked.
+    EXPECT_NE(request.path, "/action/qrcode/generate");
+    if (request.path == "/x/space/myinfo") {
+      EXPECT_EQ(request.Header("Cookie"), site.LoginCookie());
+    }
+  }
+}
+
+TEST_F(LoginTest, EndsWithoutALogInKeepThePreviousCookies) {
+  const std::string unconfirmed = R"({"status":false,"message":"no code field here"})";
+  const std::string confirmedNoCookie =
+      R"({"code":0,"status":true,"data":{"url":"https://passport.example/x"}})";
+  struct Case {
+    std::string name;
+    LoginScript script;
+    std::string cannedPoll;  // empty: the scripted poll
+    QrLoginOutcome outcome;
+    int polls;
+  };
+  const std::vector<Case> cases = {
+      {"expired", LoginScript{1, 1, true}, "", QrLoginOutcome::kExpired, 3},
+      {"never confirmed", LoginScript{1000, 0, false}, "", QrLoginOutcome::kTimedOut, 120},
+      {"answers without code", LoginScript{}, unconfirmed, QrLoginOutcome::kTimedOut, 120},
+      {"confirmed, no cookie", LoginScript{}, confirmedNoCookie, QrLoginOutcome::kNoCookie, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    site.ClearRequests();
+    site.ClearCanned();
+    site.SetLoginScript(c.script);
+    if (!c.cannedPoll.empty()) {
+      site.SetCanned("POST", "/qrcode/getLoginInfo", CannedReply{200, {}, c.cannedPoll});
+    }
+    store.SetText("编辑框_cookies", "SESSDATA=earlier");
+    store.SetPicture("图片框_登录二维码", {});
+    SetStatusCaption(store, "");
+    waits = 0;
+
+    EXPECT_EQ(Login(), c.outcome);
+    EXPECT_EQ(Requests("/qrcode/getLoginInfo"), c.polls);
+    EXPECT_EQ(store.Text("编辑框_cookies"), "SESSDATA=earlier");
+    EXPECT_EQ(Requests("/x/space/myinfo"), 0);
+    if (c.outcome == QrLoginOutcome::kNoCookie) {
+      EXPECT_EQ(store.NoticeHistory().back().text, kNoticeLoginFailed);
+    } else {
+      EXPECT_EQ(store.Picture("图片框_登录二维码"), ExpiredQrPng());
+      EXPECT_EQ(store.Caption(), "Korvid - 请重新获取二维码");
+    }
+  }
+}
+
+TEST_F(LoginTest, NoCodeFromThePassportHostIsANotice) {
+  site.SetFault("/qrcode/getLoginUrl", Fault::Status(404));
+  EXPECT_EQ(Login(), QrLoginOutcome::kNoCode);
+  EXPECT_EQ(NoticeTexts(), std::vector<std::string>{std::string(kNoticeQrFailed)});
+  EXPECT_EQ(Requests("/qrcode/getLoginInfo"), 0);
+}
+
+TEST_F(LoginTest, AccountDisplayForEachAnswer) {
+  std::string nonVip = Replace(RecordedAccount(), R"("coins": 9)", R"("coins": 12.5)");
+  nonVip = Replace(nonVip, R"("status": 1)", R"("status": 0)");
+  struct Case {
+    std::string name;
+    std::string cookies;
+    std::optional<std::string> canned;  // the account answer instead of the site's own
+    std::optional<Fault> fault;
+    AccountCheck result;
+    std::string label;
+    std::string cookiesAfter;
+  };
+  const std::string loggedIn = site.LoginCookie();
+  const std::vector<Case> cases = {
+      {"recorded account", loggedIn, std::nullopt, std::nullopt, AccountCheck::kLoggedIn,
+       std::string(kRecordedAccountLabel), loggedIn},
+      {"coins 12.5, no VIP", loggedIn, nonVip, std::nullopt, AccountCheck::kLoggedIn,
+       "登录状态：已登录\r\n用户名：社会易姐QwQ\r\nVIP状态：非会员\r\n等级：5  27125/28800\r\n"
+       "信誉：70\r\n硬币 ：12.5",
+       loggedIn},
+      {"refused", "SESSDATA=stale", std::nullopt, std::nullopt, AccountCheck::kRefused,
+       "登录状态：失败", ""},
+      {"unreachable", loggedIn, std::nullopt, Fault::Status(502, "<html>bad gateway</html>"),
+       AccountCheck::kUnreachable, "登录状态：失败", loggedIn},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    site.ClearCanned();
+    site.ClearFaults();
+    if (c.canned) site.SetCanned("GET", "/x/space/myinfo", CannedReply{200, {}, *c.canned});
+    if (c.fault) site.SetFault("/x/space/myinfo", *c.fault);
+    store.SetText("编辑框_cookies", c.cookies);
+    const std::size_t noticesBefore = store.NoticeHistory().size();
+
+    EXPECT_EQ(ShowAccountInfo(store), c.result);
+    EXPECT_EQ(store.Text("标签_用户信息"), c.label);
+    EXPECT_EQ(store.Text("编辑框_cookies"), c.cookiesAfter);
+    const bool failed = c.result != AccountCheck::kLoggedIn;
+    EXPECT_EQ(store.NoticeHistory().size(), noticesBefore + (failed ? 1 : 0));
+    if (c.result == AccountCheck::kRefused) {
+      EXPECT_EQ(store.NoticeHistory().back().text, kNoticeLoginFailed);
+    }
+    if (c.result != AccountCheck::kUnreachable) {
+      const bool vip = c.result == AccountCheck::kLoggedIn && !c.canned;
+      EXPECT_EQ(store.Picture("窗口EX1"), vip ? VipBadgePng() : NonVipBadgePng());
+    }
+  }
+}
+
+TEST_F(LoginTest, CurrentQrPairFirstAndTheOlderPairWhereItIsNotServed) {
+  const std::string refused = R"({"code":-1,"message":"服务调用超时","ttl":1})";
+  struct Case {
+    std::string name;
+    fakesite::QrLoginRetirement retired;
+    LoginScript script;
+    std::string cannedGenerate;  // non-empty: the generate call answers this
+    QrLoginOutcome outcome;
+    int newerPolls;
+    int olderPolls;
+  };
+  const std::vector<Case> cases = {
+      {"current pair",
+       {true, false},
+       LoginScript{2, 1, false},
+       "",
+       QrLoginOutcome::kLoggedIn,
+       4,
+       0},
+      {"current pair, expired",
+       {false, false},
+       LoginScript{1, 1, true},
+       "",
+       QrLoginOutcome::kExpired,
+       3,
+       0},
+      {"current pair retired (404)",
+       {false, true},
+       LoginScript{1, 1, false},
+       "",
+       QrLoginOutcome::kLoggedIn,
+       0,
+       3},
+      {"generate refused",
+       {false, false},
+       LoginScript{1, 0, false},
+       refused,
+       QrLoginOutcome::kLoggedIn,
+       0,
+       2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    site.ClearRequests();
+    site.ClearCanned();
+    site.RetireQrLogin(c.retired);
+    site.SetLoginScript(c.script);
+    if (!c.cannedGenerate.empty()) {
+      site.SetCanned("GET", "/x/passport-login/web/qrcode/generate",
+                     CannedReply{200, {}, c.cannedGenerate});
+    }
+    store.SetText("编辑框_cookies", "");
+    const std::size_t noticesBefore = store.NoticeHistory().size();
+    const std::unique_ptr<QrLoginApi> api = DefaultQrLoginApi();
+    QrLoginHooks hooks;
+    hooks.wait = [](std::chrono::milliseconds) { return true; };
+    std::vector<QrPollState> states;
+    hooks.stateChanged = [&](QrPollState state) { states.push_back(state); };
+
+    EXPECT_EQ(RunQrLogin(store, *api, hooks), c.outcome);
+    EXPECT_EQ(Requests("/x/passport-login/web/qrcode/poll"), c.newerPolls);
+    EXPECT_EQ(Requests("/qrcode/getLoginInfo"), c.olderPolls);
+    const bool loggedIn = c.outcome == QrLoginOutcome::kLoggedIn;
+    EXPECT_EQ(store.Text("编辑框_cookies"), loggedIn ? site.LoginCookie() : "");
+    if (loggedIn) {
+      EXPECT_EQ(store.Text("标签_用户信息"), kRecordedAccountLabel);
+    }
+    if (c.script.notConfirmedPolls > 0) {
+      // "已扫码，请在手机上确认" once the phone has scanned.
+      EXPECT_EQ(store.NoticeHistory().at(noticesBefore).text, kNoticeQrScanned);
+      EXPECT_EQ(states.at(1), QrPollState::kScanned);
+    }
+    EXPECT_EQ(states.front(), QrPollState::kNotScanned);
+  }
+  // With both gone there is no code to show.
+  site.ClearCanned();
+  site.RetireQrLogin({true, true});
+  site.SetFault("/qrcode/getLoginUrl", Fault::Status(404));
+  const std::unique_ptr<QrLoginApi> api = DefaultQrLoginApi();
+  EXPECT_EQ(RunQrLogin(store, *api, QrLoginHooks{}), QrLoginOutcome::kNoCode);
+}
+
+TEST_F(LoginTest, RetiredOlderPairNeverConfirms) {
+  site.RetireQrLogin({true, false});
+  EXPECT_EQ(Login(), QrLoginOutcome::kTimedOut);  // code 20000 to every poll
+  EXPECT_EQ(Requests("/qrcode/getLoginInfo"), kQrMaxPolls);
+}
+
+class LoginWorkersTest : public LoginTest {
+ protected:
+  LoginWorkersTest() : state(store, AppPaths{sandbox / "program"}) {}
+
+  // The workers log in with the site's current calls.
+  int Polls() { return Requests("/x/passport-login/web/qrcode/poll"); }
+
+  test::Sandbox sandbox;
+  AppState state;
+};
+
+TEST_F(LoginWorkersTest, OneQrLogInAtATimeAndTheFlagClearsAfterIt) {
+  std::mutex mutex;
+  std::condition_variable released;
+  bool go = false;
+  LoginWorkers workers(state);
+  workers.SetPollWait([&](std::chrono::milliseconds) {
+    std::unique_lock lock(mutex);
+    released.wait_for(lock, std::chrono::seconds(10), [&] { return go; });
+  });
+  site.SetLoginScript(LoginScript{1, 0, false});
+  workers.StartQrLogin();
+  ASSERT_TRUE(test::WaitFor([&] { return Polls() == 1; }, 5000));
+  EXPECT_TRUE(state.Busy().IsSet(BusyFlag::kQrLogin));
+  workers.StartQrLogin();
+  EXPECT_EQ(NoticeTexts(), std::vector<std::string>{"请勿重复获取二维码"});
+  {
+    std::lock_guard lock(mutex);
+    go = true;
+  }
+  released.notify_all();
+  workers.Join();
+  EXPECT_FALSE(state.Busy().IsSet(BusyFlag::kQrLogin));
+  EXPECT_EQ(store.Text("编辑框_cookies"), site.LoginCookie());
+  EXPECT_EQ(Requests("/x/passport-login/web/qrcode/generate"), 1);
+}
+
+TEST_F(LoginWorkersTest, EndingTheProgramStopsAPollingLogIn) {
+  site.SetLoginScript(LoginScript{1000, 0, false});
+  const auto start = std::chrono::steady_clock::now();
+  {
+    LoginWorkers workers(state);  // the real 500 ms wait
+    workers.StartQrLogin();
+    ASSERT_TRUE(test::WaitFor([&] { return Polls() >= 1; }, 5000));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(state.Busy().IsSet(BusyFlag::kQrLogin));
+  EXPECT_LE(Polls(), 2);
+}
+
+TEST_F(LoginWorkersTest, CheckAndStartUpAskTheSiteOnlyWithCookies) {
+  LoginWorkers workers(state);
+  EXPECT_FALSE(workers.StartAccountCheckIfLoggedIn());
+  workers.CheckLogin();  // empty box: the failure display at once, no request
+  EXPECT_EQ(store.Text("标签_用户信息"), "登录状态：失败");
+  EXPECT_EQ(NoticeTexts(), std::vector<std::string>{std::string(kNoticeLoginFailed)});
+  EXPECT_EQ(store.Picture("窗口EX1"), NonVipBadgePng());
+
+  store.SetText("编辑框_cookies", site.LoginCookie());
+  EXPECT_TRUE(workers.StartAccountCheckIfLoggedIn());
+  workers.CheckLogin();
+  workers.Join();
+  EXPECT_EQ(Requests("/x/space/myinfo"), 2);
+  EXPECT_EQ(store.Text("标签_用户信息"), kRecordedAccountLabel);
+}
+
+TEST(QrImageTest, HalfBlocksDrawTwoModuleRowsPerLineWithABorder) {
+  // A 2x2 code: dark, light / light, dark.
+  const QrModules modules{2, {true, false, false, true}};
+  EXPECT_EQ(QrHalfBlocks(modules),
+            "██████\n"
+            "██▄▀██\n"
+            "██████\n");
+  EXPECT_EQ(QrHalfBlocks(modules, true),
+            "      \n"
+            "  ▀▄  \n"
+            "      \n");
+  const std::optional<QrModules> code = EncodeQr("https://passport.bilibili.com/qrcode/h5/login");
+  ASSERT_TRUE(code);
+  EXPECT_EQ(code->size % 4, 1);  // 21, 25, 29 ...: a real QR version
+  EXPECT_TRUE(code->Dark(0, 0) && code->Dark(6, 6) && !code->Dark(7, 7));  // finder pattern
+}
+
+}  // namespace
+}  // namespace korvid
