@@ -13,6 +13,7 @@
 #include "main_window.h"
 #include "qt_desktop_shell.h"
 #include "single_instance.h"
+#include "site/link_jobs.h"
 
 namespace korvid {
 
@@ -42,6 +43,7 @@ class Application : public QObject {
 
  private:
   void OnExit();
+  void ConnectLinkButtons();
 
   AppPaths m_paths;
   QtDesktopShell m_shell;
@@ -49,6 +51,7 @@ class Application : public QObject {
   std::unique_ptr<AppState> m_state;
   SingleInstance m_instance;
   std::unique_ptr<MainWindow> m_window;
+  std::unique_ptr<LinkJobs> m_linkJobs;
   std::string m_ffmpeg;
 };
 
