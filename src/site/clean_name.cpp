@@ -7,7 +7,7 @@ namespace korvid {
 
 namespace {
 
-constexpr std::string_view kFallbackName = "_";
+constexpr char kFallbackName = '_';
 constexpr int kMaxTrailingSpaces = 100;
 
 constexpr std::array<std::string_view, 15> kRemoved{
@@ -87,10 +87,11 @@ std::string CleanName(std::string_view text, bool numerals, std::string_view fal
   if (IsBlank(name)) {
     name = fallback.empty() ? std::string() : Filtered(fallback, false);
     DropTrailingSpaces(name, static_cast<int>(name.size()));
-    if (IsBlank(name)) name = kFallbackName;
+    if (IsBlank(name)) name.assign(1, kFallbackName);
   }
   CutToBytes(name, maxBytes);
-  return name.empty() ? std::string(kFallbackName) : name;
+  if (name.empty()) name.assign(1, kFallbackName);
+  return name;
 }
 
 }  // namespace korvid

@@ -43,7 +43,7 @@ PageResult AddSpacePage(SiteJob& job, const JsonDocument& answer) {
 // Requests one space page and adds it; a request failure is reported here.
 PageResult AddSpaceRequest(SiteJob& job, const std::string& url) {
   JsonDocument answer;
-  if (!FetchListPage(job, url, answer)) {
+  if (!FetchSpaceListPage(job, url, answer)) {
     ShowListFailure(job, answer);
     return PageResult::kFailed;
   }
@@ -52,7 +52,7 @@ PageResult AddSpaceRequest(SiteJob& job, const std::string& url) {
 
 PageResult AddWholeSpace(SiteJob& job, const std::string& boxText, const SiteHosts& hosts) {
   JsonDocument first;
-  if (!FetchListPage(job, SpaceListUrl(boxText, ListMode::kWholeSpace, 0, hosts), first)) {
+  if (!FetchSpaceListPage(job, SpaceListUrl(boxText, ListMode::kWholeSpace, 0, hosts), first)) {
     ShowListFailure(job, first);
     return PageResult::kFailed;
   }
@@ -93,6 +93,10 @@ bool FetchListPage(SiteJob& job, std::string_view url, JsonDocument& answer) {
   // anywhere: the text is the user's, the host could be any.
   if (!url.starts_with(CurrentSiteHosts().api + "/")) return false;
   return answer.Parse(job.transport.GetApi(url)) && answer.GetJson("code") == "0";
+}
+
+bool FetchSpaceListPage(SiteJob& job, std::string_view url, JsonDocument& answer) {
+  return FetchListPage(job, url, answer);
 }
 
 void EnumerateSpaceList(SiteJob& job, ListMode mode) {
