@@ -21,12 +21,13 @@ TEST(LinkButtonsTest, AddingAFolderLeavesTheWindowResponsiveAndShowsRowsAsTheyCo
   fakesite::FakeSite site;
   ASSERT_TRUE(site.Start());
   const std::string base = site.BaseUrl();
-  SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
   // Every video page takes a while, so the adding outlasts the click by far.
   site.SetFault("/video/", fakesite::Fault::Delay(40));
 
   Application application(AppPaths{sandbox / "program"}, sockets.SocketPath());
   ASSERT_FALSE(application.Start().has_value());
+  // After the start, which reads the hosts of the settings file.
+  SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
   application.Controls().SetText("编辑框_解析下载", base + "/7/favlist?fid=30045");
   auto* button = application.Window().findChild<QPushButton*>(QStringLiteral("按钮_解析下载"));
   ASSERT_NE(button, nullptr);
