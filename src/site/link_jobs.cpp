@@ -1,7 +1,6 @@
 #include "site/link_jobs.h"
 
 #include <algorithm>
-#include <exception>
 #include <utility>
 
 #include "site/add_video.h"
@@ -54,7 +53,7 @@ void LinkJobs::Start(std::function<void(SiteJob&)> work, BusyGuard busy) {
       const std::unique_ptr<SiteTransport> transport = m_transports();
       SiteJob job{m_app, *transport, stop, split};
       work(job);
-    } catch (const std::exception&) {
+    } catch (...) {
       // The rows added so far stay; the flag is cleared below all the same.
     }
     busy.Release();
