@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include <QByteArray>
+#include <QPushButton>
 #include <QTimer>
 #include <cstdio>
 
@@ -24,6 +25,7 @@ Application::Application(AppPaths paths, QString instanceName, QObject* parent)
   CreateMainWindowControls(m_store);
   m_store.SetShell(&m_shell);
   m_state = std::make_unique<AppState>(m_store, m_paths);
+  m_linkJobs = std::make_unique<LinkJobs>(*m_state);
 }
 
 Application::~Application() {
@@ -33,6 +35,8 @@ Application::~Application() {
   // window's binder and model detach from the store and the task list, which
   // must still exist then.
   m_actions.reset();
+  // Link workers write to the store and the task list; they end first.
+  m_linkJobs.reset();
   m_window.reset();
 }
 
@@ -59,6 +63,7 @@ std::optional<int> Application::Start() {
   // With restored cookies the account worker shows who is logged in. The
   // show-window hotkey is registered here too, once it exists.
   (void)m_actions->Login().StartAccountCheckIfLoggedIn();
+  ConnectLinkButtons();
   m_window->show();
   return std::nullopt;
 }
@@ -69,6 +74,17 @@ std::string Application::SettingsPath() const {
 
 void Application::SaveAllStates() {
   (void)SaveStates(m_store, SettingsPath());
+}
+
+void Application::ConnectLinkButtons() {
+  const auto onClick = [this](const QString& name, void (LinkJobs::*handler)()) {
+    if (auto* button = m_window->findChild<QPushButton*>(name)) {
+      connect(button, &QPushButton::clicked, this,
+              [this, handler] { (m_linkJobs.get()->*handler)(); });
+    }
+  };
+  onClick(QStringLiteral("按钮_解析下载"), &LinkJobs::OnAddLinkPressed);
+  onClick(QStringLiteral("按钮_下载4K"), &LinkJobs::OnAddFromDetailsPressed);
 }
 
 void Application::OnExit() {

@@ -14,6 +14,7 @@
 #include "main_window.h"
 #include "qt_desktop_shell.h"
 #include "single_instance.h"
+#include "site/link_jobs.h"
 #include "window_actions.h"
 
 namespace korvid {
@@ -47,6 +48,7 @@ class Application : public QObject {
 
  private:
   void OnExit();
+  void ConnectLinkButtons();
 
   AppPaths m_paths;
   QtDesktopShell m_shell;
@@ -57,6 +59,7 @@ class Application : public QObject {
   std::unique_ptr<Scheduler> m_scheduler;  // ticks with the window's 线程时钟
   std::unique_ptr<WindowActions> m_actions;
   LoginWorkers::ApiFactory m_makeQrApi = DefaultQrLoginApi;
+  std::unique_ptr<LinkJobs> m_linkJobs;
   std::string m_ffmpeg;
 };
 

@@ -1,0 +1,60 @@
+// The link buttons of the window start their work on a worker: the window
+// thread goes on with its events while rows arrive.
+
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <set>
+
+#include "application.h"
+#include "net/site_hosts.h"
+#include "support/fakesite/fake_site.h"
+#include "support/sandbox.h"
+#include "ui_test_support.h"
+
+namespace korvid {
+namespace {
+
+TEST(LinkButtonsTest, AddingAFolderLeavesTheWindowResponsiveAndShowsRowsAsTheyCome) {
+  test::Sandbox sandbox;
+  test::SocketFolder sockets;
+  fakesite::FakeSite site;
+  ASSERT_TRUE(site.Start());
+  const std::string base = site.BaseUrl();
+  // Every video page takes a while, so the adding outlasts the click by far.
+  site.SetFault("/video/", fakesite::Fault::Delay(40));
+
+  Application application(AppPaths{sandbox / "program"}, sockets.SocketPath());
+  ASSERT_FALSE(application.Start().has_value());
+  // After the start, which reads the hosts of the settings file.
+  SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
+  application.Controls().SetText("编辑框_解析下载", base + "/7/favlist?fid=30045");
+  auto* button = application.Window().findChild<QPushButton*>(QStringLiteral("按钮_解析下载"));
+  ASSERT_NE(button, nullptr);
+  button->click();
+  // The click returned while the worker still runs.
+  EXPECT_TRUE(application.State().Busy().IsSet(BusyFlag::kLinkAdd));
+
+  std::set<int> rowCountsSeen;
+  const auto& model = application.Window().TaskModel();
+  EXPECT_TRUE(test::SpinUntil(
+      [&] {
+        rowCountsSeen.insert(model.rowCount());
+        return model.rowCount() == 45 && !application.State().Busy().IsSet(BusyFlag::kLinkAdd);
+      },
+      60000));
+  EXPECT_GT(rowCountsSeen.size(), 3u);  // rows showed up along the way
+
+  // A press while nothing runs starts again; an unknown link says so.
+  application.Controls().SetText("编辑框_解析下载", "nothing to see");
+  button->click();
+  EXPECT_TRUE(test::SpinUntil([&] { return !application.State().Busy().IsSet(BusyFlag::kLinkAdd); },
+                              10000));
+  const auto notices = application.Controls().NoticeHistory();
+  ASSERT_FALSE(notices.empty());
+  EXPECT_EQ(notices.back().text, "无法解析链接");
+  SetCurrentSiteHosts(LoadSiteHosts());
+}
+
+}  // namespace
+}  // namespace korvid
