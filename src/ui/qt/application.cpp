@@ -6,6 +6,7 @@
 #include "app/settings_file.h"
 #include "app/startup.h"
 #include "controls/window_layout.h"
+#include "details_panel_wiring.h"
 
 namespace korvid {
 
@@ -22,6 +23,7 @@ Application::Application(AppPaths paths, QString instanceName, QObject* parent)
   CreateMainWindowControls(m_store);
   m_store.SetShell(&m_shell);
   m_state = std::make_unique<AppState>(m_store, m_paths);
+  m_details = std::make_unique<DetailsLoader>(*m_state);
 }
 
 Application::~Application() {
@@ -42,6 +44,7 @@ std::optional<int> Application::Start() {
   m_shell.SetDialogParent(m_window.get());
   m_window->SetExitHandler([this] { OnExit(); });
   m_window->SetSaveStatesHandler([this] { SaveAllStates(); });
+  ConnectDetailsPanel(m_window->Binder(), *m_details, m_window.get());
   connect(&m_instance, &SingleInstance::RaiseRequested, m_window.get(), &MainWindow::BringToFront);
   m_window->show();
   return std::nullopt;

@@ -13,6 +13,7 @@
 #include "main_window.h"
 #include "qt_desktop_shell.h"
 #include "single_instance.h"
+#include "site/details_loader.h"
 
 namespace korvid {
 
@@ -34,6 +35,7 @@ class Application : public QObject {
   [[nodiscard]] ControlStore& Controls() { return m_store; }
   [[nodiscard]] AppState& State() { return *m_state; }
   [[nodiscard]] MainWindow& Window() { return *m_window; }
+  [[nodiscard]] DetailsLoader& Details() { return *m_details; }
   [[nodiscard]] const std::string& FfmpegPath() const { return m_ffmpeg; }
   [[nodiscard]] std::string SettingsPath() const;
 
@@ -47,6 +49,8 @@ class Application : public QObject {
   QtDesktopShell m_shell;
   ControlStore m_store;
   std::unique_ptr<AppState> m_state;
+  // Its workers write to the store and the task list, so it goes before them.
+  std::unique_ptr<DetailsLoader> m_details;
   SingleInstance m_instance;
   std::unique_ptr<MainWindow> m_window;
   std::string m_ffmpeg;
