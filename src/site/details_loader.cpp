@@ -5,9 +5,10 @@
 #include "app/tasks/task_list.h"
 #include "net/http_client.h"
 #include "net/regex_matcher.h"
-#include "site/details_site_calls.h"
+#include "site/site_transport.h"
 #include "site/stream_selection.h"
 #include "site/video_details.h"
+#include "site/video_info.h"
 
 namespace korvid {
 
@@ -83,16 +84,17 @@ bool DetailsLoader::Load() {
   // filled. Only workers ever wait for it; the window's task view try-locks.
   std::lock_guard listLock(m_app.ListLock());
   const auto bvid = FindBvid(ui.Text("编辑框_解析链接"));
-  std::optional<JsonDocument> video;
-  if (bvid) video = ObtainVideoInfo(*bvid);
-  if (!video) {
+  // Obtained as AddVideo obtains it: the page's state, else the view API.
+  NetTransport transport;
+  const VideoInfo video = bvid ? FetchVideoInfo(transport, *bvid) : VideoInfo{{}, true, false};
+  if (video.refused) {
     ui.ShowNotice(kDetailsFailed, kNoticeFailed);
     return false;
   }
-  const VideoDetails details = ReadVideoDetails(*video);
+  const VideoDetails details = ReadVideoDetails(video.answer);
   {
     std::lock_guard guard(m_documentsMutex);
-    m_video = video->GetObject("");
+    m_video = video.answer.GetObject("");
     m_streams = JsonDocument();
     ++m_generation;
   }

@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "net/http_client.h"
-#include "site/details_site_calls.h"
+#include "site/clean_name.h"
 
 namespace korvid {
 
@@ -183,9 +183,8 @@ void ShowVideoDetails(Controls& controls, const VideoDetails& details) {
 }
 
 std::filesystem::path AvatarPath(const std::filesystem::path& folder, std::string_view name) {
-  const std::string cleaned = CleanFileName(name);
-  if (cleaned.empty()) return {};
-  return folder / (cleaned + ".jpg");
+  if (name.empty()) return {};
+  return folder / (CleanName(name, false) + ".jpg");
 }
 
 int SaveMissingAvatars(const std::filesystem::path& folder, std::span<const PanelPerson> people) {

@@ -64,7 +64,7 @@ struct PanelField {
 // Writes the text fields and the page list (page 1 selected); no network.
 void ShowVideoDetails(Controls& controls, const VideoDetails& details);
 
-// 头像/<name cleaned, digits kept>.jpg; empty when the name cleans to nothing.
+// 头像/<name cleaned, digits kept>.jpg; empty for an empty name.
 [[nodiscard]] std::filesystem::path AvatarPath(const std::filesystem::path& folder,
                                                std::string_view name);
 // Fetches and writes the avatars that are not on disk yet. Existing files are

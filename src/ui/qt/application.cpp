@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include <QByteArray>
+#include <QPushButton>
 #include <cstdio>
 
 #include "app/settings_file.h"
@@ -24,9 +25,13 @@ Application::Application(AppPaths paths, QString instanceName, QObject* parent)
   m_store.SetShell(&m_shell);
   m_state = std::make_unique<AppState>(m_store, m_paths);
   m_details = std::make_unique<DetailsLoader>(*m_state);
+  m_linkJobs = std::make_unique<LinkJobs>(*m_state);
 }
 
 Application::~Application() {
+  // Link and details workers write to the store and the task list; they end first.
+  m_linkJobs.reset();
+  m_details.reset();
   // The window's binder and model detach from the store and the task list,
   // which must still exist then.
   m_window.reset();
@@ -46,6 +51,7 @@ std::optional<int> Application::Start() {
   m_window->SetSaveStatesHandler([this] { SaveAllStates(); });
   ConnectDetailsPanel(m_window->Binder(), *m_details, m_window.get());
   connect(&m_instance, &SingleInstance::RaiseRequested, m_window.get(), &MainWindow::BringToFront);
+  ConnectLinkButtons();
   m_window->show();
   return std::nullopt;
 }
@@ -56,6 +62,17 @@ std::string Application::SettingsPath() const {
 
 void Application::SaveAllStates() {
   (void)SaveStates(m_store, SettingsPath());
+}
+
+void Application::ConnectLinkButtons() {
+  const auto onClick = [this](const QString& name, void (LinkJobs::*handler)()) {
+    if (auto* button = m_window->findChild<QPushButton*>(name)) {
+      connect(button, &QPushButton::clicked, this,
+              [this, handler] { (m_linkJobs.get()->*handler)(); });
+    }
+  };
+  onClick(QStringLiteral("按钮_解析下载"), &LinkJobs::OnAddLinkPressed);
+  onClick(QStringLiteral("按钮_下载4K"), &LinkJobs::OnAddFromDetailsPressed);
 }
 
 void Application::OnExit() {

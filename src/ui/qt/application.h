@@ -14,6 +14,7 @@
 #include "qt_desktop_shell.h"
 #include "single_instance.h"
 #include "site/details_loader.h"
+#include "site/link_jobs.h"
 
 namespace korvid {
 
@@ -44,6 +45,7 @@ class Application : public QObject {
 
  private:
   void OnExit();
+  void ConnectLinkButtons();
 
   AppPaths m_paths;
   QtDesktopShell m_shell;
@@ -53,6 +55,7 @@ class Application : public QObject {
   std::unique_ptr<DetailsLoader> m_details;
   SingleInstance m_instance;
   std::unique_ptr<MainWindow> m_window;
+  std::unique_ptr<LinkJobs> m_linkJobs;
   std::string m_ffmpeg;
 };
 

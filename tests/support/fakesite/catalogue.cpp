@@ -112,6 +112,12 @@ std::string VideoList::Bvid(int k) const {
   return bvidPrefix + digits.data();
 }
 
+int VideoList::TypeId(int k) const {
+  constexpr int kDailyTypeId = 21;
+  if (typeIds.empty()) return kDailyTypeId;
+  return typeIds[static_cast<std::size_t>(k - 1) % typeIds.size()];
+}
+
 Json MakeTags(const std::vector<std::string>& names, std::int64_t ctime) {
   Json tags = Json::array();
   std::int64_t id = 1000;
@@ -173,13 +179,14 @@ bool Catalogue::Load(const std::filesystem::path& dataDir, std::string& error) {
   for (const auto& space : m_settings["spaces"]) {
     m_spaces.push_back({space["mid"].get<std::int64_t>(), space["name"].get<std::string>(),
                         space["count"].get<int>(), space["bvidPrefix"].get<std::string>(),
-                        space["firstCid"].get<std::int64_t>()});
+                        space["firstCid"].get<std::int64_t>(),
+                        space.value("typeIds", std::vector<int>{})});
   }
   for (const auto& folder : m_settings["favourites"]) {
     m_favourites.push_back({folder["mediaId"].get<std::int64_t>(),
                             folder["title"].get<std::string>(), folder["count"].get<int>(),
                             folder["bvidPrefix"].get<std::string>(),
-                            folder["firstCid"].get<std::int64_t>()});
+                            folder["firstCid"].get<std::int64_t>(), std::vector<int>{}});
   }
   const Json& comments = m_settings["comments"];
   for (const auto& [cid, file] : comments["byCid"].items()) {

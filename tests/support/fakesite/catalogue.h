@@ -39,8 +39,10 @@ struct VideoList {
   int count = 0;
   std::string bvidPrefix;
   std::int64_t firstCid = 0;
+  std::vector<int> typeIds;  // video k has typeIds[(k - 1) % size]; empty: all 21
 
   [[nodiscard]] std::string Bvid(int k) const;  // k from 1
+  [[nodiscard]] int TypeId(int k) const;
   [[nodiscard]] std::int64_t Cid(int k) const { return firstCid + k - 1; }
 };
 

@@ -440,7 +440,7 @@ Reply SiteRoutes::SpaceList(const Incoming& in) {
   const std::string tid = in.Param("tid");
   std::vector<int> matching;
   for (int k = 1; k <= space->count; ++k) {
-    const bool tidMatches = tid.empty() || tid == "0" || tid == std::to_string(kListTypeId);
+    const bool tidMatches = tid.empty() || tid == "0" || tid == std::to_string(space->TypeId(k));
     const std::string title = space->name + " 第" + std::to_string(k) + "个";
     if (tidMatches && (keyword.empty() || title.find(keyword) != std::string::npos)) {
       matching.push_back(k);
@@ -454,7 +454,7 @@ Reply SiteRoutes::SpaceList(const Incoming& in) {
     const Video video = m_catalogue->ListVideo(*space, matching[i]);
     Json entry = first;
     entry["comment"] = 0;
-    entry["typeid"] = kListTypeId;
+    entry["typeid"] = space->TypeId(matching[i]);
     entry["play"] = 100 + matching[i];
     entry["pic"] = video.data["pic"];
     entry["description"] = "";

@@ -1,0 +1,120 @@
+// resolve: a pasted link turned into task rows, as 按钮_解析下载 does, without
+// downloading anything.
+
+#include <cstdlib>
+#include <iostream>
+#include <map>
+
+#include "app/app_state.h"
+#include "app/tasks/task_record.h"
+#include "cli/cli_command.h"
+#include "net/json_document.h"
+#include "site/add_video.h"
+#include "site/link_jobs.h"
+
+namespace korvid::cli {
+namespace {
+
+struct ResolveArgs {
+  std::vector<std::string> links;
+  bool split = false;
+};
+
+bool ParseResolveArgs(const Args& args, ResolveArgs& resolve) {
+  for (const std::string& arg : args) {
+    if (arg == "--split") {
+      resolve.split = true;
+    } else if (arg.starts_with("--")) {
+      return false;
+    } else {
+      resolve.links.push_back(arg);
+    }
+  }
+  return !resolve.links.empty();
+}
+
+// The queued records by row; resolving ends here, so they are taken off.
+std::map<int, JsonDocument> TakeRecords(AppState& app) {
+  std::map<int, JsonDocument> records;
+  std::string text;
+  while (app.TaskQueue().PopText(text)) {
+    JsonDocument record;
+    if (record.Parse(text)) records[std::atoi(record.GetValue(record::kRow).c_str())] = record;
+  }
+  return records;
+}
+
+std::string TitleWithoutKind(std::string title) {
+  for (std::string_view prefix : {kVideoTitlePrefix, kAudioTitlePrefix}) {
+    if (title.starts_with(prefix)) return title.substr(prefix.size());
+  }
+  return title;
+}
+
+// Prints the rows; returns how many failed.
+int PrintRows(AppState& app) {
+  const std::map<int, JsonDocument> records = TakeRecords(app);
+  TaskList& tasks = app.Tasks();
+  int failed = 0;
+  for (int row = 1; row <= tasks.RowCount(); ++row) {
+    const auto found = records.find(row);
+    if (found == records.end()) {
+      std::cerr << tasks.CellText(row, kColState) << ": " << tasks.CellText(row, kColTitle) << "\n";
+      ++failed;
+      continue;
+    }
+    const JsonDocument& record = found->second;
+    const bool split = record.GetValue(record::kSplit) == record::kTrue;
+    std::cout << row << '\t' << record.GetValue("data.bvid") << '\t'
+              << record.GetValue(record::kEpisode) << '\t'
+              << (split ? record.GetValue(record::kStreamKind) : std::string("-")) << '\t'
+              << TitleWithoutKind(tasks.CellText(row, kColTitle)) << '\n';
+  }
+  return failed;
+}
+
+// Notices go to stderr; true when one of them reports a failure.
+bool PrintNotices(ControlStore& controls) {
+  bool failure = false;
+  for (const NoticeRecord& notice : controls.TakeNotices()) {
+    std::cerr << notice.title << ": " << notice.text << "\n";
+    failure = failure || notice.title == kNoticeFailed;
+  }
+  return failure;
+}
+
+int Resolve(const Args& args) {
+  ResolveArgs resolve;
+  if (!ParseResolveArgs(args, resolve)) return Fail("resolve needs a link (see --help)");
+  Core core;
+  AppState app(core.controls, core.paths);
+  bool noticeFailure = false;
+  {
+    LinkJobs jobs(app);
+    if (resolve.split) jobs.SetSplitCondition(true);
+    for (const std::string& link : resolve.links) {
+      core.controls.SetText("编辑框_解析下载", link);
+      jobs.OnAddLinkPressed();
+      jobs.WaitAll();
+      noticeFailure = PrintNotices(core.controls) || noticeFailure;
+    }
+  }
+  const int failedRows = PrintRows(app);
+  if (noticeFailure || failedRows > 0) return 1;
+  if (app.Tasks().RowCount() == 0) return Fail("no task rows were added");
+  return 0;
+}
+
+}  // namespace
+
+KORVID_CLI_COMMAND(
+    "resolve",
+    "resolve LINK... [--split]\n"
+    "                      add the links' videos as the window's 解析下载 button does and\n"
+    "                      print one line per task row: row, BV id, 分集序号, stream kind\n"
+    "                      (视频/音频, - when not split), title; nothing is downloaded.\n"
+    "                      --split: video and audio as separate tasks, as if logged in\n"
+    "                      with 登录后下载最高画质 checked",
+    Resolve, 30);
+
+}  // namespace korvid::cli

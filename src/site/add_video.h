@@ -1,0 +1,38 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "app/app_state.h"
+#include "site/site_job.h"
+
+namespace korvid {
+
+inline constexpr std::string_view kParseFailed = "解析失败";
+// Prefixes of the 标题 cell of a split task's two rows.
+inline constexpr std::string_view kVideoTitlePrefix = "视频:";
+inline constexpr std::string_view kAudioTitlePrefix = "音频:";
+
+struct AddVideoFlags {
+  // Given true: video and audio are separate tasks whatever the settings say.
+  std::optional<bool> split;
+  // Every task follows the source chosen in 下拉框_默认下载源.
+  bool customSource = false;
+};
+
+// Whether the settings ask for separate video and audio tasks: logged in
+// (编辑框_cookies not empty) with 选择框_默认下载最高画质 checked.
+[[nodiscard]] bool SplitWanted(const Controls& controls);
+
+// Turns one BV identifier into task rows and queued task records: one row per
+// page, or a video row and an audio row per page when split. Each page's rows
+// are appended, and their records pushed, under the list lock. Returns true
+// when the video could not be read and a "解析失败" row was added instead.
+// Worker thread.
+[[nodiscard]] bool AddVideo(SiteJob& job, std::string_view bvid, AddVideoFlags flags = {});
+
+// 按钮_下载4K: the video named in 编辑框_解析链接, split, following the chosen
+// source. Does nothing without a BV identifier there. Worker thread.
+void AddVideoFromDetails(SiteJob& job);
+
+}  // namespace korvid

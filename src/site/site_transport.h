@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "net/http_client.h"
+
+namespace korvid {
+
+// How the site client reaches the site. Tests and the benchmark wrap it.
+// One instance belongs to one worker thread; no call may run on the window
+// thread.
+class SiteTransport {
+ public:
+  virtual ~SiteTransport() = default;
+  // A web page, fetched the way PlainGet does: "" on any failure, including a
+  // status outside 200..299.
+  [[nodiscard]] virtual std::string GetPage(std::string_view url) = 0;
+  // An API answer: GET with the client's default headers and no cookies. The
+  // body whatever the status (the site explains refusals in it); "" when no
+  // answer arrived.
+  [[nodiscard]] virtual std::string GetApi(std::string_view url) = 0;
+};
+
+// The real transport; keeps one connection session for its API requests.
+class NetTransport final : public SiteTransport {
+ public:
+  [[nodiscard]] std::string GetPage(std::string_view url) override;
+  [[nodiscard]] std::string GetApi(std::string_view url) override;
+
+ private:
+  HttpSession m_session;
+};
+
+}  // namespace korvid

@@ -1,0 +1,63 @@
+#include "site/video_info.h"
+
+#include "net/regex_matcher.h"
+#include "net/site_hosts.h"
+
+namespace korvid {
+
+namespace {
+
+constexpr std::string_view kStatePattern = "window.__INITIAL_STATE__=.+function()";
+constexpr std::string_view kStatePrefix = "window.__INITIAL_STATE__=";
+constexpr std::string_view kStateSuffix = ";(function";
+constexpr std::string_view kBlockedMessage = "请求被拦截";
+
+void EraseAll(std::string& text, std::string_view what) {
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at)) {
+    text.erase(at, what.size());
+  }
+}
+
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
+VideoInfo FromViewApi(SiteTransport& transport, std::string_view bvid) {
+  VideoInfo info;
+  (void)info.answer.Parse(
+      transport.GetApi(ApiUrl("/x/web-interface/view?bvid=" + std::string(bvid))));
+  info.refused =
+      info.answer.GetValue("message") == kBlockedMessage || info.answer.GetJson("code") != "0";
+  return info;
+}
+
+}  // namespace
+
+std::optional<std::string> EmbeddedVideoState(std::string_view page) {
+  RegexMatcher matcher;
+  if (!matcher.Execute(kStatePattern, page) || matcher.Count() != 1) return std::nullopt;
+  std::string state = matcher.MatchText(1);
+  EraseAll(state, kStatePrefix);
+  EraseAll(state, kStateSuffix);
+  // Only the member name: a title that mentions videoData keeps its text.
+  ReplaceAll(state, "\"videoData\":", "\"data\":");
+  return state;
+}
+
+VideoInfo FetchVideoInfo(SiteTransport& transport, std::string_view bvid) {
+  VideoInfo info;
+  const std::optional<std::string> state =
+      EmbeddedVideoState(transport.GetPage(VideoPageUrl(bvid)));
+  // A page without exactly one state (or no page at all) goes to the view API
+  // too, so a video is never dropped without a trace.
+  if (state && info.answer.Parse(*state) && info.answer.GetValue("data.bvid") == bvid) {
+    info.fromPage = true;
+    return info;
+  }
+  return FromViewApi(transport, bvid);
+}
+
+}  // namespace korvid

@@ -1,0 +1,81 @@
+// korvid-cli resolve against the fake site, as a user runs it.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "support/fakesite/fake_site.h"
+#include "support/sandbox.h"
+
+namespace korvid {
+namespace {
+
+struct Resolved {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+Resolved RunResolve(const test::Sandbox& sandbox, const std::string& base,
+                    const std::string& arguments) {
+  std::string env;
+  for (const char* host : {"WEB", "API", "COMMENT", "PASSPORT", "SPACE"}) {
+    env += std::string("KORVID_") + host + "_BASE=" + base + " ";
+  }
+  const std::string errFile = (sandbox / "stderr.txt").string();
+  const std::string command = env + KORVID_CLI_PATH + " --home '" + sandbox.Path().string() +
+                              "' resolve " + arguments + " 2>'" + errFile + "'";
+  Resolved result;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  std::array<char, 4096> buffer{};
+  std::size_t read = 0;
+  while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+    result.out.append(buffer.data(), read);
+  }
+  const int status = ::pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.err = test::ReadWholeFile(errFile);
+  return result;
+}
+
+TEST(ResolveCommand, PrintsOneLinePerTaskRowAndFailsOnWhatCannotBeAdded) {
+  test::Sandbox sandbox;
+  fakesite::FakeSite site;
+  ASSERT_TRUE(site.Start());
+  const std::string base = site.BaseUrl();
+
+  const Resolved plain = RunResolve(sandbox, base, "BV1Mp411T7bb");
+  EXPECT_EQ(plain.exitCode, 0) << plain.err;
+  EXPECT_EQ(plain.out,
+            "1\tBV1Mp411T7bb\t1\t-\t三集测试视频\n"
+            "2\tBV1Mp411T7bb\t2\t-\t三集测试视频\n"
+            "3\tBV1Mp411T7bb\t3\t-\t三集测试视频\n");
+
+  const Resolved split = RunResolve(sandbox, base, "BV1Ks411D7aa --split");
+  EXPECT_EQ(split.exitCode, 0) << split.err;
+  EXPECT_EQ(split.out,
+            "1\tBV1Ks411D7aa\t1\t视频\t单页视频 A一 BC\n"
+            "2\tBV1Ks411D7aa\t1\t音频\t单页视频 A一 BC\n");
+
+  const Resolved unknown = RunResolve(sandbox, base, "'https://example.com/nothing'");
+  EXPECT_NE(unknown.exitCode, 0);
+  EXPECT_NE(unknown.err.find("无法解析链接"), std::string::npos);
+
+  const Resolved blocked = RunResolve(sandbox, base, "BV1Bk411L7ee BV1Ks411D7aa");
+  EXPECT_NE(blocked.exitCode, 0);
+  EXPECT_EQ(blocked.out, "2\tBV1Ks411D7aa\t1\t-\t单页视频 A一 BC\n");
+  EXPECT_NE(blocked.err.find("解析失败: BV1Bk411L7ee"), std::string::npos);
+
+  const Resolved folder = RunResolve(sandbox, base, "'" + base + "/1/favlist?fid=30045'");
+  EXPECT_EQ(folder.exitCode, 0) << folder.err;
+  EXPECT_EQ(std::count(folder.out.begin(), folder.out.end(), '\n'), 45);
+  EXPECT_NE(folder.err.find("任添加收藏夹完成"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korvid

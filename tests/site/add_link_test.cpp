@@ -1,0 +1,331 @@
+// From a pasted link to task rows and queued records, against the fake site,
+// through the handlers of the window's buttons and the headless controls.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/tasks/task_record.h"
+#include "controls/control_store.h"
+#include "controls/window_layout.h"
+#include "net/json_document.h"
+#include "net/site_hosts.h"
+#include "site/add_video.h"
+#include "site/classify_link.h"
+#include "site/link_jobs.h"
+#include "site/site_lists.h"
+#include "support/fakesite/fake_site.h"
+#include "support/sandbox.h"
+
+namespace korvid {
+namespace {
+
+// One task row with the record queued for it (empty fields for a row
+// without a record).
+struct Row {
+  int index = 0;
+  std::string title;
+  std::string part;
+  std::string height;
+  std::string state;
+  std::string bvid;
+  std::string cid;
+  std::string episode;
+  std::string split;
+  std::string kind;
+  bool customSource = false;
+};
+
+class AddLinkTest : public ::testing::Test {
+ protected:
+  AddLinkTest() { CreateMainWindowControls(m_controls); }
+
+  void SetUp() override {
+    ASSERT_TRUE(m_site.Start());
+    const std::string base = m_site.BaseUrl();
+    SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
+  }
+  void TearDown() override { SetCurrentSiteHosts(LoadSiteHosts()); }
+
+  [[nodiscard]] std::string Space(const std::string& path) const { return m_site.BaseUrl() + path; }
+
+  // Presses 按钮_解析下载 with the text in the box and waits for the worker.
+  std::vector<Row> AddLink(const std::string& text) {
+    m_controls.SetText("编辑框_解析下载", text);
+    m_jobs.OnAddLinkPressed();
+    m_jobs.WaitAll();
+    EXPECT_FALSE(m_app.Busy().IsSet(BusyFlag::kLinkAdd));
+    return Rows();
+  }
+
+  // The rows, each with the record the queue holds for it. Records must come
+  // off the queue in row order.
+  std::vector<Row> Rows() {
+    std::vector<Row> rows;
+    TaskList& tasks = m_app.Tasks();
+    std::string text;
+    int lastRecordRow = 0;
+    for (int index = 1; index <= tasks.RowCount(); ++index) {
+      Row row;
+      row.index = index;
+      row.title = tasks.CellText(index, kColTitle);
+      row.part = tasks.CellText(index, kColPart);
+      row.height = tasks.CellText(index, kColHeight);
+      row.state = tasks.CellText(index, kColState);
+      EXPECT_EQ(tasks.CellText(index, kColIndex), std::to_string(index));
+      if (row.state.empty()) {
+        JsonDocument record;
+        EXPECT_TRUE(m_app.TaskQueue().PopText(text) && record.Parse(text)) << index;
+        EXPECT_EQ(record.GetValue(record::kRow), std::to_string(index));
+        EXPECT_GT(index, lastRecordRow);
+        lastRecordRow = index;
+        row.bvid = record.GetValue("data.bvid");
+        row.cid = record.GetValue(record::kCid);
+        row.episode = record.GetValue(record::kEpisode);
+        row.split = record.GetValue(record::kSplit);
+        row.kind = record.GetValue(record::kStreamKind);
+        row.customSource = record.GetValue(record::kCustomSource) == record::kCustomSource;
+        // Every added key is a JSON string.
+        EXPECT_EQ(record.TypeOf(record::kCid), kJsonString);
+      }
+      rows.push_back(row);
+    }
+    EXPECT_EQ(m_app.TaskQueue().Count(), 0);
+    m_app.Tasks().Clear();
+    return rows;
+  }
+
+  std::vector<std::string> Notices() {
+    std::vector<std::string> texts;
+    for (const NoticeRecord& notice : m_controls.TakeNotices()) {
+      texts.push_back(notice.title + ":" + notice.text);
+    }
+    return texts;
+  }
+
+  // Query texts of the requests that reached a path, in order.
+  std::vector<std::string> QueriesOf(const std::string& path) const {
+    std::vector<std::string> queries;
+    for (const auto& request : m_site.Requests()) {
+      if (request.path == path) queries.push_back(request.query);
+    }
+    return queries;
+  }
+
+  static std::vector<std::string> Bvids(const std::vector<Row>& rows) {
+    std::vector<std::string> bvids;
+    for (const Row& row : rows) bvids.push_back(row.bvid);
+    return bvids;
+  }
+
+  static std::string ListBvid(const std::string& prefix, int k) {
+    std::string digits = std::to_string(k);
+    return prefix + std::string(7 - digits.size(), '0') + digits;
+  }
+
+  fakesite::FakeSite m_site;
+  test::Sandbox m_sandbox;
+  ControlStore m_controls;
+  AppState m_app{m_controls, AppPaths{m_sandbox.Path()}};
+  LinkJobs m_jobs{m_app};
+};
+
+TEST_F(AddLinkTest, AVideoOfThreePagesBecomesOneRowPerPage) {
+  const auto rows = AddLink("https://www.bilibili.com/video/BV1Mp411T7bb?p=2");
+  ASSERT_EQ(rows.size(), 3u);
+  const char* parts[] = {"第一集 开始", "第二集/中段", "第三集: 结束"};
+  for (int i = 0; i < 3; ++i) {
+    const Row& row = rows[static_cast<std::size_t>(i)];
+    EXPECT_EQ(row.title, "三集测试视频");
+    EXPECT_EQ(row.part, parts[i]);
+    EXPECT_EQ(row.height, "720");
+    EXPECT_EQ(row.cid, std::to_string(35306865851 + i));
+    EXPECT_EQ(row.episode, std::to_string(i + 1));
+    EXPECT_EQ(row.split, "假");
+    EXPECT_EQ(row.kind, "视频");
+    EXPECT_FALSE(row.customSource);
+  }
+  // Read from the page: the view API was not needed.
+  EXPECT_TRUE(QueriesOf("/x/web-interface/view").empty());
+  EXPECT_TRUE(Notices().empty());
+}
+
+TEST_F(AddLinkTest, SplitTasksTakeTwoAdjacentRowsPerPage) {
+  m_controls.SetChecked("选择框_默认下载最高画质", true);
+  m_controls.SetText("编辑框_cookies", "SESSDATA=x");
+  const auto rows = AddLink("BV1Mp411T7bb");
+  ASSERT_EQ(rows.size(), 6u);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const bool video = i % 2 == 0;
+    EXPECT_EQ(rows[i].kind, video ? "视频" : "音频");
+    EXPECT_EQ(rows[i].title, video ? "视频:三集测试视频" : "音频:三集测试视频");
+    EXPECT_EQ(rows[i].episode, std::to_string(i / 2 + 1));
+    EXPECT_EQ(rows[i].split, "真");
+  }
+  // Without the cookie the box alone does not split.
+  m_controls.SetText("编辑框_cookies", "");
+  EXPECT_EQ(AddLink("BV1Mp411T7bb").size(), 3u);
+}
+
+TEST_F(AddLinkTest, AVideoThePageDoesNotDescribeIsReadFromTheViewApi) {
+  struct Case {
+    std::string link;
+    std::string viewQuery;  // empty: the page was enough
+    std::string title;
+  };
+  const Case cases[] = {
+      {"BV1Ob411V7dd", "bvid=BV1Ob411V7dd", "页面数据不符的视频"},  // another video's state
+      {"BV1Ns411F7cc", "bvid=BV1Ns411F7cc", "没有内嵌数据的视频"},  // no state at all
+      // A lower-case prefix reaches the identity check unchanged.
+      {"bv1Mp411T7bb", "bvid=bv1Mp411T7bb", "三集测试视频"},
+      {"BV1Ks411D7aa", "", "单页视频 A一 BC"},
+  };
+  for (const Case& c : cases) {
+    m_site.ClearRequests();
+    const auto rows = AddLink(c.link);
+    ASSERT_FALSE(rows.empty()) << c.link;
+    EXPECT_EQ(rows[0].title, c.title);
+    EXPECT_TRUE(rows[0].state.empty());
+    const auto views = QueriesOf("/x/web-interface/view");
+    EXPECT_EQ(views, c.viewQuery.empty() ? std::vector<std::string>{}
+                                         : std::vector<std::string>{c.viewQuery})
+        << c.link;
+  }
+}
+
+TEST_F(AddLinkTest, ARefusedVideoLeavesOneFailureRowWithoutRecord) {
+  for (const std::string bvid : {"BV1Bk411L7ee", "BV1Nf411N7ff"}) {  // 请求被拦截, code -404
+    const auto rows = AddLink(bvid);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].title, bvid);
+    EXPECT_EQ(rows[0].state, "解析失败");
+  }
+}
+
+TEST_F(AddLinkTest, AWholeSpaceIsWalkedFromItsLastPage) {
+  const auto rows = AddLink(Space("/20061"));
+  EXPECT_EQ(m_controls.Text("编辑框_解析下载"), Space("/20061/video?tid=0&keyword=&order=pubdate"));
+  ASSERT_EQ(rows.size(), 61u);
+  for (int i = 0; i < 61; ++i) {
+    EXPECT_EQ(rows[static_cast<std::size_t>(i)].bvid, ListBvid("BV1sa", 61 - i));
+  }
+  const auto pages = QueriesOf("/x/space/arc/search");
+  ASSERT_EQ(pages.size(), 4u);  // the count, then pages 3, 2, 1
+  EXPECT_EQ(pages[0], "mid=20061&ps=30&tid=0&keyword=&order=pubdate&jsonp=jsonp");
+  EXPECT_EQ(pages[1], "mid=20061&ps=30&tid=0&pn=3&keyword=&order=pubdate&jsonp=jsonp");
+  EXPECT_NE(pages[3].find("&pn=1&"), std::string::npos);
+  EXPECT_EQ(Notices(), std::vector<std::string>{"完成:任务添加完成"});
+
+  // Exactly 30 videos: the empty page 2 first, then page 1.
+  m_site.ClearRequests();
+  const auto thirty = AddLink(Space("/20030?spm_id_from=333.999.0.0"));
+  ASSERT_EQ(thirty.size(), 30u);
+  EXPECT_EQ(thirty.front().bvid, ListBvid("BV1sb", 30));
+  const auto thirtyPages = QueriesOf("/x/space/arc/search");
+  ASSERT_EQ(thirtyPages.size(), 3u);
+  EXPECT_NE(thirtyPages[1].find("&pn=2&"), std::string::npos);
+  EXPECT_NE(thirtyPages[2].find("&pn=1&"), std::string::npos);
+}
+
+TEST_F(AddLinkTest, AFailedVideoEndsASpaceButOnlyItsPageOfAFolder) {
+  // Video 60 of the space, and video 3 of the folder, cannot be read.
+  m_site.SetFault("/video/BV1sa0000060", fakesite::Fault::Status(404));
+  m_site.SetFault("/video/BV1fa0000003", fakesite::Fault::Status(404));
+  m_site.SetFault("/x/web-interface/view", fakesite::Fault::Blocked());
+
+  const auto space = AddLink(Space("/20061"));
+  ASSERT_EQ(space.size(), 2u);  // 61 added, 60 failed, nothing after it
+  EXPECT_EQ(space[0].bvid, ListBvid("BV1sa", 61));
+  EXPECT_EQ(space[1].state, "解析失败");
+  EXPECT_TRUE(Notices().empty());
+
+  const auto folder = AddLink(Space("/7/favlist?fid=30045"));
+  ASSERT_EQ(folder.size(), 3u + 25u);  // 1, 2, failed 3; then pages 2 and 3
+  EXPECT_EQ(folder[2].state, "解析失败");
+  EXPECT_EQ(folder[3].bvid, ListBvid("BV1fa", 21));
+  EXPECT_TRUE(Notices().empty());
+}
+
+TEST_F(AddLinkTest, ListsFilteredByLinkAddOnlyTheirPage) {
+  // Type 21 and a keyword every title has: 100 matches, page 3 holds 61..90.
+  const auto filtered = AddLink(Space("/20200/video?tid=21&page=3&keyword=UP&order=pubdate"));
+  ASSERT_EQ(filtered.size(), 30u);
+  EXPECT_EQ(filtered.front().bvid, ListBvid("BV1sc", 179));
+  EXPECT_EQ(filtered.back().bvid, ListBvid("BV1sc", 121));
+  EXPECT_EQ(
+      QueriesOf("/x/space/arc/search"),
+      std::vector<std::string>{"mid=20200&ps=30&tid=21&pn=3&keyword=UP&order=pubdate&jsonp=jsonp"});
+  EXPECT_EQ(Notices(), std::vector<std::string>{"完成:任务添加完成"});
+
+  // A search without page= keeps the site's first page: 第1 is in 11 titles.
+  m_site.ClearRequests();
+  const auto search = AddLink(Space("/20061/search/video?keyword=%E7%AC%AC1"));
+  ASSERT_EQ(search.size(), 11u);
+  EXPECT_EQ(search.front().bvid, ListBvid("BV1sa", 19));
+  EXPECT_EQ(search.back().bvid, ListBvid("BV1sa", 1));
+  EXPECT_EQ(QueriesOf("/x/space/arc/search"),
+            std::vector<std::string>{"mid=20061&ps=30&keyword=%E7%AC%AC1&jsonp=jsonp"});
+}
+
+TEST_F(AddLinkTest, AFavouritesFolderIsReadUntilAnEmptyPage) {
+  const auto rows = AddLink(Space("/7/favlist?fid=30045&ftype=create"));
+  ASSERT_EQ(rows.size(), 45u);
+  for (int i = 0; i < 45; ++i) {
+    EXPECT_EQ(rows[static_cast<std::size_t>(i)].bvid, ListBvid("BV1fa", i + 1));
+  }
+  const auto pages = QueriesOf("/x/v3/fav/resource/list");
+  ASSERT_EQ(pages.size(), 4u);
+  EXPECT_EQ(pages[3], "media_id=30045&pn=4&ps=20&keyword=&order=mtime&type=0&tid=0&platform=web");
+  EXPECT_EQ(Notices(), std::vector<std::string>{"完成:任添加收藏夹完成"});
+}
+
+TEST_F(AddLinkTest, AListTheSiteRefusesIsReportedNotCompleted) {
+  m_site.SetFault("/x/space/arc/search", fakesite::Fault::ApiCode(-799));
+  EXPECT_TRUE(AddLink(Space("/20061")).empty());
+  EXPECT_EQ(Notices(), std::vector<std::string>{"失败:读取列表失败: fault -799"});
+  m_site.SetFault("/x/v3/fav/resource/list", fakesite::Fault::Status(500));
+  EXPECT_TRUE(AddLink(Space("/7/favlist?fid=30045")).empty());
+  EXPECT_EQ(Notices(), std::vector<std::string>{"失败:读取列表失败"});
+}
+
+TEST_F(AddLinkTest, ALinkOfNoKnownFormIsRefused) {
+  EXPECT_TRUE(AddLink("https://www.bilibili.com/video/av170001").empty());
+  EXPECT_TRUE(AddLink(Space("/20061/dynamic")).empty());
+  EXPECT_EQ(Notices(), (std::vector<std::string>{"失败:无法解析链接", "失败:无法解析链接"}));
+  // A filtered list on another host is not requested at all.
+  EXPECT_TRUE(AddLink("https://example.invalid/1/video?tid=0&keyword=").empty());
+  EXPECT_EQ(Notices(), std::vector<std::string>{"失败:读取列表失败"});
+  EXPECT_TRUE(m_site.Requests().empty());
+}
+
+TEST_F(AddLinkTest, ASecondPressWhileAddingIsTurnedAway) {
+  m_site.SetFault("/video/", fakesite::Fault::Delay(300));
+  m_controls.SetText("编辑框_解析下载", "BV1Ks411D7aa");
+  m_jobs.OnAddLinkPressed();
+  m_jobs.OnAddLinkPressed();
+  m_jobs.WaitAll();
+  EXPECT_EQ(Notices(), std::vector<std::string>{"失败:请稍后再添加"});
+  EXPECT_EQ(Rows().size(), 1u);
+  EXPECT_FALSE(m_app.Busy().IsSet(BusyFlag::kLinkAdd));
+}
+
+TEST_F(AddLinkTest, TheDetailsPanelAddsItsVideoSplitWithTheChosenSource) {
+  m_controls.SetText("编辑框_解析链接", "https://www.bilibili.com/video/BV1Ks411D7aa/");
+  m_jobs.OnAddFromDetailsPressed();
+  m_jobs.WaitAll();
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].kind, "视频");
+  EXPECT_EQ(rows[1].kind, "音频");
+  EXPECT_TRUE(rows[0].customSource && rows[1].customSource);
+
+  m_controls.SetText("编辑框_解析链接", "no video here");
+  m_jobs.OnAddFromDetailsPressed();
+  m_jobs.WaitAll();
+  EXPECT_TRUE(Rows().empty());
+}
+
+}  // namespace
+}  // namespace korvid

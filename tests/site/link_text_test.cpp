@@ -1,0 +1,126 @@
+// Pure text work of the site client: file names, link forms, list addresses.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "site/classify_link.h"
+#include "site/clean_name.h"
+#include "site/site_lists.h"
+#include "site/video_info.h"
+
+namespace korvid {
+namespace {
+
+TEST(CleanName, MakesEveryTitleASafeFileName) {
+  const std::string cjk300 = [] {
+    std::string text;
+    for (int i = 0; i < 300; ++i) text += "汉";
+    return text;
+  }();
+  struct Case {
+    std::string title;
+    bool numerals;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"A-1: B.C", true, "A一 BC"},
+      {"A-1: B.C", false, "A1 BC"},
+      {"  lead and trail   ", false, "  lead and trail"},
+      {"1234567890", true, "一二三四五六七八九零"},
+      {"a\\b/c*d?e\"f<g>h|i(j)k（l）m", false, "abcdefghijklm"},
+      {"../../x", false, "x"},
+      {"-rf --no", false, "rf no"},
+      {".hidden", false, "hidden"},
+      {"tab\there\nnew\x01line\x7f", false, "tabherenewline"},
+      {"\xc2\x85next", false, "next"},  // C1 control U+0085
+      {"-.:?*()", false, "BV1Ks411D7aa"},
+      {"     ", false, "BV1Ks411D7aa"},
+      {"", true, "BV1Ks411D7aa"},
+      {cjk300, false, cjk300.substr(0, 255)},  // 85 whole characters
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CleanName(c.title, c.numerals, "BV1Ks411D7aa"), c.expected) << c.title;
+  }
+  // Without a usable fallback the name is still a name.
+  EXPECT_EQ(CleanName("...", false), "_");
+  EXPECT_EQ(CleanName("///", false, "::"), "_");
+  // A cut never splits a character and never leaves a trailing space.
+  EXPECT_EQ(CleanName("ab 汉", false, {}, 5), "ab");
+}
+
+TEST(ClassifyLinkText, SortsPastedTextsIntoLinkForms) {
+  const SiteHosts hosts;  // the real hosts
+  const std::string space = "https://space.bilibili.com";
+  const std::string listQuery = "/video?tid=0&keyword=&order=pubdate";
+  struct Case {
+    std::string text;
+    LinkKind kind;
+    std::string id;
+    ListMode mode;
+    std::optional<std::string> boxText;
+  };
+  const Case cases[] = {
+      {"BV1Mp411T7bb", LinkKind::kVideo, "BV1Mp411T7bb", ListMode::kFiltered, std::nullopt},
+      {"看看 https://www.bilibili.com/video/bv1Mp411T7bb?p=2 " + space + "/123", LinkKind::kVideo,
+       "bv1Mp411T7bb", ListMode::kFiltered, std::nullopt},
+      {space + "/123/search/video?keyword=x", LinkKind::kSpaceList, "", ListMode::kSpaceSearch,
+       std::nullopt},
+      {space + "/123/video?tid=21&page=3&keyword=&order=pubdate", LinkKind::kSpaceList, "",
+       ListMode::kFiltered, std::nullopt},
+      {space + "/123/Video", LinkKind::kSpaceList, "", ListMode::kFiltered,
+       space + "/123/Video?tid=0&keyword=&order=pubdate"},
+      {space + "/123/favlist?fid=456&ftype=create", LinkKind::kFavourites, "456",
+       ListMode::kFiltered, std::nullopt},
+      {"https://SPACE.bilibili.com/123", LinkKind::kSpaceList, "", ListMode::kWholeSpace,
+       space + "/123" + listQuery},
+      {space + "/123?spm_id_from=333.1007.0.0&x=1", LinkKind::kSpaceList, "", ListMode::kWholeSpace,
+       space + "/123" + listQuery},
+      {"https://www.bilibili.com/video/av170001", LinkKind::kUnknown, "", ListMode::kFiltered,
+       std::nullopt},
+      {space + "/123/favlist", LinkKind::kUnknown, "", ListMode::kFiltered, std::nullopt},
+      {space + "/123/dynamic", LinkKind::kUnknown, "", ListMode::kFiltered, std::nullopt},
+      {space + "/123?from=x", LinkKind::kUnknown, "", ListMode::kFiltered, std::nullopt},
+      // The dots of the host are literal: a look-alike host is not the space.
+      {"https://spaceXbilibili.com/123", LinkKind::kUnknown, "", ListMode::kFiltered, std::nullopt},
+      {"", LinkKind::kUnknown, "", ListMode::kFiltered, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const ClassifiedLink link = ClassifyLinkText(c.text, hosts);
+    EXPECT_EQ(link.kind, c.kind) << c.text;
+    EXPECT_EQ(link.id, c.id) << c.text;
+    if (c.kind == LinkKind::kSpaceList) {
+      EXPECT_EQ(link.mode, c.mode) << c.text;
+    }
+    EXPECT_EQ(link.boxText, c.boxText) << c.text;
+  }
+}
+
+TEST(SpaceListUrl, RewritesTheLinkIntoTheListRequest) {
+  const SiteHosts hosts;
+  const std::string space = "https://space.bilibili.com/123";
+  const std::string api = "https://api.bilibili.com/x/space/arc/search?mid=123";
+  const std::string home = space + "/video?tid=0&keyword=&order=pubdate";
+  EXPECT_EQ(SpaceListUrl(home, ListMode::kWholeSpace, 0, hosts),
+            api + "&ps=30&tid=0&keyword=&order=pubdate&jsonp=jsonp");
+  EXPECT_EQ(SpaceListUrl(home, ListMode::kWholeSpace, 3, hosts),
+            api + "&ps=30&tid=0&pn=3&keyword=&order=pubdate&jsonp=jsonp");
+  EXPECT_EQ(SpaceListUrl(space + "/video?tid=21&page=3&keyword=a", ListMode::kFiltered, 0, hosts),
+            api + "&ps=30&tid=21&pn=3&keyword=a&jsonp=jsonp");
+  EXPECT_EQ(
+      SpaceListUrl(space + "/search/video?keyword=k&page=2", ListMode::kSpaceSearch, 0, hosts),
+      api + "&ps=30&keyword=k&pn=2&jsonp=jsonp");
+}
+
+TEST(EmbeddedVideoState, TakesExactlyOneStateLine) {
+  const std::string line =
+      "<script>window.__INITIAL_STATE__={\"videoData\":{\"bvid\":\"BV1\",\"title\":"
+      "\"videoData: x\"}};(function(){var s;}());</script>\n";
+  EXPECT_EQ(EmbeddedVideoState("<html>\n" + line + "</html>"),
+            "{\"data\":{\"bvid\":\"BV1\",\"title\":\"videoData: x\"}}");
+  EXPECT_EQ(EmbeddedVideoState("<html></html>"), std::nullopt);
+  EXPECT_EQ(EmbeddedVideoState(line + line), std::nullopt);
+}
+
+}  // namespace
+}  // namespace korvid
