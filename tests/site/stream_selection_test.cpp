@@ -9,10 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
+#include "site/add_video.h"
 #include "site/quality_table.h"
+#include "site/site_transport.h"
 #include "site/streams_test_support.h"
+#include "support/sandbox.h"
 
 namespace korvid {
 namespace {
@@ -149,6 +153,28 @@ TEST_F(StreamSelectionTest, ReadsTheSettingsWhenCalled) {
   EXPECT_NE(SelectStream(record, controls).url.find("-64-hev1"), std::string::npos);
   controls.SetText("编辑框_cookies", "");
   EXPECT_NE(SelectStream(record, controls).url.find("/media/progressive/"), std::string::npos);
+}
+
+TEST_F(StreamSelectionTest, RecordsQueuedByAddVideoSelectTheirOwnPageAndHalf) {
+  test::Sandbox sandbox;
+  ControlStore controls;
+  CreateMainWindowControls(controls);
+  AppState app(controls, AppPaths{sandbox.Path()});
+  NetTransport transport;
+  SiteJob job{app, transport};
+  ASSERT_FALSE(AddVideo(job, "BV1Av411D7gg", AddVideoFlags{true, true}));
+  const std::vector<std::pair<const char*, const char*>> expected = {
+      {"35306865891-1-64-hev1", ".视频"},
+      {"35306865891-1-30280", ".音频"},
+      {"35306865892-1-64-hev1", ".视频"},
+      {"35306865892-1-30280", ".音频"}};
+  for (const auto& [urlPart, suffix] : expected) {
+    std::string record;
+    ASSERT_TRUE(app.TaskQueue().PopText(record));
+    const StreamChoice choice = SelectStream(record, StreamSettings{kSomeCookie, 0, 1064});
+    EXPECT_NE(choice.url.find(urlPart), std::string::npos) << choice.url;
+    EXPECT_EQ(choice.suffix, suffix);
+  }
 }
 
 TEST_F(StreamSelectionTest, StreamListOfCurrentAnswerLabelsEveryCodec) {
