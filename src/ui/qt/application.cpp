@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "app/window_placement.h"
 #include "controls/window_layout.h"
+#include "details_panel_wiring.h"
 
 namespace korvid {
 
@@ -25,6 +26,7 @@ Application::Application(AppPaths paths, QString instanceName, QObject* parent)
   CreateMainWindowControls(m_store);
   m_store.SetShell(&m_shell);
   m_state = std::make_unique<AppState>(m_store, m_paths);
+  m_details = std::make_unique<DetailsLoader>(*m_state);
   m_linkJobs = std::make_unique<LinkJobs>(*m_state);
 }
 
@@ -37,6 +39,7 @@ Application::~Application() {
   m_actions.reset();
   // Link workers write to the store and the task list; they end first.
   m_linkJobs.reset();
+  m_details.reset();
   m_window.reset();
 }
 
@@ -54,6 +57,7 @@ std::optional<int> Application::Start() {
   if (const auto placement = LoadWindowPlacement(SettingsPath())) {
     m_window->ApplyPlacement(*placement);
   }
+  ConnectDetailsPanel(m_window->Binder(), *m_details, m_window.get());
   connect(&m_instance, &SingleInstance::RaiseRequested, m_window.get(), &MainWindow::BringToFront);
   // The download worker and the details loader join the jobs once they exist;
   // until then the tick keeps the caption and the clipboard watch.

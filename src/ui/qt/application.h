@@ -14,6 +14,7 @@
 #include "main_window.h"
 #include "qt_desktop_shell.h"
 #include "single_instance.h"
+#include "site/details_loader.h"
 #include "site/link_jobs.h"
 #include "window_actions.h"
 
@@ -38,6 +39,7 @@ class Application : public QObject {
   [[nodiscard]] AppState& State() { return *m_state; }
   [[nodiscard]] MainWindow& Window() { return *m_window; }
   [[nodiscard]] WindowActions& Actions() { return *m_actions; }
+  [[nodiscard]] DetailsLoader& Details() { return *m_details; }
   [[nodiscard]] const std::string& FfmpegPath() const { return m_ffmpeg; }
   [[nodiscard]] std::string SettingsPath() const;
 
@@ -54,6 +56,8 @@ class Application : public QObject {
   QtDesktopShell m_shell;
   ControlStore m_store;
   std::unique_ptr<AppState> m_state;
+  // Its workers write to the store and the task list, so it goes before them.
+  std::unique_ptr<DetailsLoader> m_details;
   SingleInstance m_instance;
   std::unique_ptr<MainWindow> m_window;
   std::unique_ptr<Scheduler> m_scheduler;  // ticks with the window's 线程时钟

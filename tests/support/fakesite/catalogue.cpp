@@ -62,6 +62,17 @@ Json OwnerObject(std::int64_t mid, const std::string& name) {
   return owner;
 }
 
+// Staff entries as the view API lists them: mid, title, name, face.
+Json StaffObjects(const Json& staff) {
+  Json members = Json::array();
+  for (const auto& member : staff) {
+    Json object = OwnerObject(member["mid"].get<std::int64_t>(), member["name"].get<std::string>());
+    object["title"] = member.value("title", "UP主");
+    members.push_back(std::move(object));
+  }
+  return members;
+}
+
 // The page state the site embeds for a video, reduced to what a page of
 // ours needs around videoData.
 Json StateFor(const Json& data, const Json& tags) {
@@ -227,8 +238,30 @@ bool Catalogue::AddVideo(const Json& entry, std::string& error) {
     m_otherBvid[video.bvid] = entry["otherBvid"].get<std::string>();
   }
   FinishVideo(video, tags);
+  if (entry.contains("dash") && !AddDashRecording(entry["dash"].get<std::string>(), video, error)) {
+    return false;
+  }
   m_videos[video.bvid] = std::move(video);
   return true;
+}
+
+bool Catalogue::AddDashRecording(const std::string& file, const Video& video, std::string& error) {
+  if (!m_dashRecordings.contains(file)) {
+    Json answer = LoadJson(file, error);
+    if (answer.is_null()) {
+      return false;
+    }
+    m_dashRecordings[file] = std::move(answer);
+  }
+  for (const auto& page : video.data.value("pages", Json::array())) {
+    m_dashFileOfCid[page["cid"].get<std::int64_t>()] = file;
+  }
+  return true;
+}
+
+const Json& Catalogue::DashAnswerFor(std::int64_t cid) const {
+  const auto file = m_dashFileOfCid.find(cid);
+  return file == m_dashFileOfCid.end() ? m_dashTemplate : m_dashRecordings.at(file->second);
 }
 
 void Catalogue::FinishVideo(Video& video, const Json& tags) const {
@@ -270,6 +303,9 @@ Json Catalogue::MadeUpData(const Json& entry) const {
   data["rights"]["is_cooperation"] = 0;
   data["owner"] = OwnerObject(entry["owner"]["mid"].get<std::int64_t>(),
                               entry["owner"]["name"].get<std::string>());
+  if (entry.contains("staff")) {
+    data["staff"] = StaffObjects(entry["staff"]);
+  }
   data["stat"]["aid"] = aid;
   data["dynamic"] = "";
   data["dimension"] = dimension;

@@ -69,6 +69,9 @@ class Catalogue {
   [[nodiscard]] const Json& SpaceTemplate() const { return m_spaceTemplate; }
   [[nodiscard]] const Json& FavouritesTemplate() const { return m_favouritesTemplate; }
   [[nodiscard]] const Json& DashTemplate() const { return m_dashTemplate; }
+  // The recorded DASH answer served for a cid: the one its video's "dash"
+  // entry names, else DashTemplate().
+  [[nodiscard]] const Json& DashAnswerFor(std::int64_t cid) const;
   [[nodiscard]] const Json& DurlTemplate() const { return m_durlTemplate; }
   [[nodiscard]] const std::filesystem::path& DataDir() const { return m_dataDir; }
 
@@ -77,6 +80,8 @@ class Catalogue {
   [[nodiscard]] Json LoadJson(const std::string& relative, std::string& error) const;
   [[nodiscard]] bool AddVideo(const Json& entry, std::string& error);
   void FinishVideo(Video& video, const Json& tags) const;
+  [[nodiscard]] bool AddDashRecording(const std::string& file, const Video& video,
+                                      std::string& error);
   [[nodiscard]] const VideoList* ListOfCid(std::int64_t cid, int& k) const;
 
   std::filesystem::path m_dataDir;
@@ -93,6 +98,8 @@ class Catalogue {
   Json m_spaceTemplate;
   Json m_favouritesTemplate;
   Json m_dashTemplate;
+  std::map<std::string, Json> m_dashRecordings;         // by file
+  std::map<std::int64_t, std::string> m_dashFileOfCid;  // cids with a recording of their own
   Json m_durlTemplate;
 };
 

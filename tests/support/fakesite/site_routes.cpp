@@ -382,14 +382,23 @@ Reply SiteRoutes::PlayUrl(const Incoming& in) {
   }
   const bool loggedIn = !in.request.Header("Cookie").empty();
   const bool dash = in.Param("fnval") == "16" && loggedIn && in.Param("platform") != "html5";
-  if (dash) {
-    return JsonReply(ApiOk(DashData(*cid)));
-  }
-  return JsonReply(ApiOk(DurlData(*cid, in.Param("qn"))));
+  return dash ? DashPlayUrl(*cid) : ProgressivePlayUrl(*cid, in.Param("qn"));
+}
+
+Reply SiteRoutes::DashPlayUrl(std::int64_t cid) const {
+  // The recording's own code, message and ttl: current answers say "OK"
+  // where older ones said "0".
+  Json answer = m_catalogue->DashAnswerFor(cid);
+  answer["data"] = DashData(cid);
+  return JsonReply(DumpApiJson(answer));
+}
+
+Reply SiteRoutes::ProgressivePlayUrl(std::int64_t cid, const std::string& quality) {
+  return JsonReply(ApiOk(DurlData(cid, quality)));
 }
 
 Json SiteRoutes::DashData(std::int64_t cid) const {
-  Json data = m_catalogue->DashTemplate()["data"];
+  Json data = m_catalogue->DashAnswerFor(cid)["data"];
   const std::string base = BaseUrl();
   data["timelength"] = kMediaMilliseconds;
   data["last_play_cid"] = cid;

@@ -73,6 +73,8 @@ class SiteRoutes {
   [[nodiscard]] Reply VideoPage(const std::string& bvid);
   [[nodiscard]] Reply View(const Incoming& in);
   [[nodiscard]] Reply PlayUrl(const Incoming& in);
+  [[nodiscard]] Reply DashPlayUrl(std::int64_t cid) const;
+  [[nodiscard]] Reply ProgressivePlayUrl(std::int64_t cid, const std::string& quality);
   [[nodiscard]] Json DashData(std::int64_t cid) const;
   [[nodiscard]] Json DurlData(std::int64_t cid, const std::string& quality);
   [[nodiscard]] Reply SpaceList(const Incoming& in);

@@ -1,0 +1,99 @@
+// info: one video as the details panel shows it, and its stream list.
+
+#include <charconv>
+#include <iostream>
+
+#include "app/app_state.h"
+#include "cli/cli_command.h"
+#include "site/details_loader.h"
+#include "site/video_details.h"
+
+namespace korvid::cli {
+namespace {
+
+struct InfoArgs {
+  std::string link;
+  int page = 1;
+};
+
+bool ParsePage(const std::string& text, int& page) {
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, page);
+  return error == std::errc() && at == end && page >= 1;
+}
+
+bool ParseInfoArgs(const Args& args, InfoArgs& info) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--page" && i + 1 < args.size()) {
+      if (!ParsePage(args[++i], info.page)) return false;
+    } else if (info.link.empty() && !arg.starts_with("--")) {
+      info.link = arg;
+    } else {
+      return false;
+    }
+  }
+  return !info.link.empty();
+}
+
+// One line per value: line breaks of the description are written as "\n"
+// and backslashes doubled, so a text holding a backslash and an n stays apart.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (char c : text) {
+    if (c == '\r') continue;
+    if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\\') {
+      line += "\\\\";
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}
+
+void PrintPanel(const Controls& controls, const JsonDocument& video, int page) {
+  for (const PanelField& field : PanelFields()) {
+    std::cout << field.caption << ": " << OneLine(controls.Text(field.control)) << "\n";
+  }
+  const auto parts = controls.Items("下拉框_视频part");
+  const std::string part = parts[static_cast<std::size_t>(page - 1)].text;
+  std::cout << "分P: " << page << "/" << parts.size() << " " << OneLine(part) << "\n"
+            << "封面: " << video.GetValue("data.pic") << "\n"
+            << "头像: " << video.GetValue("data.owner.face") << "\n";
+  for (const DropItem& item : controls.Items("下拉框_默认下载源")) {
+    std::cout << item.text << "\t" << item.value << "\n";
+  }
+}
+
+int Info(const Args& args) {
+  InfoArgs info;
+  if (!ParseInfoArgs(args, info)) return Fail("info needs a video link (see --help)");
+  Core core;
+  AppState app(core.controls, core.paths);
+  core.controls.SetText("编辑框_解析链接", info.link);
+  DetailsLoader loader(app);
+  if (!loader.Load()) return Fail(kDetailsFailed);
+  const auto pages = static_cast<int>(core.controls.Items("下拉框_视频part").size());
+  if (info.page > pages) {
+    return Fail("the video has " + std::to_string(pages) + " page(s), not " +
+                std::to_string(info.page));
+  }
+  if (info.page > 1) {
+    core.controls.SelectIndex("下拉框_视频part", info.page - 1);
+    (void)loader.LoadPage(info.page - 1);
+  }
+  PrintPanel(core.controls, loader.CurrentVideo(), info.page);
+  return 0;
+}
+
+}  // namespace
+
+KORVID_CLI_COMMAND("info",
+                   "info LINK [--page N]  one video as the details panel shows it (name: value\n"
+                   "                      lines), then its streams: label TAB value, as\n"
+                   "                      下拉框_默认下载源 lists them (for page N, default 1)",
+                   Info, 30);
+
+}  // namespace korvid::cli

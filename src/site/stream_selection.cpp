@@ -1,0 +1,183 @@
+#include "site/stream_selection.h"
+
+#include <algorithm>
+
+#include "app/tasks/task_list.h"
+#include "net/http_client.h"
+#include "net/site_hosts.h"
+#include "site/quality_table.h"
+
+namespace korvid {
+
+namespace {
+
+constexpr std::string_view kVideoEntries = "data.dash.video";
+constexpr std::string_view kAudioEntries = "data.dash.audio";
+
+std::string Entry(std::string_view array, int index, std::string_view field) {
+  return std::string(array) + "[" + std::to_string(index) + "]." + std::string(field);
+}
+
+PlayUrlAnswer ParseAnswer(const HttpResponse& response) {
+  PlayUrlAnswer answer;
+  if (response.Completed()) (void)answer.json.Parse(response.body);
+  return answer;
+}
+
+std::string BestAudio(const JsonDocument& answer) {
+  const int count = answer.GetCount(kAudioEntries);
+  int best = 0;
+  for (int i = 1; i < count; ++i) {
+    if (answer.GetNumber(Entry(kAudioEntries, i, "bandwidth")) >
+        answer.GetNumber(Entry(kAudioEntries, best, "bandwidth"))) {
+      best = i;
+    }
+  }
+  return answer.GetValue(Entry(kAudioEntries, best, "baseUrl"));
+}
+
+// First video entry whose codecs begin with prefix and, when qualityId is
+// given, whose id equals it; -1 when none does.
+int FindVideo(const JsonDocument& answer, std::string_view prefix,
+              std::optional<std::int64_t> qualityId) {
+  const int count = answer.GetCount(kVideoEntries);
+  for (int i = 0; i < count; ++i) {
+    const std::string codecs = answer.GetValue(Entry(kVideoEntries, i, "codecs"));
+    const std::string id = answer.GetObject(Entry(kVideoEntries, i, "id")).ToText();
+    if (codecs.starts_with(prefix) && (!qualityId || id == std::to_string(*qualityId))) return i;
+  }
+  return -1;
+}
+
+struct TaskKeys {
+  std::string bvid;
+  std::string aid;
+  std::string cid;
+  bool split = false;
+  bool audio = false;
+  bool customSource = false;
+};
+
+TaskKeys ReadTaskKeys(std::string_view record) {
+  JsonDocument doc;
+  (void)doc.Parse(record);
+  const auto read = [&doc](std::string_view path) { return Unquote(doc.GetValue(path)); };
+  TaskKeys keys;
+  keys.bvid = read("data.bvid");
+  keys.aid = read("data.aid");
+  keys.cid = read("cid序号");
+  keys.split = read("音视分离") == "真";
+  keys.audio = read("音视状态") == "音频";
+  keys.customSource = read("自定义源") == "自定义源";
+  return keys;
+}
+
+StreamChoice Refusal(std::string text) {
+  StreamChoice choice;
+  choice.refusal = std::move(text);
+  return choice;
+}
+
+StreamChoice ChooseDash(const TaskKeys& keys, const StreamSettings& settings) {
+  const PlayUrlAnswer answer = RequestDashPlayUrl(keys.cid, keys.bvid, keys.aid, settings.cookies);
+  if (!answer.Accepted()) return Refusal(answer.RefusalText());
+  const DashPick pick = keys.customSource ? PickBySourceValue(answer.json, settings.sourceValue)
+                                          : PickByCodecIndex(answer.json, settings.codecIndex);
+  StreamChoice choice;
+  choice.url = keys.audio ? pick.audio : pick.video;
+  choice.suffix = keys.audio ? ".音频" : ".视频";
+  if (choice.url.empty()) choice.refusal = std::string(kNoStreamAddress);
+  return choice;
+}
+
+StreamChoice ChooseProgressive(const TaskKeys& keys) {
+  const PlayUrlAnswer answer = RequestProgressivePlayUrl(keys.aid, keys.cid);
+  if (!answer.Accepted()) return Refusal(answer.RefusalText());
+  StreamChoice choice;
+  choice.url = answer.json.GetValue("data.durl[0].url");
+  if (choice.url.empty()) choice.refusal = std::string(kNoStreamAddress);
+  return choice;
+}
+
+}  // namespace
+
+std::string DashPlayUrlAddress(std::string_view cid, std::string_view bvid, std::string_view aid) {
+  return ApiUrl("/x/player/playurl?cid=" + std::string(cid) +
+                "&qn=80&otype=json&fourk=1&fnver=0&fnval=16&bvid=" + std::string(bvid) +
+                "&avid=" + std::string(aid));
+}
+
+std::string ProgressivePlayUrlAddress(std::string_view aid, std::string_view cid) {
+  return ApiUrl("/x/player/playurl?avid=" + std::string(aid) + "&cid=" + std::string(cid) +
+                "&qn=1&type=&otype=json&platform=html5&high_quality=1");
+}
+
+bool PlayUrlAnswer::Accepted() const {
+  return json.TypeOf("code") != kJsonMissing && json.GetValue("code") == "0";
+}
+
+std::string PlayUrlAnswer::RefusalText() const {
+  if (json.TypeOf("code") == kJsonMissing) return std::string(kNoPlayUrlAnswer);
+  const std::string message = json.GetValue("message");
+  return message.empty() ? json.GetValue("code") : message;
+}
+
+PlayUrlAnswer RequestDashPlayUrl(std::string_view cid, std::string_view bvid, std::string_view aid,
+                                 std::string_view cookies) {
+  // A copy: the request merges the answer's cookies into the text it is given.
+  std::string cookieText(cookies);
+  HttpRequestOptions options;
+  if (!cookieText.empty()) options.cookies = &cookieText;
+  return ParseAnswer(HttpRequest(DashPlayUrlAddress(cid, bvid, aid), options));
+}
+
+PlayUrlAnswer RequestProgressivePlayUrl(std::string_view aid, std::string_view cid) {
+  return ParseAnswer(HttpRequest(ProgressivePlayUrlAddress(aid, cid)));
+}
+
+StreamSettings StreamSettings::Read(const Controls& controls) {
+  StreamSettings settings;
+  settings.cookies = controls.Text("编辑框_cookies");
+  settings.codecIndex = controls.SelectedIndex("下拉框_默认编码");
+  settings.sourceValue = controls.SelectedValue("下拉框_默认下载源");
+  return settings;
+}
+
+DashPick PickByCodecIndex(const JsonDocument& answer, int codecIndex) {
+  const std::string_view prefix = codecIndex == 0 ? kAvcFamily.prefix : kHevcFamily.prefix;
+  int video = FindVideo(answer, prefix, std::nullopt);
+  if (video < 0) video = codecIndex == 0 ? 0 : 1;
+  return {answer.GetValue(Entry(kVideoEntries, video, "baseUrl")), BestAudio(answer)};
+}
+
+DashPick PickBySourceValue(const JsonDocument& answer, std::int64_t sourceValue) {
+  const WantedStream wanted = WantedStreamOf(sourceValue);
+  const int video = std::max(FindVideo(answer, wanted.prefix, wanted.qualityId), 0);
+  return {answer.GetValue(Entry(kVideoEntries, video, "baseUrl")), BestAudio(answer)};
+}
+
+StreamChoice SelectStream(std::string_view taskRecord, const StreamSettings& settings) {
+  const TaskKeys keys = ReadTaskKeys(taskRecord);
+  if (keys.split && !settings.cookies.empty()) return ChooseDash(keys, settings);
+  return ChooseProgressive(keys);
+}
+
+StreamChoice SelectStream(std::string_view taskRecord, const Controls& controls) {
+  return SelectStream(taskRecord, StreamSettings::Read(controls));
+}
+
+std::vector<DropItem> StreamListItems(const JsonDocument& answer) {
+  std::vector<DropItem> items;
+  const int count = answer.GetCount(kVideoEntries);
+  for (int i = 0; i < count; ++i) {
+    const std::string id = answer.GetObject(Entry(kVideoEntries, i, "id")).ToText();
+    const std::string codecs = answer.GetValue(Entry(kVideoEntries, i, "codecs"));
+    DropItem item;
+    item.text = StreamLabel(id, codecs);
+    item.value = StreamValue(id, codecs).value_or(0);
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+}  // namespace korvid

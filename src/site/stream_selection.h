@@ -1,0 +1,87 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "controls/controls.h"
+#include "net/json_document.h"
+
+// The site's playurl requests and the choice of the stream a task downloads.
+namespace korvid {
+
+// Texts of a refusal that has no message of the site's own.
+inline constexpr std::string_view kNoPlayUrlAnswer = "无法获取下载地址";
+inline constexpr std::string_view kNoStreamAddress = "无可用的下载地址";
+
+// What the task download fetches for one task.
+struct StreamChoice {
+  std::string url;
+  // ".视频" or ".音频" for a task of a split page, empty for a whole video.
+  std::string suffix;
+  // Set when no address can be downloaded: the site's message when it
+  // refused, else one of the texts above. The row then reads "下载:" + it.
+  std::optional<std::string> refusal;
+
+  [[nodiscard]] bool Refused() const { return refusal.has_value(); }
+};
+
+// The playurl addresses (the query keys and fixed values are the site's).
+[[nodiscard]] std::string DashPlayUrlAddress(std::string_view cid, std::string_view bvid,
+                                             std::string_view aid);
+[[nodiscard]] std::string ProgressivePlayUrlAddress(std::string_view aid, std::string_view cid);
+
+// One playurl answer. A request that got no JSON back reads as an answer
+// without `code`.
+struct PlayUrlAnswer {
+  JsonDocument json;
+
+  // The site decides by `code`: 0 is success, whatever `message` says
+  // (current answers carry "OK", older ones "0").
+  [[nodiscard]] bool Accepted() const;
+  // The refusal text of an answer that was not accepted.
+  [[nodiscard]] std::string RefusalText() const;
+};
+
+// Blocking requests; worker threads only. The DASH form sends the cookie text
+// (the log-in cookie of 编辑框_cookies); an empty text sends no cookie.
+[[nodiscard]] PlayUrlAnswer RequestDashPlayUrl(std::string_view cid, std::string_view bvid,
+                                               std::string_view aid, std::string_view cookies);
+[[nodiscard]] PlayUrlAnswer RequestProgressivePlayUrl(std::string_view aid, std::string_view cid);
+
+// The settings that decide the stream, read when the download starts (so a
+// change in the panel after a task was added changes what it downloads).
+struct StreamSettings {
+  std::string cookies;           // 编辑框_cookies
+  int codecIndex = 0;            // selected index of 下拉框_默认编码
+  std::int64_t sourceValue = 0;  // value of the selected item of 下拉框_默认下载源
+
+  [[nodiscard]] static StreamSettings Read(const Controls& controls);
+};
+
+// Video and audio addresses chosen from a DASH answer.
+struct DashPick {
+  std::string video;
+  std::string audio;
+};
+
+// 下拉框_默认编码: index 0 asks for AVC, any other for HEVC. The first video
+// entry of that codec is taken (entries come best quality first); an answer
+// without one gives entry 0 (index 0) or entry 1. The audio is the entry
+// with the highest bandwidth.
+[[nodiscard]] DashPick PickByCodecIndex(const JsonDocument& answer, int codecIndex);
+// A stream-list value: the first video entry whose codec prefix and quality
+// id match what the value names, else entry 0; audio as above.
+[[nodiscard]] DashPick PickBySourceValue(const JsonDocument& answer, std::int64_t sourceValue);
+
+// Stream selection for one task record (the keys AddVideo writes). Blocking.
+[[nodiscard]] StreamChoice SelectStream(std::string_view taskRecord,
+                                        const StreamSettings& settings);
+// The same with the settings read from the controls at this moment.
+[[nodiscard]] StreamChoice SelectStream(std::string_view taskRecord, const Controls& controls);
+
+// The items of 下拉框_默认下载源 for a DASH answer, in the answer's order.
+[[nodiscard]] std::vector<DropItem> StreamListItems(const JsonDocument& answer);
+
+}  // namespace korvid
