@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include <QByteArray>
+#include <QPushButton>
 #include <cstdio>
 
 #include "app/settings_file.h"
@@ -43,6 +44,7 @@ std::optional<int> Application::Start() {
   m_window->SetExitHandler([this] { OnExit(); });
   m_window->SetSaveStatesHandler([this] { SaveAllStates(); });
   connect(&m_instance, &SingleInstance::RaiseRequested, m_window.get(), &MainWindow::BringToFront);
+  ConnectWorkerButtons();
   m_window->show();
   return std::nullopt;
 }
@@ -53,6 +55,13 @@ std::string Application::SettingsPath() const {
 
 void Application::SaveAllStates() {
   (void)SaveStates(m_store, SettingsPath());
+}
+
+void Application::ConnectWorkerButtons() {
+  m_danmakuRefresher = std::make_unique<DanmakuRefresher>(*m_state);
+  if (auto* button = m_window->findChild<QPushButton*>(QStringLiteral("按钮_刷新弹幕"))) {
+    connect(button, &QPushButton::clicked, this, [this] { (void)m_danmakuRefresher->Start(); });
+  }
 }
 
 void Application::OnExit() {

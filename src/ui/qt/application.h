@@ -10,6 +10,7 @@
 #include "app/app_paths.h"
 #include "app/app_state.h"
 #include "controls/control_store.h"
+#include "danmaku/danmaku_refresh.h"
 #include "main_window.h"
 #include "qt_desktop_shell.h"
 #include "single_instance.h"
@@ -42,6 +43,7 @@ class Application : public QObject {
 
  private:
   void OnExit();
+  void ConnectWorkerButtons();
 
   AppPaths m_paths;
   QtDesktopShell m_shell;
@@ -50,6 +52,8 @@ class Application : public QObject {
   SingleInstance m_instance;
   std::unique_ptr<MainWindow> m_window;
   std::string m_ffmpeg;
+  // Joined before the state it works on goes away.
+  std::unique_ptr<DanmakuRefresher> m_danmakuRefresher;
 };
 
 // Whether a window can open at all. On Linux Qt ends the process when it
