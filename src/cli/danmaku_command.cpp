@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 #include <optional>
+#include <utility>
 
 #include "app/file_helpers.h"
 #include "cli/cli_command.h"
@@ -72,12 +73,12 @@ int ConvertDanmaku(const Args& args) {
     return Fail(problem + " (see --help)");
   }
   errno = 0;
-  const std::optional<std::string> bytes = ReadFileBytes(parsed.input);
+  std::optional<std::string> bytes = ReadFileBytes(parsed.input);
   if (!bytes) {
     return Fail("cannot read " + parsed.input + ": " +
                 (errno != 0 ? std::strerror(errno) : "read error"));
   }
-  const std::optional<std::string> document = DecodeCommentDocument(*bytes);
+  const std::optional<std::string> document = DecodeCommentDocument(std::move(*bytes));
   if (!document) return Fail(parsed.input + " is neither raw deflate nor an XML comment document");
 
   Core core;

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include "app/file_helpers.h"
 #include "danmaku/inflate_raw.h"
@@ -25,7 +26,7 @@ std::optional<std::string> FetchDocument(std::string_view cid, std::string& erro
     return std::nullopt;
   }
   const std::string url = CommentUrl(cid);
-  const HttpResponse response = HttpRequest(url);
+  HttpResponse response = HttpRequest(url);
   if (!response.Completed()) {
     error = url + ": " + DirectErrorMessage(response.failure);
     return std::nullopt;
@@ -34,7 +35,7 @@ std::optional<std::string> FetchDocument(std::string_view cid, std::string& erro
     error = url + ": HTTP status " + std::to_string(response.status);
     return std::nullopt;
   }
-  std::optional<std::string> document = DecodeCommentDocument(response.body);
+  std::optional<std::string> document = DecodeCommentDocument(std::move(response.body));
   if (!document) error = url + ": the answer is not a comment document";
   return document;
 }

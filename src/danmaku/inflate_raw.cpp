@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <memory>
 
 namespace korvid {
 
@@ -11,8 +12,10 @@ namespace {
 
 // Raw deflate: no header, no trailer.
 constexpr int kRawWindowBits = -15;
-// The least room each inflate call gets; more only means fewer calls.
-constexpr std::size_t kMinChunk = 256;
+// Output room per inflate call: at least 256 bytes. zlib copies up to 32 kB
+// into its window after every call, so fewer calls save that copying, while
+// a chunk this size still stays in the cache for the append.
+constexpr std::size_t kChunk = 256 * 1024;
 
 class InflateStream {
  public:
@@ -32,6 +35,23 @@ class InflateStream {
   z_stream m_stream{};
   bool m_open = false;
 };
+
+// Comment documents shrink about 3 to 5 times; a stream promising more is
+// not trusted further than this.
+constexpr double kMaxExpectedRatio = 8;
+// Output after which the ratio so far is a fair guess for the rest.
+constexpr std::size_t kEstimateAfter = std::size_t{1} << 20;
+
+// Reserves for the whole document as the stream has compressed so far, with
+// a margin: copying a large buffer that fills late costs more than memory
+// reserved and never touched.
+void ReserveForWhole(std::string& out, std::size_t compressedSize, std::size_t inputUsed) {
+  if (inputUsed == 0) return;
+  const double ratio =
+      std::min(static_cast<double>(out.size()) / static_cast<double>(inputUsed), kMaxExpectedRatio);
+  const auto whole = static_cast<std::size_t>(static_cast<double>(compressedSize) * ratio * 1.25);
+  if (whole > out.capacity()) out.reserve(whole + kChunk);
+}
 
 // zlib counts in uInt; larger buffers are fed in pieces of this size.
 constexpr std::size_t kMaxPiece = std::size_t{1} << 30;
@@ -60,27 +80,34 @@ InflateResult InflateRawDetailed(std::string_view compressed) {
   if (!inflater.Open()) return result;
   z_stream& stream = inflater.Get();
 
-  // Three times the input first, then at least the input size more each time
-  // the buffer fills; inflating straight into it spares a copy per chunk.
+  // Inflate into a chunk and append it to a result reserved at three times
+  // the input (re-estimated once the ratio shows), growing by at least the
+  // input size when full: no zero-filling, rarely a reallocation.
   std::string& out = result.bytes;
-  out.resize(std::max(compressed.size() * 3, kMinChunk));
-  std::size_t total = 0;
+  out.reserve(compressed.size() * 3);
+  const auto chunk = std::make_unique<char[]>(kChunk);
   std::size_t inputUsed = 0;
+  bool estimated = false;
   int code = Z_OK;
   for (;;) {
-    if (out.size() - total < kMinChunk) {
-      out.resize(out.size() + std::max(compressed.size(), out.size() / 2));
-    }
-    const std::size_t inputLeft = compressed.size() - inputUsed;
+    const std::size_t inputGiven = std::min(compressed.size() - inputUsed, kMaxPiece);
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data() + inputUsed));
-    stream.avail_in = static_cast<uInt>(std::min(inputLeft, kMaxPiece));
-    stream.next_out = reinterpret_cast<Bytef*>(out.data() + total);
-    stream.avail_out = static_cast<uInt>(std::min(out.size() - total, kMaxPiece));
-    const uInt inputGiven = stream.avail_in;
-    const uInt roomGiven = stream.avail_out;
+    stream.avail_in = static_cast<uInt>(inputGiven);
+    stream.next_out = reinterpret_cast<Bytef*>(chunk.get());
+    stream.avail_out = static_cast<uInt>(kChunk);
     code = inflate(&stream, Z_SYNC_FLUSH);
     inputUsed += inputGiven - stream.avail_in;
-    total += roomGiven - stream.avail_out;
+    const std::size_t produced = kChunk - stream.avail_out;
+    if (code == Z_OK || code == Z_STREAM_END) {
+      if (out.size() + produced > out.capacity()) {
+        out.reserve(out.capacity() + std::max(compressed.size(), out.capacity() / 2) + produced);
+      }
+      out.append(chunk.get(), produced);
+      if (!estimated && out.size() >= kEstimateAfter) {
+        estimated = true;
+        ReserveForWhole(out, compressed.size(), inputUsed);
+      }
+    }
     if (code == Z_STREAM_END) break;
     const bool inputDone = inputUsed == compressed.size();
     // Nothing pending once the input is used up: done, also for a stream
@@ -92,14 +119,7 @@ InflateResult InflateRawDetailed(std::string_view compressed) {
   result.ok = code == Z_OK || code == Z_STREAM_END ||
               (code == Z_BUF_ERROR && inputUsed == compressed.size());
   result.complete = code == Z_STREAM_END;
-  if (!result.ok) {
-    out.clear();
-    out.shrink_to_fit();
-    return result;
-  }
-  out.resize(total);
-  // Give back a large unused reservation (documents compress about 4:1).
-  if (out.capacity() - total > total / 4) out.shrink_to_fit();
+  if (!result.ok) result.bytes = std::string();
   return result;
 }
 
@@ -107,13 +127,15 @@ std::string InflateRaw(std::string_view compressed) {
   return InflateRawDetailed(compressed).bytes;
 }
 
-std::optional<std::string> DecodeCommentDocument(std::string_view bytes) {
+std::optional<std::string> DecodeCommentDocument(std::string bytes) {
+  // Plain XML is recognised by its start; a raw deflate stream that began
+  // with "<?xml" or "<i>" would have to be a very odd one.
+  if (LooksLikeCommentXml(bytes)) return bytes;
   InflateResult inflated = InflateRawDetailed(bytes);
-  // A whole stream is taken at its word. Plain XML may begin like a broken
-  // stream, and other bytes may inflate into noise before an error shows, so
-  // a partial result counts only when it begins like a comment document.
+  // A whole stream is taken at its word. Other bytes may inflate into noise
+  // before an error shows, so a partial result counts only when it begins
+  // like a comment document.
   if (inflated.complete && !inflated.bytes.empty()) return std::move(inflated.bytes);
-  if (LooksLikeCommentXml(bytes)) return std::string(bytes);
   if (inflated.ok && LooksLikeCommentXml(inflated.bytes)) return std::move(inflated.bytes);
   return std::nullopt;
 }

@@ -22,6 +22,6 @@ struct InflateResult {
 // The comment document in a body or file: raw deflate, or a plain XML comment
 // document (<i> root) as it is, which a proxy or a saved file may hold already
 // inflated. nullopt when it is neither.
-[[nodiscard]] std::optional<std::string> DecodeCommentDocument(std::string_view bytes);
+[[nodiscard]] std::optional<std::string> DecodeCommentDocument(std::string bytes);
 
 }  // namespace korvid
