@@ -289,7 +289,7 @@ int main(int argc, char** argv) {
 #endif
   BenchConversion(10000, 8);
   BenchConversion(100000, 8);
-  BenchConversion(12000, 120);  // about 5 MB of long texts
+  BenchConversion(19500, 120);  // about 5 MB of long texts
   // Each part in a child process of its own: a child started by this one
   // would otherwise report this process's memory as part of its peak.
   (void)ChildPeakKib(BenchInflate);

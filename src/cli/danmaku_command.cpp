@@ -100,10 +100,10 @@ int ConvertDanmaku(const Args& args) {
 KORVID_CLI_COMMAND(
     "danmaku",
     "danmaku FILE --cid CID --bvid BVID [-o OUT] [--scroll-size N] [--fixed-size N]\n"
-    "        [--block TEXT] [--style TEXT]\n"
-    "                      converts a comment file (raw deflate or XML) into an ASS\n"
-    "                      subtitle, to stdout or OUT; the options override the\n"
-    "                      saved settings (--block \"\" blocks nothing)",
+    "          [--block TEXT] [--style TEXT]\n"
+    "                        converts a comment file (raw deflate or XML) into an ASS\n"
+    "                        subtitle, to stdout or OUT; the options override the\n"
+    "                        saved settings (--block \"\" blocks nothing)",
     ConvertDanmaku, 40);
 
 }  // namespace korvid::cli

@@ -68,9 +68,9 @@ int RefreshDanmaku(const Args& args) {
 
 KORVID_CLI_COMMAND("refresh-danmaku",
                    "refresh-danmaku FOLDER\n"
-                   "                      fetches the comments of every ASS file below FOLDER\n"
-                   "                      again and rewrites it and its XML; a file whose\n"
-                   "                      comments cannot be fetched is left as it was",
+                   "                        fetches the comments of every ASS file below FOLDER\n"
+                   "                        again and rewrites it and its XML; a file whose\n"
+                   "                        comments cannot be fetched is left as it was",
                    RefreshDanmaku, 41);
 
 }  // namespace korvid::cli
