@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <array>
 #include <cstdio>
@@ -164,6 +165,17 @@ TEST(DisplayCheckTest, NeedsADisplayOrAChosenPlatform) {
       qputenv(name, value);
     }
   }
+}
+
+TEST_F(ApplicationTest, TheDanmakuRefreshButtonIsRefusedWhileARefreshRuns) {
+  Application application(Paths(), InstanceName());
+  ASSERT_FALSE(application.Start().has_value());
+  application.State().Busy()[BusyFlag::kDanmakuRefresh] = 1;
+  Find<QPushButton>(application, "按钮_刷新弹幕")->click();
+  const auto notices = application.Controls().NoticeHistory();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].text, "有刷新任务在进行中...");
+  application.State().Busy()[BusyFlag::kDanmakuRefresh] = 0;
 }
 
 }  // namespace

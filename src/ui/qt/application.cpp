@@ -40,6 +40,7 @@ Application::~Application() {
   // Link workers write to the store and the task list; they end first.
   m_linkJobs.reset();
   m_details.reset();
+  m_danmakuRefresher.reset();
   m_window.reset();
 }
 
@@ -68,6 +69,7 @@ std::optional<int> Application::Start() {
   // show-window hotkey is registered here too, once it exists.
   (void)m_actions->Login().StartAccountCheckIfLoggedIn();
   ConnectLinkButtons();
+  ConnectWorkerButtons();
   m_window->show();
   return std::nullopt;
 }
@@ -89,6 +91,13 @@ void Application::ConnectLinkButtons() {
   };
   onClick(QStringLiteral("按钮_解析下载"), &LinkJobs::OnAddLinkPressed);
   onClick(QStringLiteral("按钮_下载4K"), &LinkJobs::OnAddFromDetailsPressed);
+}
+
+void Application::ConnectWorkerButtons() {
+  m_danmakuRefresher = std::make_unique<DanmakuRefresher>(*m_state);
+  if (auto* button = m_window->findChild<QPushButton*>(QStringLiteral("按钮_刷新弹幕"))) {
+    connect(button, &QPushButton::clicked, this, [this] { (void)m_danmakuRefresher->Start(); });
+  }
 }
 
 void Application::OnExit() {

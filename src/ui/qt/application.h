@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "app/scheduler.h"
 #include "controls/control_store.h"
+#include "danmaku/danmaku_refresh.h"
 #include "main_window.h"
 #include "qt_desktop_shell.h"
 #include "single_instance.h"
@@ -51,6 +52,7 @@ class Application : public QObject {
  private:
   void OnExit();
   void ConnectLinkButtons();
+  void ConnectWorkerButtons();
 
   AppPaths m_paths;
   QtDesktopShell m_shell;
@@ -65,6 +67,8 @@ class Application : public QObject {
   LoginWorkers::ApiFactory m_makeQrApi = DefaultQrLoginApi;
   std::unique_ptr<LinkJobs> m_linkJobs;
   std::string m_ffmpeg;
+  // Joined before the state it works on goes away.
+  std::unique_ptr<DanmakuRefresher> m_danmakuRefresher;
 };
 
 // Whether a window can open at all. On Linux Qt ends the process when it

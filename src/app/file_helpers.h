@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// File-system helpers shared by the danmaku refresh, the task download and the
+// library scan.
+namespace korvid {
+
+// Every regular file below folder whose name ends in extension (".ass"; ASCII
+// letters compared without regard to case). A folder's own files come before
+// those of its sub-folders, each level in the order the file system lists it.
+// An empty folder means programFolder. Folders that cannot be read are left
+// out, and symbolic links to folders are not followed, so a link loop cannot
+// make the search endless.
+[[nodiscard]] std::vector<std::filesystem::path> FindFiles(
+    const std::filesystem::path& folder, std::string_view extension,
+    const std::filesystem::path& programFolder);
+
+// The whole file; nullopt when it cannot be opened or read.
+[[nodiscard]] std::optional<std::string> ReadFileBytes(const std::filesystem::path& path);
+
+// Writes bytes to a temporary file beside path and renames it over path, so a
+// reader sees either the old file or the whole new one, never a part. False
+// (and path untouched) when any step fails.
+[[nodiscard]] bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+}  // namespace korvid

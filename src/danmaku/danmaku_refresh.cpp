@@ -1,0 +1,124 @@
+#include "danmaku/danmaku_refresh.h"
+
+#include <exception>
+#include <system_error>
+
+#include "app/file_helpers.h"
+#include "net/http_text.h"
+
+namespace korvid {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+RefreshFileState StateOf(CommentFileState state) {
+  switch (state) {
+    case CommentFileState::kWritten:
+      return RefreshFileState::kRefreshed;
+    case CommentFileState::kWrittenEmpty:
+    case CommentFileState::kKeptExisting:
+      return RefreshFileState::kKept;
+    case CommentFileState::kWriteFailed:
+      break;
+  }
+  return RefreshFileState::kWriteFailed;
+}
+
+RefreshProgress RefreshOne(const fs::path& file, const Controls& controls) {
+  RefreshProgress progress;
+  progress.file = file;
+  const AssSource source = ReadAssSource(ReadFileBytes(file).value_or(std::string()));
+  if (source.cid.empty()) return progress;
+  const CommentFileResult result = FetchCommentFile(controls, source.cid, source.bvid, file);
+  progress.state = StateOf(result.state);
+  progress.comments = result.comments;
+  progress.error = result.error;
+  return progress;
+}
+
+fs::path StartFolder(const AppState& state, const Controls& controls) {
+  const std::string downloads = controls.Text("编辑框_下载路径");
+  std::error_code error;
+  if (!downloads.empty() && fs::is_directory(downloads, error)) return downloads;
+  return state.Paths().programFolder;
+}
+
+}  // namespace
+
+AssSource ReadAssSource(std::string_view assText) {
+  const std::string marker = TextBetween(assText, "Original Script:", "$");
+  return {TextBetween(marker, "[cid_", "]"), TextBetween(marker, "[bid_", "]")};
+}
+
+std::string RefreshDoneCaption(int fileCount) {
+  return "共刷新了" + std::to_string(fileCount) + "部影片弹幕";
+}
+
+RefreshSummary RefreshAssFiles(const std::vector<fs::path>& files, const Controls& controls,
+                               const RefreshReport& report, const std::atomic<bool>* stop) {
+  RefreshSummary summary;
+  summary.files = static_cast<int>(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (stop != nullptr && stop->load()) break;
+    RefreshProgress progress = RefreshOne(files[i], controls);
+    progress.index = static_cast<int>(i + 1);
+    progress.total = summary.files;
+    switch (progress.state) {
+      case RefreshFileState::kRefreshed:
+        ++summary.refreshed;
+        break;
+      case RefreshFileState::kSkipped:
+        ++summary.skipped;
+        break;
+      default:
+        ++summary.failed;
+    }
+    if (report) report(progress);
+  }
+  return summary;
+}
+
+DanmakuRefresher::DanmakuRefresher(AppState& state) : m_state(state) {}
+
+DanmakuRefresher::~DanmakuRefresher() {
+  m_stop = true;
+  Wait();
+}
+
+void DanmakuRefresher::Wait() {
+  if (m_worker.joinable()) m_worker.join();
+}
+
+bool DanmakuRefresher::Start() {
+  Controls& controls = m_state.Ui();
+  // Taken here rather than by the worker, so two quick presses cannot both
+  // start one.
+  BusyGuard busy = m_state.Busy().TryAcquire(BusyFlag::kDanmakuRefresh);
+  if (!busy) {
+    controls.ShowNotice(kRefreshBusyNotice, kNoticeFailed);
+    return false;
+  }
+  SetStatusCaption(controls, kRefreshRunningCaption);
+  // A cancelled question leaves the folder empty, which means the program
+  // folder (it holds the default download folder).
+  const std::string folder =
+      controls.Shell().PickFolder(kRefreshPickerTitle, StartFolder(m_state, controls).string());
+  Wait();  // the previous worker has cleared the flag and is ending
+  m_worker = std::thread(&DanmakuRefresher::Run, this, std::move(busy), fs::path(folder));
+  return true;
+}
+
+void DanmakuRefresher::Run(BusyGuard busy, fs::path folder) {
+  Controls& controls = m_state.Ui();
+  try {
+    const std::vector<fs::path> files = FindFiles(folder, ".ass", m_state.Paths().programFolder);
+    (void)RefreshAssFiles(files, controls, {}, &m_stop);
+    SetStatusCaption(controls, RefreshDoneCaption(static_cast<int>(files.size())));
+  } catch (const std::exception& error) {
+    SetStatusCaption(controls, std::string("刷新弹幕失败: ") + error.what());
+  }
+  busy.Release();
+}
+
+}  // namespace korvid

@@ -1,0 +1,54 @@
+#include "app/file_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/sandbox.h"
+
+namespace korvid {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Relative(const std::vector<fs::path>& paths, const fs::path& base) {
+  std::vector<std::string> names;
+  for (const fs::path& path : paths) names.push_back(fs::relative(path, base).string());
+  return names;
+}
+
+TEST(FindFiles, OwnFilesFirstThenSubFoldersIgnoringCase) {
+  test::Sandbox sandbox;
+  for (const char* name :
+       {"b/deep/x.Ass", "a.ASS", "b/y.ass", "note.txt", "b/z.ass.bak", "c.ass"}) {
+    ASSERT_TRUE(sandbox.WriteFile(name, "x"));
+  }
+  fs::create_directories(sandbox / "folder.ass");
+  fs::create_symlink(sandbox.Path(), sandbox / "b" / "loop");
+
+  std::vector<std::string> found = Relative(FindFiles(sandbox.Path(), ".ass", {}), sandbox.Path());
+  ASSERT_EQ(found.size(), 4u);
+  // Within one folder the file system's order is kept, whatever it is.
+  std::sort(found.begin(), found.begin() + 2);
+  EXPECT_EQ(found, (std::vector<std::string>{"a.ASS", "c.ass", "b/y.ass", "b/deep/x.Ass"}));
+
+  EXPECT_EQ(Relative(FindFiles("", ".txt", sandbox.Path()), sandbox.Path()),
+            std::vector<std::string>{"note.txt"});
+  EXPECT_TRUE(FindFiles(sandbox / "missing", ".ass", {}).empty());
+}
+
+TEST(WriteFileAtomically, ReplacesWholeFilesAndLeavesNothingBehind) {
+  test::Sandbox sandbox;
+  ASSERT_TRUE(sandbox.WriteFile("f.ass", "old"));
+  EXPECT_TRUE(WriteFileAtomically(sandbox / "f.ass", "new"));
+  EXPECT_EQ(ReadFileBytes(sandbox / "f.ass"), "new");
+  EXPECT_FALSE(WriteFileAtomically(sandbox / "missing" / "f.ass", "x"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.Path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(ReadFileBytes(sandbox / "none"), std::nullopt);
+  EXPECT_EQ(ReadFileBytes(sandbox.Path()), std::nullopt);
+}
+
+}  // namespace
+}  // namespace korvid
