@@ -97,4 +97,11 @@ bool WriteFileAtomically(const fs::path& path, std::string_view bytes) {
   return true;
 }
 
+SideFileResult WriteFileIfMissing(const fs::path& path, std::string_view bytes) {
+  std::error_code error;
+  if (fs::exists(path, error)) return SideFileResult::kExisted;
+  if (bytes.empty()) return SideFileResult::kFailed;
+  return WriteFileAtomically(path, bytes) ? SideFileResult::kWritten : SideFileResult::kFailed;
+}
+
 }  // namespace korvid

@@ -28,4 +28,16 @@ namespace korvid {
 // (and path untouched) when any step fails.
 [[nodiscard]] bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+// Side files (NFO, artwork, danmaku) are written whole or not at all, and only
+// once: a file that exists is left alone.
+enum class SideFileResult {
+  kWritten,  // the file was written now
+  kExisted,  // a file was already there and was left alone
+  kFailed,   // nothing was written (no bytes to write, or the disk refused)
+};
+
+// As WriteFileAtomically, but only when no file exists at path yet.
+[[nodiscard]] SideFileResult WriteFileIfMissing(const std::filesystem::path& path,
+                                                std::string_view bytes);
+
 }  // namespace korvid

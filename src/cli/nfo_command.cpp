@@ -6,8 +6,8 @@
 #include <iterator>
 #include <optional>
 
+#include "app/file_helpers.h"
 #include "cli/cli_command.h"
-#include "library/atomic_file.h"
 #include "library/nfo_writer.h"
 #include "net/json_document.h"
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "library/atomic_file.h"
+#include "app/file_helpers.h"
 
 // Pictures beside a video (fanart.jpg) and, through the same fetch, any other
 // picture the program keeps once (uploader and staff avatars).

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "library/atomic_file.h"
+#include "app/file_helpers.h"
 
 // The tvshow.nfo a media server reads beside each downloaded video. Built
 // from the task record: the view API answer of the video with the task's own

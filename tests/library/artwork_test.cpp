@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "library/atomic_file.h"
+#include "app/file_helpers.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
