@@ -5,6 +5,7 @@
 
 #include "net/http_text.h"
 #include "net/json_document.h"
+#include "site/site_headers.h"
 
 namespace korvid {
 
@@ -65,6 +66,10 @@ std::string SignedSpaceListUrl(std::string_view oldUrl, const WbiKeys& keys, std
   return base + "?" + SignQuery(std::move(params), WbiMixinKey(keys), wts);
 }
 
+std::string SpaceListGet(std::string_view url) {
+  return GetSiteApi(url, SiteRequest{true, VisitorCookieStore::Shared().Get().CookieText()});
+}
+
 std::string ListRefusalNotice(std::string_view body) {
   const ApiCode refusal = CodeOf(body);
   if (!refusal.answered) return std::string(kListFailedText);
@@ -77,8 +82,9 @@ std::string ListRefusalNotice(std::string_view body) {
 SpaceListAnswer FetchSpaceListPage(std::string_view oldUrl, WbiKeyCache& keys, const ApiGet& get,
                                    const UnixClock& now) {
   const UnixClock clock = now ? now : UnixClock(SystemUnixSeconds);
+  const ApiGet fetch = get ? get : ApiGet(SpaceListGet);
   const auto signedCall = [&](const WbiKeys& used) {
-    return get(SignedSpaceListUrl(oldUrl, used, clock()));
+    return fetch(SignedSpaceListUrl(oldUrl, used, clock()));
   };
   std::string refusedSigned;
   if (const std::optional<WbiKeys> used = keys.Keys()) {
@@ -93,7 +99,7 @@ SpaceListAnswer FetchSpaceListPage(std::string_view oldUrl, WbiKeyCache& keys, c
     }
     refusedSigned = std::move(body);
   }
-  std::string body = get(oldUrl);
+  std::string body = fetch(oldUrl);
   const ApiCode code = CodeOf(body);
   if (code.answered && code.code == 0) return {std::move(body), true, false, {}};
   // The risk control's refusal tells the user what to do, so it is named

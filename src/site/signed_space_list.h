@@ -40,10 +40,14 @@ struct SpaceListAnswer {
 // the link gives it. The signed call goes first; when it is refused with -352
 // the keys are fetched again and, when they changed, it is tried once more.
 // A refused or unanswered signed call falls back to the older call once.
-// get fetches an address (with the site headers and Origin), now gives wts.
+// get fetches an address (empty: SpaceListGet), now gives wts.
 // Worker threads only.
 [[nodiscard]] SpaceListAnswer FetchSpaceListPage(std::string_view oldUrl, WbiKeyCache& keys,
-                                                 const ApiGet& get, const UnixClock& now = {});
+                                                 const ApiGet& get = {}, const UnixClock& now = {});
+
+// A list request as a browser sends it: the site headers with Origin and the
+// visitor cookies of VisitorCookieStore::Shared(), no log-in cookie.
+[[nodiscard]] std::string SpaceListGet(std::string_view url);
 
 // The notice for a refused list: kRiskControlNotice for -352 and -412, else
 // "读取列表失败" with the site's message and code, or alone without an answer.
