@@ -371,6 +371,14 @@ void FakeSite::RetireQrLogin(QrLoginRetirement retirement) {
   m_impl->routes.RetireQrLogin(retirement);
 }
 
+void FakeSite::SetRetired(Retired which) {
+  m_impl->routes.SetRetired(which);
+}
+
+void FakeSite::SetWbiKeys(std::string imgKey, std::string subKey) {
+  m_impl->routes.SetWbiKeys(std::move(imgKey), std::move(subKey));
+}
+
 std::string FakeSite::LoginCookie() const {
   return m_impl->routes.LoginCookie();
 }

@@ -107,6 +107,11 @@ struct QrLoginRetirement {
   bool newer = false;
 };
 
+// Which generation of the site's calls is gone. kOlderCalls: the unsigned
+// space list answers -799. kNewerCalls: nav, finger/spi and the signed space
+// list answer HTTP 404.
+enum class Retired { kNothing, kOlderCalls, kNewerCalls };
+
 // One image upload received by the Emby stand-in.
 struct EmbyUpload {
   std::string itemId;
@@ -159,6 +164,12 @@ class FakeSite {
   // each Set-Cookie header, joined by "; ". /x/space/myinfo accepts it; the
   // DASH form of /x/player/playurl only needs some Cookie header.
   [[nodiscard]] std::string LoginCookie() const;
+
+  // The site's current calls: which generation is retired, and the signing
+  // keys nav names and the signed space list checks w_rid against (by default
+  // those of tests/data/api/nav_not_logged_in_wbi_img.json).
+  void SetRetired(Retired which);
+  void SetWbiKeys(std::string imgKey, std::string subKey);
 
   // Emby: persons and uploads need ?api_key= equal to this key (else 401).
   void SetEmbyApiKey(std::string key);

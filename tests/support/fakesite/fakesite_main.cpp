@@ -28,7 +28,7 @@ void OnSignal(int) {
 
 constexpr const char* kHelp =
     R"(korvid-fakesite [--port N] [--stdin-lifetime] [--data DIR] [--media DIR]
-                [--fault PREFIX=SPEC]...
+                [--fault PREFIX=SPEC]... [--retire older|newer]
 
 Serves every host of the video site, its media files and an Emby server on
 http://127.0.0.1:PORT (all hosts share the one address). The first line on
@@ -40,6 +40,10 @@ Options
   --stdin-lifetime   exit when stdin reaches end of file
   --data DIR         recorded data folder (default: the source tree's tests/data)
   --media DIR        cache folder for the generated media files
+  --retire older|newer
+                     retire one generation of the site's calls: older makes
+                     /x/space/arc/search answer -799; newer makes nav,
+                     finger/spi and /x/space/wbi/arc/search answer HTTP 404
   --fault PREFIX=SPEC
                      misbehave for every path starting with PREFIX; SPEC is a
                      comma-separated list of
@@ -59,6 +63,11 @@ Routes (hosts are a setting of the client; here they all are this server)
   API       GET  /x/web-interface/view?bvid=|aid=
             GET  /x/player/playurl?cid=..&fnval=16 (+ Cookie: DASH) | else durl
             GET  /x/space/arc/search?mid=..&ps=30&pn=..&keyword=..&tid=..
+            GET  /x/space/wbi/arc/search?..&wts=..&w_rid=..  the same list when
+                                               w_rid is right, else code -352
+            GET  /x/web-interface/nav          code -101 with data.wbi_img keys
+                                               (code 0 with the log-in cookie)
+            GET  /x/frontend/finger/spi        data.b_3, data.b_4 (buvid3/4)
             GET  /x/v3/fav/resource/list?media_id=..&pn=..&ps=20  (medias null when empty)
             GET  /x/space/myinfo               needs Cookie SESSDATA, else code -101
   passport  GET  /qrcode/getLoginUrl           data.url, data.oauthKey
@@ -193,6 +202,7 @@ int Run(int argc, char** argv) {
   std::string mediaDir;
   std::vector<std::pair<std::string, Fault>> faults;
   bool help = false;
+  korvid::fakesite::Retired retired = korvid::fakesite::Retired::kNothing;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -208,6 +218,10 @@ int Run(int argc, char** argv) {
       dataDir = argv[++i];
     } else if (arg == "--media" && hasValue) {
       mediaDir = argv[++i];
+    } else if (arg == "--retire" && hasValue &&
+               (std::string(argv[i + 1]) == "older" || std::string(argv[i + 1]) == "newer")) {
+      retired = std::string(argv[++i]) == "older" ? korvid::fakesite::Retired::kOlderCalls
+                                                  : korvid::fakesite::Retired::kNewerCalls;
     } else if (arg == "--fault" && hasValue) {
       std::pair<std::string, Fault> fault;
       if (!ParseFault(argv[++i], fault.first, fault.second)) {
@@ -237,6 +251,7 @@ int Run(int argc, char** argv) {
   for (auto& [prefix, fault] : faults) {
     site.SetFault(prefix, fault);
   }
+  site.SetRetired(retired);
   if (!site.Start(port)) {
     std::cerr << "korvid-fakesite: cannot listen on port " << port << "\n";
     return 1;

@@ -276,6 +276,9 @@ Reply SiteRoutes::Route(const Incoming& in) {
   if (!m_loadError.empty()) {
     return TextReply(500, "fake site data not loaded: " + m_loadError);
   }
+  if (auto current = CurrentApiRoute(in)) {
+    return std::move(*current);
+  }
   if (get && std::regex_match(path, match, kVideoPage)) {
     return VideoPage(match[1].str());
   }
@@ -285,7 +288,7 @@ Reply SiteRoutes::Route(const Incoming& in) {
   if (get && path == "/x/player/playurl") {
     return PlayUrl(in);
   }
-  if (get && (path == "/x/space/arc/search" || path == "/x/space/wbi/arc/search")) {
+  if (get && path == "/x/space/arc/search") {
     return SpaceList(in);
   }
   if (get && path == "/x/v3/fav/resource/list") {

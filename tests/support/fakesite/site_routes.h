@@ -60,6 +60,10 @@ class SiteRoutes {
   [[nodiscard]] std::vector<EmbyUpload> EmbyUploads() const;
   [[nodiscard]] MediaCache& Media() { return m_media; }
 
+  // The site's current calls (site_routes_current.cpp).
+  void SetRetired(Retired which);
+  void SetWbiKeys(std::string imgKey, std::string subKey);
+
  private:
   struct LoginKey {
     LoginScript script;
@@ -94,6 +98,14 @@ class SiteRoutes {
                                 const std::string& imageType);
   [[nodiscard]] bool EmbyKeyMatches(const Incoming& in) const;
 
+  // Answers of the current calls, and of older calls once retired; none for
+  // the rest.
+  [[nodiscard]] std::optional<Reply> CurrentApiRoute(const Incoming& in);
+  [[nodiscard]] Reply Nav(const Incoming& in);
+  [[nodiscard]] Reply Finger();
+  [[nodiscard]] Reply SignedSpaceList(const Incoming& in);
+  [[nodiscard]] bool SignatureValid(const Incoming& in) const;
+
   std::string m_loadError;
   // Loaded once per data folder and process; read-only afterwards.
   std::shared_ptr<const Catalogue> m_catalogue;
@@ -109,6 +121,9 @@ class SiteRoutes {
   std::vector<EmbyUpload> m_embyUploads;
   std::map<std::string, bool> m_embyHasImage;
   std::map<std::int64_t, std::string> m_deflated;
+  Retired m_retired = Retired::kNothing;
+  std::string m_wbiImgKey;  // empty: the keys of the nav data file
+  std::string m_wbiSubKey;
 };
 
 // Site JSON as the API writes it: compact, with & < > escaped as \u0026 ...

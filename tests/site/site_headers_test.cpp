@@ -1,0 +1,108 @@
+#include "site/site_headers.h"
+
+#include <gtest/gtest.h>
+
+#include "app/settings_file.h"
+#include "support/fakesite/fake_site.h"
+#include "support/sandbox.h"
+
+namespace korvid {
+namespace {
+
+constexpr std::string_view kBuvid3 = "5C4B3A29-1F0E-D7C6-B5A4-9382716050F9402312infoc";
+constexpr std::string_view kBuvid4 =
+    "0A1B2C3D-4E5F-6A7B-8C9D-0E1F2A3B4C5D40231-023120412-k9Yd3sGqL2bXr1tZ0QkzVg%3D%3D";
+
+TEST(SiteHeadersTest, BrowserHeadersNameTheWebHost) {
+  SiteHosts hosts;
+  hosts.web = "https://www.example";
+  EXPECT_EQ(SiteRequestHeaders(hosts),
+            "User-Agent: " + std::string(kBrowserUserAgent) + "\r\nReferer: https://www.example/");
+  EXPECT_EQ(SiteRequestHeaders(hosts, true),
+            SiteRequestHeaders(hosts) + "\r\nOrigin: https://www.example");
+}
+
+TEST(SiteHeadersTest, CookieTextPutsTheLogInCookieFirst) {
+  const VisitorCookies visitor{"v3", "v4"};
+  const struct {
+    const char* login;
+    VisitorCookies visitor;
+    const char* sent;
+  } cases[] = {
+      {"", visitor, "buvid3=v3; buvid4=v4"},
+      {"SESSDATA=s; bili_jct=j", visitor, "SESSDATA=s; bili_jct=j; buvid3=v3; buvid4=v4"},
+      {"buvid3=mine; SESSDATA=s", visitor, "buvid3=mine; SESSDATA=s; buvid4=v4"},
+      {"Cookie: SESSDATA=s;\r\nbili_jct=j\n", visitor,
+       "SESSDATA=s; bili_jct=j; buvid3=v3; buvid4=v4"},
+      {"SESSDATA=s", {}, "SESSDATA=s"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SiteCookieText(c.login, c.visitor), c.sent) << c.login;
+}
+
+TEST(SiteHeadersTest, FingerAnswersThatCannotBeCookies) {
+  const char* bodies[] = {
+      R"({"code":0,"data":{"b_3":"a; SESSDATA=x","b_4":"b"}})",
+      R"({"code":0,"data":{"b_3":"a\r\nSet-Cookie: x","b_4":"b"}})",
+      R"({"code":0,"data":{"b_3":"a"}})",
+      R"({"code":-412,"message":"请求被拦截"})",
+      "not json",
+  };
+  for (const char* body : bodies) EXPECT_EQ(ParseVisitorCookies(body), std::nullopt) << body;
+}
+
+class VisitorCookiesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_site.Start());
+    m_saved = CurrentSiteHosts();
+    const std::string base = m_site.BaseUrl();
+    SetCurrentSiteHosts({base, base, base, base, base});
+  }
+  void TearDown() override { SetCurrentSiteHosts(m_saved); }
+
+  [[nodiscard]] int FingerRequests() const {
+    int count = 0;
+    for (const auto& request : m_site.Requests()) count += request.path == kFingerPath ? 1 : 0;
+    return count;
+  }
+
+  fakesite::FakeSite m_site;
+  SiteHosts m_saved;
+  test::Sandbox m_sandbox;
+};
+
+TEST_F(VisitorCookiesTest, FetchedOnceAndKeptBesideTheLogInCookie) {
+  const std::string file = (m_sandbox / "Korvid配置.ini").string();
+  ASSERT_TRUE(m_sandbox.WriteFile("Korvid配置.ini", "[编辑框]\n编辑框_cookies=SESSDATA=s\n"));
+  VisitorCookieStore store(file);
+  const VisitorCookies expected{std::string(kBuvid3), std::string(kBuvid4)};
+  EXPECT_EQ(store.Get(), expected);
+  EXPECT_EQ(store.Get(), expected);
+  EXPECT_EQ(FingerRequests(), 1);
+  const auto request = m_site.Requests().back();
+  EXPECT_EQ(request.Header("User-Agent"), kBrowserUserAgent);
+  EXPECT_FALSE(request.HasHeader("Cookie"));
+
+  IniFile ini;
+  ASSERT_TRUE(ini.Load(file));
+  EXPECT_EQ(ini.Get(kSectionEditBox, "编辑框_cookies"), "SESSDATA=s");
+  EXPECT_EQ(ini.Get(kVisitorSection, "buvid3"), kBuvid3);
+  EXPECT_EQ(ReadVisitorCookies(file), expected);
+
+  VisitorCookieStore nextRun(file);
+  EXPECT_EQ(nextRun.Get(), expected);
+  EXPECT_EQ(FingerRequests(), 1) << "a later run reads them from the file";
+}
+
+TEST_F(VisitorCookiesTest, SiteThatDoesNotAnswerIsAskedOnce) {
+  m_site.SetRetired(fakesite::Retired::kNewerCalls);
+  const std::string file = (m_sandbox / "Korvid配置.ini").string();
+  VisitorCookieStore store(file);
+  EXPECT_EQ(store.Get(), VisitorCookies{});
+  EXPECT_EQ(store.Get(), VisitorCookies{});
+  EXPECT_EQ(FingerRequests(), 1);
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+}  // namespace
+}  // namespace korvid
