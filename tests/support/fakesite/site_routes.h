@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,8 @@ class SiteRoutes {
   void SetEmbyApiKey(std::string key);
   [[nodiscard]] std::string EmbyApiKey() const;
   [[nodiscard]] std::vector<EmbyUpload> EmbyUploads() const;
+  // Replaces the catalogue's Emby persons ({"Name","Id"} objects).
+  void SetEmbyPersons(Json persons);
   [[nodiscard]] MediaCache& Media() { return m_media; }
 
  private:
@@ -84,6 +87,7 @@ class SiteRoutes {
   [[nodiscard]] Reply EmbyImage(const Incoming& in, const std::string& itemId,
                                 const std::string& imageType);
   [[nodiscard]] bool EmbyKeyMatches(const Incoming& in) const;
+  [[nodiscard]] Json EmbyPersonList() const;
 
   std::string m_loadError;
   // Loaded once per data folder and process; read-only afterwards.
@@ -97,6 +101,7 @@ class SiteRoutes {
   int m_issuedKeys = 0;
   std::string m_embyApiKey;
   std::vector<EmbyUpload> m_embyUploads;
+  std::optional<Json> m_embyPersons;
   std::map<std::string, bool> m_embyHasImage;
   std::map<std::int64_t, std::string> m_deflated;
 };

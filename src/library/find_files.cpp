@@ -1,0 +1,57 @@
+#include "library/find_files.h"
+
+#include <set>
+#include <system_error>
+
+#include "net/http_text.h"
+
+namespace korvid {
+namespace fs = std::filesystem;
+
+namespace {
+
+bool EndsWithIgnoreCase(std::string_view name, std::string_view ending) {
+  return name.size() >= ending.size() &&
+         EqualsIgnoreCase(name.substr(name.size() - ending.size()), ending);
+}
+
+class FileSearch {
+ public:
+  explicit FileSearch(std::string_view extension) : m_extension(extension) {}
+
+  void Search(const fs::path& folder) {
+    std::error_code error;
+    fs::path real = fs::canonical(folder, error);
+    // A link back up the tree would otherwise make the search endless.
+    if (error || !m_visited.insert(std::move(real)).second) return;
+    std::vector<fs::path> subFolders;
+    fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+      const fs::directory_entry& entry = *it;
+      std::error_code kindError;
+      if (entry.is_directory(kindError)) {
+        subFolders.push_back(entry.path());
+      } else if (EndsWithIgnoreCase(entry.path().filename().native(), m_extension)) {
+        m_found.push_back(entry.path());
+      }
+    }
+    for (const fs::path& sub : subFolders) Search(sub);
+  }
+
+  [[nodiscard]] std::vector<fs::path> Take() { return std::move(m_found); }
+
+ private:
+  std::string_view m_extension;
+  std::set<fs::path> m_visited;
+  std::vector<fs::path> m_found;
+};
+
+}  // namespace
+
+std::vector<fs::path> FindFiles(const fs::path& folder, std::string_view extension) {
+  FileSearch search(extension);
+  search.Search(folder);
+  return search.Take();
+}
+
+}  // namespace korvid
