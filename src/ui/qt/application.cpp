@@ -6,6 +6,9 @@
 #include "app/settings_file.h"
 #include "app/startup.h"
 #include "controls/window_layout.h"
+#include "global_hotkey.h"
+#include "library_panel.h"
+#include "window_tray.h"
 
 namespace korvid {
 
@@ -36,13 +39,14 @@ std::optional<int> Application::Start() {
   // exists, so it opens showing them.
   m_ffmpeg = StartCore(m_store, m_paths).ffmpeg;
   // With a cookie the account worker shows the user; it starts here once the
-  // log-in code exists. The show-window hotkey is registered here too.
+  // log-in code exists.
 
   m_window = std::make_unique<MainWindow>(m_store, m_state->Tasks());
   m_shell.SetDialogParent(m_window.get());
   m_window->SetExitHandler([this] { OnExit(); });
   m_window->SetSaveStatesHandler([this] { SaveAllStates(); });
   connect(&m_instance, &SingleInstance::RaiseRequested, m_window.get(), &MainWindow::BringToFront);
+  StartWindowExtras();
   m_window->show();
   return std::nullopt;
 }
@@ -55,7 +59,20 @@ void Application::SaveAllStates() {
   (void)SaveStates(m_store, SettingsPath());
 }
 
+void Application::StartWindowExtras() {
+  m_library = new LibraryPanel(*m_state, *m_window);
+  m_tray = new WindowTray(m_store, *m_window);
+  // Registered once: a change of 下拉框_热键 takes effect at the next start.
+  m_hotkey = new GlobalHotkey(m_window.get());
+  if (!m_hotkey->Register(m_store.SelectedIndex("下拉框_热键"))) {
+    m_store.SetText("标签_呼出快捷键", kHotkeyFailed);
+  }
+  connect(m_hotkey, &GlobalHotkey::Pressed, m_window.get(), [this] { ToggleWindow(*m_window); });
+}
+
 void Application::OnExit() {
+  m_tray->Remove();
+  m_hotkey->Unregister();
   SaveAllStates();
   m_instance.Release();
 }

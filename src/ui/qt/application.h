@@ -16,6 +16,10 @@
 
 namespace korvid {
 
+class GlobalHotkey;
+class LibraryPanel;
+class WindowTray;
+
 // The start of the windowed program, in order: controls and process-wide
 // state, single instance, the start shared with the command line (working
 // folders, FFmpeg, saved control states, start settings), the window. Owns all of them until exit.
@@ -34,6 +38,9 @@ class Application : public QObject {
   [[nodiscard]] ControlStore& Controls() { return m_store; }
   [[nodiscard]] AppState& State() { return *m_state; }
   [[nodiscard]] MainWindow& Window() { return *m_window; }
+  [[nodiscard]] LibraryPanel& Library() { return *m_library; }
+  [[nodiscard]] WindowTray& Tray() { return *m_tray; }
+  [[nodiscard]] GlobalHotkey& Hotkey() { return *m_hotkey; }
   [[nodiscard]] const std::string& FfmpegPath() const { return m_ffmpeg; }
   [[nodiscard]] std::string SettingsPath() const;
 
@@ -42,6 +49,7 @@ class Application : public QObject {
 
  private:
   void OnExit();
+  void StartWindowExtras();
 
   AppPaths m_paths;
   QtDesktopShell m_shell;
@@ -49,6 +57,10 @@ class Application : public QObject {
   std::unique_ptr<AppState> m_state;
   SingleInstance m_instance;
   std::unique_ptr<MainWindow> m_window;
+  // Children of the window.
+  LibraryPanel* m_library = nullptr;
+  WindowTray* m_tray = nullptr;
+  GlobalHotkey* m_hotkey = nullptr;
   std::string m_ffmpeg;
 };
 
