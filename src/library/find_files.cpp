@@ -1,7 +1,10 @@
 #include "library/find_files.h"
 
+#include <sys/stat.h>
+
 #include <set>
 #include <system_error>
+#include <utility>
 
 #include "net/http_text.h"
 
@@ -20,10 +23,13 @@ class FileSearch {
   explicit FileSearch(std::string_view extension) : m_extension(extension) {}
 
   void Search(const fs::path& folder) {
+    // A link back up the tree would otherwise make the search endless. One
+    // stat per folder: cheaper than resolving every path.
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !m_visited.emplace(info.st_dev, info.st_ino).second) {
+      return;
+    }
     std::error_code error;
-    fs::path real = fs::canonical(folder, error);
-    // A link back up the tree would otherwise make the search endless.
-    if (error || !m_visited.insert(std::move(real)).second) return;
     std::vector<fs::path> subFolders;
     fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
@@ -42,7 +48,7 @@ class FileSearch {
 
  private:
   std::string_view m_extension;
-  std::set<fs::path> m_visited;
+  std::set<std::pair<dev_t, ino_t>> m_visited;
   std::vector<fs::path> m_found;
 };
 

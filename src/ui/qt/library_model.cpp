@@ -7,11 +7,18 @@ namespace {
 // Requests waiting beyond this are the ones scrolled past long ago.
 constexpr std::size_t kMaxPending = 96;
 
+QPixmap LoadingPicture() {
+  QPixmap picture(kThumbnailWidth, kThumbnailHeight);
+  picture.fill(QColor(0xEE, 0xF1, 0xF5));
+  return picture;
+}
+
 }  // namespace
 
 LibraryModel::LibraryModel(QObject* parent, int loaderThreads)
     : QAbstractListModel(parent),
       m_entries(std::make_shared<const LibraryList>()),
+      m_loading(LoadingPicture()),
       m_cache(kCachedEntries) {
   m_loader = std::make_unique<ThumbnailLoader>(
       [this](LoadedEntry entry) {
@@ -48,11 +55,12 @@ QVariant LibraryModel::data(const QModelIndex& index, int role) const {
     return QString::fromStdString(
         (*m_entries)[static_cast<std::size_t>(row)].parent_path().string());
   }
+  if (role == Qt::SizeHintRole) return kItemSize;
   if (role != Qt::DisplayRole && role != Qt::DecorationRole) return {};
   const Shown* shown = m_cache.object(row);
   if (shown == nullptr) {
     Request(row);
-    return {};
+    return role == Qt::DecorationRole ? QVariant(m_loading) : QVariant();
   }
   if (role == Qt::DisplayRole) return shown->title;
   return shown->thumbnail.isNull() ? QVariant() : QVariant(shown->thumbnail);

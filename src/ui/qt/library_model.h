@@ -20,8 +20,11 @@ class LibraryModel : public QAbstractListModel {
   Q_OBJECT
 
  public:
-  // Thumbnails kept: several screens' worth.
-  static constexpr int kCachedEntries = 240;
+  // Thumbnails kept (160 KB each): several screens' worth.
+  static constexpr int kCachedEntries = 160;
+  // Every item's size, known before its entry is loaded: the view lays out
+  // and paints (and so asks for) exactly the items on screen.
+  static constexpr QSize kItemSize{kThumbnailWidth + 8, kThumbnailHeight + 44};
 
   explicit LibraryModel(QObject* parent = nullptr, int loaderThreads = 2);
   ~LibraryModel() override;
@@ -47,6 +50,7 @@ class LibraryModel : public QAbstractListModel {
   void Accept(const LoadedEntry& entry);
 
   std::shared_ptr<const LibraryList> m_entries;
+  QPixmap m_loading;  // shown until a row's thumbnail is there
   int m_generation = 0;
   QCache<int, Shown> m_cache;
   // Rows asked of the loader and not yet answered; mutable because data() asks.
