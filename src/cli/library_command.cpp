@@ -49,7 +49,8 @@ int Library(const Args& args) {
   if (!browser.StartScan()) return Fail(kLibraryScanBusy);
   browser.WaitForScan();
   for (const auto& nfo : *browser.Entries()) {
-    std::cout << ReadEntryInfo(nfo).title << "\t" << nfo.parent_path().string() << "\n";
+    std::cout << ReadEntryInfo(nfo).title << "\t"
+              << std::filesystem::path(nfo).parent_path().string() << "\n";
   }
   std::cerr << core.controls.Caption() << "\n";
   return 0;

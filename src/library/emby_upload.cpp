@@ -131,12 +131,14 @@ std::optional<fs::path> AvatarFileFor(const fs::path& avatarFolder, std::string_
 }
 
 AvatarUploadResult UploadAvatars(std::string_view url, std::string_view key,
-                                 const fs::path& avatarFolder, const AvatarProgress& progress) {
+                                 const fs::path& avatarFolder, const AvatarProgress& progress,
+                                 const std::atomic<bool>* stop) {
   const EmbyPersonsResult listed = ListEmbyPersons(url, key);
   AvatarUploadResult result;
   result.failure = listed.failure;
   std::size_t done = 0;
   for (const EmbyPerson& person : listed.persons) {
+    if (stop != nullptr && stop->load()) break;
     const auto file = AvatarFileFor(avatarFolder, person.name);
     const auto bytes = file ? ReadFileBytes(*file) : std::nullopt;
     const bool uploaded = bytes && UploadPrimaryImage(url, key, person.id, *bytes);
@@ -152,6 +154,8 @@ std::string UploadDoneText(const AvatarUploadResult& result) {
 }
 
 AvatarUploader::~AvatarUploader() {
+  // At exit: a long list against a slow server must not hold the program.
+  m_stop = true;
   Wait();
 }
 
@@ -175,7 +179,8 @@ void AvatarUploader::Run(BusyGuard busy) {
   const std::string url = ui.Text("编辑框_emby_url");
   const std::string key = ui.Text("编辑框_emby_api");
   SetStatusCaption(ui, kAvatarUploadRunning);
-  const AvatarUploadResult result = UploadAvatars(url, key, m_state.Paths().AvatarFolder());
+  const AvatarUploadResult result =
+      UploadAvatars(url, key, m_state.Paths().AvatarFolder(), {}, &m_stop);
   if (result.failure != EmbyFailure::kNone) {
     const std::string reason = EmbyFailureText(result.failure);
     SetStatusCaption(ui, std::string(kUploadFailed) + reason);

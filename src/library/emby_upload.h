@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -73,10 +74,12 @@ using AvatarProgress =
     std::function<void(std::size_t done, std::size_t total, const EmbyPerson&, bool uploaded)>;
 
 // Lists the persons and uploads the picture of each; a person without a
-// picture or whose upload the server refused counts as a failure.
+// picture or whose upload the server refused counts as a failure. Once *stop
+// is set no further person is started.
 [[nodiscard]] AvatarUploadResult UploadAvatars(std::string_view url, std::string_view key,
                                                const std::filesystem::path& avatarFolder,
-                                               const AvatarProgress& progress = {});
+                                               const AvatarProgress& progress = {},
+                                               const std::atomic<bool>* stop = nullptr);
 
 // "上传头像完成，成功：N      失败：M".
 [[nodiscard]] std::string UploadDoneText(const AvatarUploadResult& result);
@@ -87,7 +90,7 @@ using AvatarProgress =
 class AvatarUploader {
  public:
   explicit AvatarUploader(AppState& state) : m_state(state) {}
-  ~AvatarUploader();  // waits for a running upload
+  ~AvatarUploader();  // stops a running upload after its current person
   AvatarUploader(const AvatarUploader&) = delete;
   AvatarUploader& operator=(const AvatarUploader&) = delete;
 
@@ -99,6 +102,7 @@ class AvatarUploader {
   void Run(BusyGuard busy);
 
   AppState& m_state;
+  std::atomic<bool> m_stop{false};
   std::thread m_worker;
 };
 

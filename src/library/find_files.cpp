@@ -20,7 +20,8 @@ bool EndsWithIgnoreCase(std::string_view name, std::string_view ending) {
 
 class FileSearch {
  public:
-  explicit FileSearch(std::string_view extension) : m_extension(extension) {}
+  FileSearch(std::string_view extension, const std::function<void(const fs::path&)>& visit)
+      : m_extension(extension), m_visit(visit) {}
 
   void Search(const fs::path& folder) {
     // A link back up the tree would otherwise make the search endless. One
@@ -38,26 +39,29 @@ class FileSearch {
       if (entry.is_directory(kindError)) {
         subFolders.push_back(entry.path());
       } else if (EndsWithIgnoreCase(entry.path().filename().native(), m_extension)) {
-        m_found.push_back(entry.path());
+        m_visit(entry.path());
       }
     }
     for (const fs::path& sub : subFolders) Search(sub);
   }
 
-  [[nodiscard]] std::vector<fs::path> Take() { return std::move(m_found); }
-
  private:
   std::string_view m_extension;
   std::set<std::pair<dev_t, ino_t>> m_visited;
-  std::vector<fs::path> m_found;
+  const std::function<void(const fs::path&)>& m_visit;
 };
 
 }  // namespace
 
+void ForEachFile(const fs::path& folder, std::string_view extension,
+                 const std::function<void(const fs::path&)>& visit) {
+  FileSearch(extension, visit).Search(folder);
+}
+
 std::vector<fs::path> FindFiles(const fs::path& folder, std::string_view extension) {
-  FileSearch search(extension);
-  search.Search(folder);
-  return search.Take();
+  std::vector<fs::path> found;
+  ForEachFile(folder, extension, [&found](const fs::path& file) { found.push_back(file); });
+  return found;
 }
 
 }  // namespace korvid

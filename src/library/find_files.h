@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -13,5 +14,10 @@ namespace korvid {
 // through a symbolic link is searched only once.
 [[nodiscard]] std::vector<std::filesystem::path> FindFiles(const std::filesystem::path& folder,
                                                            std::string_view extension);
+
+// The same search, handing each file to visit as it is found (a long search
+// then keeps no list of its own).
+void ForEachFile(const std::filesystem::path& folder, std::string_view extension,
+                 const std::function<void(const std::filesystem::path&)>& visit);
 
 }  // namespace korvid

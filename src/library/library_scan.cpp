@@ -57,14 +57,15 @@ std::string DecodeXmlEntities(std::string_view text) {
 
 LibraryList ScanLibrary(const fs::path& folder, std::string_view keyword) {
   LibraryList found;
-  for (fs::path& nfo : FindFiles(folder, ".nfo")) {
+  ForEachFile(folder, ".nfo", [&](const fs::path& nfo) {
     // Only the end of the name counts, case as written: mytvshow.nfo is an entry too.
-    if (!nfo.filename().native().ends_with(kNfoName)) continue;
+    if (!nfo.native().ends_with(kNfoName)) return;
     if (!keyword.empty() && FindIgnoreCase(ReadFileText(nfo), keyword) == std::string::npos) {
-      continue;
+      return;
     }
-    found.push_back(std::move(nfo));
-  }
+    found.push_back(nfo.native());
+  });
+  found.shrink_to_fit();
   return found;
 }
 
@@ -168,7 +169,7 @@ std::shared_ptr<const LibraryList> LibraryBrowser::Entries() const {
 std::optional<fs::path> LibraryBrowser::EntryFolder(std::size_t index) const {
   const auto entries = Entries();
   if (index >= entries->size()) return std::nullopt;
-  return (*entries)[index].parent_path();
+  return fs::path((*entries)[index]).parent_path();
 }
 
 bool LibraryBrowser::PlayVideo(std::size_t index) {

@@ -25,8 +25,10 @@ inline constexpr std::string_view kOpenFailed = "无法打开：";
 inline constexpr int kThumbnailWidth = 251;
 inline constexpr int kThumbnailHeight = 158;
 
-// Full paths of the tvshow.nfo files a scan found, in search order.
-using LibraryList = std::vector<std::filesystem::path>;
+// Full paths of the tvshow.nfo files a scan found, in search order. Plain
+// strings: a filesystem::path also keeps each of its parts, several times the
+// memory in a list of thousands.
+using LibraryList = std::vector<std::string>;
 
 // Every ".nfo" below folder whose name ends in "tvshow.nfo" (so mytvshow.nfo
 // too), and when keyword is not empty only those whose text holds it, Latin

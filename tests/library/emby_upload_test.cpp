@@ -98,6 +98,12 @@ TEST_F(EmbyUploadTest, FailuresOfTheServerAreReportedNotCountedAsZero) {
   EXPECT_EQ(UploadAvatars(site.BaseUrl(), key, avatars).failure, EmbyFailure::kBadAnswer);
   site.ClearCanned();
 
+  // Stopped (the program ends): nobody is started after the list.
+  const std::atomic<bool> stop{true};
+  const AvatarUploadResult stopped = UploadAvatars(site.BaseUrl(), key, avatars, {}, &stop);
+  EXPECT_EQ(stopped.successes + stopped.failures, 0);
+  EXPECT_TRUE(site.EmbyUploads().empty());
+
   // A refused upload is a failure, not a success.
   site.SetFault("/emby/Items", fakesite::Fault::Status(500));
   const AvatarUploadResult refused = UploadAvatars(site.BaseUrl(), key, avatars);

@@ -14,9 +14,10 @@ namespace korvid {
 namespace {
 namespace fs = std::filesystem;
 
-std::vector<std::string> Relative(const std::vector<fs::path>& paths, const fs::path& base) {
+template <typename Paths>
+std::vector<std::string> Relative(const Paths& paths, const fs::path& base) {
   std::vector<std::string> names;
-  for (const fs::path& path : paths) names.push_back(path.lexically_relative(base).string());
+  for (const auto& path : paths) names.push_back(fs::path(path).lexically_relative(base).string());
   return names;
 }
 
@@ -116,7 +117,8 @@ TEST_F(LibraryBrowserTest, CancelledPickerScansTheDownloadFolderAndReportsTheTim
             std::vector<std::string>{std::string(kLibraryPickerTitle)});
   EXPECT_EQ(controls.Text("编辑框_文件管理"), "");
   ASSERT_EQ(browser.Entries()->size(), 1U);
-  EXPECT_EQ(browser.Entries()->front(), paths.DownloadFolder() / "视频一" / "tvshow.nfo");
+  EXPECT_EQ(browser.Entries()->front(),
+            (paths.DownloadFolder() / "视频一" / "tvshow.nfo").string());
   EXPECT_EQ(published, (std::vector<std::size_t>{0, 1}));
   const auto captions = controls.CaptionHistory();
   ASSERT_GE(captions.size(), 2U);
@@ -128,7 +130,7 @@ TEST_F(LibraryBrowserTest, CancelledPickerScansTheDownloadFolderAndReportsTheTim
   controls.Scripted().QueueFolderAnswer((box / "别处").string());
   ASSERT_TRUE(browser.ChooseFolderAndScan());
   browser.WaitForScan();
-  EXPECT_EQ(browser.Entries()->front(), box / "别处" / "视频二" / "tvshow.nfo");
+  EXPECT_EQ(browser.Entries()->front(), (box / "别处" / "视频二" / "tvshow.nfo").string());
 }
 
 TEST_F(LibraryBrowserTest, SecondStartWhileScanningIsRefused) {

@@ -78,7 +78,7 @@ TEST_F(LibraryPanelTest, LoadButtonListsEntriesAndOnlyAskedRowsLoad) {
   const auto rowOf = [&](int number) {
     const auto& entries = *model.Entries();
     for (std::size_t row = 0; row < entries.size(); ++row) {
-      if (entries[row].parent_path().filename() == "视频" + std::to_string(number)) {
+      if (fs::path(entries[row]).parent_path().filename() == "视频" + std::to_string(number)) {
         return static_cast<int>(row);
       }
     }

@@ -52,8 +52,8 @@ QVariant LibraryModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
   const int row = index.row();
   if (role == Qt::ToolTipRole) {
-    return QString::fromStdString(
-        (*m_entries)[static_cast<std::size_t>(row)].parent_path().string());
+    const std::filesystem::path nfo = (*m_entries)[static_cast<std::size_t>(row)];
+    return QString::fromStdString(nfo.parent_path().string());
   }
   if (role == Qt::SizeHintRole) return kItemSize;
   if (role != Qt::DisplayRole && role != Qt::DecorationRole) return {};

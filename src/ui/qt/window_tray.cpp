@@ -77,10 +77,6 @@ WindowTray::WindowTray(Controls& controls, MainWindow& window)
   m_icon->show();
 }
 
-WindowTray::~WindowTray() {
-  m_window.removeEventFilter(this);
-}
-
 bool WindowTray::Shown() const {
   return !m_removed && m_icon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }

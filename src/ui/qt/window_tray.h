@@ -32,7 +32,6 @@ class WindowTray : public QObject {
 
  public:
   WindowTray(Controls& controls, MainWindow& window);
-  ~WindowTray() override;
 
   // The icon shows (false where the desktop has no notification area).
   [[nodiscard]] bool Shown() const;
