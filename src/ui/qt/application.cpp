@@ -10,6 +10,9 @@
 #include "app/window_placement.h"
 #include "controls/window_layout.h"
 #include "details_panel_wiring.h"
+#include "global_hotkey.h"
+#include "library_panel.h"
+#include "window_tray.h"
 
 namespace korvid {
 
@@ -70,6 +73,7 @@ std::optional<int> Application::Start() {
   (void)m_actions->Login().StartAccountCheckIfLoggedIn();
   ConnectLinkButtons();
   ConnectWorkerButtons();
+  StartWindowExtras();
   m_window->show();
   return std::nullopt;
 }
@@ -100,7 +104,20 @@ void Application::ConnectWorkerButtons() {
   }
 }
 
+void Application::StartWindowExtras() {
+  m_library = new LibraryPanel(*m_state, *m_window);
+  m_tray = new WindowTray(m_store, *m_window);
+  // Registered once: a change of 下拉框_热键 takes effect at the next start.
+  m_hotkey = new GlobalHotkey(m_window.get());
+  if (!m_hotkey->Register(m_store.SelectedIndex("下拉框_热键"))) {
+    m_store.SetText("标签_呼出快捷键", kHotkeyFailed);
+  }
+  connect(m_hotkey, &GlobalHotkey::Pressed, m_window.get(), [this] { ToggleWindow(*m_window); });
+}
+
 void Application::OnExit() {
+  m_tray->Remove();
+  m_hotkey->Unregister();
   SaveAllStates();
   (void)SaveWindowPlacement(SettingsPath(), m_window->Placement());
   m_instance.Release();

@@ -21,6 +21,10 @@
 
 namespace korvid {
 
+class GlobalHotkey;
+class LibraryPanel;
+class WindowTray;
+
 // The start of the windowed program, in order: controls and process-wide
 // state, single instance, the start shared with the command line (working
 // folders, FFmpeg, saved control states, start settings), the window. Owns all of them until exit.
@@ -41,6 +45,9 @@ class Application : public QObject {
   [[nodiscard]] MainWindow& Window() { return *m_window; }
   [[nodiscard]] WindowActions& Actions() { return *m_actions; }
   [[nodiscard]] DetailsLoader& Details() { return *m_details; }
+  [[nodiscard]] LibraryPanel& Library() { return *m_library; }
+  [[nodiscard]] WindowTray& Tray() { return *m_tray; }
+  [[nodiscard]] GlobalHotkey& Hotkey() { return *m_hotkey; }
   [[nodiscard]] const std::string& FfmpegPath() const { return m_ffmpeg; }
   [[nodiscard]] std::string SettingsPath() const;
 
@@ -53,6 +60,7 @@ class Application : public QObject {
   void OnExit();
   void ConnectLinkButtons();
   void ConnectWorkerButtons();
+  void StartWindowExtras();
 
   AppPaths m_paths;
   QtDesktopShell m_shell;
@@ -66,6 +74,10 @@ class Application : public QObject {
   std::unique_ptr<WindowActions> m_actions;
   LoginWorkers::ApiFactory m_makeQrApi = DefaultQrLoginApi;
   std::unique_ptr<LinkJobs> m_linkJobs;
+  // Children of the window.
+  LibraryPanel* m_library = nullptr;
+  WindowTray* m_tray = nullptr;
+  GlobalHotkey* m_hotkey = nullptr;
   std::string m_ffmpeg;
   // Joined before the state it works on goes away.
   std::unique_ptr<DanmakuRefresher> m_danmakuRefresher;

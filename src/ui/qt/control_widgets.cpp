@@ -5,7 +5,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -49,7 +49,8 @@ QWidget* CreateEditBox(std::string_view name) {
 }
 
 QWidget* CreateIconList() {
-  auto* list = new QListWidget;
+  // The library tab gives it its model.
+  auto* list = new QListView;
   list->setViewMode(QListView::IconMode);
   list->setIconSize(QSize(160, 100));
   list->setResizeMode(QListView::Adjust);

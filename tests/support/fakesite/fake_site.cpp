@@ -395,6 +395,12 @@ std::vector<EmbyUpload> FakeSite::EmbyUploads() const {
   return m_impl->routes.EmbyUploads();
 }
 
+void FakeSite::SetEmbyPersons(const std::vector<std::pair<std::string, std::string>>& persons) {
+  Json list = Json::array();
+  for (const auto& [name, id] : persons) list.push_back({{"Name", name}, {"Id", id}});
+  m_impl->routes.SetEmbyPersons(std::move(list));
+}
+
 std::string FakeSite::MediaBytes(MediaKind kind) {
   return m_impl->routes.Media().Bytes(kind);
 }

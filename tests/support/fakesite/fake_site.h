@@ -175,6 +175,8 @@ class FakeSite {
   void SetEmbyApiKey(std::string key);
   [[nodiscard]] std::string EmbyApiKey() const;
   [[nodiscard]] std::vector<EmbyUpload> EmbyUploads() const;
+  // Serves these persons (name, id) instead of the catalogue's.
+  void SetEmbyPersons(const std::vector<std::pair<std::string, std::string>>& persons);
 
   // Bytes of a served media file (made by ffmpeg on first use); empty when it
   // cannot be made. Tests compare downloads against it.

@@ -691,7 +691,7 @@ Reply SiteRoutes::EmbyPersons(const Incoming& in) {
   }
   const Json& emby = m_catalogue->Settings()["emby"];
   Json items = Json::array();
-  for (const auto& person : emby["persons"]) {
+  for (const auto& person : EmbyPersonList()) {
     const std::string id = person["Id"].get<std::string>();
     Json item;
     item["Name"] = person["Name"];
@@ -720,7 +720,7 @@ Reply SiteRoutes::EmbyImage(const Incoming& in, const std::string& itemId,
     return TextReply(401, "Access token is invalid or expired.");
   }
   bool known = false;
-  for (const auto& person : m_catalogue->Settings()["emby"]["persons"]) {
+  for (const auto& person : EmbyPersonList()) {
     known = known || person["Id"].get<std::string>() == itemId;
   }
   if (!known) {
@@ -734,6 +734,16 @@ Reply SiteRoutes::EmbyImage(const Incoming& in, const std::string& itemId,
   m_embyHasImage[itemId] = true;
   Reply reply = TextReply(200, "");
   return reply;
+}
+
+Json SiteRoutes::EmbyPersonList() const {
+  std::lock_guard lock(m_mutex);
+  return m_embyPersons ? *m_embyPersons : m_catalogue->Settings()["emby"]["persons"];
+}
+
+void SiteRoutes::SetEmbyPersons(Json persons) {
+  std::lock_guard lock(m_mutex);
+  m_embyPersons = std::move(persons);
 }
 
 void SiteRoutes::SetEmbyApiKey(std::string key) {

@@ -58,6 +58,8 @@ class SiteRoutes {
   void SetEmbyApiKey(std::string key);
   [[nodiscard]] std::string EmbyApiKey() const;
   [[nodiscard]] std::vector<EmbyUpload> EmbyUploads() const;
+  // Replaces the catalogue's Emby persons ({"Name","Id"} objects).
+  void SetEmbyPersons(Json persons);
   [[nodiscard]] MediaCache& Media() { return m_media; }
 
   // The site's current calls (site_routes_current.cpp).
@@ -97,6 +99,7 @@ class SiteRoutes {
   [[nodiscard]] Reply EmbyImage(const Incoming& in, const std::string& itemId,
                                 const std::string& imageType);
   [[nodiscard]] bool EmbyKeyMatches(const Incoming& in) const;
+  [[nodiscard]] Json EmbyPersonList() const;
 
   // Answers of the current calls, and of older calls once retired; none for
   // the rest.
@@ -119,6 +122,7 @@ class SiteRoutes {
   int m_issuedKeys = 0;
   std::string m_embyApiKey;
   std::vector<EmbyUpload> m_embyUploads;
+  std::optional<Json> m_embyPersons;
   std::map<std::string, bool> m_embyHasImage;
   std::map<std::int64_t, std::string> m_deflated;
   Retired m_retired = Retired::kNothing;
