@@ -6,7 +6,6 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -150,25 +149,6 @@ TEST_F(WindowActionsTest, ListMenuActsOnTheRightClickedRow) {
   Choose(menu, "退出程序");
   EXPECT_EQ(exits, 1);
   EXPECT_FALSE(m_window->isVisible());
-}
-
-TEST_F(WindowActionsTest, FileMenuActsOnTheRightClickedLibraryEntry) {
-  ASSERT_TRUE(m_sandbox.WriteFile("库/剧/第一集 S1E1.mp4", "mp4"));
-  const QString folder = Q((m_sandbox / "库/剧").string());
-  auto* library = Find<QListWidget>("图标列表框_文件管理");
-  auto* entry = new QListWidgetItem(QStringLiteral("剧"), library);
-  entry->setData(MainWindow::kLibraryFolderRole, folder);
-  Find<QTabWidget>("选择夹_组件")->setCurrentIndex(3);
-  ASSERT_TRUE(SpinUntil([&] { return library->isVisible(); }));
-  const QPoint at = library->visualItemRect(entry).center();
-  QContextMenuEvent event(QContextMenuEvent::Mouse, at, library->viewport()->mapToGlobal(at));
-  QCoreApplication::sendEvent(library->viewport(), &event);
-  ASSERT_TRUE(m_window->FileMenu().isVisible());
-  Choose(m_window->FileMenu(), "播放视频");
-  Choose(m_window->FileMenu(), "打开目录");
-  EXPECT_EQ(
-      m_store.Scripted().OpenedPaths(),
-      (std::vector<std::string>{folder.toStdString() + "/第一集 S1E1.mp4", folder.toStdString()}));
 }
 
 TEST_F(WindowActionsTest, ThreadCountTakesDigitsOnly) {

@@ -8,7 +8,6 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -114,7 +113,6 @@ MainWindow::MainWindow(ControlStore& store, TaskList& tasks, QWidget* parent)
   connect(m_binder, &ControlBinder::NoticeRequested, m_notices, &NoticePresenter::Show);
   BindControls();
   ConnectSettingButtons();
-  SetUpLibraryList();
   m_binder->ApplyAll();
 }
 
@@ -137,7 +135,6 @@ void MainWindow::BuildMenu() {
   m_exitAction->setShortcut(QKeySequence::Quit);
   connect(m_exitAction, &QAction::triggered, this, &MainWindow::Exit);
   m_listMenu = BuildPopupMenu(kListMenu, kListMenuItems);
-  m_fileMenu = BuildPopupMenu(kFileMenu, kFileMenuItems);
   m_exitMenu = BuildPopupMenu(kExitMenu, kExitMenuItems);
 }
 
@@ -168,21 +165,6 @@ void MainWindow::OpenListMenu(const QPoint& position) {
   m_target.row = TaskListModel::ListRow(index.row());
   m_taskView->selectRow(index.row());
   m_listMenu->popup(m_taskView->viewport()->mapToGlobal(position));
-}
-
-void MainWindow::OpenFileMenu(const QPoint& position) {
-  QListWidgetItem* item = m_libraryList->itemAt(position);
-  if (item == nullptr) return;
-  m_target.libraryFolder = item->data(kLibraryFolderRole).toString().toStdString();
-  m_libraryList->setCurrentItem(item);
-  m_fileMenu->popup(m_libraryList->viewport()->mapToGlobal(position));
-}
-
-void MainWindow::SetUpLibraryList() {
-  m_libraryList = qobject_cast<QListWidget*>(m_widgets->Object("图标列表框_文件管理"));
-  if (m_libraryList == nullptr) return;
-  m_libraryList->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(m_libraryList, &QWidget::customContextMenuRequested, this, &MainWindow::OpenFileMenu);
 }
 
 void MainWindow::FitToScreen() {

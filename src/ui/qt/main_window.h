@@ -18,7 +18,6 @@
 #include "task_list_model.h"
 
 class QAction;
-class QListWidget;
 class QMenu;
 class QTableView;
 class QTimer;
@@ -38,7 +37,6 @@ class MainWindow : public QMainWindow {
       std::function<void(const std::string& menu, const std::string& item, const MenuTarget&)>;
 
   // Item data role of 图标列表框_文件管理 entries that holds the entry's folder.
-  static constexpr int kLibraryFolderRole = Qt::UserRole + 1;
 
   MainWindow(ControlStore& store, TaskList& tasks, QWidget* parent = nullptr);
   ~MainWindow() override;
@@ -50,7 +48,6 @@ class MainWindow : public QMainWindow {
   [[nodiscard]] QAction& ExitAction() { return *m_exitAction; }
   // The popup menus "列表菜单", "文件菜单" and "退出程序".
   [[nodiscard]] QMenu& ListMenu() { return *m_listMenu; }
-  [[nodiscard]] QMenu& FileMenu() { return *m_fileMenu; }
   [[nodiscard]] QMenu& ExitMenu() { return *m_exitMenu; }
   // The task row (1-based) and library folder the menus act on.
   [[nodiscard]] const MenuTarget& Target() const { return m_target; }
@@ -86,12 +83,10 @@ class MainWindow : public QMainWindow {
   void BuildMenu();
   QMenu* BuildPopupMenu(std::string_view title, std::span<const std::string_view> items);
   void SetUpTaskView(QTableView& view);
-  void SetUpLibraryList();
   void BindControls();
   void ConnectSettingButtons();
   void FitToScreen();
   void OpenListMenu(const QPoint& position);
-  void OpenFileMenu(const QPoint& position);
 
   ControlStore& m_store;
   std::unique_ptr<ControlWidgets> m_widgets;
@@ -99,10 +94,8 @@ class MainWindow : public QMainWindow {
   TaskListModel* m_taskModel = nullptr;
   NoticePresenter* m_notices = nullptr;
   QTableView* m_taskView = nullptr;
-  QListWidget* m_libraryList = nullptr;
   QAction* m_exitAction = nullptr;
   QMenu* m_listMenu = nullptr;
-  QMenu* m_fileMenu = nullptr;
   QMenu* m_exitMenu = nullptr;
   MenuTarget m_target;
   std::function<void()> m_onExit;
