@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <fstream>
 #include <iostream>
 
@@ -68,17 +70,44 @@ std::string FailureText(const TransferOutcome& outcome, const std::string& outpu
       return "the answer had no body";
     case TransferError::kNone:
       return "the body ended short of its length";
+    case TransferError::kCancelled:
+      return "interrupted; " + std::to_string(outcome.received) + " bytes kept in " + output;
     default:
       return "download failed after " + std::to_string(outcome.received) +
              " bytes: " + outcome.detail;
   }
 }
 
+std::atomic<StreamDownloader*> g_interruptible{nullptr};
+
+// Ctrl-C ends the transfer cleanly: what arrived is flushed to the file.
+void Interrupt(int) {
+  if (StreamDownloader* downloader = g_interruptible.load()) downloader->Cancel();
+}
+
+class InterruptGuard {
+ public:
+  explicit InterruptGuard(StreamDownloader& downloader) {
+    g_interruptible = &downloader;
+    m_previous = std::signal(SIGINT, Interrupt);
+  }
+  ~InterruptGuard() {
+    std::signal(SIGINT, m_previous);
+    g_interruptible = nullptr;
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  void (*m_previous)(int) = SIG_DFL;
+};
+
 // Media-sized bodies go straight to the file through the download engine,
 // with one progress line redrawn in place on a terminal.
 int StreamToFile(const FetchArgs& fetch) {
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   StreamDownloader downloader;
+  const InterruptGuard interrupt(downloader);
   CompletionEvent done;
   StreamDownloader::Request request;
   request.url = fetch.url;

@@ -7,14 +7,14 @@
 namespace korvid {
 
 // An auto-reset event: Signal wakes one waiter (or the next one to come), and
-// the wait that consumes the signal resets it.
+// the wait that consumes the signal resets it. A waiter may destroy the event
+// as soon as its wait returns: Signal notifies while it holds the mutex, so it
+// is done with the event by then.
 class CompletionEvent {
  public:
   void Signal() {
-    {
-      std::lock_guard guard(m_mutex);
-      m_signalled = true;
-    }
+    std::lock_guard guard(m_mutex);
+    m_signalled = true;
     m_changed.notify_one();
   }
 

@@ -117,7 +117,8 @@ class StreamDownloader {
   // Cancels the transfer (within about a second) and waits for its thread;
   // the file keeps what arrived and kind 3 is still reported.
   void StopTransfer();
-  // Asks the transfer to stop and returns at once (any thread).
+  // Asks the transfer to stop and returns at once (any thread; also safe in a
+  // signal handler).
   void Cancel() { m_cancel = true; }
   // Builds and delivers one report of that kind.
   void ReportProgress(int kind);
