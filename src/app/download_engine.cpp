@@ -118,6 +118,7 @@ void DownloadEngine::RunDownload(Worker* worker, const DownloadRequest& request)
     observer = m_onDownloadEnd;
   }
   if (observer) observer(end);
+  if (request.onEnd) request.onEnd(end);
 }
 
 TransferOutcome DownloadEngine::Attempt(Worker* worker, const DownloadRequest& request,

@@ -33,6 +33,8 @@ inline constexpr std::string_view kStateMerging = "开始合并";
 inline constexpr std::string_view kStateMerged = "合并完成";
 inline constexpr std::string_view kStateMergeFailed = "合并失败";
 
+struct DownloadEnd;
+
 struct DownloadRequest {
   int row = 0;  // the task row every report updates
   std::string url;
@@ -42,6 +44,9 @@ struct DownloadRequest {
   std::string targetPath;
   // CR LF separated; the first line is the user agent (see StreamDownloader).
   std::string headerBlock;
+  // Optional: how this download ended, on its download thread, once the row
+  // shows the final state (after the engine's own observer).
+  std::function<void(const DownloadEnd&)> onEnd;
 };
 
 // How one row's download ended, after its row shows the final state.

@@ -251,7 +251,9 @@ class DownloadEngineSiteCase : public DownloadEngineSite,
 TEST_P(DownloadEngineSiteCase, RowShowsHowTheDownloadEnded) {
   const SiteCase& param = GetParam();
   AddRows(1);
-  const DownloadRequest request = param.request(*this);
+  DownloadRequest request = param.request(*this);
+  std::atomic<int> ownEnds{0};
+  request.onEnd = [&](const DownloadEnd& end) { ownEnds += end.row == 1 ? 1 : 100; };
   ASSERT_EQ(Engine().StartDownload(request), kDownloadStarted);
   ASSERT_TRUE(Engine().WaitIdle(kWaitMs));
   EXPECT_EQ(State(1), param.state);
@@ -268,6 +270,7 @@ TEST_P(DownloadEngineSiteCase, RowShowsHowTheDownloadEnded) {
   ASSERT_EQ(ends.size(), 1u);
   EXPECT_EQ(ends[0].row, 1);
   EXPECT_EQ(ends[0].outcome.Complete(), param.state == kStateDone);
+  EXPECT_EQ(ownEnds.load(), 1);
   if (!param.lastUrlPath.empty()) {
     EXPECT_EQ(ends[0].url, Url(param.lastUrlPath));
   }
