@@ -3,15 +3,16 @@
 # Korvid's engine beside the curl program (to disk and to /dev/null, the
 # network ceiling), one at a time and 4 at a time, all in the same run.
 #
-#   bench/transfer_bench.sh [SIZE_MIB=1024] [PARALLEL=4] [ROUNDS=3]
+#   bench/transfer_bench.sh [SIZE_MIB=1024] [PARALLEL=4] [ROUNDS=5]
 #
-# Installs nginx-light when it is missing (Debian), builds the release
-# profile, and writes the downloads to build/bench-transfer (on disk).
+# Installs nginx-light when it is missing (Debian) and builds the release
+# profile. The downloads go to build/bench-transfer (on disk) and then, to show
+# the engine's own cost without the disk's limit, to a tmpfs folder.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 size_mib=${1:-1024}
 parallel=${2:-4}
-rounds=${3:-3}
+rounds=${3:-5}
 
 if ! command -v nginx >/dev/null && [ ! -x /usr/sbin/nginx ]; then
   sudo=""
@@ -27,10 +28,11 @@ KORVID_TARGETS=bench_transfer "$root/scripts/bootstrap.sh" release >/dev/null
 work=$(mktemp -d /tmp/korvid-bench.XXXXXX)
 serve=$(mktemp -d /dev/shm/korvid-bench.XXXXXX)
 out="$root/build/bench-transfer"
+out_tmpfs="$serve-out"
 nginx_pid=""
 cleanup() {
   [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-  rm -rf "$work" "$serve" "$out"
+  rm -rf "$work" "$serve" "$out" "$out_tmpfs"
 }
 trap cleanup EXIT
 
@@ -62,4 +64,9 @@ for _ in $(seq 50); do
 done
 
 echo "nginx $("$nginx_bin" -v 2>&1 | sed 's/.*\///'), curl $(curl --version | head -1 | cut -d' ' -f2), $(nproc) cores"
-"$root/build/release/bench_transfer" "http://127.0.0.1:$port/file.bin" "$out" "$parallel" "$rounds"
+url="http://127.0.0.1:$port/file.bin"
+echo "== writing to disk ($out)"
+"$root/build/release/bench_transfer" "$url" "$out" "$parallel" "$rounds"
+rm -rf "$out"
+echo "== writing to tmpfs ($out_tmpfs)"
+"$root/build/release/bench_transfer" "$url" "$out_tmpfs" "$parallel" "$rounds"
