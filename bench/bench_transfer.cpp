@@ -9,6 +9,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -101,9 +102,11 @@ std::vector<std::vector<std::string>> CurlCommands(const std::string& url, const
   return commands;
 }
 
+// Also waits for the disk: the writeback of one case must not slow the next.
 void ClearOutputs(const fs::path& folder) {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(folder, ec)) fs::remove(entry.path(), ec);
+  ::sync();
 }
 
 Measure Median(std::vector<Measure> runs) {
@@ -156,7 +159,9 @@ int main(int argc, char** argv) {
   }
   std::map<std::string, std::vector<Measure>> runs;
   for (int round = 0; round < rounds; ++round) {
-    for (const Case& c : cases) {
+    // Every other round backwards, so no case always follows the same one.
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      const Case& c = cases[round % 2 == 0 ? i : cases.size() - 1 - i];
       ClearOutputs(folder);
       runs[c.name + "/" + std::to_string(c.count)].push_back(RunTogether(c.commands));
     }
