@@ -83,7 +83,7 @@ int Login(const Args& args) {
 }  // namespace
 
 KORVID_CLI_COMMAND("login",
-                   "login [--invert]       log in by scanning a QR code with the phone app; the\n"
+                   "login [--invert]      log in by scanning a QR code with the phone app; the\n"
                    "                      cookies are saved in the settings file (--invert for\n"
                    "                      terminals with a light background)",
                    Login, 30);

@@ -1,6 +1,7 @@
 // korvid-cli: the headless front end over the same core as the window. Each
 // verb registers itself from its own file (cli_command.h).
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -22,13 +23,30 @@ constexpr std::string_view kUsageTail =
     "  --home DIR            use DIR as the program folder (same as KORVID_HOME=DIR)\n"
     "  -h, --help            this text\n";
 
+// Every verb's description lines start in one column, whatever indent its
+// own file gave them; continued argument lists ("[--x]") stay under the verb.
+std::string IndentedUsage(std::string_view text) {
+  constexpr std::string_view kVerbIndent = "  ";
+  constexpr std::string_view kArgumentIndent = "          ";
+  constexpr std::string_view kDescriptionIndent = "                        ";
+  std::string indented;
+  bool first = true;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (!first) line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
+    indented += first ? kVerbIndent : line.starts_with('[') ? kArgumentIndent : kDescriptionIndent;
+    indented += line;
+    indented += '\n';
+    first = false;
+  }
+  return indented;
+}
+
 std::string Usage() {
   std::string usage(kUsageHead);
-  for (const Command& command : Commands()) {
-    usage += "  ";
-    usage += command.usage;
-    usage += "\n";
-  }
+  for (const Command& command : Commands()) usage += IndentedUsage(command.usage);
   usage += kUsageTail;
   return usage;
 }
