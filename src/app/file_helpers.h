@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,11 +15,16 @@ namespace korvid {
 // letters compared without regard to case). A folder's own files come before
 // those of its sub-folders, each level in the order the file system lists it.
 // An empty folder means programFolder. Folders that cannot be read are left
-// out, and symbolic links to folders are not followed, so a link loop cannot
-// make the search endless.
+// out, and a folder reached again through a symbolic link is searched only
+// once, so a link loop cannot make the search endless.
 [[nodiscard]] std::vector<std::filesystem::path> FindFiles(
     const std::filesystem::path& folder, std::string_view extension,
     const std::filesystem::path& programFolder);
+
+// The same search, handing each file to visit as it is found (a long search
+// then keeps no list of its own).
+void ForEachFile(const std::filesystem::path& folder, std::string_view extension,
+                 const std::function<void(const std::filesystem::path&)>& visit);
 
 // The whole file; nullopt when it cannot be opened or read.
 [[nodiscard]] std::optional<std::string> ReadFileBytes(const std::filesystem::path& path);

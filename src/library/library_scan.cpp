@@ -7,7 +7,7 @@
 #include <system_error>
 #include <utility>
 
-#include "library/find_files.h"
+#include "app/file_helpers.h"
 #include "net/http_text.h"
 
 namespace korvid {

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <atomic>
 
+#include "app/file_helpers.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
-#include "library/find_files.h"
 #include "support/sandbox.h"
 
 namespace korvid {
@@ -24,22 +24,6 @@ std::vector<std::string> Relative(const Paths& paths, const fs::path& base) {
 std::string Nfo(const std::string& title, const std::string& extra = {}) {
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<tvshow>\n  <title>" + title +
          "</title>\n  <plot>" + extra + "</plot>\n</tvshow>\n";
-}
-
-TEST(FindFiles, OwnFilesFirstThenSubFoldersAnyCaseOfTheExtension) {
-  test::Sandbox box;
-  ASSERT_TRUE(box.WriteFile("a/deep/x.ASS", ""));
-  ASSERT_TRUE(box.WriteFile("a/top.ass", ""));
-  ASSERT_TRUE(box.WriteFile("a/skip.assx", ""));
-  ASSERT_TRUE(box.WriteFile("root.Ass", ""));
-  fs::create_directory_symlink(box / "a", box / "a" / "deep" / "loop");
-
-  const auto found = Relative(FindFiles(box.Path(), ".ass"), box.Path());
-  ASSERT_EQ(found.size(), 3U);
-  EXPECT_EQ(found[0], "root.Ass");
-  EXPECT_EQ(found[1], "a/top.ass");
-  EXPECT_EQ(found[2], "a/deep/x.ASS");
-  EXPECT_TRUE(FindFiles(box / "missing", ".ass").empty());
 }
 
 TEST(LibraryScan, KeywordIgnoresLatinCaseAndOnlyTheNameEndCounts) {
