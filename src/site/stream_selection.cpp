@@ -6,6 +6,7 @@
 #include "net/http_client.h"
 #include "net/site_hosts.h"
 #include "site/quality_table.h"
+#include "site/site_headers.h"
 
 namespace korvid {
 
@@ -101,9 +102,11 @@ StreamChoice ChooseProgressive(const TaskKeys& keys) {
 
 }  // namespace
 
+// fnval 4048 asks for every stream kind the site has (HDR, 4K, Dolby,
+// 8K, AV1); fnval 16 alone gets AVC and HEVC only.
 std::string DashPlayUrlAddress(std::string_view cid, std::string_view bvid, std::string_view aid) {
   return ApiUrl("/x/player/playurl?cid=" + std::string(cid) +
-                "&qn=80&otype=json&fourk=1&fnver=0&fnval=16&bvid=" + std::string(bvid) +
+                "&qn=80&otype=json&fourk=1&fnver=0&fnval=4048&bvid=" + std::string(bvid) +
                 "&avid=" + std::string(aid));
 }
 
@@ -124,15 +127,20 @@ std::string PlayUrlAnswer::RefusalText() const {
 
 PlayUrlAnswer RequestDashPlayUrl(std::string_view cid, std::string_view bvid, std::string_view aid,
                                  std::string_view cookies) {
-  // A copy: the request merges the answer's cookies into the text it is given.
-  std::string cookieText(cookies);
+  // The visitor cookies ride beside the log-in cookie; a request without a
+  // log-in cookie stays without cookies (it asks for the progressive form).
+  std::string cookieText;
+  if (!cookies.empty()) cookieText = SiteCookieText(cookies, VisitorCookieStore::Shared().Known());
   HttpRequestOptions options;
+  options.headers = SiteRequestHeaders(CurrentSiteHosts());
   if (!cookieText.empty()) options.cookies = &cookieText;
   return ParseAnswer(HttpRequest(DashPlayUrlAddress(cid, bvid, aid), options));
 }
 
 PlayUrlAnswer RequestProgressivePlayUrl(std::string_view aid, std::string_view cid) {
-  return ParseAnswer(HttpRequest(ProgressivePlayUrlAddress(aid, cid)));
+  HttpRequestOptions options;
+  options.headers = SiteRequestHeaders(CurrentSiteHosts());
+  return ParseAnswer(HttpRequest(ProgressivePlayUrlAddress(aid, cid), options));
 }
 
 StreamSettings StreamSettings::Read(const Controls& controls) {
@@ -144,8 +152,13 @@ StreamSettings StreamSettings::Read(const Controls& controls) {
 }
 
 DashPick PickByCodecIndex(const JsonDocument& answer, int codecIndex) {
-  const std::string_view prefix = codecIndex == 0 ? kAvcFamily.prefix : kHevcFamily.prefix;
-  int video = FindVideo(answer, prefix, std::nullopt);
+  int video = -1;
+  if (codecIndex == kAv1CodecIndex) video = FindVideo(answer, kAv1Family.prefix, std::nullopt);
+  // A video without AV1 streams is taken in HEVC, as before the AV1 item.
+  if (video < 0) {
+    const std::string_view prefix = codecIndex == 0 ? kAvcFamily.prefix : kHevcFamily.prefix;
+    video = FindVideo(answer, prefix, std::nullopt);
+  }
   if (video < 0) video = codecIndex == 0 ? 0 : 1;
   return {answer.GetValue(Entry(kVideoEntries, video, "baseUrl")), BestAudio(answer)};
 }

@@ -61,14 +61,17 @@ struct StreamSettings {
 };
 
 // Video and audio addresses chosen from a DASH answer.
+inline constexpr int kAv1CodecIndex = 2;
+
 struct DashPick {
   std::string video;
   std::string audio;
 };
 
-// 下拉框_默认编码: index 0 asks for AVC, any other for HEVC. The first video
-// entry of that codec is taken (entries come best quality first); an answer
-// without one gives entry 0 (index 0) or entry 1. The audio is the entry
+// 下拉框_默认编码: index 0 asks for AVC, kAv1CodecIndex for AV1, any other for
+// HEVC. The first video entry of that codec is taken (entries come best
+// quality first); an answer without AV1 is taken as HEVC; one without the
+// codec gives entry 0 (index 0) or entry 1. The audio is the entry
 // with the highest bandwidth.
 [[nodiscard]] DashPick PickByCodecIndex(const JsonDocument& answer, int codecIndex);
 // A stream-list value: the first video entry whose codec prefix and quality

@@ -384,15 +384,16 @@ Reply SiteRoutes::PlayUrl(const Incoming& in) {
     return JsonReply(kNotFoundBody);
   }
   const bool loggedIn = !in.request.Header("Cookie").empty();
-  const bool dash = in.Param("fnval") == "16" && loggedIn && in.Param("platform") != "html5";
-  return dash ? DashPlayUrl(*cid) : ProgressivePlayUrl(*cid, in.Param("qn"));
+  const std::int64_t fnval = ToInt(in.Param("fnval")).value_or(0);
+  const bool dash = (fnval & kFnvalDash) != 0 && loggedIn && in.Param("platform") != "html5";
+  return dash ? DashPlayUrl(*cid, fnval) : ProgressivePlayUrl(*cid, in.Param("qn"));
 }
 
-Reply SiteRoutes::DashPlayUrl(std::int64_t cid) const {
+Reply SiteRoutes::DashPlayUrl(std::int64_t cid, std::int64_t fnval) const {
   // The recording's own code, message and ttl: current answers say "OK"
   // where older ones said "0".
   Json answer = m_catalogue->DashAnswerFor(cid);
-  answer["data"] = DashData(cid);
+  answer["data"] = KeepStreamsAskedFor(DashData(cid), fnval);
   return JsonReply(DumpApiJson(answer));
 }
 
