@@ -25,7 +25,21 @@ PlayUrlAnswer ParseAnswer(const HttpResponse& response) {
   return answer;
 }
 
-std::string BestAudio(const JsonDocument& answer) {
+// The backup addresses of one entry: backupUrl in DASH entries, backup_url
+// in the single-file form.
+std::vector<std::string> Backups(const JsonDocument& answer, const std::string& entry) {
+  std::string list = entry + ".backupUrl";
+  if (answer.TypeOf(list) == kJsonMissing) list = entry + ".backup_url";
+  std::vector<std::string> backups;
+  const int count = answer.GetCount(list);
+  for (int i = 0; i < count; ++i) {
+    std::string url = answer.GetValue(list + "[" + std::to_string(i) + "]");
+    if (!url.empty()) backups.push_back(std::move(url));
+  }
+  return backups;
+}
+
+int BestAudio(const JsonDocument& answer) {
   const int count = answer.GetCount(kAudioEntries);
   int best = 0;
   for (int i = 1; i < count; ++i) {
@@ -34,7 +48,15 @@ std::string BestAudio(const JsonDocument& answer) {
       best = i;
     }
   }
-  return answer.GetValue(Entry(kAudioEntries, best, "baseUrl"));
+  return best;
+}
+
+DashPick PickEntries(const JsonDocument& answer, int video) {
+  const std::string videoEntry = std::string(kVideoEntries) + "[" + std::to_string(video) + "]";
+  const std::string audioEntry =
+      std::string(kAudioEntries) + "[" + std::to_string(BestAudio(answer)) + "]";
+  return {answer.GetValue(videoEntry + ".baseUrl"), answer.GetValue(audioEntry + ".baseUrl"),
+          Backups(answer, videoEntry), Backups(answer, audioEntry)};
 }
 
 // First video entry whose codecs begin with prefix and, when qualityId is
@@ -86,6 +108,7 @@ StreamChoice ChooseDash(const TaskKeys& keys, const StreamSettings& settings) {
                                           : PickByCodecIndex(answer.json, settings.codecIndex);
   StreamChoice choice;
   choice.url = keys.audio ? pick.audio : pick.video;
+  choice.backups = keys.audio ? pick.audioBackups : pick.videoBackups;
   choice.suffix = keys.audio ? ".音频" : ".视频";
   if (choice.url.empty()) choice.refusal = std::string(kNoStreamAddress);
   return choice;
@@ -96,6 +119,7 @@ StreamChoice ChooseProgressive(const TaskKeys& keys) {
   if (!answer.Accepted()) return Refusal(answer.RefusalText());
   StreamChoice choice;
   choice.url = answer.json.GetValue("data.durl[0].url");
+  choice.backups = Backups(answer.json, "data.durl[0]");
   if (choice.url.empty()) choice.refusal = std::string(kNoStreamAddress);
   return choice;
 }
@@ -160,13 +184,12 @@ DashPick PickByCodecIndex(const JsonDocument& answer, int codecIndex) {
     video = FindVideo(answer, prefix, std::nullopt);
   }
   if (video < 0) video = codecIndex == 0 ? 0 : 1;
-  return {answer.GetValue(Entry(kVideoEntries, video, "baseUrl")), BestAudio(answer)};
+  return PickEntries(answer, video);
 }
 
 DashPick PickBySourceValue(const JsonDocument& answer, std::int64_t sourceValue) {
   const WantedStream wanted = WantedStreamOf(sourceValue);
-  const int video = std::max(FindVideo(answer, wanted.prefix, wanted.qualityId), 0);
-  return {answer.GetValue(Entry(kVideoEntries, video, "baseUrl")), BestAudio(answer)};
+  return PickEntries(answer, std::max(FindVideo(answer, wanted.prefix, wanted.qualityId), 0));
 }
 
 StreamChoice SelectStream(std::string_view taskRecord, const StreamSettings& settings) {

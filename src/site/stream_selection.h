@@ -23,6 +23,9 @@ struct StreamChoice {
   // Set when no address can be downloaded: the site's message when it
   // refused, else one of the texts above. The row then reads "下载:" + it.
   std::optional<std::string> refusal;
+  // The site's other addresses of the same stream, to try in order when url
+  // cannot be had.
+  std::vector<std::string> backups;
 
   [[nodiscard]] bool Refused() const { return refusal.has_value(); }
 };
@@ -66,6 +69,8 @@ inline constexpr int kAv1CodecIndex = 2;
 struct DashPick {
   std::string video;
   std::string audio;
+  std::vector<std::string> videoBackups;  // the backup addresses of each
+  std::vector<std::string> audioBackups;
 };
 
 // 下拉框_默认编码: index 0 asks for AVC, kAv1CodecIndex for AV1, any other for
