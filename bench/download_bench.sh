@@ -5,7 +5,10 @@
 # scheduler's one-second tick), beside the curl program fetching the same
 # media addresses in 4 parallel processes, in the same run.
 #
-#   bench/download_bench.sh [VIDEOS=20] [SIZE_MIB=50] [PARALLEL=4]
+#   bench/download_bench.sh [VIDEOS=20] [SIZE_MIB=50] [PARALLEL=4] [THROTTLE=0]
+#
+# THROTTLE: bytes per second per connection for the media (0: loopback speed),
+# to play a media server that is slower than the disk.
 #
 # Prints wall time, MB/s (MiB of media per second of wall time), CPU time
 # (user + system) and peak resident memory (for curl: the largest process).
@@ -14,6 +17,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 videos=${1:-20}
 size_mib=${2:-50}
 parallel=${3:-4}
+throttle=${4:-0}
 
 KORVID_TARGETS="korvid-cli korvid-fakesite" "$root/scripts/bootstrap.sh" release >/dev/null
 build="$root/build/release"
@@ -28,6 +32,7 @@ trap cleanup EXIT
 # The fake site lives until its stdin (fd 3 here) closes.
 mkfifo "$work/site-in"
 "$build/korvid-fakesite" --port 0 --stdin-lifetime --media-size $((size_mib * 1048576)) \
+  $([ "$throttle" -gt 0 ] && echo "--fault /media/=throttle:$throttle") \
   <"$work/site-in" >"$work/site-out" 2>"$work/site-err" &
 site_pid=$!
 exec 3>"$work/site-in"
@@ -48,7 +53,7 @@ for bvid in sys.argv[2:]:
         f"{base}/x/player/playurl?avid={view['aid']}&cid={view['cid']}&qn=1&otype=json&platform=html5"))
     print(play["data"]["durl"][0]["url"])
 PY
-curl -s -o /dev/null "$(head -1 "$work/urls")"  # the padded file is made once, before timing
+curl -s -r 0-0 -o /dev/null "$(head -1 "$work/urls")"  # the padded file is made before timing
 
 report() {  # name, seconds user system maxrss_kib
   python3 -c "
@@ -70,7 +75,7 @@ korvid_bytes=$(find "$work/korvid" -name '*.mp4' -printf '%s\n' | awk '{s+=$1} E
   sh -c "nl -ba '$work/urls' | xargs -P '$parallel' -L 1 sh -c 'curl -s -f -o \"$work/curl/\$0.mp4\" \"\$1\"'"
 curl_bytes=$(find "$work/curl" -name '*.mp4' -printf '%s\n' | awk '{s+=$1} END {print s}')
 
-echo "$videos videos x $size_mib MiB, $parallel at a time, from $base"
+echo "$videos videos x $size_mib MiB, $parallel at a time, from $base (throttle $throttle B/s per connection)"
 echo "media bytes: korvid $korvid_bytes, curl $curl_bytes"
 report "korvid-cli download" $(cat "$work/korvid.time")
 report "curl, $parallel processes" $(cat "$work/curl.time")
