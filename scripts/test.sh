@@ -19,7 +19,7 @@ ctest --output-on-failure -j "$(nproc)" --timeout 300
 if [ "${KORVID_TSAN:-1}" = 1 ]; then
   echo "test: the same threads under ThreadSanitizer"
   unset ASAN_OPTIONS LSAN_OPTIONS
-  export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+  export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp}
   KORVID_TARGETS="test_transfer test_tasks test_controls test_app" "$root/scripts/bootstrap.sh" tsan
   cd "$root/build/tsan"
   ctest --output-on-failure -j "$(nproc)" --timeout 600 -L '^(transfer|tasks|controls|app)$'

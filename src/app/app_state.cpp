@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "app/download_engine.h"
+
 namespace korvid {
 
 BusyGuard& BusyGuard::operator=(BusyGuard&& other) noexcept {
@@ -43,7 +45,11 @@ int DownloadRegistry::Count() const {
 }
 
 AppState::AppState(Controls& controls, AppPaths paths)
-    : m_controls(controls), m_paths(std::move(paths)) {}
+    : m_controls(controls),
+      m_paths(std::move(paths)),
+      m_engine(std::make_unique<DownloadEngine>(*this)) {}
+
+AppState::~AppState() = default;
 
 std::string AppState::LastClipboardText() const {
   std::lock_guard guard(m_clipboardMutex);

@@ -1,0 +1,186 @@
+// Streams one large file from a loopback web server with Korvid's download
+// engine and with the curl program, in the same run, one at a time and N at a
+// time, and prints throughput, its ratio to the network ceiling (curl writing
+// to /dev/null), CPU seconds per GiB and peak memory. Each case runs in
+// processes of its own so that rusage gives its CPU time and peak memory.
+//
+//   bench_transfer URL OUTPUT_FOLDER [PARALLEL=4] [ROUNDS=3]
+//   bench_transfer --child URL OUTPUT_FOLDER COUNT   (the engine case)
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "transfer/stream_downloader.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
+
+// The engine case: COUNT transfers of URL at once; exit 0 when all complete.
+int RunEngine(const std::string& url, const fs::path& folder, int count) {
+  std::vector<std::unique_ptr<korvid::StreamDownloader>> downloaders;
+  std::vector<std::unique_ptr<korvid::CompletionEvent>> events;
+  for (int i = 0; i < count; ++i) {
+    downloaders.push_back(std::make_unique<korvid::StreamDownloader>());
+    events.push_back(std::make_unique<korvid::CompletionEvent>());
+    korvid::StreamDownloader::Request request;
+    request.url = url;
+    request.targetPath = (folder / ("engine-" + std::to_string(i) + ".bin")).string();
+    request.handler = [](const korvid::ProgressReport&) {};  // reports run, as in the program
+    request.done = events.back().get();
+    if (!downloaders.back()->StartTransfer(std::move(request))) return 1;
+  }
+  int failures = 0;
+  for (int i = 0; i < count; ++i) {
+    events[static_cast<std::size_t>(i)]->Wait();
+    if (!downloaders[static_cast<std::size_t>(i)]->Outcome().Complete()) ++failures;
+  }
+  return failures == 0 ? 0 : 1;
+}
+
+struct Measure {
+  double seconds = 0;
+  double cpuSeconds = 0;
+  double peakMiB = 0;  // the largest process; summed for several processes at once
+  bool ok = true;
+};
+
+pid_t Spawn(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  return ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+}
+
+// Runs the commands at once and waits for all of them.
+Measure RunTogether(const std::vector<std::vector<std::string>>& commands) {
+  Measure measure;
+  const auto start = Clock::now();
+  std::vector<pid_t> pids;
+  for (const auto& command : commands) pids.push_back(Spawn(command));
+  for (pid_t pid : pids) {
+    if (pid < 0) {
+      measure.ok = false;
+      continue;
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    measure.ok = measure.ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    measure.cpuSeconds +=
+        static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    measure.peakMiB += static_cast<double>(usage.ru_maxrss) / 1024.0;
+  }
+  measure.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return measure;
+}
+
+std::vector<std::vector<std::string>> CurlCommands(const std::string& url, const fs::path& folder,
+                                                   int count, bool toDisk) {
+  std::vector<std::vector<std::string>> commands;
+  for (int i = 0; i < count; ++i) {
+    const std::string target =
+        toDisk ? (folder / ("curl-" + std::to_string(i) + ".bin")).string() : "/dev/null";
+    commands.push_back({"curl", "-sS", "--fail", "-o", target, url});
+  }
+  return commands;
+}
+
+// Also waits for the disk: the writeback of one case must not slow the next.
+void ClearOutputs(const fs::path& folder) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) fs::remove(entry.path(), ec);
+  ::sync();
+}
+
+Measure Median(std::vector<Measure> runs) {
+  std::sort(runs.begin(), runs.end(),
+            [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
+  Measure median = runs[runs.size() / 2];
+  for (const Measure& run : runs) median.ok = median.ok && run.ok;
+  return median;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 4 && args[0] == "--child") {
+    return RunEngine(args[1], args[2], std::stoi(args[3]));
+  }
+  if (args.size() < 2) {
+    std::fprintf(stderr, "usage: bench_transfer URL OUTPUT_FOLDER [PARALLEL] [ROUNDS]\n");
+    return 2;
+  }
+  const std::string url = args[0];
+  const fs::path folder = args[1];
+  const int parallel = args.size() > 2 ? std::stoi(args[2]) : 4;
+  const int rounds = args.size() > 3 ? std::stoi(args[3]) : 3;
+  const std::string self = fs::canonical("/proc/self/exe").string();
+  fs::create_directories(folder);
+
+  // One plain download first: it warms the server and gives the size.
+  const fs::path warmFile = folder / "warm.bin";
+  const Measure warm = RunTogether({{"curl", "-sS", "--fail", "-o", warmFile.string(), url}});
+  std::error_code ec;
+  const double bytes = warm.ok ? static_cast<double>(fs::file_size(warmFile, ec)) : 0.0;
+  if (ec || bytes <= 0) {
+    std::fprintf(stderr, "bench_transfer: %s cannot be fetched\n", url.c_str());
+    return 1;
+  }
+
+  struct Case {
+    std::string name;
+    int count;
+    std::vector<std::vector<std::string>> commands;
+  };
+  std::vector<Case> cases;
+  for (int count : {1, parallel}) {
+    cases.push_back({"curl -o /dev/null", count, CurlCommands(url, folder, count, false)});
+    cases.push_back({"curl -o file", count, CurlCommands(url, folder, count, true)});
+    cases.push_back(
+        {"korvid engine", count, {{self, "--child", url, folder.string(), std::to_string(count)}}});
+  }
+  std::map<std::string, std::vector<Measure>> runs;
+  for (int round = 0; round < rounds; ++round) {
+    // Every other round backwards, so no case always follows the same one.
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      const Case& c = cases[round % 2 == 0 ? i : cases.size() - 1 - i];
+      ClearOutputs(folder);
+      runs[c.name + "/" + std::to_string(c.count)].push_back(RunTogether(c.commands));
+    }
+  }
+  ClearOutputs(folder);
+
+  std::printf("file %.0f bytes (%.2f GiB), median of %d rounds\n", bytes, bytes / kGiB, rounds);
+  std::printf("%-20s %4s %10s %9s %12s %10s %s\n", "case", "n", "MiB/s", "ceiling", "CPU-s/GiB",
+              "peak MiB", "ok");
+  for (int count : {1, parallel}) {
+    const Measure ceiling = Median(runs["curl -o /dev/null/" + std::to_string(count)]);
+    const double ceilingRate = bytes * count / ceiling.seconds;
+    for (const char* name : {"curl -o /dev/null", "curl -o file", "korvid engine"}) {
+      const Measure m = Median(runs[std::string(name) + "/" + std::to_string(count)]);
+      const double rate = bytes * count / m.seconds;
+      std::printf("%-20s %4d %10.0f %9.2f %12.3f %10.1f %s\n", name, count,
+                  rate / (1024.0 * 1024.0), rate / ceilingRate,
+                  m.cpuSeconds / (bytes * count / kGiB), m.peakMiB, m.ok ? "yes" : "NO");
+    }
+  }
+  return 0;
+}
