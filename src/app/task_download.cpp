@@ -174,6 +174,7 @@ TaskDownloadEnd DownloadOneTask(AppState& state) {
   DownloadRequest request;
   request.row = row;
   request.url = choice.url;
+  request.fallbackUrls = choice.backups;
   request.targetPath = layout.media.string();
   request.headerBlock = MediaHeaderBlock(CurrentSiteHosts());
   if (state.Engine().StartDownload(std::move(request)) != kDownloadStarted) {

@@ -206,6 +206,35 @@ TEST_F(TaskDownloadTest, ASecondRunFindsEverythingThere) {
   }
 }
 
+TEST_F(TaskDownloadTest, AMainAddressAnswering403IsServedFromItsBackup) {
+  for (const char* media : {"/media/progressive/", "/media/video/", "/media/audio/"}) {
+    m_site.SetFault(media, fakesite::Fault::Status(403));
+  }
+  const fs::path file = m_sandbox / "library" / "单页视频 A一 BC" / "唯一的一集S1E1.mp4";
+  const std::pair<Settings, std::vector<std::string>> cases[] = {
+      {Settings("BV1Ks411D7aa"), {"完成"}},
+      {Settings("BV1Ks411D7aa", true, "SESSDATA=x"), {"合并完成", "合并完成"}},
+  };
+  for (const auto& [settings, states] : cases) {
+    SCOPED_TRACE(settings.split);
+    std::error_code ec;
+    fs::remove_all(file.parent_path(), ec);
+    m_site.ClearRequests();
+    EXPECT_EQ(Download(settings), states);
+    const std::string bytes = test::ReadWholeFile(file);
+    if (settings.split) {
+      EXPECT_GT(bytes.size(), m_site.MediaBytes(MediaKind::VideoOnly).size());
+    } else {
+      EXPECT_EQ(bytes, m_site.MediaBytes(MediaKind::Progressive));
+    }
+    int backups = 0;
+    for (const auto& request : m_site.Requests()) {
+      backups += request.method == "GET" && request.path.starts_with("/media/backup/") ? 1 : 0;
+    }
+    EXPECT_EQ(backups, settings.split ? 2 : 1);
+  }
+}
+
 TEST_F(TaskDownloadTest, ARefusedStreamWritesNothing) {
   m_site.SetFault("/x/player/playurl", fakesite::Fault::ApiCode(-404));
   EXPECT_EQ(Download(Settings("BV1Ks411D7aa")), std::vector<std::string>{"下载:fault -404"});

@@ -147,7 +147,7 @@ void PointStreamAt(Json& entry, const std::string& base, std::int64_t cid) {
                           kMediaQuery;
   entry["baseUrl"] = url;
   entry["base_url"] = url;
-  const Json backups = Json::array({url + "&backup=1"});
+  const Json backups = Json::array({BackupMediaUrl(url)});
   entry["backupUrl"] = backups;
   entry["backup_url"] = backups;
 }
@@ -313,6 +313,9 @@ Reply SiteRoutes::Route(const Incoming& in) {
   if (get && std::regex_match(path, match, kComments)) {
     return Comments(match[1].str());
   }
+  if (auto backup = BackupMediaKind(path); get && backup) {
+    return MediaFile(*backup);
+  }
   if (get && path.rfind("/media/video/", 0) == 0) {
     return MediaFile(MediaKind::VideoOnly);
   }
@@ -426,7 +429,7 @@ Json SiteRoutes::DurlData(std::int64_t cid, const std::string& quality) {
   segment["length"] = kMediaMilliseconds;
   segment["size"] = m_media.Bytes(MediaKind::Progressive).size();
   segment["url"] = url;
-  segment["backup_url"] = Json::array({url + "&backup=1"});
+  segment["backup_url"] = Json::array({BackupMediaUrl(url)});
   data["format"] = "mp4";
   data["timelength"] = kMediaMilliseconds;
   data["durl"] = Json::array({segment});

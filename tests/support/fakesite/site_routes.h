@@ -139,6 +139,12 @@ inline constexpr std::int64_t kFnvalAv1 = 2048;
 // entries and fnval 4048 all of them (site_routes_streams.cpp).
 [[nodiscard]] Json KeepStreamsAskedFor(Json data, std::int64_t fnval);
 
+// A media address's backup: the same file under /media/backup/ (so a fault
+// on /media/video/ ... leaves the backups served), and the kind a backup path
+// serves (site_routes_streams.cpp).
+[[nodiscard]] std::string BackupMediaUrl(const std::string& url);
+[[nodiscard]] std::optional<MediaKind> BackupMediaKind(const std::string& path);
+
 // Site JSON as the API writes it: compact, with & < > escaped as \u0026 ...
 [[nodiscard]] std::string DumpApiJson(const Json& value);
 // Page state as the web pages embed it: compact, '/' written as \u002F.

@@ -8,6 +8,9 @@ namespace korvid::fakesite {
 
 namespace {
 
+constexpr const char* kMediaPrefix = "/media/";
+constexpr const char* kBackupPrefix = "/media/backup/";
+
 // Quality ids served only when their fnval bit is set.
 constexpr std::array<std::pair<int, std::int64_t>, 4> kQualityBits = {{
     {125, 64},    // HDR
@@ -36,6 +39,21 @@ Json KeepStreamsAskedFor(Json data, std::int64_t fnval) {
   }
   data["dash"]["video"] = std::move(kept);
   return data;
+}
+
+std::string BackupMediaUrl(const std::string& url) {
+  const std::size_t at = url.find(kMediaPrefix);
+  if (at == std::string::npos) return url;
+  return url.substr(0, at) + kBackupPrefix + url.substr(at + std::string_view(kMediaPrefix).size());
+}
+
+std::optional<MediaKind> BackupMediaKind(const std::string& path) {
+  if (path.rfind(kBackupPrefix, 0) != 0) return std::nullopt;
+  const std::string rest = path.substr(std::string_view(kBackupPrefix).size());
+  if (rest.rfind("video/", 0) == 0) return MediaKind::VideoOnly;
+  if (rest.rfind("audio/", 0) == 0) return MediaKind::AudioOnly;
+  if (rest.rfind("progressive/", 0) == 0) return MediaKind::Progressive;
+  return std::nullopt;
 }
 
 }  // namespace korvid::fakesite
