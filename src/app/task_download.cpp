@@ -10,6 +10,7 @@
 #include "library/nfo_writer.h"
 #include "net/http_client.h"
 #include "site/clean_name.h"
+#include "site/site_headers.h"
 #include "site/stream_selection.h"
 
 namespace korvid {
@@ -17,8 +18,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kMediaAgent =
-    "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64; rv:46.0) Gecko/20100101 Firefox/46.0";
+// The media hosts, like the API, refuse some older agents.
+constexpr std::string_view kMediaAgent = kBrowserUserAgent;
 constexpr std::string_view kMediaAccept =
     "Accept:text/html,application/xhtml+xml,application/xml;q=0.9,image/webp,image/apng,*/"
     "*;q=0.8,application/signed-exchange;v=b3;q=0.9";
@@ -119,7 +120,7 @@ VideoLayout PlanVideoLayout(const JsonDocument& record, const LayoutSettings& la
 }
 
 std::string MediaHeaderBlock(const SiteHosts& hosts) {
-  return std::string(kMediaAgent) + "\r\n" + std::string(kMediaAccept) +
+  return "User-Agent: " + std::string(kMediaAgent) + "\r\n" + std::string(kMediaAccept) +
          "\r\nreferer: " + hosts.web + "/";
 }
 

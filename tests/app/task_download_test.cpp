@@ -18,6 +18,7 @@
 #include "controls/window_layout.h"
 #include "net/site_hosts.h"
 #include "site/link_jobs.h"
+#include "site/site_headers.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -229,7 +230,10 @@ TEST_F(TaskDownloadTest, AMainAddressAnswering403IsServedFromItsBackup) {
     }
     int backups = 0;
     for (const auto& request : m_site.Requests()) {
-      backups += request.method == "GET" && request.path.starts_with("/media/backup/") ? 1 : 0;
+      if (request.method != "GET" || !request.path.starts_with("/media/")) continue;
+      backups += request.path.starts_with("/media/backup/") ? 1 : 0;
+      EXPECT_EQ(request.Header("User-Agent"), kBrowserUserAgent);
+      EXPECT_EQ(request.Header("Referer"), m_site.BaseUrl() + "/");
     }
     EXPECT_EQ(backups, settings.split ? 2 : 1);
   }
