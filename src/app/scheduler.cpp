@@ -108,8 +108,11 @@ void Scheduler::WatchClipboard() {
   });
 }
 
+// The worker is listed before its thread runs, so ActiveWorkers never
+// misses one that has already taken a record off the queue.
 void Scheduler::StartWorker(std::function<void()> job) {
   auto done = std::make_shared<std::atomic<bool>>(false);
+  const std::lock_guard lock(m_workersMutex);
   std::thread thread([job = std::move(job), done] {
     try {
       job();
@@ -120,7 +123,6 @@ void Scheduler::StartWorker(std::function<void()> job) {
     }
     done->store(true);
   });
-  const std::lock_guard lock(m_workersMutex);
   m_workers.push_back(Worker{std::move(thread), std::move(done)});
 }
 

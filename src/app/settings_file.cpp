@@ -167,36 +167,29 @@ std::string StorableText(std::string_view text) {
   return IsValidUtf8(clean) ? clean : RepairUtf8(clean);
 }
 
-// flock on a file beside the settings file; released when the descriptor
-// closes, also when the process dies.
-class SettingsLock {
- public:
-  explicit SettingsLock(const std::string& settingsPath)
-      : m_fd(::open((settingsPath + std::string(kSettingsLockSuffix)).c_str(),
-                    O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-    if (m_fd < 0) return;
-    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
-    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-      const bool busy = errno == EWOULDBLOCK || errno == EINTR;
-      if (!busy || std::chrono::steady_clock::now() >= deadline) {
-        ::close(m_fd);
-        m_fd = -1;
-        return;
-      }
-      std::this_thread::sleep_for(kLockPoll);
+}  // namespace
+
+SettingsLock::SettingsLock(const std::string& settingsPath)
+    : m_fd(::open((settingsPath + std::string(kSettingsLockSuffix)).c_str(),
+                  O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+  if (m_fd < 0) return;
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+  while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool busy = errno == EWOULDBLOCK || errno == EINTR;
+    if (!busy || std::chrono::steady_clock::now() >= deadline) {
+      ::close(m_fd);
+      m_fd = -1;
+      return;
     }
+    std::this_thread::sleep_for(kLockPoll);
   }
-  ~SettingsLock() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  SettingsLock(const SettingsLock&) = delete;
-  SettingsLock& operator=(const SettingsLock&) = delete;
+}
 
-  [[nodiscard]] bool Held() const { return m_fd >= 0; }
+SettingsLock::~SettingsLock() {
+  if (m_fd >= 0) ::close(m_fd);
+}
 
- private:
-  int m_fd;
-};
+namespace {
 
 // Renames an unreadable settings file to the first free
 // "<name>.unreadable-N"; the new path, or nullopt when it stays where it is.

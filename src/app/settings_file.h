@@ -95,4 +95,20 @@ bool SaveState(Controls& controls, std::string_view name, const std::string& pat
 // side by side without losing each other's changes.
 inline constexpr std::string_view kSettingsLockSuffix = ".lock";
 
+// That lock, held while the object lives: flock on a file beside the settings
+// file, released when the descriptor closes, also when the process dies. Waits
+// up to 5 s for another holder; Held() is false when it did not get the lock.
+class SettingsLock {
+ public:
+  explicit SettingsLock(const std::string& settingsPath);
+  ~SettingsLock();
+  SettingsLock(const SettingsLock&) = delete;
+  SettingsLock& operator=(const SettingsLock&) = delete;
+
+  [[nodiscard]] bool Held() const { return m_fd >= 0; }
+
+ private:
+  int m_fd;
+};
+
 }  // namespace korvid

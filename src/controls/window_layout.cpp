@@ -25,7 +25,7 @@ std::vector<DropItem> HotkeyItems() {
 // Item values follow the site's codec ids (7 = AVC, 12 = HEVC); only which
 // entry is selected matters to the download.
 std::vector<DropItem> CodecItems() {
-  return {DropItem{"AVC/H.264", 7}, DropItem{"HEVC/H.265", 12}};
+  return {DropItem{"AVC/H.264", 7}, DropItem{"HEVC/H.265", 12}, DropItem{"AV1", 13}};
 }
 
 std::vector<ControlSpec> BuildLayout() {

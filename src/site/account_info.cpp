@@ -6,12 +6,12 @@
 #include "net/json_document.h"
 #include "net/site_hosts.h"
 #include "site/login_images.h"
+#include "site/site_headers.h"
 
 namespace korvid {
 
 namespace {
 
-constexpr std::string_view kCookieBox = "编辑框_cookies";
 constexpr std::string_view kInfoLabel = "标签_用户信息";
 constexpr std::string_view kAvatarBox = "图片框_用户头像";
 constexpr std::string_view kBadgeBox = "窗口EX1";
@@ -53,6 +53,7 @@ AccountCheck ShowAccountInfo(Controls& controls) {
   std::string cookies = controls.Text(kCookieBox);
   HttpInetOptions options;
   options.cookies = &cookies;
+  options.headers = SiteRequestHeaders(CurrentSiteHosts());
   const HttpResponse response = HttpRequestInet(ApiUrl("/x/space/myinfo"), options);
   JsonDocument account;
   const bool readable = response.Completed() && account.Parse(response.body) &&

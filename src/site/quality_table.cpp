@@ -14,11 +14,12 @@ constexpr std::array kQualityRows{
     QualityRow{"80", "高清 1080P"},    QualityRow{"112", "高清 1080P+"},
     QualityRow{"116", "高清 1080P60"}, QualityRow{"120", "超清 4K"},
     QualityRow{"125", "超清 HDR"},     QualityRow{"64", "高清 720P"},
+    QualityRow{"126", "杜比视界"},     QualityRow{"127", "超高清 8K"},
 };
 
 // Families recognised by how `codecs` begins; any other codec is listed as
 // H.265.
-constexpr std::array kNamedFamilies{kAvcFamily, kHevcFamily};
+constexpr std::array kNamedFamilies{kAvcFamily, kHevcFamily, kAv1Family};
 constexpr const CodecFamily& kOtherCodecs = kHevcFamily;
 
 }  // namespace

@@ -34,9 +34,10 @@ struct CodecFamily {
 
 inline constexpr CodecFamily kAvcFamily{"avc", " H.264", 0};
 inline constexpr CodecFamily kHevcFamily{"hev", " H.265", 1000};
+inline constexpr CodecFamily kAv1Family{"av01", " AV1", 2000};
 
-// The family a stream's `codecs` text belongs to; every codec that is not AVC
-// is listed as H.265.
+// The family a stream's `codecs` text belongs to; every codec that is neither
+// AVC nor AV1 is listed as H.265.
 [[nodiscard]] const CodecFamily& CodecFamilyOf(std::string_view codecs);
 
 // Stream list entry text: quality label plus the family's suffix.
@@ -51,8 +52,9 @@ struct WantedStream {
   std::string_view prefix;
   std::int64_t qualityId = 0;
 };
-// The family with the largest offset below the value wins (a value above 1000
-// asks for "hev" and value - 1000; anything else for "avc" and the value).
+// The family with the largest offset below the value wins (a value above 2000
+// asks for "av01" and value - 2000, one above 1000 for "hev" and value - 1000,
+// anything else for "avc" and the value).
 [[nodiscard]] WantedStream WantedStreamOf(std::int64_t itemValue);
 
 }  // namespace korvid

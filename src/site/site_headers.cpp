@@ -95,8 +95,11 @@ VisitorCookies ReadVisitorCookies(const std::string& settingsPath) {
 
 bool WriteVisitorCookies(const VisitorCookies& cookies, const std::string& settingsPath) {
   const std::string path = SettingsPath(settingsPath);
+  SettingsLock lock(path);
   IniFile ini;
-  (void)ini.Load(path);  // a missing file is created
+  // A missing file is created; one that cannot be read is never replaced by
+  // a file holding only these cookies.
+  if (!lock.Held() || ini.Read(path) == IniFile::LoadResult::kUnreadable) return false;
   ini.Set(kVisitorSection, kBuvid3, cookies.buvid3);
   ini.Set(kVisitorSection, kBuvid4, cookies.buvid4);
   return ini.Save(path);
@@ -123,6 +126,14 @@ VisitorCookies VisitorCookieStore::Get() {
   m_cookies = fetched;
   (void)WriteVisitorCookies(*fetched, m_settingsPath);
   return *fetched;
+}
+
+VisitorCookies VisitorCookieStore::Known() {
+  std::lock_guard lock(m_mutex);
+  if (m_cookies) return *m_cookies;
+  VisitorCookies stored = ReadVisitorCookies(m_settingsPath);
+  if (stored.Complete()) m_cookies = stored;
+  return stored;
 }
 
 VisitorCookieStore& VisitorCookieStore::Shared() {

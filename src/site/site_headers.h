@@ -71,6 +71,8 @@ class VisitorCookieStore {
   // site that does not answer costs one request, not one per call; the
   // result may then be empty.
   [[nodiscard]] VisitorCookies Get();
+  // The cookies this store holds or the file keeps, never asking the site.
+  [[nodiscard]] VisitorCookies Known();
 
   [[nodiscard]] static VisitorCookieStore& Shared();
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "site/add_video.h"
+#include "site/signed_space_list.h"
 
 namespace korvid {
 
@@ -19,6 +20,12 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
 
 std::string SpaceApiBase(const SiteHosts& hosts) {
   return hosts.api + "/x/space/arc/search?mid=";
+}
+
+// A link that did not turn into an address of the API host is not sent
+// anywhere: the text is the user's, the host could be any.
+bool OnApiHost(std::string_view url) {
+  return url.starts_with(CurrentSiteHosts().api + "/");
 }
 
 void ShowListFailure(SiteJob& job, const JsonDocument& answer) {
@@ -40,20 +47,24 @@ PageResult AddSpacePage(SiteJob& job, const JsonDocument& answer) {
   return PageResult::kAdded;
 }
 
-// Requests one space page and adds it; a request failure is reported here.
+// One space page, its refusal reported here.
+bool ReadSpacePage(SiteJob& job, const std::string& url, JsonDocument& answer) {
+  std::string notice;
+  if (ReadSpaceListPage(job, url, answer, notice)) return true;
+  job.app.Ui().ShowNotice(notice, kNoticeFailed);
+  return false;
+}
+
+// Requests one space page and adds it.
 PageResult AddSpaceRequest(SiteJob& job, const std::string& url) {
   JsonDocument answer;
-  if (!FetchSpaceListPage(job, url, answer)) {
-    ShowListFailure(job, answer);
-    return PageResult::kFailed;
-  }
+  if (!ReadSpacePage(job, url, answer)) return PageResult::kFailed;
   return AddSpacePage(job, answer);
 }
 
 PageResult AddWholeSpace(SiteJob& job, const std::string& boxText, const SiteHosts& hosts) {
   JsonDocument first;
-  if (!FetchSpaceListPage(job, SpaceListUrl(boxText, ListMode::kWholeSpace, 0, hosts), first)) {
-    ShowListFailure(job, first);
+  if (!ReadSpacePage(job, SpaceListUrl(boxText, ListMode::kWholeSpace, 0, hosts), first)) {
     return PageResult::kFailed;
   }
   const auto count = static_cast<long long>(first.GetNumber("data.page.count"));
@@ -89,14 +100,22 @@ std::string FavouritesUrl(std::string_view folderId, int page, const SiteHosts& 
 }
 
 bool FetchListPage(SiteJob& job, std::string_view url, JsonDocument& answer) {
-  // A link that did not turn into an address of the API host is not sent
-  // anywhere: the text is the user's, the host could be any.
-  if (!url.starts_with(CurrentSiteHosts().api + "/")) return false;
+  if (!OnApiHost(url)) return false;
   return answer.Parse(job.transport.GetApi(url)) && answer.GetJson("code") == "0";
 }
 
-bool FetchSpaceListPage(SiteJob& job, std::string_view url, JsonDocument& answer) {
-  return FetchListPage(job, url, answer);
+bool ReadSpaceListPage(SiteJob& job, std::string_view url, JsonDocument& answer,
+                       std::string& notice) {
+  if (!OnApiHost(url)) {
+    notice = kListFailed;
+    return false;
+  }
+  SpaceListAnswer page = FetchSpaceListPage(
+      url, WbiKeyCache::Shared(),
+      [&job](std::string_view address) { return job.transport.GetSpaceList(address); });
+  if (page.accepted && answer.Parse(page.body)) return true;
+  notice = page.notice.empty() ? std::string(kListFailed) : std::move(page.notice);
+  return false;
 }
 
 void EnumerateSpaceList(SiteJob& job, ListMode mode) {

@@ -36,8 +36,12 @@ inline constexpr int kFavouritesMaxPages = 50;
 // site refused it (code not 0). Worker thread.
 [[nodiscard]] bool FetchListPage(SiteJob& job, std::string_view url, JsonDocument& answer);
 
-// The one place a space-list page is asked for (url from SpaceListUrl).
-[[nodiscard]] bool FetchSpaceListPage(SiteJob& job, std::string_view url, JsonDocument& answer);
+// The one place a space-list page is asked for (url from SpaceListUrl, the
+// older call's address): the signed call first, the older one as its
+// fallback (FetchSpaceListPage). False when both are refused, with the
+// notice naming the refusal in `notice`.
+[[nodiscard]] bool ReadSpaceListPage(SiteJob& job, std::string_view url, JsonDocument& answer,
+                                     std::string& notice);
 
 // Reads 编辑框_解析下载 (as ClassifyLink left it) and adds the listed videos,
 // positions 29 .. 0 of each page, pages last first for a whole space.

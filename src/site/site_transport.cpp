@@ -1,5 +1,9 @@
 #include "site/site_transport.h"
 
+#include "net/site_hosts.h"
+#include "site/signed_space_list.h"
+#include "site/site_headers.h"
+
 namespace korvid {
 
 std::string NetTransport::GetPage(std::string_view url) {
@@ -9,8 +13,20 @@ std::string NetTransport::GetPage(std::string_view url) {
 std::string NetTransport::GetApi(std::string_view url) {
   HttpRequestOptions options;
   options.session = &m_session;
+  options.headers = SiteRequestHeaders(CurrentSiteHosts());
+  // Only cookies already known: fetching them is left to the calls that
+  // are refused without them.
+  std::string cookies = VisitorCookieStore::Shared().Known().CookieText();
+  if (!cookies.empty()) {
+    options.cookies = &cookies;
+    options.mergeCookies = false;
+  }
   HttpResponse response = HttpRequest(url, options);
   return response.Completed() ? std::move(response.body) : std::string();
+}
+
+std::string NetTransport::GetSpaceList(std::string_view url) {
+  return SpaceListGet(url);
 }
 
 }  // namespace korvid

@@ -16,10 +16,13 @@ class SiteTransport {
   // A web page, fetched the way PlainGet does: "" on any failure, including a
   // status outside 200..299.
   [[nodiscard]] virtual std::string GetPage(std::string_view url) = 0;
-  // An API answer: GET with the client's default headers and no cookies. The
-  // body whatever the status (the site explains refusals in it); "" when no
-  // answer arrived.
+  // An API answer: GET as a browser sends it (the site request headers and
+  // the visitor cookies, no log-in cookie). The body whatever the status (the
+  // site explains refusals in it); "" when no answer arrived.
   [[nodiscard]] virtual std::string GetApi(std::string_view url) = 0;
+  // An uploader-list answer: as GetApi, plus Origin, and the visitor cookies
+  // fetched first when there are none yet.
+  [[nodiscard]] virtual std::string GetSpaceList(std::string_view url) { return GetApi(url); }
 };
 
 // The real transport; keeps one connection session for its API requests.
@@ -27,6 +30,7 @@ class NetTransport final : public SiteTransport {
  public:
   [[nodiscard]] std::string GetPage(std::string_view url) override;
   [[nodiscard]] std::string GetApi(std::string_view url) override;
+  [[nodiscard]] std::string GetSpaceList(std::string_view url) override;
 
  private:
   HttpSession m_session;

@@ -6,6 +6,7 @@
 #include "net/http_client.h"
 #include "net/site_hosts.h"
 #include "site/quality_table.h"
+#include "site/site_headers.h"
 
 namespace korvid {
 
@@ -24,7 +25,21 @@ PlayUrlAnswer ParseAnswer(const HttpResponse& response) {
   return answer;
 }
 
-std::string BestAudio(const JsonDocument& answer) {
+// The backup addresses of one entry: backupUrl in DASH entries, backup_url
+// in the single-file form.
+std::vector<std::string> Backups(const JsonDocument& answer, const std::string& entry) {
+  std::string list = entry + ".backupUrl";
+  if (answer.TypeOf(list) == kJsonMissing) list = entry + ".backup_url";
+  std::vector<std::string> backups;
+  const int count = answer.GetCount(list);
+  for (int i = 0; i < count; ++i) {
+    std::string url = answer.GetValue(list + "[" + std::to_string(i) + "]");
+    if (!url.empty()) backups.push_back(std::move(url));
+  }
+  return backups;
+}
+
+int BestAudio(const JsonDocument& answer) {
   const int count = answer.GetCount(kAudioEntries);
   int best = 0;
   for (int i = 1; i < count; ++i) {
@@ -33,7 +48,15 @@ std::string BestAudio(const JsonDocument& answer) {
       best = i;
     }
   }
-  return answer.GetValue(Entry(kAudioEntries, best, "baseUrl"));
+  return best;
+}
+
+DashPick PickEntries(const JsonDocument& answer, int video) {
+  const std::string videoEntry = std::string(kVideoEntries) + "[" + std::to_string(video) + "]";
+  const std::string audioEntry =
+      std::string(kAudioEntries) + "[" + std::to_string(BestAudio(answer)) + "]";
+  return {answer.GetValue(videoEntry + ".baseUrl"), answer.GetValue(audioEntry + ".baseUrl"),
+          Backups(answer, videoEntry), Backups(answer, audioEntry)};
 }
 
 // First video entry whose codecs begin with prefix and, when qualityId is
@@ -85,6 +108,7 @@ StreamChoice ChooseDash(const TaskKeys& keys, const StreamSettings& settings) {
                                           : PickByCodecIndex(answer.json, settings.codecIndex);
   StreamChoice choice;
   choice.url = keys.audio ? pick.audio : pick.video;
+  choice.backups = keys.audio ? pick.audioBackups : pick.videoBackups;
   choice.suffix = keys.audio ? ".音频" : ".视频";
   if (choice.url.empty()) choice.refusal = std::string(kNoStreamAddress);
   return choice;
@@ -95,15 +119,18 @@ StreamChoice ChooseProgressive(const TaskKeys& keys) {
   if (!answer.Accepted()) return Refusal(answer.RefusalText());
   StreamChoice choice;
   choice.url = answer.json.GetValue("data.durl[0].url");
+  choice.backups = Backups(answer.json, "data.durl[0]");
   if (choice.url.empty()) choice.refusal = std::string(kNoStreamAddress);
   return choice;
 }
 
 }  // namespace
 
+// fnval 4048 asks for every stream kind the site has (HDR, 4K, Dolby,
+// 8K, AV1); fnval 16 alone gets AVC and HEVC only.
 std::string DashPlayUrlAddress(std::string_view cid, std::string_view bvid, std::string_view aid) {
   return ApiUrl("/x/player/playurl?cid=" + std::string(cid) +
-                "&qn=80&otype=json&fourk=1&fnver=0&fnval=16&bvid=" + std::string(bvid) +
+                "&qn=80&otype=json&fourk=1&fnver=0&fnval=4048&bvid=" + std::string(bvid) +
                 "&avid=" + std::string(aid));
 }
 
@@ -124,15 +151,20 @@ std::string PlayUrlAnswer::RefusalText() const {
 
 PlayUrlAnswer RequestDashPlayUrl(std::string_view cid, std::string_view bvid, std::string_view aid,
                                  std::string_view cookies) {
-  // A copy: the request merges the answer's cookies into the text it is given.
-  std::string cookieText(cookies);
+  // The visitor cookies ride beside the log-in cookie; a request without a
+  // log-in cookie stays without cookies (it asks for the progressive form).
+  std::string cookieText;
+  if (!cookies.empty()) cookieText = SiteCookieText(cookies, VisitorCookieStore::Shared().Known());
   HttpRequestOptions options;
+  options.headers = SiteRequestHeaders(CurrentSiteHosts());
   if (!cookieText.empty()) options.cookies = &cookieText;
   return ParseAnswer(HttpRequest(DashPlayUrlAddress(cid, bvid, aid), options));
 }
 
 PlayUrlAnswer RequestProgressivePlayUrl(std::string_view aid, std::string_view cid) {
-  return ParseAnswer(HttpRequest(ProgressivePlayUrlAddress(aid, cid)));
+  HttpRequestOptions options;
+  options.headers = SiteRequestHeaders(CurrentSiteHosts());
+  return ParseAnswer(HttpRequest(ProgressivePlayUrlAddress(aid, cid), options));
 }
 
 StreamSettings StreamSettings::Read(const Controls& controls) {
@@ -144,16 +176,20 @@ StreamSettings StreamSettings::Read(const Controls& controls) {
 }
 
 DashPick PickByCodecIndex(const JsonDocument& answer, int codecIndex) {
-  const std::string_view prefix = codecIndex == 0 ? kAvcFamily.prefix : kHevcFamily.prefix;
-  int video = FindVideo(answer, prefix, std::nullopt);
+  int video = -1;
+  if (codecIndex == kAv1CodecIndex) video = FindVideo(answer, kAv1Family.prefix, std::nullopt);
+  // A video without AV1 streams is taken in HEVC, as before the AV1 item.
+  if (video < 0) {
+    const std::string_view prefix = codecIndex == 0 ? kAvcFamily.prefix : kHevcFamily.prefix;
+    video = FindVideo(answer, prefix, std::nullopt);
+  }
   if (video < 0) video = codecIndex == 0 ? 0 : 1;
-  return {answer.GetValue(Entry(kVideoEntries, video, "baseUrl")), BestAudio(answer)};
+  return PickEntries(answer, video);
 }
 
 DashPick PickBySourceValue(const JsonDocument& answer, std::int64_t sourceValue) {
   const WantedStream wanted = WantedStreamOf(sourceValue);
-  const int video = std::max(FindVideo(answer, wanted.prefix, wanted.qualityId), 0);
-  return {answer.GetValue(Entry(kVideoEntries, video, "baseUrl")), BestAudio(answer)};
+  return PickEntries(answer, std::max(FindVideo(answer, wanted.prefix, wanted.qualityId), 0));
 }
 
 StreamChoice SelectStream(std::string_view taskRecord, const StreamSettings& settings) {

@@ -23,6 +23,9 @@ struct StreamChoice {
   // Set when no address can be downloaded: the site's message when it
   // refused, else one of the texts above. The row then reads "下载:" + it.
   std::optional<std::string> refusal;
+  // The site's other addresses of the same stream, to try in order when url
+  // cannot be had.
+  std::vector<std::string> backups;
 
   [[nodiscard]] bool Refused() const { return refusal.has_value(); }
 };
@@ -61,14 +64,19 @@ struct StreamSettings {
 };
 
 // Video and audio addresses chosen from a DASH answer.
+inline constexpr int kAv1CodecIndex = 2;
+
 struct DashPick {
   std::string video;
   std::string audio;
+  std::vector<std::string> videoBackups;  // the backup addresses of each
+  std::vector<std::string> audioBackups;
 };
 
-// 下拉框_默认编码: index 0 asks for AVC, any other for HEVC. The first video
-// entry of that codec is taken (entries come best quality first); an answer
-// without one gives entry 0 (index 0) or entry 1. The audio is the entry
+// 下拉框_默认编码: index 0 asks for AVC, kAv1CodecIndex for AV1, any other for
+// HEVC. The first video entry of that codec is taken (entries come best
+// quality first); an answer without AV1 is taken as HEVC; one without the
+// codec gives entry 0 (index 0) or entry 1. The audio is the entry
 // with the highest bandwidth.
 [[nodiscard]] DashPick PickByCodecIndex(const JsonDocument& answer, int codecIndex);
 // A stream-list value: the first video entry whose codec prefix and quality

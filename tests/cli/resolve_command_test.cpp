@@ -77,5 +77,24 @@ TEST(ResolveCommand, PrintsOneLinePerTaskRowAndFailsOnWhatCannotBeAdded) {
   EXPECT_NE(folder.err.find("任添加收藏夹完成"), std::string::npos);
 }
 
+TEST(ResolveCommand, ReadsASpaceThroughTheSignedCallAndNamesARiskControlRefusal) {
+  test::Sandbox sandbox;
+  fakesite::FakeSite site;
+  ASSERT_TRUE(site.Start());
+  const std::string base = site.BaseUrl();
+  site.SetRetired(fakesite::Retired::kOlderCalls);
+
+  const Resolved space = RunResolve(sandbox, base, "'" + base + "/20061'");
+  EXPECT_EQ(space.exitCode, 0) << space.err;
+  EXPECT_EQ(std::count(space.out.begin(), space.out.end(), '\n'), 61);
+  EXPECT_NE(space.err.find("任务添加完成"), std::string::npos);
+
+  site.SetFault("/x/space/wbi/arc/search", fakesite::Fault::ApiCode(-352));
+  const Resolved refused = RunResolve(sandbox, base, "'" + base + "/20061'");
+  EXPECT_NE(refused.exitCode, 0);
+  EXPECT_TRUE(refused.out.empty());
+  EXPECT_NE(refused.err.find("被风控拦截，请登录后重试"), std::string::npos) << refused.err;
+}
+
 }  // namespace
 }  // namespace korvid

@@ -111,9 +111,11 @@ TEST_F(WindowLayoutTest, DesignTimeDefaults) {
   EXPECT_EQ(store.Text("标签_最大线程数"), "下载线程数");
 
   const auto codecs = store.Items("下拉框_默认编码");
-  ASSERT_EQ(codecs.size(), 2u);
+  ASSERT_EQ(codecs.size(), 3u);
   EXPECT_EQ(codecs[0].text, "AVC/H.264");
   EXPECT_EQ(codecs[1].text, "HEVC/H.265");
+  EXPECT_EQ(codecs[2].text, "AV1");
+  EXPECT_EQ(codecs[2].value, 13);
   EXPECT_EQ(store.SelectedIndex("下拉框_默认编码"), 0);
   EXPECT_EQ(store.Text("下拉框_默认编码"), "AVC/H.264");
 

@@ -205,6 +205,8 @@ TEST_F(AddLinkTest, ARefusedVideoLeavesOneFailureRowWithoutRecord) {
 }
 
 TEST_F(AddLinkTest, AWholeSpaceIsWalkedFromItsLastPage) {
+  // The older call alone shows each page's own query.
+  m_site.SetRetired(fakesite::Retired::kNewerCalls);
   const auto rows = AddLink(Space("/20061"));
   EXPECT_EQ(m_controls.Text("编辑框_解析下载"), Space("/20061/video?tid=0&keyword=&order=pubdate"));
   ASSERT_EQ(rows.size(), 61u);
@@ -229,6 +231,34 @@ TEST_F(AddLinkTest, AWholeSpaceIsWalkedFromItsLastPage) {
   EXPECT_NE(thirtyPages[2].find("&pn=1&"), std::string::npos);
 }
 
+TEST_F(AddLinkTest, ASpaceIsReadWhicheverGenerationOfCallsIsRetired) {
+  const std::string signedPath = "/x/space/wbi/arc/search";
+  for (const auto retired : {fakesite::Retired::kOlderCalls, fakesite::Retired::kNewerCalls}) {
+    const bool older = retired == fakesite::Retired::kOlderCalls;
+    m_site.SetRetired(retired);
+    m_site.ClearRequests();
+    const auto rows = AddLink(Space("/20061"));
+    ASSERT_EQ(rows.size(), 61u) << older;
+    EXPECT_EQ(rows.front().bvid, ListBvid("BV1sa", 61));
+    EXPECT_EQ(rows.back().bvid, ListBvid("BV1sa", 1));
+    EXPECT_EQ(Notices(), std::vector<std::string>{"完成:任务添加完成"});
+    // The count, then pages 3, 2, 1; the older call is not asked once the
+    // signed one answers.
+    const auto used = QueriesOf(older ? signedPath : "/x/space/arc/search");
+    ASSERT_EQ(used.size(), 4u) << older;
+    if (!older) continue;
+    EXPECT_TRUE(QueriesOf("/x/space/arc/search").empty());
+    EXPECT_NE(used[1].find("pn=3&"), std::string::npos) << used[1];
+    for (const auto& request : m_site.Requests()) {
+      if (request.path != signedPath) continue;
+      EXPECT_NE(request.query.find("&w_rid="), std::string::npos);
+      EXPECT_EQ(request.Header("Origin"), m_site.BaseUrl());
+      EXPECT_EQ(request.Header("Referer"), m_site.BaseUrl() + "/");
+      EXPECT_NE(request.Header("Cookie").find("buvid3="), std::string::npos);
+    }
+  }
+}
+
 TEST_F(AddLinkTest, AFailedVideoEndsASpaceButOnlyItsPageOfAFolder) {
   // Video 60 of the space, and video 3 of the folder, cannot be read.
   m_site.SetFault("/video/BV1sa0000060", fakesite::Fault::Status(404));
@@ -249,6 +279,7 @@ TEST_F(AddLinkTest, AFailedVideoEndsASpaceButOnlyItsPageOfAFolder) {
 }
 
 TEST_F(AddLinkTest, ListsFilteredByLinkAddOnlyTheirPage) {
+  m_site.SetRetired(fakesite::Retired::kNewerCalls);
   // Type 21 and a keyword every title has: 100 matches, page 3 holds 61..90.
   const auto filtered = AddLink(Space("/20200/video?tid=21&page=3&keyword=UP&order=pubdate"));
   ASSERT_EQ(filtered.size(), 30u);
@@ -282,9 +313,15 @@ TEST_F(AddLinkTest, AFavouritesFolderIsReadUntilAnEmptyPage) {
 }
 
 TEST_F(AddLinkTest, AListTheSiteRefusesIsReportedNotCompleted) {
+  m_site.SetRetired(fakesite::Retired::kNewerCalls);
   m_site.SetFault("/x/space/arc/search", fakesite::Fault::ApiCode(-799));
   EXPECT_TRUE(AddLink(Space("/20061")).empty());
-  EXPECT_EQ(Notices(), std::vector<std::string>{"失败:读取列表失败: fault -799"});
+  EXPECT_EQ(Notices(), std::vector<std::string>{"失败:读取列表失败：fault -799（-799）"});
+  // Both generations refused, one by the risk control: that one is named.
+  m_site.SetRetired(fakesite::Retired::kOlderCalls);
+  m_site.SetFault("/x/space/wbi/arc/search", fakesite::Fault::ApiCode(-352));
+  EXPECT_TRUE(AddLink(Space("/20061")).empty());
+  EXPECT_EQ(Notices(), std::vector<std::string>{"失败:被风控拦截，请登录后重试"});
   m_site.SetFault("/x/v3/fav/resource/list", fakesite::Fault::Status(500));
   EXPECT_TRUE(AddLink(Space("/7/favlist?fid=30045")).empty());
   EXPECT_EQ(Notices(), std::vector<std::string>{"失败:读取列表失败"});

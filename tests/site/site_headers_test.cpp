@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 #include "app/settings_file.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
@@ -76,7 +80,10 @@ TEST_F(VisitorCookiesTest, FetchedOnceAndKeptBesideTheLogInCookie) {
   ASSERT_TRUE(m_sandbox.WriteFile("Korvid配置.ini", "[编辑框]\n编辑框_cookies=SESSDATA=s\n"));
   VisitorCookieStore store(file);
   const VisitorCookies expected{std::string(kBuvid3), std::string(kBuvid4)};
+  EXPECT_EQ(store.Known(), VisitorCookies{});
+  EXPECT_EQ(FingerRequests(), 0) << "Known() never asks the site";
   EXPECT_EQ(store.Get(), expected);
+  EXPECT_EQ(store.Known(), expected);
   EXPECT_EQ(store.Get(), expected);
   EXPECT_EQ(FingerRequests(), 1);
   const auto request = m_site.Requests().back();
@@ -102,6 +109,34 @@ TEST_F(VisitorCookiesTest, SiteThatDoesNotAnswerIsAskedOnce) {
   EXPECT_EQ(store.Get(), VisitorCookies{});
   EXPECT_EQ(FingerRequests(), 1);
   EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(VisitorCookiesTest, WrittenUnderTheSettingsLockAndNeverOverAnUnreadableFile) {
+  const std::string file = (m_sandbox / "Korvid配置.ini").string();
+  const VisitorCookies cookies{std::string(kBuvid3), std::string(kBuvid4)};
+  bool written = false;
+  std::thread writer;
+  {
+    // Another writer holds the lock and changes the file before letting go:
+    // the cookies are written after it, onto its change.
+    SettingsLock held(file);
+    ASSERT_TRUE(held.Held());
+    writer = std::thread([&] { written = WriteVisitorCookies(cookies, file); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(m_sandbox.WriteFile("Korvid配置.ini", "[编辑框]\n编辑框_cookies=SESSDATA=s\n"));
+  }
+  writer.join();
+  EXPECT_TRUE(written);
+  IniFile ini;
+  ASSERT_TRUE(ini.Load(file));
+  EXPECT_EQ(ini.Get(kSectionEditBox, "编辑框_cookies"), "SESSDATA=s");
+  EXPECT_EQ(ReadVisitorCookies(file), cookies);
+
+  // A settings path that cannot be read (here a folder) is left alone.
+  const std::string folder = (m_sandbox / "folder.ini").string();
+  std::filesystem::create_directory(folder);
+  EXPECT_FALSE(WriteVisitorCookies(cookies, folder));
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
 }  // namespace

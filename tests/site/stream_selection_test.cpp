@@ -14,6 +14,7 @@
 #include "controls/window_layout.h"
 #include "site/add_video.h"
 #include "site/quality_table.h"
+#include "site/site_headers.h"
 #include "site/site_transport.h"
 #include "site/streams_test_support.h"
 #include "support/sandbox.h"
@@ -28,7 +29,8 @@ TEST(QualityLabelTest, ComparesTheIdAsExactText) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"6", "清晰 240P"},      {"64", "高清 720P"}, {"74", "高清 720P60"}, {"80", "高清 1080P"},
       {"116", "高清 1080P60"}, {"125", "超清 HDR"}, {"080", "无法识别"},   {" 80", "无法识别"},
-      {"80.0", "无法识别"},    {"", "无法识别"},    {"127", "无法识别"},
+      {"80.0", "无法识别"},    {"", "无法识别"},    {"126", "杜比视界"},   {"127", "超高清 8K"},
+      {"128", "无法识别"},
   };
   for (const auto& [id, label] : cases) EXPECT_EQ(QualityLabel(id), label) << id;
 }
@@ -36,13 +38,16 @@ TEST(QualityLabelTest, ComparesTheIdAsExactText) {
 TEST(QualityLabelTest, ItemValueNamesCodecAndQuality) {
   EXPECT_EQ(StreamValue("80", "avc1.640032"), 80);
   EXPECT_EQ(StreamValue("80", "hev1.1.6.L120.90"), 1080);
-  EXPECT_EQ(StreamValue("80", "av01.0.08M.08"), 1080);
+  EXPECT_EQ(StreamValue("80", "av01.0.08M.08"), 2080);
+  EXPECT_EQ(StreamValue("80", "vp09.00.40.08"), 1080);  // other codecs list as H.265
   EXPECT_EQ(StreamValue("x", "avc1"), std::nullopt);
   EXPECT_EQ(WantedStreamOf(1080).prefix, "hev");
   EXPECT_EQ(WantedStreamOf(1080).qualityId, 80);
   EXPECT_EQ(WantedStreamOf(1000).prefix, "avc");  // not above 1000
   EXPECT_EQ(WantedStreamOf(1001).qualityId, 1);
-  EXPECT_EQ(WantedStreamOf(2080).qualityId, 1080);
+  EXPECT_EQ(WantedStreamOf(2080).prefix, "av01");
+  EXPECT_EQ(WantedStreamOf(2080).qualityId, 80);
+  EXPECT_EQ(WantedStreamOf(2000).prefix, "hev");  // not above 2000
 }
 
 class StreamSelectionTest : public FakeSiteTest {
@@ -81,8 +86,12 @@ TEST_F(StreamSelectionTest, ChoosesByPathCodecAndCustomSource) {
       {"avc asked, hevc listed first", false, true, false, false, kSomeCookie, 0, 0,
        "-80-avc1.640032.m4s", ".视频"},
       {"hevc", false, true, false, false, kSomeCookie, 1, 0, "-80-hev1.1.6.L150.90.m4s", ".视频"},
-      {"index 2 like 1", false, true, false, false, kSomeCookie, 2, 0, "-80-hev1.1.6.L150.90.m4s",
-       ".视频"},
+      {"AV1 asked, none listed: HEVC", false, true, false, false, kSomeCookie, 2, 0,
+       "-80-hev1.1.6.L150.90.m4s", ".视频"},
+      {"AV1", true, true, false, false, kSomeCookie, 2, 0,
+       "-112-av01.0.00M.10.0.110.01.01.01.0.m4s", ".视频"},
+      {"custom AV1", true, true, false, true, kSomeCookie, 0, 2064,
+       "-64-av01.0.00M.10.0.110.01.01.01.0.m4s", ".视频"},
       {"audio: highest bandwidth", false, true, true, false, kSomeCookie, 0, 0, "-1-30280.m4s",
        ".音频"},
       {"message OK accepted", true, true, false, false, kSomeCookie, 0, 0, "-112-avc1.640033.m4s",
@@ -104,6 +113,10 @@ TEST_F(StreamSelectionTest, ChoosesByPathCodecAndCustomSource) {
     EXPECT_NE(choice.url.find(c.urlPart), std::string::npos) << c.name << ": " << choice.url;
     EXPECT_EQ(choice.url.rfind(m_site.BaseUrl(), 0), 0U) << c.name;
     EXPECT_EQ(choice.suffix, c.suffix) << c.name;
+    // The fake site lists one backup address per stream, under /media/backup/.
+    std::string backup = choice.url;
+    backup.replace(backup.find("/media/"), 7, "/media/backup/");
+    EXPECT_EQ(choice.backups, std::vector<std::string>{backup}) << c.name;
   }
 }
 
@@ -115,9 +128,13 @@ TEST_F(StreamSelectionTest, RequestsCarryTheCookieOnlyOnTheDashForm) {
   const auto requests = m_site.Requests();
   ASSERT_EQ(requests.size(), 2U);
   EXPECT_EQ(requests[0].query, std::string("cid=") + kOldCid +
-                                   "&qn=80&otype=json&fourk=1&fnver=0&fnval=16&bvid=BV1Ks411D7aa"
+                                   "&qn=80&otype=json&fourk=1&fnver=0&fnval=4048&bvid=BV1Ks411D7aa"
                                    "&avid=900000001");
-  EXPECT_EQ(requests[0].Header("Cookie"), kSomeCookie);
+  // The visitor cookies, when this installation has them, ride beside it.
+  EXPECT_EQ(requests[0].Header("Cookie"),
+            SiteCookieText(kSomeCookie, VisitorCookieStore::Shared().Known()));
+  EXPECT_EQ(requests[0].Header("User-Agent"), kBrowserUserAgent);
+  EXPECT_EQ(requests[0].Header("Referer"), m_site.BaseUrl() + "/");
   EXPECT_EQ(requests[1].query, std::string("avid=900000001&cid=") + kOldCid +
                                    "&qn=1&type=&otype=json&platform=html5&high_quality=1");
   EXPECT_FALSE(requests[1].HasHeader("Cookie"));
@@ -181,23 +198,24 @@ TEST_F(StreamSelectionTest, StreamListOfCurrentAnswerLabelsEveryCodec) {
   const PlayUrlAnswer answer =
       RequestDashPlayUrl(kAv1Cid, "BV1Av411D7gg", "900000007", kSomeCookie);
   ASSERT_TRUE(answer.Accepted());
-  const std::vector<DropItem> items = StreamListItems(answer.json);
-  ASSERT_EQ(items.size(), 15U);
-  const std::vector<std::pair<std::string, std::int64_t>> firstSix = {
-      {"高清 1080P+ H.264", 112}, {"高清 1080P+ H.265", 1112}, {"高清 1080P+ H.265", 1112},
-      {"高清 1080P H.264", 80},   {"高清 1080P H.265", 1080},  {"高清 1080P H.265", 1080},
+  // The recording's order; 16 is listed hev1 first there, and its label
+  // comes from the table ("清晰 360P", the site says "流畅 360P").
+  const std::vector<std::pair<std::string, std::int64_t>> expected = {
+      {"高清 1080P+ H.264", 112}, {"高清 1080P+ H.265", 1112}, {"高清 1080P+ AV1", 2112},
+      {"高清 1080P H.264", 80},   {"高清 1080P H.265", 1080},  {"高清 1080P AV1", 2080},
+      {"高清 720P H.264", 64},    {"高清 720P H.265", 1064},   {"高清 720P AV1", 2064},
+      {"清晰 480P H.264", 32},    {"清晰 480P H.265", 1032},   {"清晰 480P AV1", 2032},
+      {"清晰 360P H.265", 1016},  {"清晰 360P H.264", 16},     {"清晰 360P AV1", 2016},
   };
-  for (std::size_t i = 0; i < firstSix.size(); ++i) {
-    EXPECT_EQ(items[i].text, firstSix[i].first) << i;
-    EXPECT_EQ(items[i].value, firstSix[i].second) << i;
+  const std::vector<DropItem> items = StreamListItems(answer.json);
+  ASSERT_EQ(items.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(items[i].text, expected[i].first) << i;
+    EXPECT_EQ(items[i].value, expected[i].second) << i;
   }
-  // 16 is listed hev1 first there; its label comes from the table ("清晰 360P").
-  EXPECT_EQ(items[12].text, "清晰 360P H.265");
-  EXPECT_EQ(items[13].text, "清晰 360P H.264");
-  EXPECT_EQ(items[13].value, 16);
 }
 
-TEST(DashPickTest, Av1EntryAsksForHevcAndFallsBackToTheFirstStreams) {
+TEST(DashPickTest, Av1EntryAsksForAv1AndFallsBackToTheFirstStreams) {
   JsonDocument answer;
   ASSERT_TRUE(answer.Parse(R"({"code":0,"data":{"dash":{
       "video":[{"id":64,"codecs":"avc1.640028","baseUrl":"v64avc"},
@@ -207,16 +225,18 @@ TEST(DashPickTest, Av1EntryAsksForHevcAndFallsBackToTheFirstStreams) {
                {"id":30280,"bandwidth":150000,"baseUrl":"a320k"}]}}})"));
   const std::vector<DropItem> items = StreamListItems(answer);
   ASSERT_EQ(items.size(), 3U);
-  EXPECT_EQ(items[1].text, "高清 1080P H.265");
-  EXPECT_EQ(items[1].value, 1080);
+  EXPECT_EQ(items[1].text, "高清 1080P AV1");
+  EXPECT_EQ(items[1].value, 2080);
+  EXPECT_EQ(PickBySourceValue(answer, items[1].value).video, "v80av1");
   // No "hev" entry of id 80: the first video and the best audio.
-  const DashPick pick = PickBySourceValue(answer, items[1].value);
+  const DashPick pick = PickBySourceValue(answer, 1080);
   EXPECT_EQ(pick.video, "v64avc");
   EXPECT_EQ(pick.audio, "a320k");
   EXPECT_EQ(PickBySourceValue(answer, 80).video, "v80avc");
   // Codec index: AVC is the first avc entry; no HEVC at all gives entry 1.
   EXPECT_EQ(PickByCodecIndex(answer, 0).video, "v64avc");
   EXPECT_EQ(PickByCodecIndex(answer, 1).video, "v80av1");
+  EXPECT_EQ(PickByCodecIndex(answer, kAv1CodecIndex).video, "v80av1");
 }
 
 }  // namespace

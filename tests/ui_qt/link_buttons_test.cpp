@@ -58,3 +58,32 @@ TEST(LinkButtonsTest, AddingAFolderLeavesTheWindowResponsiveAndShowsRowsAsTheyCo
 
 }  // namespace
 }  // namespace korvid
+
+namespace korvid {
+namespace {
+
+// The window's clock drains the queue: a pasted link ends as a downloaded
+// file, with nobody pressing anything but 解析下载.
+TEST(LinkButtonsTest, APastedLinkIsDownloadedByTheWindowsScheduler) {
+  test::Sandbox sandbox;
+  test::SocketFolder sockets;
+  fakesite::FakeSite site;
+  ASSERT_TRUE(site.Start());
+  const std::string base = site.BaseUrl();
+  Application application(AppPaths{sandbox / "program"}, sockets.SocketPath());
+  ASSERT_FALSE(application.Start().has_value());
+  SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
+  application.Controls().SetText("编辑框_解析下载", base + "/video/BV1Ks411D7aa");
+  auto* button = application.Window().findChild<QPushButton*>(QStringLiteral("按钮_解析下载"));
+  ASSERT_NE(button, nullptr);
+  button->click();
+  TaskList& tasks = application.State().Tasks();
+  EXPECT_TRUE(test::SpinUntil([&] { return tasks.CellText(1, kColState) == "完成"; }, 60000))
+      << tasks.CellText(1, kColState);
+  const auto media = sandbox / "program" / "下载" / "单页视频 A一 BC" / "唯一的一集S1E1.mp4";
+  EXPECT_EQ(test::ReadWholeFile(media), site.MediaBytes(fakesite::MediaKind::Progressive));
+  SetCurrentSiteHosts(LoadSiteHosts());
+}
+
+}  // namespace
+}  // namespace korvid

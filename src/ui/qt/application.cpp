@@ -5,8 +5,10 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "app/download_engine.h"
 #include "app/settings_file.h"
 #include "app/startup.h"
+#include "app/task_download.h"
 #include "app/window_placement.h"
 #include "controls/window_layout.h"
 #include "details_panel_wiring.h"
@@ -63,9 +65,10 @@ std::optional<int> Application::Start() {
   }
   ConnectDetailsPanel(m_window->Binder(), *m_details, m_window.get());
   connect(&m_instance, &SingleInstance::RaiseRequested, m_window.get(), &MainWindow::BringToFront);
-  // The download worker and the details loader join the jobs once they exist;
-  // until then the tick keeps the caption and the clipboard watch.
-  m_scheduler = std::make_unique<Scheduler>(*m_state, SchedulerJobs{});
+  if (!m_ffmpeg.empty()) m_state->Engine().SetFfmpeg(m_ffmpeg);
+  m_scheduler = std::make_unique<Scheduler>(
+      *m_state, SchedulerJobs{[this] { (void)DownloadOneTask(*m_state); },
+                              [this] { (void)m_details->Load(); }});
   connect(&m_window->ThreadClock(), &QTimer::timeout, this, [this] { m_scheduler->Tick(); });
   m_actions = std::make_unique<WindowActions>(*m_window, *m_state, m_makeQrApi);
   // With restored cookies the account worker shows who is logged in. The

@@ -409,6 +409,10 @@ void FakeSite::SetMediaCacheDir(std::string dir) {
   m_impl->routes.Media().SetFolder(std::move(dir));
 }
 
+void FakeSite::SetProgressiveMediaSize(std::int64_t bytes) {
+  m_impl->routes.Media().SetProgressiveSize(bytes);
+}
+
 void FakeSite::SetCompression(bool on) {
   m_impl->compression = on;
 }

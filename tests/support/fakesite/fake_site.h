@@ -183,6 +183,9 @@ class FakeSite {
   [[nodiscard]] std::string MediaBytes(MediaKind kind);
   // Where the generated media files are kept (default: KORVID_TEST_WORK_DIR/fakesite-media).
   void SetMediaCacheDir(std::string dir);
+  // Pads the progressive media file with zero bytes up to this size, for
+  // benchmarks of big downloads (0: as made).
+  void SetProgressiveMediaSize(std::int64_t bytes);
 
   // Off by default: answers are never compressed, whatever Accept-Encoding
   // says. On: non-media answers are gzipped for clients that accept gzip.

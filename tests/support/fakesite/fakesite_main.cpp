@@ -28,6 +28,7 @@ void OnSignal(int) {
 
 constexpr const char* kHelp =
     R"(korvid-fakesite [--port N] [--stdin-lifetime] [--data DIR] [--media DIR]
+                [--media-size BYTES]
                 [--fault PREFIX=SPEC]... [--retire older|newer]
 
 Serves every host of the video site, its media files and an Emby server on
@@ -40,6 +41,8 @@ Options
   --stdin-lifetime   exit when stdin reaches end of file
   --data DIR         recorded data folder (default: the source tree's tests/data)
   --media DIR        cache folder for the generated media files
+  --media-size BYTES pad the progressive media file with zero bytes to BYTES
+                     (for benchmarks of big downloads)
   --retire older|newer
                      retire one generation of the site's calls: older makes
                      /x/space/arc/search answer -799; newer makes nav,
@@ -200,6 +203,7 @@ int Run(int argc, char** argv) {
   bool stdinLifetime = false;
   std::string dataDir = KORVID_TEST_DATA_DIR;
   std::string mediaDir;
+  long long mediaSize = 0;
   std::vector<std::pair<std::string, Fault>> faults;
   bool help = false;
   korvid::fakesite::Retired retired = korvid::fakesite::Retired::kNothing;
@@ -218,6 +222,8 @@ int Run(int argc, char** argv) {
       dataDir = argv[++i];
     } else if (arg == "--media" && hasValue) {
       mediaDir = argv[++i];
+    } else if (arg == "--media-size" && hasValue) {
+      mediaSize = std::atoll(argv[++i]);
     } else if (arg == "--retire" && hasValue &&
                (std::string(argv[i + 1]) == "older" || std::string(argv[i + 1]) == "newer")) {
       retired = std::string(argv[++i]) == "older" ? korvid::fakesite::Retired::kOlderCalls
@@ -248,6 +254,7 @@ int Run(int argc, char** argv) {
   if (!mediaDir.empty()) {
     site.SetMediaCacheDir(mediaDir);
   }
+  site.SetProgressiveMediaSize(mediaSize);
   for (auto& [prefix, fault] : faults) {
     site.SetFault(prefix, fault);
   }

@@ -122,6 +122,12 @@ void MediaCache::SetFolder(std::filesystem::path folder) {
   m_bytes.clear();
 }
 
+void MediaCache::SetProgressiveSize(std::int64_t bytes) {
+  std::lock_guard lock(m_mutex);
+  m_progressiveSize = bytes;
+  m_bytes.erase(MediaKind::Progressive);
+}
+
 std::filesystem::path MediaCache::PathOf(MediaKind kind) const {
   std::lock_guard lock(m_mutex);
   return m_folder / (std::string(kVersion) + "-" + FileNameOf(kind));
@@ -138,6 +144,10 @@ std::string MediaCache::Bytes(MediaKind kind) {
     return {};
   }
   std::string bytes = ReadAll(target);
+  if (kind == MediaKind::Progressive && !bytes.empty() &&
+      static_cast<std::int64_t>(bytes.size()) < m_progressiveSize) {
+    bytes.resize(static_cast<std::size_t>(m_progressiveSize), '\0');
+  }
   if (!bytes.empty()) {
     m_bytes[kind] = bytes;
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -17,6 +18,9 @@ class MediaCache {
   explicit MediaCache(std::filesystem::path folder);
 
   void SetFolder(std::filesystem::path folder);
+  // The progressive file padded with zero bytes up to this size (benchmarks
+  // of big downloads); 0, the default, serves it as made.
+  void SetProgressiveSize(std::int64_t bytes);
   // The file's bytes, made on first use; empty when ffmpeg failed.
   [[nodiscard]] std::string Bytes(MediaKind kind);
   [[nodiscard]] std::filesystem::path PathOf(MediaKind kind) const;
@@ -27,6 +31,7 @@ class MediaCache {
   mutable std::mutex m_mutex;
   std::filesystem::path m_folder;
   std::map<MediaKind, std::string> m_bytes;
+  std::int64_t m_progressiveSize = 0;
 };
 
 [[nodiscard]] const char* ContentTypeOf(MediaKind kind);

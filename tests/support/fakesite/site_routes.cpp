@@ -147,7 +147,7 @@ void PointStreamAt(Json& entry, const std::string& base, std::int64_t cid) {
                           kMediaQuery;
   entry["baseUrl"] = url;
   entry["base_url"] = url;
-  const Json backups = Json::array({url + "&backup=1"});
+  const Json backups = Json::array({BackupMediaUrl(url)});
   entry["backupUrl"] = backups;
   entry["backup_url"] = backups;
 }
@@ -313,6 +313,9 @@ Reply SiteRoutes::Route(const Incoming& in) {
   if (get && std::regex_match(path, match, kComments)) {
     return Comments(match[1].str());
   }
+  if (auto backup = BackupMediaKind(path); get && backup) {
+    return MediaFile(*backup);
+  }
   if (get && path.rfind("/media/video/", 0) == 0) {
     return MediaFile(MediaKind::VideoOnly);
   }
@@ -384,15 +387,16 @@ Reply SiteRoutes::PlayUrl(const Incoming& in) {
     return JsonReply(kNotFoundBody);
   }
   const bool loggedIn = !in.request.Header("Cookie").empty();
-  const bool dash = in.Param("fnval") == "16" && loggedIn && in.Param("platform") != "html5";
-  return dash ? DashPlayUrl(*cid) : ProgressivePlayUrl(*cid, in.Param("qn"));
+  const std::int64_t fnval = ToInt(in.Param("fnval")).value_or(0);
+  const bool dash = (fnval & kFnvalDash) != 0 && loggedIn && in.Param("platform") != "html5";
+  return dash ? DashPlayUrl(*cid, fnval) : ProgressivePlayUrl(*cid, in.Param("qn"));
 }
 
-Reply SiteRoutes::DashPlayUrl(std::int64_t cid) const {
+Reply SiteRoutes::DashPlayUrl(std::int64_t cid, std::int64_t fnval) const {
   // The recording's own code, message and ttl: current answers say "OK"
   // where older ones said "0".
   Json answer = m_catalogue->DashAnswerFor(cid);
-  answer["data"] = DashData(cid);
+  answer["data"] = KeepStreamsAskedFor(DashData(cid), fnval);
   return JsonReply(DumpApiJson(answer));
 }
 
@@ -425,7 +429,7 @@ Json SiteRoutes::DurlData(std::int64_t cid, const std::string& quality) {
   segment["length"] = kMediaMilliseconds;
   segment["size"] = m_media.Bytes(MediaKind::Progressive).size();
   segment["url"] = url;
-  segment["backup_url"] = Json::array({url + "&backup=1"});
+  segment["backup_url"] = Json::array({BackupMediaUrl(url)});
   data["format"] = "mp4";
   data["timelength"] = kMediaMilliseconds;
   data["durl"] = Json::array({segment});

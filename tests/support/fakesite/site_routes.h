@@ -79,7 +79,7 @@ class SiteRoutes {
   [[nodiscard]] Reply VideoPage(const std::string& bvid);
   [[nodiscard]] Reply View(const Incoming& in);
   [[nodiscard]] Reply PlayUrl(const Incoming& in);
-  [[nodiscard]] Reply DashPlayUrl(std::int64_t cid) const;
+  [[nodiscard]] Reply DashPlayUrl(std::int64_t cid, std::int64_t fnval) const;
   [[nodiscard]] Reply ProgressivePlayUrl(std::int64_t cid, const std::string& quality);
   [[nodiscard]] Json DashData(std::int64_t cid) const;
   [[nodiscard]] Json DurlData(std::int64_t cid, const std::string& quality);
@@ -129,6 +129,21 @@ class SiteRoutes {
   std::string m_wbiImgKey;  // empty: the keys of the nav data file
   std::string m_wbiSubKey;
 };
+
+// fnval bits of playurl: 16 asks for DASH; the others add stream kinds.
+inline constexpr std::int64_t kFnvalDash = 16;
+inline constexpr std::int64_t kFnvalAv1 = 2048;
+// The DASH data as the site answers that fnval: AV1 entries only with 2048,
+// HDR (125), 4K (120), Dolby Vision (126) and 8K (127) only with their bits
+// (64, 128, 512, 1024), so fnval 16 gets the recording's AVC and HEVC
+// entries and fnval 4048 all of them (site_routes_streams.cpp).
+[[nodiscard]] Json KeepStreamsAskedFor(Json data, std::int64_t fnval);
+
+// A media address's backup: the same file under /media/backup/ (so a fault
+// on /media/video/ ... leaves the backups served), and the kind a backup path
+// serves (site_routes_streams.cpp).
+[[nodiscard]] std::string BackupMediaUrl(const std::string& url);
+[[nodiscard]] std::optional<MediaKind> BackupMediaKind(const std::string& path);
 
 // Site JSON as the API writes it: compact, with & < > escaped as \u0026 ...
 [[nodiscard]] std::string DumpApiJson(const Json& value);

@@ -1,0 +1,190 @@
+#include "app/task_download.h"
+
+#include <cstdlib>
+#include <system_error>
+
+#include "app/download_engine.h"
+#include "app/tasks/task_record.h"
+#include "danmaku/comment_file.h"
+#include "library/artwork.h"
+#include "library/nfo_writer.h"
+#include "net/http_client.h"
+#include "site/clean_name.h"
+#include "site/site_headers.h"
+#include "site/stream_selection.h"
+
+namespace korvid {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The media hosts, like the API, refuse some older agents.
+constexpr std::string_view kMediaAgent = kBrowserUserAgent;
+constexpr std::string_view kMediaAccept =
+    "Accept:text/html,application/xhtml+xml,application/xml;q=0.9,image/webp,image/apng,*/"
+    "*;q=0.8,application/signed-exchange;v=b3;q=0.9";
+// Room left in a file name for "S1E<n>.mp4.视频" after the page title.
+constexpr std::size_t kEpisodeNameBytes = 40;
+constexpr std::size_t kSuffixChars = 3;
+
+std::string Value(const JsonDocument& record, std::string_view path) {
+  return Unquote(record.GetValue(path));
+}
+
+// The page title in front of "S1E<n>": none when the page has no title.
+std::string PartPrefix(const JsonDocument& record) {
+  const std::string part = Value(record, record::kPart);
+  if (part.empty()) return {};
+  return CleanName(part, false, {}, kMaxNameBytes - kEpisodeNameBytes);
+}
+
+std::string EpisodeName(const JsonDocument& record) {
+  const bool singlePage = Value(record, "data.videos") == "1";
+  const std::string episode = singlePage ? "1" : Value(record, record::kEpisode);
+  return PartPrefix(record) + "S1E" + CleanName(episode, false);
+}
+
+// A split half whose merged file is there from an earlier run (the halves
+// are deleted after a merge).
+bool MergedFileExists(const fs::path& half, std::string_view suffix) {
+  if (suffix.empty()) return false;
+  std::error_code ec;
+  if (fs::exists(half, ec)) return false;
+  const fs::path merged = DropTrailingChars(half.string(), kSuffixChars);
+  return fs::is_regular_file(merged, ec) && fs::file_size(merged, ec) > 0 && !ec;
+}
+
+void ShowHandOverState(TaskList& list, int row, std::string_view state) {
+  if (!state.empty()) list.SetCellText(row, kColState, state);
+  list.ResetRowColors(row);
+  list.SetCellColor(row, kColState, kColorCrimson);
+}
+
+// Column 0 gets the record and column 9 a final state, under the list lock.
+void EndRow(AppState& state, int row, const JsonDocument& record, std::string_view text,
+            std::uint32_t color = kColorCrimson) {
+  const std::lock_guard held(state.ListLock());
+  TaskList& list = state.Tasks();
+  list.SetCellText(row, kColRecord, record.ToText());
+  ShowHandOverState(list, row, text);
+  list.SetCellColor(row, kColState, color);
+}
+
+bool IsAudioOfPairInOneFile(const JsonDocument& record, const StreamChoice& choice) {
+  return Value(record, record::kSplit) == record::kTrue && choice.suffix.empty() &&
+         Value(record, record::kStreamKind) == record::kAudio;
+}
+
+void WriteSideFiles(const Controls& ui, const JsonDocument& record, const std::string& text,
+                    const VideoLayout& layout) {
+  (void)WriteNfoIfMissing(layout.folder, text);
+  (void)WriteFanArtIfMissing(layout.folder, Value(record, "data.pic"));
+  std::error_code ec;
+  if (!fs::exists(layout.subtitle, ec)) {
+    (void)FetchCommentFile(ui, Value(record, record::kCid), Value(record, "data.bvid"),
+                           layout.subtitle);
+  }
+}
+
+}  // namespace
+
+LayoutSettings LayoutSettings::Read(const Controls& controls) {
+  LayoutSettings layout;
+  layout.downloadPath = controls.Text("编辑框_下载路径");
+  layout.byType = controls.Checked("选择框_按类型分组");
+  layout.byUploader = controls.Checked("选择框_按演员分组");
+  return layout;
+}
+
+fs::path DownloadRoot(std::string_view downloadPath, const AppPaths& paths) {
+  std::error_code ec;
+  if (!downloadPath.empty() && fs::is_directory(fs::path(downloadPath), ec)) {
+    return fs::path(downloadPath);
+  }
+  return paths.DownloadFolder();
+}
+
+VideoLayout PlanVideoLayout(const JsonDocument& record, const LayoutSettings& layout,
+                            const fs::path& root, std::string_view suffix) {
+  fs::path folder = root;
+  if (layout.byType) folder /= CleanName(Value(record, "data.tname"), false);
+  if (layout.byUploader) folder /= CleanName(Value(record, "data.owner.name"), false);
+  const std::string bvid = Value(record, "data.bvid");
+  folder /= CleanName(Value(record, "data.title"), true, bvid);
+  const std::string name = EpisodeName(record);
+  VideoLayout paths;
+  paths.folder = folder;
+  paths.media = folder / (name + ".mp4" + std::string(suffix));
+  paths.subtitle = folder / (name + ".ass");
+  return paths;
+}
+
+std::string MediaHeaderBlock(const SiteHosts& hosts) {
+  return "User-Agent: " + std::string(kMediaAgent) + "\r\n" + std::string(kMediaAccept) +
+         "\r\nreferer: " + hosts.web + "/";
+}
+
+bool AlreadyComplete(const fs::path& path, std::string_view url) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return false;
+  const std::uintmax_t local = fs::file_size(path, ec);
+  if (ec) return false;
+  const std::int64_t remote = QueryContentLength(url);
+  return remote >= 0 && static_cast<std::uintmax_t>(remote) == local;
+}
+
+TaskDownloadEnd DownloadOneTask(AppState& state) {
+  std::string text;
+  if (!state.TaskQueue().PopText(text)) return TaskDownloadEnd::kNoRecord;
+  JsonDocument record;
+  if (!record.Parse(text)) return TaskDownloadEnd::kUnreadable;
+  const int row = std::atoi(Value(record, record::kRow).c_str());
+  Controls& ui = state.Ui();
+
+  const StreamChoice choice = SelectStream(text, ui);
+  if (choice.Refused()) {
+    EndRow(state, row, record, std::string(kStateRefusedPrefix) + *choice.refusal);
+    return TaskDownloadEnd::kRefused;
+  }
+  if (IsAudioOfPairInOneFile(record, choice)) {
+    EndRow(state, row, record, kStateInVideoFile, kColorDone);
+    return TaskDownloadEnd::kInVideoFile;
+  }
+
+  const fs::path root = DownloadRoot(ui.Text("编辑框_下载路径"), state.Paths());
+  const VideoLayout layout = PlanVideoLayout(record, LayoutSettings::Read(ui), root, choice.suffix);
+  std::error_code ec;
+  fs::create_directories(layout.folder, ec);
+  if (!fs::is_directory(layout.folder, ec)) {
+    EndRow(state, row, record, kStateStartFailed);
+    return TaskDownloadEnd::kFolderFailed;
+  }
+  WriteSideFiles(ui, record, text, layout);
+
+  // Asked before the list lock is taken: no request runs under it.
+  const bool present =
+      AlreadyComplete(layout.media, choice.url) || MergedFileExists(layout.media, choice.suffix);
+  const std::lock_guard held(state.ListLock());
+  TaskList& list = state.Tasks();
+  (void)record.SetValue(record::kMediaPath, layout.media.string());
+  list.SetCellText(row, kColRecord, record.ToText());
+  if (present) {
+    ShowHandOverState(list, row, kStateExisting);
+    return TaskDownloadEnd::kExisting;
+  }
+  DownloadRequest request;
+  request.row = row;
+  request.url = choice.url;
+  request.fallbackUrls = choice.backups;
+  request.targetPath = layout.media.string();
+  request.headerBlock = MediaHeaderBlock(CurrentSiteHosts());
+  if (state.Engine().StartDownload(std::move(request)) != kDownloadStarted) {
+    ShowHandOverState(list, row, kStateStartFailed);
+    return TaskDownloadEnd::kEngineRefused;
+  }
+  // Its reports wait for the list lock, so they recolour the row after this.
+  ShowHandOverState(list, row, {});
+  return TaskDownloadEnd::kStarted;
+}
+
+}  // namespace korvid

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "app/app_state.h"
+#include "net/json_document.h"
+#include "net/site_hosts.h"
+
+namespace korvid {
+
+// State texts of column 9 written by the task download.
+inline constexpr std::string_view kStateRefusedPrefix = "下载:";
+inline constexpr std::string_view kStateExisting = "已存在";
+// The audio row of a split page whose streams fell back to the single-file
+// form (no cookie any more): the video row's file already carries the sound.
+inline constexpr std::string_view kStateInVideoFile = "随视频下载";
+
+// Where the files of one video go, read from the controls when the task starts.
+struct LayoutSettings {
+  std::string downloadPath;  // 编辑框_下载路径
+  bool byType = false;       // 选择框_按类型分组
+  bool byUploader = false;   // 选择框_按演员分组
+  [[nodiscard]] static LayoutSettings Read(const Controls& controls);
+};
+
+struct VideoLayout {
+  std::filesystem::path folder;    // the video folder: tvshow.nfo, fanart.jpg
+  std::filesystem::path media;     // "...S1E<n>.mp4" plus the stream suffix
+  std::filesystem::path subtitle;  // "...S1E<n>.ass"; the XML sits beside it
+};
+
+// The download path when it names an existing folder, else 下载 in the
+// program folder.
+[[nodiscard]] std::filesystem::path DownloadRoot(std::string_view downloadPath,
+                                                 const AppPaths& paths);
+
+// The paths of one task under root. Every component from the site goes
+// through CleanName, so none can climb out of root.
+[[nodiscard]] VideoLayout PlanVideoLayout(const JsonDocument& record, const LayoutSettings& layout,
+                                          const std::filesystem::path& root,
+                                          std::string_view suffix);
+
+// The request headers of a media download (CR LF separated, agent first).
+[[nodiscard]] std::string MediaHeaderBlock(const SiteHosts& hosts);
+
+// True when the file at path has the size the server gives for url. A
+// missing file never matches, nor does a failed size request.
+[[nodiscard]] bool AlreadyComplete(const std::filesystem::path& path, std::string_view url);
+
+enum class TaskDownloadEnd {
+  kNoRecord,       // the queue was empty: no row touched
+  kUnreadable,     // the record was not JSON: no row to address
+  kRefused,        // "下载:" + the site's message
+  kInVideoFile,    // audio half of a pair that fell back to one file
+  kFolderFailed,   // the video folder could not be made: "下载失败"
+  kExisting,       // "已存在"
+  kStarted,        // handed to the download engine
+  kEngineRefused,  // "下载失败"
+};
+
+// One download worker: pops the oldest task record, selects its stream,
+// writes the side files, records the media path in the row and hands the
+// download to the engine (or reports the file as present). Blocks on the
+// network; the scheduler runs it on a thread of its own.
+[[nodiscard]] TaskDownloadEnd DownloadOneTask(AppState& state);
+
+}  // namespace korvid

@@ -1,0 +1,249 @@
+// download: links to finished files, as the window's 解析下载 button and its
+// scheduler do, with one progress line per running task.
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <iostream>
+#include <map>
+#include <thread>
+
+#include "app/app_state.h"
+#include "app/download_engine.h"
+#include "app/scheduler.h"
+#include "app/task_download.h"
+#include "app/tasks/task_record.h"
+#include "cli/download_run.h"
+#include "site/link_jobs.h"
+
+namespace korvid::cli {
+namespace {
+
+constexpr auto kRedrawPeriod = std::chrono::milliseconds(250);
+constexpr auto kPlainPeriod = std::chrono::seconds(5);
+constexpr int kInterrupted = 130;
+
+std::atomic<bool> g_interrupted{false};
+
+void OnInterrupt(int) {
+  g_interrupted = true;
+}
+
+class InterruptHandler {
+ public:
+  InterruptHandler() { m_previous = std::signal(SIGINT, OnInterrupt); }
+  ~InterruptHandler() { std::signal(SIGINT, m_previous); }
+  InterruptHandler(const InterruptHandler&) = delete;
+  InterruptHandler& operator=(const InterruptHandler&) = delete;
+
+ private:
+  void (*m_previous)(int) = SIG_DFL;
+};
+
+bool ParseDownloadArgs(const Args& args, DownloadOptions& options) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool takesValue = arg == "--dir" || arg == "--max";
+    if (takesValue && i + 1 >= args.size()) return false;
+    if (arg == "--dir") {
+      options.folder = args[++i];
+    } else if (arg == "--max") {
+      options.maximum = args[++i];
+    } else if (arg == "--split") {
+      options.split = true;
+    } else if (arg.starts_with("--")) {
+      return false;
+    } else {
+      options.links.push_back(arg);
+    }
+  }
+  return !options.links.empty();
+}
+
+bool IsRunningState(std::string_view state) {
+  return state.empty() || state == kStateStarted || state == kStateDownloading ||
+         state == kStateMerging;
+}
+
+// A complete half of a split page still waits for its merge.
+bool AwaitsMerge(TaskList& tasks, int row, std::string_view state) {
+  if (state != kStateDone) return false;
+  JsonDocument record;
+  if (!record.Parse(tasks.CellText(row, kColRecord))) return false;
+  return MergeHalvesOf(Unquote(record.GetValue(record::kMediaPath)), row).has_value();
+}
+
+bool IsSuccessState(std::string_view state) {
+  return state == kStateDone || state == kStateMerged || state == kStateExisting ||
+         state == kStateInVideoFile;
+}
+
+struct RowView {
+  std::string title, part, size, received, speed, state;
+};
+
+RowView ReadRow(TaskList& tasks, int row) {
+  return {tasks.CellText(row, kColTitle), tasks.CellText(row, kColPart),
+          tasks.CellText(row, kColSize),  tasks.CellText(row, kColReceived),
+          tasks.CellText(row, kColSpeed), tasks.CellText(row, kColState)};
+}
+
+std::string RowLine(int row, const RowView& view) {
+  std::string line = "[" + std::to_string(row) + "] " + view.title;
+  if (!view.part.empty()) line += " / " + view.part;
+  if (!view.size.empty()) line += "  " + view.received + " of " + view.size + "  " + view.speed;
+  return line + "  " + (view.state.empty() ? std::string("等待") : view.state);
+}
+
+// Shows the rows: final states once each, running rows redrawn in place on a
+// terminal, or every few seconds as plain lines.
+class ProgressPrinter {
+ public:
+  explicit ProgressPrinter(TaskList& tasks)
+      : m_tasks(tasks), m_terminal(::isatty(STDERR_FILENO) == 1) {}
+
+  // force: the last call, every row has its final state.
+  void Show(bool force) {
+    m_final = force;
+    std::vector<std::string> running;
+    std::vector<std::string> ended;
+    {
+      const std::lock_guard held(m_tasks.ListLock());
+      for (int row = 1; row <= m_tasks.RowCount(); ++row) {
+        const RowView view = ReadRow(m_tasks, row);
+        if (IsRunningState(view.state) || (!m_final && AwaitsMerge(m_tasks, row, view.state))) {
+          if (!view.state.empty()) running.push_back(RowLine(row, view));
+        } else if (m_reported.emplace(row, true).second) {
+          ended.push_back(RowLine(row, view));
+        }
+      }
+    }
+    if (m_terminal) {
+      if (m_drawn > 0) std::cerr << "\x1b[" << m_drawn << "F\x1b[J";
+      for (const auto& line : ended) std::cerr << line << "\n";
+      for (const auto& line : running) std::cerr << line << "\x1b[K\n";
+      m_drawn = static_cast<int>(running.size());
+    } else {
+      for (const auto& line : ended) std::cerr << line << "\n";
+      const auto now = std::chrono::steady_clock::now();
+      if (force || now - m_lastPlain >= kPlainPeriod) {
+        for (const auto& line : running) std::cerr << line << "\n";
+        m_lastPlain = now;
+      }
+    }
+    std::cerr << std::flush;
+  }
+
+ private:
+  TaskList& m_tasks;
+  bool m_terminal;
+  int m_drawn = 0;
+  bool m_final = false;
+  std::map<int, bool> m_reported;
+  std::chrono::steady_clock::time_point m_lastPlain{};
+};
+
+// Adds the links as 按钮_解析下载 does; true when one of them failed.
+bool AddLinks(Core& core, AppState& app, const DownloadOptions& options) {
+  LinkJobs jobs(app);
+  if (options.split) jobs.SetSplitCondition(true);
+  bool failed = false;
+  for (const std::string& link : options.links) {
+    core.controls.SetText("编辑框_解析下载", link);
+    jobs.OnAddLinkPressed();
+    jobs.WaitAll();
+    for (const NoticeRecord& notice : core.controls.TakeNotices()) {
+      std::cerr << notice.title << ": " << notice.text << "\n";
+      failed = failed || notice.title == kNoticeFailed;
+    }
+  }
+  return failed;
+}
+
+bool Idle(AppState& app, const Scheduler& scheduler) {
+  return app.TaskQueue().Count() == 0 && scheduler.ActiveWorkers() == 0 &&
+         app.Engine().ActiveCount() == 0;
+}
+
+// Stops the clock first, so no worker starts while the transfers stop.
+void StopEverything(AppState& app, Scheduler& scheduler) {
+  scheduler.StopClock();
+  while (scheduler.ActiveWorkers() > 0) {
+    app.Engine().StopAll();
+    std::this_thread::sleep_for(kRedrawPeriod);
+  }
+  scheduler.WaitForWorkers();
+  app.Engine().StopAll();
+  while (!app.Engine().WaitIdle(1000)) app.Engine().StopAll();
+}
+
+int Summarise(AppState& app, bool linkFailed, bool interrupted) {
+  TaskList& tasks = app.Tasks();
+  int failures = 0;
+  for (int row = 1; row <= tasks.RowCount(); ++row) {
+    const RowView view = ReadRow(tasks, row);
+    if (IsSuccessState(view.state)) continue;
+    if (failures++ == 0) std::cerr << "Not downloaded:\n";
+    std::cerr << "  " << RowLine(row, view) << "\n";
+  }
+  std::cerr << tasks.RowCount() << " tasks, " << tasks.RowCount() - failures << " done, "
+            << failures << " failed\n";
+  if (interrupted) {
+    std::cerr << "korvid-cli: interrupted\n";
+    return kInterrupted;
+  }
+  if (tasks.RowCount() == 0) return Fail("no task rows were added");
+  return failures > 0 || linkFailed ? 1 : 0;
+}
+
+int Download(const Args& args) {
+  DownloadOptions options;
+  if (!ParseDownloadArgs(args, options)) {
+    return UsageError("download", "download needs a link (and a value after --dir/--max)");
+  }
+  Core core;
+  return RunDownloads(core, options);
+}
+
+}  // namespace
+
+int RunDownloads(Core& core, const DownloadOptions& options) {
+  if (!options.folder.empty()) core.controls.SetText("编辑框_下载路径", options.folder);
+  if (!options.maximum.empty()) core.controls.SetText(kMaxDownloadsBox, options.maximum);
+  if (!options.cookies.empty()) core.controls.SetText("编辑框_cookies", options.cookies);
+  if (ParseMaxDownloads(core.controls.Text(kMaxDownloadsBox)) <= 0) {
+    return Fail("the maximum number of downloads must be a number above 0");
+  }
+  AppState app(core.controls, core.paths);
+  if (!core.started.ffmpeg.empty()) app.Engine().SetFfmpeg(core.started.ffmpeg);
+  const bool linkFailed = AddLinks(core, app, options);
+  g_interrupted = false;
+  const InterruptHandler interrupt;
+  Scheduler scheduler(app, SchedulerJobs{[&app] { (void)DownloadOneTask(app); }, {}});
+  ProgressPrinter printer(app.Tasks());
+  scheduler.Tick();  // the first task starts now, not a second later
+  scheduler.StartClock();
+  while (!g_interrupted && !Idle(app, scheduler)) {
+    printer.Show(false);
+    std::this_thread::sleep_for(kRedrawPeriod);
+  }
+  const bool interrupted = g_interrupted;
+  StopEverything(app, scheduler);
+  printer.Show(true);
+  return Summarise(app, linkFailed, interrupted);
+}
+
+KORVID_CLI_COMMAND(
+    "download",
+    "download LINK... [--dir DIR] [--max N] [--split]\n"
+    "                      add the links as the window's 解析下载 button does and download\n"
+    "                      every task into the library layout (video folder, S1E names,\n"
+    "                      tvshow.nfo, fanart.jpg, danmaku). --dir: download folder for\n"
+    "                      this run; --max: parallel downloads; --split: video and audio\n"
+    "                      as separate tasks, merged with FFmpeg (needs a log-in cookie).\n"
+    "                      Exit 0 when every task ended 完成, 合并完成 or 已存在",
+    Download, 35);
+
+}  // namespace korvid::cli

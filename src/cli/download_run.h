@@ -1,0 +1,24 @@
+#pragma once
+// The download both `download` and `demo` run: links to task rows, the
+// scheduler's clock draining the queue, one progress line per running task.
+
+#include <string>
+#include <vector>
+
+#include "cli/cli_command.h"
+
+namespace korvid::cli {
+
+struct DownloadOptions {
+  std::vector<std::string> links;
+  std::string folder;   // --dir: 编辑框_下载路径 for this run
+  std::string maximum;  // --max: 编辑框_最大线程 for this run
+  bool split = false;   // --split
+  std::string cookies;  // 编辑框_cookies for this run (the demo's log-in)
+};
+
+// Exit code: 0 when every task ended 完成, 合并完成 or 已存在; 130 after
+// Ctrl-C; 1 otherwise, after a summary of the failures.
+int RunDownloads(Core& core, const DownloadOptions& options);
+
+}  // namespace korvid::cli

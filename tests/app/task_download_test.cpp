@@ -1,0 +1,272 @@
+// From a pasted link to the files of a media library, against the fake site:
+// link jobs queue the records, the scheduler starts the task download, the
+// download engine streams and merges.
+
+#include "app/task_download.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/download_engine.h"
+#include "app/scheduler.h"
+#include "controls/control_store.h"
+#include "controls/window_layout.h"
+#include "net/site_hosts.h"
+#include "site/link_jobs.h"
+#include "site/site_headers.h"
+#include "support/fakesite/fake_site.h"
+#include "support/sandbox.h"
+
+namespace korvid {
+namespace {
+
+namespace fs = std::filesystem;
+using fakesite::FakeSite;
+using fakesite::MediaKind;
+
+constexpr int kWaitMs = 90000;
+const std::vector<std::string> kSideFiles = {"tvshow.nfo", "fanart.jpg"};
+
+struct Settings {
+  explicit Settings(std::string linkText, bool splitTasks = false, std::string cookieText = {},
+                    std::string path = "library", bool typeFolders = false,
+                    bool uploaderFolders = false)
+      : link(std::move(linkText)),
+        split(splitTasks),
+        cookies(std::move(cookieText)),
+        downloadPath(std::move(path)),
+        byType(typeFolders),
+        byUploader(uploaderFolders) {}
+  std::string link;
+  bool split;
+  std::string cookies;
+  std::string downloadPath;  // under the sandbox; "" for none
+  bool byType;
+  bool byUploader;
+};
+
+class TaskDownloadTest : public ::testing::Test {
+ protected:
+  TaskDownloadTest() { CreateMainWindowControls(m_controls); }
+
+  void SetUp() override {
+    ASSERT_TRUE(m_site.Start());
+    const std::string base = m_site.BaseUrl();
+    SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
+    fs::create_directories(m_sandbox / "library");
+  }
+  void TearDown() override { SetCurrentSiteHosts(LoadSiteHosts()); }
+
+  // Adds the link and lets the scheduler drain the queue; the final state
+  // of every row.
+  std::vector<std::string> Download(const Settings& settings) {
+    AppState app(m_controls, AppPaths{m_sandbox / "program"});
+    m_controls.SetText("编辑框_cookies", settings.cookies);
+    m_controls.SetText("编辑框_下载路径", settings.downloadPath.empty()
+                                              ? std::string()
+                                              : (m_sandbox / settings.downloadPath).string());
+    m_controls.SetChecked("选择框_按类型分组", settings.byType);
+    m_controls.SetChecked("选择框_按演员分组", settings.byUploader);
+    {
+      LinkJobs jobs(app);
+      if (settings.split) jobs.SetSplitCondition(true);
+      m_controls.SetText("编辑框_解析下载", settings.link);
+      jobs.OnAddLinkPressed();
+      jobs.WaitAll();
+    }
+    Scheduler scheduler(app, SchedulerJobs{[&app] { (void)DownloadOneTask(app); }, {}});
+    const bool drained = test::WaitFor(
+        [&] {
+          scheduler.Tick();
+          return app.TaskQueue().Count() == 0 && scheduler.ActiveWorkers() == 0 &&
+                 app.Engine().ActiveCount() == 0;
+        },
+        kWaitMs);
+    EXPECT_TRUE(drained) << settings.link;
+    scheduler.WaitForWorkers();
+    EXPECT_TRUE(app.Engine().WaitIdle(kWaitMs));
+    std::vector<std::string> states;
+    for (int row = 1; row <= app.Tasks().RowCount(); ++row) {
+      states.push_back(app.Tasks().CellText(row, kColState));
+    }
+    return states;
+  }
+
+  std::vector<std::string> FilesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::map<std::string, fs::file_time_type> WriteTimes(const fs::path& folder) {
+    std::map<std::string, fs::file_time_type> times;
+    for (const std::string& name : FilesIn(folder)) {
+      times[name] = fs::last_write_time(folder / name);
+    }
+    return times;
+  }
+
+  FakeSite m_site;
+  test::Sandbox m_sandbox;
+  ControlStore m_controls;
+};
+
+// A video folder and the names of its media files; every media file must hold
+// the bytes of one kind of served file.
+struct LayoutCase {
+  const char* about;
+  Settings settings;
+  std::vector<std::string> states;
+  fs::path folder;  // below the sandbox
+  std::vector<std::string> media;
+  MediaKind kind;  // what a media file holds; merged files are only checked for size
+};
+
+TEST_F(TaskDownloadTest, LinksEndAsLibraryFolders) {
+  const std::string one = "唯一的一集S1E1";
+  const LayoutCase cases[] = {
+      {"single page, one file",
+       Settings("BV1Ks411D7aa"),
+       {"完成"},
+       fs::path("library") / "单页视频 A一 BC",
+       {one},
+       MediaKind::Progressive},
+      {"single page, split and merged",
+       Settings("BV1Ks411D7aa", true, "SESSDATA=x"),
+       {"合并完成", "合并完成"},
+       fs::path("library") / "单页视频 A一 BC",
+       {one},
+       MediaKind::VideoOnly},
+      {"split tasks without the cookie: one file, the audio row has nothing to do",
+       Settings("BV1Ks411D7aa", true),
+       {"完成", "随视频下载"},
+       fs::path("library") / "单页视频 A一 BC",
+       {one},
+       MediaKind::Progressive},
+      {"three pages in type and uploader folders",
+       Settings("BV1Mp411T7bb", false, "", "library", true, true),
+       {"完成", "完成", "完成"},
+       fs::path("library") / "日常" / "测试UP主乙" / "三集测试视频",
+       {"第一集 开始S1E1", "第二集中段S1E2", "第三集 结束S1E3"},
+       MediaKind::Progressive},
+      {"a download path that does not exist",
+       Settings("BV1Ks411D7aa", false, "", "missing"),
+       {"完成"},
+       fs::path("program") / "下载" / "单页视频 A一 BC",
+       {one},
+       MediaKind::Progressive},
+  };
+  for (const LayoutCase& c : cases) {
+    SCOPED_TRACE(c.about);
+    std::error_code ec;
+    fs::remove_all(m_sandbox / "library" / "单页视频 A一 BC", ec);
+    EXPECT_EQ(Download(c.settings), c.states);
+    const fs::path folder = m_sandbox / c.folder;
+    std::vector<std::string> expected = kSideFiles;
+    for (const std::string& name : c.media) {
+      for (const char* extension : {".mp4", ".ass", ".xml"}) expected.push_back(name + extension);
+      const std::string bytes = test::ReadWholeFile(folder / (name + ".mp4"));
+      if (c.settings.split && !c.settings.cookies.empty()) {
+        EXPECT_GT(bytes.size(), m_site.MediaBytes(c.kind).size()) << name;  // video and audio
+      } else {
+        EXPECT_EQ(bytes, m_site.MediaBytes(c.kind)) << name;
+      }
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FilesIn(folder), expected);  // the halves are gone after the merge
+  }
+}
+
+TEST_F(TaskDownloadTest, ASecondRunFindsEverythingThere) {
+  for (const Settings& settings :
+       {Settings("BV1Mp411T7bb"), Settings("BV1Ks411D7aa", true, "SESSDATA=x")}) {
+    SCOPED_TRACE(settings.link);
+    const std::vector<std::string> first = Download(settings);
+    const fs::path folder =
+        m_sandbox / "library" / (settings.split ? "单页视频 A一 BC" : "三集测试视频");
+    const auto written = WriteTimes(folder);
+    m_site.ClearRequests();
+    const std::vector<std::string> second = Download(settings);
+    EXPECT_EQ(second, std::vector<std::string>(first.size(), "已存在"));
+    EXPECT_EQ(WriteTimes(folder), written);
+    for (const auto& request : m_site.Requests()) {
+      EXPECT_FALSE(request.method == "GET" &&
+                   (request.path.starts_with("/media/") || request.path.starts_with("/img/") ||
+                    request.path.ends_with(".xml")))
+          << request.path;
+    }
+  }
+}
+
+TEST_F(TaskDownloadTest, AMainAddressAnswering403IsServedFromItsBackup) {
+  for (const char* media : {"/media/progressive/", "/media/video/", "/media/audio/"}) {
+    m_site.SetFault(media, fakesite::Fault::Status(403));
+  }
+  const fs::path file = m_sandbox / "library" / "单页视频 A一 BC" / "唯一的一集S1E1.mp4";
+  const std::pair<Settings, std::vector<std::string>> cases[] = {
+      {Settings("BV1Ks411D7aa"), {"完成"}},
+      {Settings("BV1Ks411D7aa", true, "SESSDATA=x"), {"合并完成", "合并完成"}},
+  };
+  for (const auto& [settings, states] : cases) {
+    SCOPED_TRACE(settings.split);
+    std::error_code ec;
+    fs::remove_all(file.parent_path(), ec);
+    m_site.ClearRequests();
+    EXPECT_EQ(Download(settings), states);
+    const std::string bytes = test::ReadWholeFile(file);
+    if (settings.split) {
+      EXPECT_GT(bytes.size(), m_site.MediaBytes(MediaKind::VideoOnly).size());
+    } else {
+      EXPECT_EQ(bytes, m_site.MediaBytes(MediaKind::Progressive));
+    }
+    int backups = 0;
+    for (const auto& request : m_site.Requests()) {
+      if (request.method != "GET" || !request.path.starts_with("/media/")) continue;
+      backups += request.path.starts_with("/media/backup/") ? 1 : 0;
+      EXPECT_EQ(request.Header("User-Agent"), kBrowserUserAgent);
+      EXPECT_EQ(request.Header("Referer"), m_site.BaseUrl() + "/");
+    }
+    EXPECT_EQ(backups, settings.split ? 2 : 1);
+  }
+}
+
+TEST_F(TaskDownloadTest, ARefusedStreamWritesNothing) {
+  m_site.SetFault("/x/player/playurl", fakesite::Fault::ApiCode(-404));
+  EXPECT_EQ(Download(Settings("BV1Ks411D7aa")), std::vector<std::string>{"下载:fault -404"});
+  EXPECT_FALSE(fs::exists(m_sandbox / "library" / "单页视频 A一 BC"));
+}
+
+TEST_F(TaskDownloadTest, AnEmptyQueueTouchesNoRow) {
+  AppState app(m_controls, AppPaths{m_sandbox / "program"});
+  (void)app.Tasks().AppendRow();
+  EXPECT_EQ(DownloadOneTask(app), TaskDownloadEnd::kNoRecord);
+  EXPECT_TRUE(app.Tasks().CellText(1, kColState).empty());
+  EXPECT_EQ(app.Tasks().CellColor(1, kColState), kColorDefault);
+}
+
+TEST(VideoLayout, NothingFromTheSiteLeavesTheRoot) {
+  JsonDocument record;
+  ASSERT_TRUE(record.Parse(R"({"data":{"bvid":"BV1xx411c7mD","title":"../..","tname":"..",
+      "owner":{"name":"/etc"},"videos":2},"视频part":"../../x","分集序号":"../2"})"));
+  const fs::path root = "/lib";
+  const VideoLayout layout = PlanVideoLayout(record, LayoutSettings{"", true, true}, root, ".音频");
+  for (const fs::path& path : {layout.folder, layout.media, layout.subtitle}) {
+    const fs::path relative = path.lexically_normal().lexically_relative(root);
+    EXPECT_EQ(std::distance(relative.begin(), relative.end()), path == layout.folder ? 3 : 4)
+        << path;
+    EXPECT_FALSE(relative.string().starts_with("..")) << path;
+  }
+  EXPECT_TRUE(layout.media.string().ends_with("S1E2.mp4.音频")) << layout.media;
+}
+
+}  // namespace
+}  // namespace korvid
