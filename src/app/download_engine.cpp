@@ -206,7 +206,10 @@ bool DownloadEngine::StartMergeIfPairDone(int row) {
       MergeHalvesOf(Unquote(record.GetValue("视频路径")), row);
   if (!halves) return false;
   const int partner = row == halves->videoRow ? halves->audioRow : halves->videoRow;
-  if (list.CellText(partner, kColState) != kStateDone) return false;
+  // A partner found complete on disk (a half that arrived in an earlier run)
+  // is as good as one that just finished.
+  const std::string partnerState = list.CellText(partner, kColState);
+  if (partnerState != kStateDone && partnerState != kStateExisting) return false;
   list.SetCellText(row, kColState, kStateMerging);
   Worker* worker = nullptr;
   {

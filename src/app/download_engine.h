@@ -32,6 +32,8 @@ inline constexpr std::string_view kStateStartFailed = "下载失败";
 inline constexpr std::string_view kStateMerging = "开始合并";
 inline constexpr std::string_view kStateMerged = "合并完成";
 inline constexpr std::string_view kStateMergeFailed = "合并失败";
+// Written by the task download: the file is there with the remote size.
+inline constexpr std::string_view kStateExisting = "已存在";
 
 struct DownloadEnd;
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/app_state.h"
+#include "app/download_engine.h"
 #include "net/json_document.h"
 #include "net/site_hosts.h"
 
@@ -12,7 +13,6 @@ namespace korvid {
 
 // State texts of column 9 written by the task download.
 inline constexpr std::string_view kStateRefusedPrefix = "下载:";
-inline constexpr std::string_view kStateExisting = "已存在";
 // The audio row of a split page whose streams fell back to the single-file
 // form (no cookie any more): the video row's file already carries the sound.
 inline constexpr std::string_view kStateInVideoFile = "随视频下载";

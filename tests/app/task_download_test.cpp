@@ -239,6 +239,19 @@ TEST_F(TaskDownloadTest, AMainAddressAnswering403IsServedFromItsBackup) {
   }
 }
 
+// The audio half broke off in the first run; the second finds the video half
+// on disk and still merges once the audio arrives.
+TEST_F(TaskDownloadTest, AHalfFromAnEarlierRunJoinsTheMerge) {
+  const Settings split("BV1Ks411D7aa", true, "SESSDATA=x");
+  m_site.SetFault("/media/audio/", fakesite::Fault::DropAfter(1000));
+  EXPECT_EQ(Download(split), (std::vector<std::string>{"完成", "失败下载"}));
+  m_site.ClearFaults();
+  EXPECT_EQ(Download(split), (std::vector<std::string>{"合并完成", "合并完成"}));
+  const fs::path folder = m_sandbox / "library" / "单页视频 A一 BC";
+  EXPECT_TRUE(fs::exists(folder / "唯一的一集S1E1.mp4"));
+  EXPECT_FALSE(fs::exists(folder / "唯一的一集S1E1.mp4.视频"));
+}
+
 TEST_F(TaskDownloadTest, ARefusedStreamWritesNothing) {
   m_site.SetFault("/x/player/playurl", fakesite::Fault::ApiCode(-404));
   EXPECT_EQ(Download(Settings("BV1Ks411D7aa")), std::vector<std::string>{"下载:fault -404"});
