@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <thread>
@@ -210,7 +211,16 @@ int Download(const Args& args) {
 }  // namespace
 
 int RunDownloads(Core& core, const DownloadOptions& options) {
-  if (!options.folder.empty()) core.controls.SetText("编辑框_下载路径", options.folder);
+  if (!options.folder.empty()) {
+    // A folder named on the command line is wanted there: make it rather than
+    // fall back to 下载 as a stale setting would.
+    std::error_code error;
+    std::filesystem::create_directories(options.folder, error);
+    if (!std::filesystem::is_directory(options.folder, error)) {
+      return Fail("cannot create the download folder " + options.folder);
+    }
+    core.controls.SetText("编辑框_下载路径", options.folder);
+  }
   if (!options.maximum.empty()) core.controls.SetText(kMaxDownloadsBox, options.maximum);
   if (!options.cookies.empty()) core.controls.SetText("编辑框_cookies", options.cookies);
   if (ParseMaxDownloads(core.controls.Text(kMaxDownloadsBox)) <= 0) {

@@ -39,14 +39,15 @@ class KorvidCliDownload : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(m_site.Start()); }
 
-  // The command line with every host pointed at the fake site.
+  // The command line with every host pointed at the fake site; the download
+  // folder does not exist before the first run.
   std::string Command(const std::string& arguments) const {
     std::string hosts;
     for (const char* name : {"WEB", "API", "COMMENT", "PASSPORT", "SPACE"}) {
       hosts += std::string("KORVID_") + name + "_BASE=" + m_site.BaseUrl() + " ";
     }
     return hosts + KORVID_CLI_PATH + " --home '" + (m_sandbox / "home").string() + "' download " +
-           arguments + " --dir '" + m_sandbox.Path().string() + "'";
+           arguments + " --dir '" + (m_sandbox / "媒体库").string() + "'";
   }
 
   fakesite::FakeSite m_site;
@@ -74,7 +75,8 @@ TEST_F(KorvidCliDownload, ExitsZeroOnlyWhenEveryTaskEndedWell) {
     EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
     EXPECT_NE(run.output.find(c.said), std::string::npos) << run.output;
   }
-  EXPECT_TRUE(std::filesystem::exists(m_sandbox / "三集测试视频" / "第二集中段S1E2.mp4"));
+  EXPECT_TRUE(
+      std::filesystem::exists(m_sandbox / "媒体库" / "三集测试视频" / "第二集中段S1E2.mp4"));
 }
 
 TEST_F(KorvidCliDownload, CtrlCStopsTheTransfersAndFails) {
