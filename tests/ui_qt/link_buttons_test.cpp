@@ -3,7 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QMenu>
 #include <QPushButton>
+#include <QTableView>
+#include <filesystem>
 #include <set>
 
 #include "application.h"
@@ -81,6 +87,26 @@ TEST(LinkButtonsTest, APastedLinkIsDownloadedByTheWindowsScheduler) {
   EXPECT_TRUE(test::SpinUntil([&] { return tasks.CellText(1, kColState) == "完成"; }, 60000))
       << tasks.CellText(1, kColState);
   const auto media = sandbox / "program" / "下载" / "单页视频 A一 BC" / "唯一的一集S1E1.mp4";
+  EXPECT_EQ(test::ReadWholeFile(media), site.MediaBytes(fakesite::MediaKind::Progressive));
+
+  // 重新下载 from the row's menu queues the record again and the row downloads
+  // again: the file is back, whole.
+  std::filesystem::remove(media);
+  QTableView& view =
+      *application.Window().findChild<QTableView*>(QStringLiteral("超级列表框_下载列表"));
+  const QPoint at = view.visualRect(view.model()->index(0, kColTitle)).center();
+  QContextMenuEvent event(QContextMenuEvent::Mouse, at, view.viewport()->mapToGlobal(at));
+  QCoreApplication::sendEvent(view.viewport(), &event);
+  QAction* again = nullptr;
+  for (QAction* action : application.Window().ListMenu().actions()) {
+    if (action->text() == QStringLiteral("重新下载")) again = action;
+  }
+  ASSERT_NE(again, nullptr);
+  again->trigger();
+  application.Window().ListMenu().hide();
+  EXPECT_TRUE(test::SpinUntil([&] { return tasks.CellText(1, kColState) == "重新下载"; }, 10000));
+  EXPECT_TRUE(test::SpinUntil([&] { return tasks.CellText(1, kColState) == "完成"; }, 60000))
+      << tasks.CellText(1, kColState);
   EXPECT_EQ(test::ReadWholeFile(media), site.MediaBytes(fakesite::MediaKind::Progressive));
   SetCurrentSiteHosts(LoadSiteHosts());
 }
