@@ -123,6 +123,12 @@ class DownloadEngine {
   void SetFfmpeg(std::string program);
   void SetTransferTiming(TransferTiming timing);
 
+  // For a split half that is complete (just downloaded, or found on disk):
+  // when its partner is complete too, writes "开始合并" on this row, starts the
+  // merge and returns true. List lock held: of two halves finishing together
+  // only the later sees its partner complete.
+  [[nodiscard]] bool StartMergeIfPairDone(int row);
+
  private:
   struct Worker {
     int row = 0;
@@ -141,9 +147,8 @@ class DownloadEngine {
   void Finished(Worker* worker);
   [[nodiscard]] bool AllFinished() const;  // m_mutex held
   void ReapFinished();
-  // List lock held by the callers of these three.
+  // List lock held by the callers of these two.
   [[nodiscard]] bool IsLateReport(const ProgressReport& report) const;
-  [[nodiscard]] bool StartMergeIfPairDone(int row);
   void ShowFinalState(int row, std::string_view state, std::uint32_t color);
 
   AppState& m_state;

@@ -162,13 +162,18 @@ TaskDownloadEnd DownloadOneTask(AppState& state) {
   WriteSideFiles(ui, record, text, layout);
 
   // Asked before the list lock is taken: no request runs under it.
-  const bool present =
-      AlreadyComplete(layout.media, choice.url) || MergedFileExists(layout.media, choice.suffix);
+  const bool halfOnDisk = AlreadyComplete(layout.media, choice.url);
+  const bool present = halfOnDisk || MergedFileExists(layout.media, choice.suffix);
   const std::lock_guard held(state.ListLock());
   TaskList& list = state.Tasks();
   (void)record.SetValue(record::kMediaPath, layout.media.string());
   list.SetCellText(row, kColRecord, record.ToText());
   if (present) {
+    // A half found on disk may be the later of its pair: its partner's end
+    // report came first and found nothing to merge with yet.
+    if (halfOnDisk && !choice.suffix.empty() && state.Engine().StartMergeIfPairDone(row)) {
+      return TaskDownloadEnd::kExisting;
+    }
     ShowHandOverState(list, row, kStateExisting);
     return TaskDownloadEnd::kExisting;
   }
