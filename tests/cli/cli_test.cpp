@@ -1,44 +1,21 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "cli/cli_command_line.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
 namespace korvid {
 namespace {
 
-struct CliResult {
-  int exitCode = -1;
-  std::string output;  // stdout
-};
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 // environment: "NAME=value ..." put before the program.
-CliResult RunCli(const std::string& home, const std::string& arguments,
-                 const std::string& environment = {}) {
-  const std::string command = environment + " " + std::string(KORVID_CLI_PATH) + " --home " +
-                              Quote(home) + " " + arguments + " 2>/dev/null";
-  CliResult result;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  std::array<char, 4096> buffer{};
-  std::size_t read = 0;
-  while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-    result.output.append(buffer.data(), read);
-  }
-  const int status = ::pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+test::ShellRun RunCli(const std::string& home, const std::string& arguments,
+                      const std::string& environment = {}) {
+  return test::RunShell(test::CliCommand(home, arguments, environment) + " 2>/dev/null");
 }
 
 TEST(KorvidCli, SetSavesTheSettingAndANewRunReadsItBack) {
@@ -69,7 +46,7 @@ TEST(KorvidCli, RefusesUnknownNamesAndValuesWithoutWriting) {
 
 TEST(KorvidCli, PathsNamesTheWorkingFolders) {
   test::Sandbox sandbox;
-  const CliResult result = RunCli(sandbox.Path().string(), "paths");
+  const test::ShellRun result = RunCli(sandbox.Path().string(), "paths");
 
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_NE(result.output.find("下载: " + (sandbox / "下载").string()), std::string::npos);
@@ -82,7 +59,7 @@ TEST(KorvidCli, FetchPrintsTheBodyAndSendsTheCookie) {
   ASSERT_TRUE(site.Start());
   site.SetCanned("GET", "/hello", fakesite::CannedReply{200, {}, "{\"code\":0}"});
 
-  const CliResult result =
+  const test::ShellRun result =
       RunCli(sandbox.Path().string(), "fetch " + site.BaseUrl() + "/hello --cookies 'a=1; b=2'");
 
   EXPECT_EQ(result.exitCode, 0);
@@ -102,7 +79,8 @@ TEST(KorvidCli, NfoOfASavedViewAnswer) {
   const std::string nfo = (sandbox / "tvshow.nfo").string();
 
   EXPECT_EQ(RunCli(sandbox.Path().string(),
-                   "nfo " + Quote(data + "view_BV117411r7R1_staff2.json") + " -o " + Quote(nfo))
+                   "nfo " + test::ShellQuote(data + "view_BV117411r7R1_staff2.json") + " -o " +
+                       test::ShellQuote(nfo))
                 .exitCode,
             0);
   const std::string written = sandbox.ReadFile("tvshow.nfo");
@@ -111,8 +89,8 @@ TEST(KorvidCli, NfoOfASavedViewAnswer) {
 
   // Not a view answer: refused, nothing written.
   EXPECT_EQ(RunCli(sandbox.Path().string(),
-                   "nfo " + Quote(data + "view_detail_BV17x411w7KC_10pages.json") + " -o " +
-                       Quote(nfo + "2"))
+                   "nfo " + test::ShellQuote(data + "view_detail_BV17x411w7KC_10pages.json") +
+                       " -o " + test::ShellQuote(nfo + "2"))
                 .exitCode,
             1);
   EXPECT_FALSE(std::filesystem::exists(nfo + "2"));
@@ -140,9 +118,8 @@ TEST(KorvidCli, SetsOfDifferentKeysRunningTogetherBothLand) {
   constexpr int kRounds = 8;
   for (int round = 1; round <= kRounds; ++round) {
     const std::string value = std::to_string(round);
-    const std::string both = "( " + std::string(KORVID_CLI_PATH) + " --home " + Quote(home) +
-                             " set 编辑框_关键词 " + value + " & " + KORVID_CLI_PATH + " --home " +
-                             Quote(home) + " set 编辑框_emby_url " + value +
+    const std::string both = "( " + test::CliCommand(home, "set 编辑框_关键词 " + value) + " & " +
+                             test::CliCommand(home, "set 编辑框_emby_url " + value) +
                              " & wait ) >/dev/null 2>&1";
     ASSERT_EQ(std::system(both.c_str()), 0);
     EXPECT_EQ(RunCli(home, "get 编辑框_关键词").output, value + "\n") << round;
@@ -174,7 +151,7 @@ TEST(KorvidCli, LoginSavesTheCookiesAndWhoamiTellsWhetherTheSiteTakesThem) {
       "硬币 ：9\n";
 
   EXPECT_EQ(RunCli(home, "whoami", hosts).exitCode, 1);  // not logged in yet
-  const CliResult login = RunCli(home, "login", hosts);
+  const test::ShellRun login = RunCli(home, "login", hosts);
   EXPECT_EQ(login.exitCode, 0);
   EXPECT_NE(login.output.find("▀"), std::string::npos);  // the code, drawn in the terminal
   EXPECT_NE(login.output.find("已扫码，请在手机上确认\n"), std::string::npos);
@@ -184,7 +161,7 @@ TEST(KorvidCli, LoginSavesTheCookiesAndWhoamiTellsWhetherTheSiteTakesThem) {
                 std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
-  const CliResult whoami = RunCli(home, "whoami", hosts);
+  const test::ShellRun whoami = RunCli(home, "whoami", hosts);
   EXPECT_EQ(whoami.exitCode, 0);
   EXPECT_EQ(whoami.output, accountLines);
   ASSERT_EQ(RunCli(home, "set 编辑框_cookies SESSDATA=stale").exitCode, 0);

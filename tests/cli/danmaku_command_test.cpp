@@ -1,12 +1,10 @@
 // korvid-cli danmaku and refresh-danmaku, run as a user would.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
 
+#include "cli/cli_command_line.h"
 #include "support/fakesite/fake_site.h"
 #include "support/fakesite/site_routes.h"
 #include "support/sandbox.h"
@@ -14,25 +12,9 @@
 namespace korvid {
 namespace {
 
-struct CliRun {
-  int exitCode = -1;
-  std::string output;  // stdout
-};
-
-CliRun RunCli(const std::string& home, const std::string& arguments, const std::string& env = "") {
-  const std::string command =
-      env + " " + KORVID_CLI_PATH + " --home '" + home + "' " + arguments + " 2>/dev/null";
-  CliRun run;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> buffer{};
-  std::size_t read = 0;
-  while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-    run.output.append(buffer.data(), read);
-  }
-  const int status = ::pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+test::ShellRun RunCli(const std::string& home, const std::string& arguments,
+                      const std::string& env = "") {
+  return test::RunShell(test::CliCommand(home, arguments, env) + " 2>/dev/null");
 }
 
 const std::string kXml =
@@ -45,7 +27,7 @@ TEST(DanmakuCommand, ConvertsDeflatedOrPlainFilesWithTheSettingsOrOptions) {
   ASSERT_TRUE(sandbox.WriteFile("plain.xml", kXml));
   ASSERT_TRUE(sandbox.WriteFile("packed.xml", fakesite::DeflateRaw(kXml)));
 
-  const CliRun plain =
+  const test::ShellRun plain =
       RunCli(home, "danmaku " + (sandbox / "plain.xml").string() + " --cid 5 --bvid BV1");
   EXPECT_EQ(plain.exitCode, 0);
   EXPECT_TRUE(plain.output.starts_with("[Script Info]\r\n"));
@@ -87,7 +69,7 @@ TEST(RefreshDanmakuCommand, RefreshesAFolderFromTheCommentHost) {
                                 "[Script Info]\r\nOriginal Script: [bid_BV7],[cid_77]$\r\n"));
   ASSERT_TRUE(sandbox.WriteFile("lib/other.ass", "[Script Info]\r\n"));
 
-  const CliRun run =
+  const test::ShellRun run =
       RunCli(sandbox.Path().string(), "refresh-danmaku " + (sandbox / "lib").string(),
              "KORVID_COMMENT_BASE=" + site.BaseUrl());
   EXPECT_EQ(run.exitCode, 0) << run.output;

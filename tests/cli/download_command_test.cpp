@@ -2,12 +2,10 @@
 // Ctrl-C during a transfer.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
 
+#include "cli/cli_command_line.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -16,24 +14,8 @@ namespace {
 
 using fakesite::Fault;
 
-struct CliRun {
-  int exitCode = -1;
-  std::string output;  // stdout and stderr
-};
-
-CliRun RunShell(const std::string& script) {
-  CliRun run;
-  FILE* pipe = ::popen(script.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> buffer{};
-  std::size_t read = 0;
-  while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-    run.output.append(buffer.data(), read);
-  }
-  const int status = ::pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using test::RunShell;
+using test::ShellRun;
 
 class KorvidCliDownload : public ::testing::Test {
  protected:
@@ -42,12 +24,10 @@ class KorvidCliDownload : public ::testing::Test {
   // The command line with every host pointed at the fake site; the download
   // folder does not exist before the first run.
   std::string Command(const std::string& arguments) const {
-    std::string hosts;
-    for (const char* name : {"WEB", "API", "COMMENT", "PASSPORT", "SPACE"}) {
-      hosts += std::string("KORVID_") + name + "_BASE=" + m_site.BaseUrl() + " ";
-    }
-    return hosts + KORVID_CLI_PATH + " --home '" + (m_sandbox / "home").string() + "' download " +
-           arguments + " --dir '" + (m_sandbox / "媒体库").string() + "'";
+    return test::CliCommand(
+        (m_sandbox / "home").string(),
+        "download " + arguments + " --dir '" + (m_sandbox / "媒体库").string() + "'",
+        test::SiteHostsEnvironment(m_site.BaseUrl()));
   }
 
   fakesite::FakeSite m_site;
@@ -71,7 +51,7 @@ TEST_F(KorvidCliDownload, ExitsZeroOnlyWhenEveryTaskEndedWell) {
     m_site.ClearFaults();
     if (!c.path.empty()) m_site.SetFault(c.path, Fault::ApiCode(-404));
     const std::string extra = c.path.empty() ? "" : " BV1Ks411D7aa";
-    const CliRun run = RunShell(Command("BV1Mp411T7bb" + extra) + " 2>&1");
+    const ShellRun run = RunShell(Command("BV1Mp411T7bb" + extra) + " 2>&1");
     EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
     EXPECT_NE(run.output.find(c.said), std::string::npos) << run.output;
   }
@@ -88,7 +68,7 @@ TEST_F(KorvidCliDownload, CtrlCStopsTheTransfersAndFails) {
                              m_sandbox.Path().string() +
                              "' -name '*.mp4')\" ] && break; sleep 0.05; done; "
                              "kill -INT $pid; wait $pid; exit $?)";
-  const CliRun run = RunShell(script);
+  const ShellRun run = RunShell(script);
   EXPECT_EQ(run.exitCode, 130) << run.output;
   EXPECT_NE(run.output.find("失败下载"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("interrupted"), std::string::npos) << run.output;

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
 #include <cstdio>
 #include <string>
 
+#include "cli/cli_command_line.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -14,27 +13,12 @@ namespace {
 using fakesite::CannedReply;
 using fakesite::Fault;
 
-struct FetchRun {
-  int exitCode = -1;
-  std::string messages;  // stderr
-};
-
-// korvid-cli fetch URL -o FILE with stderr captured (not a terminal, so the
-// progress comes as plain lines).
-FetchRun FetchToFile(const std::string& home, const std::string& url, const std::string& file) {
-  const std::string command = std::string(KORVID_CLI_PATH) + " --home '" + home + "' fetch '" +
-                              url + "' -o '" + file + "' 2>&1 >/dev/null";
-  FetchRun run;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> buffer{};
-  std::size_t read = 0;
-  while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-    run.messages.append(buffer.data(), read);
-  }
-  const int status = ::pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+// korvid-cli fetch URL -o FILE with stderr captured as output (not a terminal,
+// so the progress comes as plain lines).
+test::ShellRun FetchToFile(const std::string& home, const std::string& url,
+                           const std::string& file) {
+  return test::RunShell(test::CliCommand(home, "fetch '" + url + "' -o '" + file + "'") +
+                        " 2>&1 >/dev/null");
 }
 
 TEST(KorvidCliFetchOutput, StreamsToTheFileAndFailsUnlessTheWholeBodyArrived) {
@@ -51,22 +35,21 @@ TEST(KorvidCliFetchOutput, StreamsToTheFileAndFailsUnlessTheWholeBodyArrived) {
   const std::string home = sandbox.Path().string();
   const std::string file = (sandbox / "out.bin").string();
 
-  const FetchRun whole = FetchToFile(home, site.BaseUrl() + "/bulk/whole.bin", file);
-  EXPECT_EQ(whole.exitCode, 0) << whole.messages;
+  const test::ShellRun whole = FetchToFile(home, site.BaseUrl() + "/bulk/whole.bin", file);
+  EXPECT_EQ(whole.exitCode, 0) << whole.output;
   EXPECT_EQ(test::ReadWholeFile(file), body);
-  EXPECT_NE(whole.messages.find("size 1.43MB  received 0.00MB  speed 0.0 MB/S  0秒\n"),
+  EXPECT_NE(whole.output.find("size 1.43MB  received 0.00MB  speed 0.0 MB/S  0秒\n"),
             std::string::npos)
-      << whole.messages;
-  EXPECT_NE(whole.messages.find("received 1.43MB"), std::string::npos);
+      << whole.output;
+  EXPECT_NE(whole.output.find("received 1.43MB"), std::string::npos);
 
-  const FetchRun cut = FetchToFile(home, site.BaseUrl() + "/bulk/cut.bin", file);
+  const test::ShellRun cut = FetchToFile(home, site.BaseUrl() + "/bulk/cut.bin", file);
   EXPECT_NE(cut.exitCode, 0);
   EXPECT_EQ(test::ReadWholeFile(file), body.substr(0, 700'000));
 
-  const FetchRun missing = FetchToFile(home, site.BaseUrl() + "/bulk/none.bin", file);
+  const test::ShellRun missing = FetchToFile(home, site.BaseUrl() + "/bulk/none.bin", file);
   EXPECT_NE(missing.exitCode, 0);
-  EXPECT_NE(missing.messages.find("the server answered 404"), std::string::npos)
-      << missing.messages;
+  EXPECT_NE(missing.output.find("the server answered 404"), std::string::npos) << missing.output;
   EXPECT_EQ(test::ReadWholeFile(file), body.substr(0, 700'000));  // untouched
 }
 

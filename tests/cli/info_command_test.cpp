@@ -1,12 +1,10 @@
 // korvid-cli info against the fake site, as a user runs it.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
 
+#include "cli/cli_command_line.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -20,25 +18,11 @@ struct InfoRun {
 };
 
 InfoRun RunCli(const test::Sandbox& sandbox, const std::string& base, const std::string& args) {
-  std::string env;
-  for (const char* host : {"WEB", "API", "COMMENT", "PASSPORT", "SPACE"}) {
-    env += std::string("KORVID_") + host + "_BASE=" + base + " ";
-  }
   const std::string errFile = (sandbox / "stderr.txt").string();
-  const std::string command = env + KORVID_CLI_PATH + " --home '" + sandbox.Path().string() + "' " +
-                              args + " 2>'" + errFile + "'";
-  InfoRun run;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> buffer{};
-  std::size_t read = 0;
-  while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-    run.out.append(buffer.data(), read);
-  }
-  const int status = ::pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.err = test::ReadWholeFile(errFile);
-  return run;
+  const test::ShellRun run = test::RunShell(
+      test::CliCommand(sandbox.Path().string(), args, test::SiteHostsEnvironment(base)) + " 2>'" +
+      errFile + "'");
+  return {run.exitCode, run.output, test::ReadWholeFile(errFile)};
 }
 
 TEST(InfoCommand, PrintsThePanelThenTheStreamsOfThePageAndFailsWithTheNotice) {

@@ -1,34 +1,16 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
 
+#include "cli/cli_command_line.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
 namespace korvid {
 namespace {
 
-struct CliRun {
-  int exitCode = -1;
-  std::string output;
-};
-
-CliRun RunCli(const std::string& home, const std::string& arguments) {
-  const std::string command =
-      std::string(KORVID_CLI_PATH) + " --home '" + home + "' " + arguments + " 2>/dev/null";
-  CliRun run;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> buffer{};
-  for (std::size_t read = 0; (read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) {
-    run.output.append(buffer.data(), read);
-  }
-  const int status = ::pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+test::ShellRun RunCli(const std::string& home, const std::string& arguments) {
+  return test::RunShell(test::CliCommand(home, arguments) + " 2>/dev/null");
 }
 
 TEST(KorvidCliLibrary, ListsEntriesAndUploadExitsNonZeroOnAnyFailure) {
@@ -46,7 +28,7 @@ TEST(KorvidCliLibrary, ListsEntriesAndUploadExitsNonZeroOnAnyFailure) {
   const std::string server = "--url " + site.BaseUrl() + " --key " + site.EmbyApiKey();
   EXPECT_EQ(RunCli(dir, "emby-upload " + server).exitCode, 1);  // no picture yet
   ASSERT_TRUE(home.WriteFile("头像/甲.jpg", "jpeg"));
-  const CliRun uploaded = RunCli(dir, "emby-upload " + server);
+  const test::ShellRun uploaded = RunCli(dir, "emby-upload " + server);
   EXPECT_EQ(uploaded.exitCode, 0);
   EXPECT_EQ(uploaded.output, "上传头像完成，成功：1      失败：0\n");
   EXPECT_EQ(RunCli(dir, "emby-upload --url " + site.BaseUrl() + " --key wrong").exitCode, 1);

@@ -1,13 +1,11 @@
 // korvid-cli resolve against the fake site, as a user runs it.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <string>
 
+#include "cli/cli_command_line.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -22,25 +20,12 @@ struct Resolved {
 
 Resolved RunResolve(const test::Sandbox& sandbox, const std::string& base,
                     const std::string& arguments) {
-  std::string env;
-  for (const char* host : {"WEB", "API", "COMMENT", "PASSPORT", "SPACE"}) {
-    env += std::string("KORVID_") + host + "_BASE=" + base + " ";
-  }
   const std::string errFile = (sandbox / "stderr.txt").string();
-  const std::string command = env + KORVID_CLI_PATH + " --home '" + sandbox.Path().string() +
-                              "' resolve " + arguments + " 2>'" + errFile + "'";
-  Resolved result;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  std::array<char, 4096> buffer{};
-  std::size_t read = 0;
-  while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-    result.out.append(buffer.data(), read);
-  }
-  const int status = ::pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.err = test::ReadWholeFile(errFile);
-  return result;
+  const test::ShellRun run =
+      test::RunShell(test::CliCommand(sandbox.Path().string(), "resolve " + arguments,
+                                      test::SiteHostsEnvironment(base)) +
+                     " 2>'" + errFile + "'");
+  return {run.exitCode, run.output, test::ReadWholeFile(errFile)};
 }
 
 TEST(ResolveCommand, PrintsOneLinePerTaskRowAndFailsOnWhatCannotBeAdded) {

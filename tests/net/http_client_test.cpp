@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "net/http_text.h"
+#include "support/closed_port.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -33,21 +34,7 @@ using Names = std::vector<std::string>;
 
 constexpr std::string_view kMsie9 = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
 
-// A loopback port with nothing listening on it.
-int ClosedPort() {
-  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof addr;
-  int port = 0;
-  if (::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  ::close(sock);
-  return port;
-}
+using test::ClosedPort;
 
 Names HeaderNames(const RecordedRequest& request) {
   Names names;

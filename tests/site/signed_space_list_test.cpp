@@ -11,40 +11,24 @@
 #include "net/json_document.h"
 #include "net/site_hosts.h"
 #include "site/site_headers.h"
-#include "support/fakesite/fake_site.h"
+#include "support/fake_site_test.h"
 
 namespace korvid {
 namespace {
 
-using fakesite::FakeSite;
 using fakesite::Retired;
 
 const WbiKeys kNavKeys{"7cd084941338484aae1ad9425b84077c", "4932caff0ff746eab6f01bf08b70ac45"};
 const WbiKeys kRotatedKeys{"00112233445566778899aabbccddeeff", "ffeeddccbbaa99887766554433221100"};
 constexpr std::int64_t kMid = 20061;  // 61 videos
 
-class SignedListTest : public ::testing::Test {
+class SignedListTest : public test::FakeSiteTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(m_site.Start());
-    m_saved = CurrentSiteHosts();
-    const std::string base = m_site.BaseUrl();
-    SetCurrentSiteHosts({base, base, base, base, base});
-  }
-  void TearDown() override { SetCurrentSiteHosts(m_saved); }
-
   [[nodiscard]] std::string OldUrl(const std::string& query) const {
     return m_site.BaseUrl() + "/x/space/arc/search?mid=" + std::to_string(kMid) + query;
   }
-  [[nodiscard]] int CountOf(const std::string& path) const {
-    int count = 0;
-    for (const auto& request : m_site.Requests()) count += request.path == path ? 1 : 0;
-    return count;
-  }
   static std::string Get(std::string_view url) { return GetSiteApi(url, SiteRequest{true, {}}); }
 
-  FakeSite m_site;
-  SiteHosts m_saved;
   std::int64_t m_now = 1702204169;
   UnixClock m_clock = [this] { return m_now; };
 };
@@ -53,13 +37,13 @@ TEST_F(SignedListTest, KeysComeFromNavWithoutLogInAndAreCachedForTheDay) {
   WbiKeyCache cache({}, m_clock);
   EXPECT_EQ(cache.Keys(), kNavKeys);  // the nav answer says -101
   EXPECT_EQ(cache.Keys(), kNavKeys);
-  EXPECT_EQ(CountOf("/x/web-interface/nav"), 1);
+  EXPECT_EQ(RequestCount("/x/web-interface/nav"), 1);
 
   m_site.SetWbiKeys(kRotatedKeys.imgKey, kRotatedKeys.subKey);
   EXPECT_EQ(cache.Keys(), kNavKeys) << "same site day: no new request";
   cache.Invalidate();
   EXPECT_EQ(cache.Keys(), kRotatedKeys);
-  EXPECT_EQ(CountOf("/x/web-interface/nav"), 2);
+  EXPECT_EQ(RequestCount("/x/web-interface/nav"), 2);
 
   m_site.SetWbiKeys(kNavKeys.imgKey, kNavKeys.subKey);
   m_now += 24 * 60 * 60;
@@ -86,7 +70,7 @@ TEST_F(SignedListTest, WholeSpaceThroughTheSignedCallWithTheOlderOneRetired) {
     listed += page.GetCount("data.list.vlist");
   }
   EXPECT_EQ(listed, 61);
-  EXPECT_EQ(CountOf("/x/space/arc/search"), 0);
+  EXPECT_EQ(RequestCount("/x/space/arc/search"), 0);
   const auto requests = m_site.Requests();
   const auto& last = requests.back();
   EXPECT_EQ(last.Header("Origin"), m_site.BaseUrl());
@@ -181,8 +165,8 @@ TEST_F(SignedListTest, FallbackAndRefusals) {
     EXPECT_EQ(answer.signedCall, c.signedCall) << c.name;
     EXPECT_EQ(answer.notice, c.notice) << c.name;
     EXPECT_EQ(answer.body.empty(), !c.accepted) << c.name;
-    EXPECT_EQ(CountOf("/x/web-interface/nav"), c.navRequests) << c.name;
-    EXPECT_EQ(CountOf("/x/space/arc/search"), c.olderRequests) << c.name;
+    EXPECT_EQ(RequestCount("/x/web-interface/nav"), c.navRequests) << c.name;
+    EXPECT_EQ(RequestCount("/x/space/arc/search"), c.olderRequests) << c.name;
   }
 }
 

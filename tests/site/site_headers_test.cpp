@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "app/settings_file.h"
-#include "support/fakesite/fake_site.h"
+#include "support/fake_site_test.h"
 #include "support/sandbox.h"
 
 namespace korvid {
@@ -54,24 +54,10 @@ TEST(SiteHeadersTest, FingerAnswersThatCannotBeCookies) {
   for (const char* body : bodies) EXPECT_EQ(ParseVisitorCookies(body), std::nullopt) << body;
 }
 
-class VisitorCookiesTest : public ::testing::Test {
+class VisitorCookiesTest : public test::FakeSiteTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(m_site.Start());
-    m_saved = CurrentSiteHosts();
-    const std::string base = m_site.BaseUrl();
-    SetCurrentSiteHosts({base, base, base, base, base});
-  }
-  void TearDown() override { SetCurrentSiteHosts(m_saved); }
+  [[nodiscard]] int FingerRequests() const { return RequestCount(kFingerPath); }
 
-  [[nodiscard]] int FingerRequests() const {
-    int count = 0;
-    for (const auto& request : m_site.Requests()) count += request.path == kFingerPath ? 1 : 0;
-    return count;
-  }
-
-  fakesite::FakeSite m_site;
-  SiteHosts m_saved;
   test::Sandbox m_sandbox;
 };
 

@@ -1,10 +1,6 @@
 #include "transfer/stream_downloader.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -13,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/closed_port.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 #include "transfer/speed_sampler.h"
@@ -37,20 +34,7 @@ std::string Blob(std::size_t size) {
   return bytes;
 }
 
-int ClosedPort() {
-  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof addr;
-  int port = 0;
-  if (::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  ::close(sock);
-  return port;
-}
+using test::ClosedPort;
 
 std::int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(

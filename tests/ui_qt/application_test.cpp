@@ -7,8 +7,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <array>
-#include <cstdio>
 #include <filesystem>
 
 #include "app/settings_file.h"
@@ -16,6 +14,7 @@
 #include "net/site_hosts.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
+#include "support/shell_run.h"
 #include "ui_test_support.h"
 
 namespace korvid {
@@ -133,13 +132,9 @@ TEST(CommandLineTest, HelpAndVersionPrintAndEndWithoutAWindow) {
     const std::string command =
         std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") + KORVID_GUI_PATH +
         " " + option + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    std::array<char, 512> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
-    EXPECT_EQ(::pclose(pipe), 0) << option;
-    EXPECT_TRUE(output.starts_with(expected)) << option << ": " << output;
+    const test::ShellRun run = test::RunShell(command);
+    EXPECT_EQ(run.exitCode, 0) << option;
+    EXPECT_TRUE(run.output.starts_with(expected)) << option << ": " << run.output;
   }
 }
 

@@ -12,7 +12,7 @@
 
 #include "application.h"
 #include "net/site_hosts.h"
-#include "support/fakesite/fake_site.h"
+#include "support/fake_site_test.h"
 #include "support/sandbox.h"
 #include "ui_test_support.h"
 
@@ -21,20 +21,19 @@ namespace {
 
 constexpr int kWaitMs = 20000;
 
-class DetailsPanelWindowTest : public ::testing::Test {
+class DetailsPanelWindowTest : public test::FakeSiteTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(m_site.Start());
-    const std::string base = m_site.BaseUrl();
-    m_savedHosts = CurrentSiteHosts();
-    SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
+    test::FakeSiteTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_FALSE(m_app.Start().has_value());
+    const std::string base = m_site.BaseUrl();
     // Start restored the (absent) settings; the hosts stay the fake site's.
     SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
   }
   void TearDown() override {
     EXPECT_TRUE(m_app.Details().WaitIdle(kWaitMs));
-    SetCurrentSiteHosts(m_savedHosts);
+    test::FakeSiteTest::TearDown();
   }
 
   template <typename T>
@@ -42,8 +41,6 @@ class DetailsPanelWindowTest : public ::testing::Test {
     return m_app.Window().findChild<T*>(QString::fromUtf8(name));
   }
 
-  fakesite::FakeSite m_site;
-  SiteHosts m_savedHosts;
   test::Sandbox m_sandbox;
   test::SocketFolder m_sockets;
   Application m_app{AppPaths{m_sandbox / "program"}, m_sockets.SocketPath()};
