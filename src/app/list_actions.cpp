@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <vector>
 
+#include "app/download_engine.h"
 #include "net/json_document.h"
 
 namespace fs = std::filesystem;
@@ -15,9 +17,6 @@ namespace korvid {
 namespace {
 
 constexpr std::string_view kStateRedownload = "重新下载";
-constexpr std::string_view kVideoSuffix = ".视频";
-constexpr std::string_view kAudioSuffix = ".音频";
-constexpr std::size_t kSuffixChars = 3;
 
 std::string RecordValue(std::string_view record, std::string_view path) {
   JsonDocument document;
@@ -47,10 +46,8 @@ std::string RowMediaPath(TaskList& tasks, int row) {
 }
 
 std::string MergedMediaPath(std::string_view path) {
-  if (path.ends_with(kVideoSuffix) || path.ends_with(kAudioSuffix)) {
-    return DropTrailingChars(path, kSuffixChars);
-  }
-  return std::string(path);
+  const std::optional<MergeHalves> halves = MergeHalvesOf(path, 0);
+  return halves ? halves->output : std::string(path);
 }
 
 void OpenRowFolder(AppState& state, int row) {
