@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer
 # and runs every test; then runs the tests of the core's threads, task list, control
-# store and settings under ThreadSanitizer. KORVID_TSAN=0 skips that second run.
+# store, settings and download manager under ThreadSanitizer. KORVID_TSAN=0 skips that second run.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/bootstrap.sh" asan
@@ -20,7 +20,7 @@ if [ "${KORVID_TSAN:-1}" = 1 ]; then
   echo "test: the same threads under ThreadSanitizer"
   unset ASAN_OPTIONS LSAN_OPTIONS
   export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp}
-  KORVID_TARGETS="test_transfer test_tasks test_controls test_app" "$root/scripts/bootstrap.sh" tsan
+  KORVID_TARGETS="test_transfer test_tasks test_controls test_app test_download" "$root/scripts/bootstrap.sh" tsan
   cd "$root/build/tsan"
-  ctest --output-on-failure -j "$(nproc)" --timeout 600 -L '^(transfer|tasks|controls|app)$'
+  ctest --output-on-failure -j "$(nproc)" --timeout 600 -L '^(transfer|tasks|controls|app|download)$'
 fi

@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "app/download_engine.h"
-
 namespace korvid {
 
 BusyGuard& BusyGuard::operator=(BusyGuard&& other) noexcept {
@@ -45,9 +43,7 @@ int DownloadRegistry::Count() const {
 }
 
 AppState::AppState(Controls& controls, AppPaths paths)
-    : m_controls(controls),
-      m_paths(std::move(paths)),
-      m_engine(std::make_unique<DownloadEngine>(*this)) {}
+    : m_controls(controls), m_paths(std::move(paths)) {}
 
 AppState::~AppState() = default;
 

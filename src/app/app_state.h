@@ -3,7 +3,6 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
-#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -15,8 +14,6 @@
 #include "transfer/work_queue.h"
 
 namespace korvid {
-
-class DownloadEngine;
 
 // The one-at-a-time workers, each guarded by its own busy flag.
 enum class BusyFlag : int {
@@ -105,8 +102,6 @@ class AppState {
   // Downloads under way: +1 on a start report, -1 on an end report.
   [[nodiscard]] std::atomic<int>& RunningCount() { return m_runningCount; }
   [[nodiscard]] DownloadRegistry& Downloads() { return m_downloads; }
-  // Starts media downloads and merges; updates the rows and the count above.
-  [[nodiscard]] DownloadEngine& Engine() { return *m_engine; }
 
   // The clipboard text the clipboard watch saw last.
   [[nodiscard]] std::string LastClipboardText() const;
@@ -122,8 +117,6 @@ class AppState {
   DownloadRegistry m_downloads;
   mutable std::mutex m_clipboardMutex;
   std::string m_lastClipboardText;
-  // Last, so it goes first: its threads use everything above.
-  std::unique_ptr<DownloadEngine> m_engine;
 };
 
 }  // namespace korvid

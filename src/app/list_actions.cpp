@@ -7,7 +7,6 @@
 #include <system_error>
 #include <vector>
 
-#include "app/download_engine.h"
 #include "net/json_document.h"
 
 namespace fs = std::filesystem;
@@ -15,8 +14,6 @@ namespace fs = std::filesystem;
 namespace korvid {
 
 namespace {
-
-constexpr std::string_view kStateRedownload = "重新下载";
 
 std::string RecordValue(std::string_view record, std::string_view path) {
   JsonDocument document;

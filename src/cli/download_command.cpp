@@ -12,11 +12,11 @@
 #include <thread>
 
 #include "app/app_state.h"
-#include "app/download_engine.h"
-#include "app/scheduler.h"
-#include "app/task_download.h"
 #include "app/tasks/task_record.h"
 #include "cli/download_run.h"
+#include "download/download_engine.h"
+#include "download/scheduler.h"
+#include "download/task_download.h"
 #include "site/link_jobs.h"
 
 namespace korvid::cli {
@@ -74,11 +74,6 @@ bool AwaitsMerge(TaskList& tasks, int row, std::string_view state) {
   JsonDocument record;
   if (!record.Parse(tasks.CellText(row, kColRecord))) return false;
   return MergeHalvesOf(Unquote(record.GetValue(record::kMediaPath)), row).has_value();
-}
-
-bool IsSuccessState(std::string_view state) {
-  return state == kStateDone || state == kStateMerged || state == kStateExisting ||
-         state == kStateInVideoFile;
 }
 
 struct RowView {
@@ -163,21 +158,21 @@ bool AddLinks(Core& core, AppState& app, const DownloadOptions& options) {
   return failed;
 }
 
-bool Idle(AppState& app, const Scheduler& scheduler) {
+bool Idle(AppState& app, DownloadEngine& engine, const Scheduler& scheduler) {
   return app.TaskQueue().Count() == 0 && scheduler.ActiveWorkers() == 0 &&
-         app.Engine().ActiveCount() == 0;
+         engine.ActiveCount() == 0;
 }
 
 // Stops the clock first, so no worker starts while the transfers stop.
-void StopEverything(AppState& app, Scheduler& scheduler) {
+void StopEverything(DownloadEngine& engine, Scheduler& scheduler) {
   scheduler.StopClock();
   while (scheduler.ActiveWorkers() > 0) {
-    app.Engine().StopAll();
+    engine.StopAll();
     std::this_thread::sleep_for(kRedrawPeriod);
   }
   scheduler.WaitForWorkers();
-  app.Engine().StopAll();
-  while (!app.Engine().WaitIdle(1000)) app.Engine().StopAll();
+  engine.StopAll();
+  while (!engine.WaitIdle(1000)) engine.StopAll();
 }
 
 int Summarise(AppState& app, bool linkFailed, bool interrupted) {
@@ -227,20 +222,22 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
     return Fail("the maximum number of downloads must be a number above 0");
   }
   AppState app(core.controls, core.paths);
-  if (!core.started.ffmpeg.empty()) app.Engine().SetFfmpeg(core.started.ffmpeg);
+  DownloadEngine engine(app);
+  if (!core.started.ffmpeg.empty()) engine.SetFfmpeg(core.started.ffmpeg);
   const bool linkFailed = AddLinks(core, app, options);
   g_interrupted = false;
   const InterruptHandler interrupt;
-  Scheduler scheduler(app, SchedulerJobs{[&app] { (void)DownloadOneTask(app); }, {}});
+  Scheduler scheduler(app,
+                      SchedulerJobs{[&app, &engine] { (void)DownloadOneTask(app, engine); }, {}});
   ProgressPrinter printer(app.Tasks());
   scheduler.Tick();  // the first task starts now, not a second later
   scheduler.StartClock();
-  while (!g_interrupted && !Idle(app, scheduler)) {
+  while (!g_interrupted && !Idle(app, engine, scheduler)) {
     printer.Show(false);
     std::this_thread::sleep_for(kRedrawPeriod);
   }
   const bool interrupted = g_interrupted;
-  StopEverything(app, scheduler);
+  StopEverything(engine, scheduler);
   printer.Show(true);
   return Summarise(app, linkFailed, interrupted);
 }

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "app/download_engine.h"
+#include "download/download_engine.h"
 #include "cli/cli_command.h"
 #include "net/http_client.h"
 #include "transfer/stream_downloader.h"

@@ -30,7 +30,7 @@ void AddFailureRow(AppState& app, std::string_view bvid) {
   const int row = tasks.AppendRow();
   tasks.SetCellText(row, kColIndex, std::to_string(row));
   tasks.SetCellText(row, kColTitle, bvid);
-  tasks.SetCellText(row, kColState, kParseFailed);
+  tasks.SetCellText(row, kColState, kStateParseFailed);
 }
 
 std::string TitleCell(const VideoRows& video, std::string_view kind) {
@@ -54,7 +54,8 @@ void AddTaskRow(AppState& app, VideoRows& video, int episode, std::string_view k
   tasks.SetCellText(row, kColPart, record.GetValue(record::kPart));
   tasks.SetCellText(row, kColHeight, video.height);
   // A record that cannot be queued would leave a row that never downloads.
-  if (!app.TaskQueue().PushText(record.ToText())) tasks.SetCellText(row, kColState, kParseFailed);
+  if (!app.TaskQueue().PushText(record.ToText()))
+    tasks.SetCellText(row, kColState, kStateParseFailed);
 }
 
 void AddPages(AppState& app, VideoRows& video) {

@@ -8,7 +8,6 @@
 
 namespace korvid {
 
-inline constexpr std::string_view kParseFailed = "解析失败";
 // Prefixes of the 标题 cell of a split task's two rows.
 inline constexpr std::string_view kVideoTitlePrefix = "视频:";
 inline constexpr std::string_view kAudioTitlePrefix = "音频:";

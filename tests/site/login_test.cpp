@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "app/app_state.h"
-#include "app/login_workers.h"
+#include "site/login_workers.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "net/site_hosts.h"

@@ -8,15 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "app/tasks/task_states.h"
 #include "transfer/lock.h"
 
 namespace korvid {
-
-// ARGB text colours of the state column. 0 means "the list's default colour".
-inline constexpr std::uint32_t kColorDefault = 0;
-inline constexpr std::uint32_t kColorCrimson = 0xFFDC143C;
-inline constexpr std::uint32_t kColorDone = 0xFF00ACFF;
-inline constexpr std::uint32_t kColorMerged = 0xFF7FFF00;
 
 struct TaskColumn {
   std::string_view title;

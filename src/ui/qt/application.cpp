@@ -5,13 +5,13 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/download_engine.h"
 #include "app/settings_file.h"
 #include "app/startup.h"
-#include "app/task_download.h"
 #include "app/window_placement.h"
 #include "controls/window_layout.h"
 #include "details_panel_wiring.h"
+#include "download/download_engine.h"
+#include "download/task_download.h"
 #include "global_hotkey.h"
 #include "library_panel.h"
 #include "window_tray.h"
@@ -31,6 +31,7 @@ Application::Application(AppPaths paths, QString instanceName, QObject* parent)
   CreateMainWindowControls(m_store);
   m_store.SetShell(&m_shell);
   m_state = std::make_unique<AppState>(m_store, m_paths);
+  m_engine = std::make_unique<DownloadEngine>(*m_state);
   m_details = std::make_unique<DetailsLoader>(*m_state);
   m_linkJobs = std::make_unique<LinkJobs>(*m_state);
 }
@@ -47,6 +48,8 @@ Application::~Application() {
   m_details.reset();
   m_danmakuRefresher.reset();
   m_window.reset();
+  // After the scheduler, whose download workers hand downloads to it.
+  m_engine.reset();
 }
 
 std::optional<int> Application::Start() {
@@ -65,9 +68,9 @@ std::optional<int> Application::Start() {
   }
   ConnectDetailsPanel(m_window->Binder(), *m_details, m_window.get());
   connect(&m_instance, &SingleInstance::RaiseRequested, m_window.get(), &MainWindow::BringToFront);
-  if (!m_ffmpeg.empty()) m_state->Engine().SetFfmpeg(m_ffmpeg);
+  if (!m_ffmpeg.empty()) m_engine->SetFfmpeg(m_ffmpeg);
   m_scheduler = std::make_unique<Scheduler>(
-      *m_state, SchedulerJobs{[this] { (void)DownloadOneTask(*m_state); },
+      *m_state, SchedulerJobs{[this] { (void)DownloadOneTask(*m_state, *m_engine); },
                               [this] { (void)m_details->Load(); }});
   connect(&m_window->ThreadClock(), &QTimer::timeout, this, [this] { m_scheduler->Tick(); });
   m_actions = std::make_unique<WindowActions>(*m_window, *m_state, m_makeQrApi);

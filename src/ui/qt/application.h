@@ -9,9 +9,10 @@
 
 #include "app/app_paths.h"
 #include "app/app_state.h"
-#include "app/scheduler.h"
 #include "controls/control_store.h"
 #include "danmaku/danmaku_refresh.h"
+#include "download/download_engine.h"
+#include "download/scheduler.h"
 #include "main_window.h"
 #include "qt_desktop_shell.h"
 #include "single_instance.h"
@@ -42,6 +43,7 @@ class Application : public QObject {
 
   [[nodiscard]] ControlStore& Controls() { return m_store; }
   [[nodiscard]] AppState& State() { return *m_state; }
+  [[nodiscard]] DownloadEngine& Engine() { return *m_engine; }
   [[nodiscard]] MainWindow& Window() { return *m_window; }
   [[nodiscard]] WindowActions& Actions() { return *m_actions; }
   [[nodiscard]] DetailsLoader& Details() { return *m_details; }
@@ -66,6 +68,8 @@ class Application : public QObject {
   QtDesktopShell m_shell;
   ControlStore m_store;
   std::unique_ptr<AppState> m_state;
+  // Media downloads and merges of the rows; its threads use the state above.
+  std::unique_ptr<DownloadEngine> m_engine;
   // Its workers write to the store and the task list, so it goes before them.
   std::unique_ptr<DetailsLoader> m_details;
   SingleInstance m_instance;

@@ -5,7 +5,7 @@
 
 #include "app/action_thread.h"
 #include "app/app_state.h"
-#include "app/login_workers.h"
+#include "site/login_workers.h"
 #include "main_window.h"
 
 namespace korvid {

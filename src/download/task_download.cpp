@@ -1,11 +1,11 @@
-#include "app/task_download.h"
+#include "download/task_download.h"
 
 #include <cstdlib>
 #include <system_error>
 
-#include "app/download_engine.h"
 #include "app/tasks/task_record.h"
 #include "danmaku/comment_file.h"
+#include "download/download_engine.h"
 #include "library/artwork.h"
 #include "library/nfo_writer.h"
 #include "net/http_client.h"
@@ -133,7 +133,7 @@ bool AlreadyComplete(const fs::path& path, std::string_view url) {
   return remote >= 0 && static_cast<std::uintmax_t>(remote) == local;
 }
 
-TaskDownloadEnd DownloadOneTask(AppState& state) {
+TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
   std::string text;
   if (!state.TaskQueue().PopText(text)) return TaskDownloadEnd::kNoRecord;
   JsonDocument record;
@@ -171,7 +171,7 @@ TaskDownloadEnd DownloadOneTask(AppState& state) {
   if (present) {
     // A half found on disk may be the later of its pair: its partner's end
     // report came first and found nothing to merge with yet.
-    if (halfOnDisk && !choice.suffix.empty() && state.Engine().StartMergeIfPairDone(row)) {
+    if (halfOnDisk && !choice.suffix.empty() && engine.StartMergeIfPairDone(row)) {
       return TaskDownloadEnd::kExisting;
     }
     ShowHandOverState(list, row, kStateExisting);
@@ -183,7 +183,7 @@ TaskDownloadEnd DownloadOneTask(AppState& state) {
   request.fallbackUrls = choice.backups;
   request.targetPath = layout.media.string();
   request.headerBlock = MediaHeaderBlock(CurrentSiteHosts());
-  if (state.Engine().StartDownload(std::move(request)) != kDownloadStarted) {
+  if (engine.StartDownload(std::move(request)) != kDownloadStarted) {
     ShowHandOverState(list, row, kStateStartFailed);
     return TaskDownloadEnd::kEngineRefused;
   }

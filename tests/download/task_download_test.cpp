@@ -2,7 +2,7 @@
 // link jobs queue the records, the scheduler starts the task download, the
 // download engine streams and merges.
 
-#include "app/task_download.h"
+#include "download/task_download.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/download_engine.h"
-#include "app/scheduler.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
+#include "download/download_engine.h"
+#include "download/scheduler.h"
 #include "net/site_hosts.h"
 #include "site/link_jobs.h"
 #include "site/site_headers.h"
@@ -66,6 +66,7 @@ class TaskDownloadTest : public ::testing::Test {
   // of every row.
   std::vector<std::string> Download(const Settings& settings) {
     AppState app(m_controls, AppPaths{m_sandbox / "program"});
+    DownloadEngine engine(app);
     m_controls.SetText("编辑框_cookies", settings.cookies);
     m_controls.SetText("编辑框_下载路径", settings.downloadPath.empty()
                                               ? std::string()
@@ -79,17 +80,18 @@ class TaskDownloadTest : public ::testing::Test {
       jobs.OnAddLinkPressed();
       jobs.WaitAll();
     }
-    Scheduler scheduler(app, SchedulerJobs{[&app] { (void)DownloadOneTask(app); }, {}});
+    Scheduler scheduler(app,
+                        SchedulerJobs{[&app, &engine] { (void)DownloadOneTask(app, engine); }, {}});
     const bool drained = test::WaitFor(
         [&] {
           scheduler.Tick();
           return app.TaskQueue().Count() == 0 && scheduler.ActiveWorkers() == 0 &&
-                 app.Engine().ActiveCount() == 0;
+                 engine.ActiveCount() == 0;
         },
         kWaitMs);
     EXPECT_TRUE(drained) << settings.link;
     scheduler.WaitForWorkers();
-    EXPECT_TRUE(app.Engine().WaitIdle(kWaitMs));
+    EXPECT_TRUE(engine.WaitIdle(kWaitMs));
     std::vector<std::string> states;
     for (int row = 1; row <= app.Tasks().RowCount(); ++row) {
       states.push_back(app.Tasks().CellText(row, kColState));
@@ -260,8 +262,9 @@ TEST_F(TaskDownloadTest, ARefusedStreamWritesNothing) {
 
 TEST_F(TaskDownloadTest, AnEmptyQueueTouchesNoRow) {
   AppState app(m_controls, AppPaths{m_sandbox / "program"});
+  DownloadEngine engine(app);
   (void)app.Tasks().AppendRow();
-  EXPECT_EQ(DownloadOneTask(app), TaskDownloadEnd::kNoRecord);
+  EXPECT_EQ(DownloadOneTask(app, engine), TaskDownloadEnd::kNoRecord);
   EXPECT_TRUE(app.Tasks().CellText(1, kColState).empty());
   EXPECT_EQ(app.Tasks().CellColor(1, kColState), kColorDefault);
 }

@@ -1,4 +1,4 @@
-#include "app/scheduler.h"
+#include "download/scheduler.h"
 
 #include <gtest/gtest.h>
 

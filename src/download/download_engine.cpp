@@ -1,4 +1,4 @@
-#include "app/download_engine.h"
+#include "download/download_engine.h"
 
 #include <chrono>
 #include <cstdio>
@@ -14,9 +14,6 @@
 namespace korvid {
 namespace {
 
-constexpr std::string_view kVideoSuffix = ".视频";
-constexpr std::string_view kAudioSuffix = ".音频";
-constexpr std::size_t kSuffixChars = 3;
 constexpr double kBytesPerMegabyte = 1048576.0;
 constexpr double kKibPerMegabyte = 1024.0;
 
@@ -41,18 +38,6 @@ bool TryNextAddress(const TransferOutcome& outcome) {
 }
 
 }  // namespace
-
-std::optional<MergeHalves> MergeHalvesOf(std::string_view path, int row) {
-  const bool video = path.ends_with(kVideoSuffix);
-  if (!video && !path.ends_with(kAudioSuffix)) return std::nullopt;
-  MergeHalves halves;
-  halves.output = DropTrailingChars(path, kSuffixChars);
-  halves.video = halves.output + std::string(kVideoSuffix);
-  halves.audio = halves.output + std::string(kAudioSuffix);
-  halves.videoRow = video ? row : row - 1;
-  halves.audioRow = halves.videoRow + 1;
-  return halves;
-}
 
 std::string MegabytesText(std::int64_t bytes) {
   return Formatted("%.2fMB", static_cast<double>(bytes) / kBytesPerMegabyte);

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/tasks/task_states.h"
 #include "transfer/stream_downloader.h"
 
 namespace korvid {
@@ -22,18 +23,6 @@ class AppState;
 // StartDownload's answers.
 inline constexpr int kDownloadStarted = 1;
 inline constexpr int kDownloadRefused = 255;  // the row already downloads
-
-// State texts of column 9 written here.
-inline constexpr std::string_view kStateStarted = "开始下载";
-inline constexpr std::string_view kStateDownloading = "正在下载";
-inline constexpr std::string_view kStateDone = "完成";
-inline constexpr std::string_view kStateShort = "失败下载";
-inline constexpr std::string_view kStateStartFailed = "下载失败";
-inline constexpr std::string_view kStateMerging = "开始合并";
-inline constexpr std::string_view kStateMerged = "合并完成";
-inline constexpr std::string_view kStateMergeFailed = "合并失败";
-// Written by the task download: the file is there with the remote size.
-inline constexpr std::string_view kStateExisting = "已存在";
 
 struct DownloadEnd;
 
@@ -66,17 +55,6 @@ struct MergeEnd {
   bool merged = false;
   std::string messages;  // FFmpeg's output
 };
-
-// The video and audio halves of a split page and the file they merge into,
-// from the path of either half (".视频" / ".音频" after the ".mp4" name).
-struct MergeHalves {
-  std::string video;
-  std::string audio;
-  std::string output;
-  int videoRow = 0;  // the video row comes first, the audio row right after it
-  int audioRow = 0;
-};
-[[nodiscard]] std::optional<MergeHalves> MergeHalvesOf(std::string_view path, int row);
 
 // Column texts of a report: "20.00MB", "3秒", "1.5 MB/S".
 [[nodiscard]] std::string MegabytesText(std::int64_t bytes);

@@ -1,4 +1,4 @@
-#include "app/login_workers.h"
+#include "site/login_workers.h"
 
 #include <utility>
 

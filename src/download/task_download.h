@@ -5,17 +5,11 @@
 #include <string_view>
 
 #include "app/app_state.h"
-#include "app/download_engine.h"
+#include "download/download_engine.h"
 #include "net/json_document.h"
 #include "net/site_hosts.h"
 
 namespace korvid {
-
-// State texts of column 9 written by the task download.
-inline constexpr std::string_view kStateRefusedPrefix = "下载:";
-// The audio row of a split page whose streams fell back to the single-file
-// form (no cookie any more): the video row's file already carries the sound.
-inline constexpr std::string_view kStateInVideoFile = "随视频下载";
 
 // Where the files of one video go, read from the controls when the task starts.
 struct LayoutSettings {
@@ -64,6 +58,6 @@ enum class TaskDownloadEnd {
 // writes the side files, records the media path in the row and hands the
 // download to the engine (or reports the file as present). Blocks on the
 // network; the scheduler runs it on a thread of its own.
-[[nodiscard]] TaskDownloadEnd DownloadOneTask(AppState& state);
+[[nodiscard]] TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine);
 
 }  // namespace korvid

@@ -1,4 +1,4 @@
-#include "app/download_engine.h"
+#include "download/download_engine.h"
 
 #include <gtest/gtest.h>
 
@@ -47,13 +47,14 @@ class DownloadEngineTest : public ::testing::Test {
     for (int i = 0; i < count; ++i) (void)Tasks().AppendRow();
   }
   TaskList& Tasks() { return m_state.Tasks(); }
-  DownloadEngine& Engine() { return m_state.Engine(); }
+  DownloadEngine& Engine() { return m_engine; }
   std::string State(int row) { return Tasks().CellText(row, kColState); }
   std::uint32_t StateColor(int row) { return Tasks().CellColor(row, kColState); }
 
   test::Sandbox m_sandbox;
   ControlStore m_controls;
   AppState m_state;
+  DownloadEngine m_engine{m_state};
 };
 
 TEST(DownloadColumns, TextsOfAReport) {
