@@ -7,6 +7,7 @@
 #include "cli/cli_command.h"
 #include "site/qr_image.h"
 #include "site/qr_login.h"
+#include "site/site_headers.h"
 
 namespace korvid::cli {
 namespace {
@@ -73,7 +74,9 @@ int Login(const Args& args) {
   if (core.controls.Text("编辑框_cookies").empty()) {
     return Fail("the site refused the new cookies: " + info);
   }
-  if (!SaveStates(core.controls, core.started.settingsPath)) {
+  // Only the cookie: the other settings were read when the log-in began, and
+  // a `set` made while it waited must not be undone.
+  if (!SaveState(core.controls, kCookieBox, core.started.settingsPath)) {
     return Fail("could not write " + core.started.settingsPath);
   }
   std::cout << PrintableLines(info) << "\ncookies saved in " << core.started.settingsPath << "\n";

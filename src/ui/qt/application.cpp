@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include <QByteArray>
+#include <QGuiApplication>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "details_panel_wiring.h"
 #include "download/download_engine.h"
 #include "download/task_download.h"
+#include "end_signals.h"
 #include "global_hotkey.h"
 #include "library_panel.h"
 #include "window_tray.h"
@@ -37,6 +39,10 @@ Application::Application(AppPaths paths, QString instanceName, QObject* parent)
 }
 
 Application::~Application() {
+  m_autosave.reset();
+  // Before the downloads stop: a stopped transfer ends short, and its row is
+  // to wait for the next start rather than read as failed.
+  m_kept.Close();
   // Its workers write to the controls and the task list, so they end first.
   m_scheduler.reset();
   // Actions and log-in workers end first: they report to the window. The
@@ -57,6 +63,7 @@ std::optional<int> Application::Start() {
   // Folders, FFmpeg, saved states and start settings, before the window
   // exists, so it opens showing them.
   m_ffmpeg = StartCore(m_store, m_paths).ffmpeg;
+  KeepTasksAndSettings();
 
   m_window = std::make_unique<MainWindow>(m_store, m_state->Tasks());
   m_shell.SetDialogParent(m_window.get());
@@ -90,6 +97,30 @@ std::string Application::SettingsPath() const {
 
 void Application::SaveAllStates() {
   (void)SaveStates(m_store, SettingsPath());
+}
+
+void Application::KeepTasksAndSettings() {
+  m_autosave = std::make_unique<SettingsAutosave>(m_store, SettingsPath());
+  m_autosave->Start();
+  if (m_kept.Open(*m_state) == KeptTaskList::Outcome::kHeld) {
+    m_store.ShowNotice(
+        "任务列表正被进程 " + std::to_string(m_kept.HolderPid()) + " 使用，本次的任务不会保存",
+        kNoticeFailed);
+  }
+  m_endSignals = new EndSignals(this);
+  connect(m_endSignals, &EndSignals::Received, this, [this] {
+    SaveChangesNow();
+    QCoreApplication::quit();
+  });
+  if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+    connect(gui, &QGuiApplication::commitDataRequest, this, [this] { SaveChangesNow(); });
+    connect(gui, &QCoreApplication::aboutToQuit, this, [this] { SaveChangesNow(); });
+  }
+}
+
+void Application::SaveChangesNow() {
+  if (m_autosave) (void)m_autosave->SaveChanged();
+  m_kept.FlushNow();
 }
 
 void Application::ConnectLinkButtons() {
