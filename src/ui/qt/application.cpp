@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include <QByteArray>
+#include <QLineEdit>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QTimer>
@@ -141,7 +142,24 @@ void Application::ConnectWorkerButtons() {
   }
 }
 
+void Application::KeepMaxDownloadsValid() {
+  auto* box = m_window->findChild<QLineEdit*>(
+      QString::fromUtf8(kMaxDownloadsBox.data(), static_cast<qsizetype>(kMaxDownloadsBox.size())));
+  if (box == nullptr) return;
+  // An emptied box would start no download and say nothing about it.
+  auto lastValid = std::make_shared<QString>(box->text());
+  connect(box, &QLineEdit::textChanged, box, [lastValid](const QString& text) {
+    if (ParseMaxDownloads(text.toStdString()) > 0) *lastValid = text;
+  });
+  connect(box, &QLineEdit::editingFinished, box, [box, lastValid] {
+    if (ParseMaxDownloads(box->text().toStdString()) <= 0 && !lastValid->isEmpty()) {
+      box->setText(*lastValid);
+    }
+  });
+}
+
 void Application::StartWindowExtras() {
+  KeepMaxDownloadsValid();
   m_library = new LibraryPanel(*m_state, *m_window);
   m_tray = new WindowTray(m_store, *m_window);
   // Registered once: a change of 下拉框_热键 takes effect at the next start.

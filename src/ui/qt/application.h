@@ -68,6 +68,7 @@ class Application : public QObject {
  private:
   void OnExit();
   void KeepTasksAndSettings();
+  void KeepMaxDownloadsValid();
   void ConnectLinkButtons();
   void ConnectWorkerButtons();
   void StartWindowExtras();
