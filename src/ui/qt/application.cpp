@@ -1,8 +1,8 @@
 #include "application.h"
 
 #include <QByteArray>
-#include <QLineEdit>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
