@@ -113,19 +113,26 @@ TEST_F(TaskStoreTest, TwoThousandRowsSurviveARestartAndASigkill) {
       const pid_t child = ::fork();
       ASSERT_GE(child, 0);
       if (child == 0) {
-        // Holds the store and keeps changing progress cells until killed.
+        // Holds the store and keeps writing state changes of running rows
+        // until killed, so the kill lands in the middle of a write. No
+        // thread: the writer is driven here.
         AppState first(m_controls, Paths());
-        KeptTaskList kept;
-        if (kept.Open(first) != KeptTaskList::Outcome::kKept) ::_exit(1);
+        fs::create_directories(Paths().ConfigFolder());
+        TaskStoreLock lock(DatabasePath());
+        TaskStore::Opened opened = TaskStore::Open(DatabasePath());
+        if (!lock.Held() || !opened.store) ::_exit(1);
+        TaskStoreWriter writer(first.Tasks(), *opened.store);
         FillList(first);
-        kept.FlushNow();
+        if (!writer.FlushAll()) ::_exit(1);
         (void)::write(ready[1], "x", 1);
-        for (int i = 0; i < 100000; ++i) {
-          first.Tasks().SetCellText(1 + i % kRows, kColSpeed, std::to_string(i));
-          ::usleep(100);
+        for (int i = 0; i < 20000; ++i) {
+          const int running = 1 + 4 * (i % (kRows / 4));
+          first.Tasks().SetCellText(running, kColState, i % 2 ? kStateStarted : kStateDownloading);
+          if (!writer.FlushAll()) ::_exit(1);
         }
         ::_exit(2);
       }
+      ::close(ready[1]);  // a child that ends early ends the read
       char byte = 0;
       ASSERT_EQ(::read(ready[0], &byte, 1), 1);
       ::usleep(300'000);
@@ -134,7 +141,6 @@ TEST_F(TaskStoreTest, TwoThousandRowsSurviveARestartAndASigkill) {
       ASSERT_EQ(::waitpid(child, &status, 0), child);
       EXPECT_TRUE(WIFSIGNALED(status));
       ::close(ready[0]);
-      ::close(ready[1]);
     }
     AppState second(m_controls, Paths());
     KeptTaskList kept;
