@@ -48,8 +48,10 @@ int RefreshMetadata(const Args& args) {
       continue;
     }
     std::cout << ": " << done.written.size() << " written\n";
-    for (const std::filesystem::path& path : done.written) std::cout << "  " << path.string() << "\n";
-    if (done.nfoLeftAlone) std::cout << "  tvshow.nfo kept (not written by Korvid; --force rewrites it)\n";
+    for (const std::filesystem::path& path : done.written)
+      std::cout << "  " << path.string() << "\n";
+    if (done.nfoLeftAlone)
+      std::cout << "  tvshow.nfo kept (not written by Korvid; --force rewrites it)\n";
     files += static_cast<int>(done.written.size());
   }
   std::cout << folders.size() << " video folders, " << files << " files written, " << failed

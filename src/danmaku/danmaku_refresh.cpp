@@ -61,9 +61,8 @@ std::string ReadAssHeader(const fs::path& file) {
   char block[kBlock];
   while (in && header.size() < kAssHeaderLimit) {
     in.read(block, static_cast<std::streamsize>(std::min(kBlock, kAssHeaderLimit - header.size())));
-    const std::size_t searchFrom = header.size() > kEventsSection.size()
-                                       ? header.size() - kEventsSection.size()
-                                       : 0;
+    const std::size_t searchFrom =
+        header.size() > kEventsSection.size() ? header.size() - kEventsSection.size() : 0;
     header.append(block, static_cast<std::size_t>(in.gcount()));
     const std::size_t events = header.find(kEventsSection, searchFrom);
     if (events != std::string::npos) {

@@ -105,9 +105,9 @@ InflateResult InflateRawDetailed(std::string_view compressed, std::size_t output
     }
     if (code == Z_OK || code == Z_STREAM_END) {
       if (out.size() + produced > out.capacity()) {
-        out.reserve(std::min(
-            out.capacity() + std::max(compressed.size(), out.capacity() / 2) + produced,
-            outputLimit));
+        out.reserve(
+            std::min(out.capacity() + std::max(compressed.size(), out.capacity() / 2) + produced,
+                     outputLimit));
       }
       out.append(chunk.get(), produced);
       if (!estimated && out.size() >= kEstimateAfter) {
@@ -124,7 +124,7 @@ InflateResult InflateRawDetailed(std::string_view compressed, std::size_t output
     if (inputDone && stream.avail_out > 0) break;
   }
   result.ok = !result.tooLarge && (code == Z_OK || code == Z_STREAM_END ||
-              (code == Z_BUF_ERROR && inputUsed == compressed.size()));
+                                   (code == Z_BUF_ERROR && inputUsed == compressed.size()));
   result.complete = result.ok && code == Z_STREAM_END;
   if (!result.ok) result.bytes = std::string();
   return result;

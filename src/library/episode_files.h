@@ -30,7 +30,7 @@ struct EpisodeInfo {
   std::string showTitle;  // the video title
   std::string episode;    // from 1
   std::string plot;
-  std::string aired;  // YYYY-MM-DD, China Standard Time
+  std::string aired;             // YYYY-MM-DD, China Standard Time
   long long runtimeMinutes = 0;  // rounded up; 0 when unknown
   std::string firstFrame;        // the page's first frame; empty when the answer has none
   std::string cover;             // data.pic

@@ -39,10 +39,12 @@ std::string CueText(std::string_view content) {
 
 std::string SrtClock(double seconds) {
   if (!std::isfinite(seconds) || seconds < 0) seconds = 0;
-  const auto millis = static_cast<std::int64_t>(std::llround(std::min(seconds, kLatestSeconds) * 1000));
+  const auto millis =
+      static_cast<std::int64_t>(std::llround(std::min(seconds, kLatestSeconds) * 1000));
   char text[32];
   std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld,%03lld",
-                static_cast<long long>(millis / 3600000), static_cast<long long>(millis / 60000 % 60),
+                static_cast<long long>(millis / 3600000),
+                static_cast<long long>(millis / 60000 % 60),
                 static_cast<long long>(millis / 1000 % 60), static_cast<long long>(millis % 1000));
   return text;
 }

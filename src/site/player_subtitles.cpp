@@ -89,8 +89,7 @@ std::vector<SubtitleTrack> FetchSubtitleTracks(const SubtitleRequest& request, W
     }
     if (Accepted(body)) return ParseSubtitleTracks(body);
   }
-  return ParseSubtitleTracks(
-      fetch(ApiUrl(std::string(kPlayerPath) + "?" + PlayerQuery(request))));
+  return ParseSubtitleTracks(fetch(ApiUrl(std::string(kPlayerPath) + "?" + PlayerQuery(request))));
 }
 
 }  // namespace korvid

@@ -161,5 +161,21 @@ TEST(AssSource, ReadsCidAndBvidFromTheMarkerLine) {
   EXPECT_EQ(ReadAssSource("[Script Info]\r\nTitle: x\r\n").cid, "");
 }
 
+// The refresh needs the marker line only: however many comments a file holds,
+// at most its header is read.
+TEST(AssSource, OnlyTheHeaderIsRead) {
+  test::Sandbox sandbox;
+  const std::string header = "[Script Info]\r\nOriginal Script: [bid_BV1xx],[cid_123]$\r\n";
+  const std::string events(1 << 20, 'e');
+  ASSERT_TRUE(sandbox.WriteFile("a.ass", header + "[Events]\r\n" + events));
+  ASSERT_TRUE(sandbox.WriteFile("b.ass", header + events));  // no events section
+  ASSERT_TRUE(sandbox.WriteFile("c.ass", std::string(4090, 'x') + "[Events]"));  // across blocks
+  EXPECT_EQ(ReadAssHeader(sandbox / "a.ass"), header);
+  EXPECT_EQ(ReadAssHeader(sandbox / "b.ass").size(), kAssHeaderLimit);
+  EXPECT_EQ(ReadAssSource(ReadAssHeader(sandbox / "b.ass")).cid, "123");
+  EXPECT_EQ(ReadAssHeader(sandbox / "c.ass"), std::string(4090, 'x'));
+  EXPECT_EQ(ReadAssHeader(sandbox / "missing.ass"), "");
+}
+
 }  // namespace
 }  // namespace korvid

@@ -276,7 +276,10 @@ TEST_F(DanmakuToAssTest, CommentTextsAreDecodedAndDefused) {
        .written = "&#128514;",
        .width = 9},
       {.name = "numeric references", .raw = "&#128514;&#x41;", .written = "😂A", .width = 3},
-      {.name = "no scalar value stays", .raw = "&#0;&#xD800;", .written = "&#0;&#xD800;", .width = 12},
+      {.name = "no scalar value stays",
+       .raw = "&#0;&#xD800;",
+       .written = "&#0;&#xD800;",
+       .width = 12},
       {.name = "past U+10FFFF stays", .raw = "a&#x110000;", .written = "a&#x110000;", .width = 11},
       {.name = "other entities stay", .raw = "&nbsp;a&", .written = "&nbsp;a&", .width = 8},
       {.name = "override block", .raw = "{\\fs200}大字", .written = "｛＼fs200｝大字", .width = 12},
@@ -285,12 +288,17 @@ TEST_F(DanmakuToAssTest, CommentTextsAreDecodedAndDefused) {
        .written = "｛＼an8｝x",
        .width = 7},
       {.name = "control characters become spaces",
-       .raw = std::string("a\x01" "b&#10;c&#127;d\0e", 18),
+       .raw = std::string("a\x01"
+                          "b&#10;c&#127;d\0e",
+                          18),
        .written = "a b c d e",
        .width = 9},
       {.name = "blocked once decoded", .raw = "&#25171;&#21345;", .written = "", .width = 0},
       {.name = "one character once decoded", .raw = "&#21704;哈", .written = "", .width = 0},
-      {.name = "30 bytes counted decoded", .raw = "b" + amps, .written = "b" + std::string(29, '&'), .width = 30},
+      {.name = "30 bytes counted decoded",
+       .raw = "b" + amps,
+       .written = "b" + std::string(29, '&'),
+       .width = 30},
   };
   for (const TextCase& c : cases) {
     SCOPED_TRACE(c.name);

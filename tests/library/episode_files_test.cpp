@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -56,9 +57,10 @@ Json ThreePageTask(int episode) {
   record["data"]["videos"] = 3;
   record["data"]["pages"] = Json::array();
   for (int i = 1; i <= 3; ++i) {
-    record["data"]["pages"].push_back(
-        {{"cid", 500 + i}, {"page", i}, {"part", "第" + std::to_string(i) + "集"},
-         {"duration", 59 + i}});
+    record["data"]["pages"].push_back({{"cid", 500 + i},
+                                       {"page", i},
+                                       {"part", "第" + std::to_string(i) + "集"},
+                                       {"duration", 59 + i}});
   }
   record["cid序号"] = std::to_string(500 + episode);
   record["视频part"] = "第" + std::to_string(episode) + "集";
@@ -69,9 +71,8 @@ Json ThreePageTask(int episode) {
 TEST(EpisodeNfo, ShowAndEpisodeFilesMatchTheGoldenFiles) {
   const Json record = RecordedTask();
   const std::string episode = BuildEpisodeNfo(ReadEpisodeInfo(record.dump()));
-  const std::string show = BuildNfo(record.dump(), [](std::string_view) {
-    return std::string("原创音乐|电音|快板");
-  });
+  const std::string show =
+      BuildNfo(record.dump(), [](std::string_view) { return std::string("原创音乐|电音|快板"); });
   ExpectGolden(episode, "episode_BV117411r7R1_S1E1.nfo");
   ExpectGolden(show, "tvshow_BV117411r7R1.nfo");
 
@@ -89,6 +90,14 @@ TEST(EpisodeNfo, ShowAndEpisodeFilesMatchTheGoldenFiles) {
   };
   for (const auto& [path, texts] : fields) EXPECT_EQ(xml.Texts(path), texts) << path;
   EXPECT_TRUE(test::ReadXmlLeaves(show).wellFormed);
+  // Named as the servers' own episode files name them (uniqueid as in Kodi's).
+  const test::XmlLeaves server =
+      test::ReadXmlLeaves(DataFile("nfo/jellyfin_written_episode_S01E01.nfo"));
+  for (const std::string& path : xml.allPaths) {
+    const bool known = std::find(server.allPaths.begin(), server.allPaths.end(), path) !=
+                       server.allPaths.end();
+    EXPECT_TRUE(known || path == "episodedetails/uniqueid") << path;
+  }
 }
 
 struct EpisodeCase {
@@ -108,16 +117,36 @@ TEST(EpisodeNfo, PageOfTheTask) {
   Json noDuration = RecordedTask();
   noDuration["data"]["pages"][0].erase("duration");
   const std::vector<EpisodeCase> cases = {
-      {.name = "one page: the video title", .record = RecordedTask(),
-       .title = "当我给拜年祭的快板加了电音配乐…", .episode = "1", .minutes = 9, .cid = "146044693"},
-      {.name = "first of three, 60 s is one minute", .record = ThreePageTask(1), .title = "第1集",
-       .episode = "1", .minutes = 1, .cid = "501"},
-      {.name = "quoted values, 61 s are two minutes", .record = quoted, .title = "第2集",
-       .episode = "2", .minutes = 2, .cid = "502"},
-      {.name = "unknown cid: the page at the episode number", .record = unknownCid,
-       .title = "第3集", .episode = "3", .minutes = 2, .cid = "999"},
-      {.name = "no duration: no runtime", .record = noDuration,
-       .title = "当我给拜年祭的快板加了电音配乐…", .episode = "1", .minutes = 0, .cid = "146044693"},
+      {.name = "one page: the video title",
+       .record = RecordedTask(),
+       .title = "当我给拜年祭的快板加了电音配乐…",
+       .episode = "1",
+       .minutes = 9,
+       .cid = "146044693"},
+      {.name = "first of three, 60 s is one minute",
+       .record = ThreePageTask(1),
+       .title = "第1集",
+       .episode = "1",
+       .minutes = 1,
+       .cid = "501"},
+      {.name = "quoted values, 61 s are two minutes",
+       .record = quoted,
+       .title = "第2集",
+       .episode = "2",
+       .minutes = 2,
+       .cid = "502"},
+      {.name = "unknown cid: the page at the episode number",
+       .record = unknownCid,
+       .title = "第3集",
+       .episode = "3",
+       .minutes = 2,
+       .cid = "999"},
+      {.name = "no duration: no runtime",
+       .record = noDuration,
+       .title = "当我给拜年祭的快板加了电音配乐…",
+       .episode = "1",
+       .minutes = 0,
+       .cid = "146044693"},
   };
   for (const EpisodeCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -161,15 +190,20 @@ TEST(Artwork, OnlyPicturesAreTakenForPictures) {
   const std::vector<Case> cases = {
       {.contentType = "image/jpeg", .bytes = "\xFF\xD8\xFF\xE0rest", .picture = true},
       {.contentType = "Image/PNG", .bytes = "\x89PNG\r\n\x1A\nrest", .picture = true},
-      {.contentType = "image/webp", .bytes = std::string("RIFF\x10\0\0\0WEBPVP8 ", 16), .picture = true},
+      {.contentType = "image/webp",
+       .bytes = std::string("RIFF\x10\0\0\0WEBPVP8 ", 16),
+       .picture = true},
       {.contentType = "text/html", .bytes = "\xFF\xD8\xFF\xE0", .picture = false},
       {.contentType = "image/jpeg", .bytes = "<html>404</html>", .picture = false},
-      {.contentType = "image/webp", .bytes = std::string("RIFF\x10\0\0\0WAVE", 12), .picture = false},
+      {.contentType = "image/webp",
+       .bytes = std::string("RIFF\x10\0\0\0WAVE", 12),
+       .picture = false},
       {.contentType = "image/webp", .bytes = "RIFF", .picture = false},
       {.contentType = "", .bytes = "\xFF\xD8\xFF", .picture = false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(IsPictureAnswer(c.contentType, c.bytes), c.picture) << c.contentType << " " << c.bytes;
+    EXPECT_EQ(IsPictureAnswer(c.contentType, c.bytes), c.picture)
+        << c.contentType << " " << c.bytes;
   }
 }
 
@@ -207,7 +241,9 @@ struct SubtitleCase {
 TEST_F(EpisodeFilesOnFakeSite, WritesTheEpisodeFilesAndTheSubtitlesAsked) {
   const std::vector<SubtitleCase> cases = {
       {.name = "AI subtitles off by default", .srtFiles = {"S1E1.zh-CN.srt"}},
-      {.name = "AI subtitles asked for", .ai = true, .srtFiles = {"S1E1.ai-zh.srt", "S1E1.zh-CN.srt"}},
+      {.name = "AI subtitles asked for",
+       .ai = true,
+       .srtFiles = {"S1E1.ai-zh.srt", "S1E1.zh-CN.srt"}},
       {.name = "signed call refused: the unsigned one",
        .signedRefused = true,
        .srtFiles = {"S1E1.zh-CN.srt"}},
@@ -255,15 +291,19 @@ TEST(PlayerSubtitles, TracksOfAnAnswer) {
   EXPECT_FALSE(tracks[0].ai);
   EXPECT_TRUE(tracks[0].url.starts_with("https://aisubtitle.hdslb.com/bfs/subtitle/"));
   EXPECT_TRUE(tracks[1].ai);
-  EXPECT_EQ(ParseSubtitleTracks(DataFile("api/player_v2_BV1Jt411P77c_logged_in_subtitles_documented.json"))
+  EXPECT_EQ(ParseSubtitleTracks(
+                DataFile("api/player_v2_BV1Jt411P77c_logged_in_subtitles_documented.json"))
                 .size(),
             2u);
-  for (const std::string& body :
-       {DataFile("api/player_wbi_v2_BV1MU411S7iJ_not_logged_in_documented.json"),
-        std::string(R"({"code":0,"data":{"subtitle":{"subtitles":[]}}})"),
-        std::string(R"({"code":-352,"data":{"subtitle":{"subtitles":[{"lan":"x","subtitle_url":"//a"}]}}})"),
-        std::string(R"({"code":0,"data":{"subtitle":{"subtitles":[{"lan":"../x","subtitle_url":"//a"}]}}})"),
-        std::string("")}) {
+  for (
+      const std::string& body :
+      {DataFile("api/player_wbi_v2_BV1MU411S7iJ_not_logged_in_documented.json"),
+       std::string(R"({"code":0,"data":{"subtitle":{"subtitles":[]}}})"),
+       std::string(
+           R"({"code":-352,"data":{"subtitle":{"subtitles":[{"lan":"x","subtitle_url":"//a"}]}}})"),
+       std::string(
+           R"({"code":0,"data":{"subtitle":{"subtitles":[{"lan":"../x","subtitle_url":"//a"}]}}})"),
+       std::string("")}) {
     EXPECT_TRUE(ParseSubtitleTracks(body).empty()) << body;
   }
 }

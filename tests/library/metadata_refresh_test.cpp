@@ -43,7 +43,8 @@ class MetadataRefresh : public test::FakeSiteTest {
     ASSERT_TRUE(m_library.WriteFile("单页/tvshow.nfo", kOldNfo));
     ASSERT_TRUE(m_library.WriteFile("单页/一集S1E1.mp4", "media bytes"));
     ASSERT_TRUE(m_library.WriteFile("单页/一集S1E1.ass", OldAss("BV117411r7R1", "146044693")));
-    ASSERT_TRUE(m_library.WriteFile("三集/第一集 开始S1E1.ass", OldAss("BV1Mp411T7bb", "35306865851")));
+    ASSERT_TRUE(
+        m_library.WriteFile("三集/第一集 开始S1E1.ass", OldAss("BV1Mp411T7bb", "35306865851")));
     ASSERT_TRUE(m_library.WriteFile("三集/第二集中段S1E2.mp4", "more media"));
     ASSERT_TRUE(m_library.WriteFile("其他/别的.ass", "[Script Info]\r\n[Events]\r\n"));
   }
