@@ -75,10 +75,11 @@ bool Exists(const fs::path& path) {
   return fs::exists(path, ignored);
 }
 
-void RefreshTvshowNfo(const FolderRefresh& state, const std::string& record,
-                      const MetadataRefreshOptions& options, const MetadataSources& sources,
-                      FolderRefresh& result) {
-  const fs::path path = state.video.folder / kNfoFileName;
+// Rewrites tvshow.nfo when it is missing, ours, or forced; a file the user
+// wrote (no uniqueid of ours) stays without --force.
+void RefreshTvshowNfo(const std::string& record, const MetadataRefreshOptions& options,
+                      const MetadataSources& sources, FolderRefresh& result) {
+  const fs::path path = result.video.folder / kNfoFileName;
   if (const auto existing = ReadFileBytes(path); existing && !options.force) {
     if (!IsOurTvshowNfo(*existing)) {
       result.nfoLeftAlone = true;
@@ -158,7 +159,7 @@ FolderRefresh RefreshVideoFolder(const VideoFolder& video, const MetadataRefresh
     result.error = "the site gave no video for " + video.bvid;
     return result;
   }
-  RefreshTvshowNfo(result, EpisodeRecord(answer, 1), options, sources, result);
+  RefreshTvshowNfo(EpisodeRecord(answer, 1), options, sources, result);
   if (WriteFanArtIfMissing(video.folder, answer["data"].value("pic", std::string())) ==
       SideFileResult::kWritten) {
     result.written.push_back(video.folder / kFanArtFileName);
