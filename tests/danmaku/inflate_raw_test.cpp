@@ -108,15 +108,14 @@ std::string ZeroBomb(std::size_t mebibytes) {
 TEST(InflateRaw, StopsAtTheOutputLimit) {
   const std::string bomb = ZeroBomb((kMaxCommentDocumentBytes >> 20) + 1);
   ASSERT_LT(bomb.size(), std::size_t{1} << 20);
-  const InflateResult stopped = InflateRawDetailed(bomb);
+  EXPECT_EQ(DecodeCommentDocument(bomb), std::nullopt);
+  // Exactly at the limit is still a document; a byte past it is none.
+  const std::string small = ZeroBomb(4);
+  EXPECT_EQ(InflateRawDetailed(small, 4 << 20).bytes.size(), std::size_t{4} << 20);
+  const InflateResult stopped = InflateRawDetailed(small, (4 << 20) - 1);
   EXPECT_TRUE(stopped.tooLarge);
   EXPECT_FALSE(stopped.ok);
   EXPECT_TRUE(stopped.bytes.empty());
-  EXPECT_EQ(DecodeCommentDocument(bomb), std::nullopt);
-  // Exactly at the limit is still a document.
-  const std::string small = ZeroBomb(4);
-  EXPECT_EQ(InflateRawDetailed(small, 4 << 20).bytes.size(), std::size_t{4} << 20);
-  EXPECT_TRUE(InflateRawDetailed(small, (4 << 20) - 1).tooLarge);
 }
 
 }  // namespace

@@ -94,8 +94,8 @@ TEST(EpisodeNfo, ShowAndEpisodeFilesMatchTheGoldenFiles) {
   const test::XmlLeaves server =
       test::ReadXmlLeaves(DataFile("nfo/jellyfin_written_episode_S01E01.nfo"));
   for (const std::string& path : xml.allPaths) {
-    const bool known = std::find(server.allPaths.begin(), server.allPaths.end(), path) !=
-                       server.allPaths.end();
+    const bool known =
+        std::find(server.allPaths.begin(), server.allPaths.end(), path) != server.allPaths.end();
     EXPECT_TRUE(known || path == "episodedetails/uniqueid") << path;
   }
 }
