@@ -181,8 +181,11 @@ TEST_F(TaskDownloadTest, LinksEndAsLibraryFolders) {
       for (const char* extension : {".mp4", ".ass", ".xml", ".nfo"}) {
         expected.push_back(name + extension);
       }
-      // The three-page video has a subtitle track on the fake site.
-      if (c.media.size() == 3) expected.push_back(name + ".zh-CN.srt");
+      // The three-page video has a subtitle track and first frames on the fake site.
+      if (c.media.size() == 3) {
+        expected.push_back(name + ".zh-CN.srt");
+        expected.push_back(name + "-thumb.jpg");  // its pages have first frames
+      }
       const std::string bytes = test::ReadWholeFile(folder / (name + ".mp4"));
       if (c.settings.split && !c.settings.cookies.empty()) {
         EXPECT_GT(bytes.size(), m_site.MediaBytes(c.kind).size()) << name;  // video and audio
