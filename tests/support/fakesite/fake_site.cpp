@@ -383,6 +383,22 @@ std::string FakeSite::LoginCookie() const {
   return m_impl->routes.LoginCookie();
 }
 
+void FakeSite::SetRefreshNeeded(bool needed) {
+  m_impl->routes.CookieRefresh().SetRefreshNeeded(needed);
+}
+
+void FakeSite::SetRefreshAnswerCode(int code) {
+  m_impl->routes.CookieRefresh().SetRefreshAnswerCode(code);
+}
+
+std::string FakeSite::RefreshPublicKey() const {
+  return m_impl->routes.CookieRefresh().PublicKeyBase64();
+}
+
+RefreshCalls FakeSite::RefreshCallsSeen() const {
+  return m_impl->routes.CookieRefresh().Calls();
+}
+
 void FakeSite::SetEmbyApiKey(std::string key) {
   m_impl->routes.SetEmbyApiKey(std::move(key));
 }
