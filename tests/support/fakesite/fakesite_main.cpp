@@ -266,6 +266,7 @@ int Run(int argc, char** argv) {
   std::cout << "listening on " << site.BaseUrl() << std::endl;
   WaitForEnd(stdinLifetime);
   site.Stop();
+  std::cerr << "korvid-fakesite: " << site.AcceptedConnections() << " connections accepted\n";
   return 0;
 }
 
