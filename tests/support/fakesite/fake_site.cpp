@@ -152,6 +152,7 @@ void FakeSite::Impl::Handle(const httplib::Request& req, httplib::Response& res)
   request.query = QueryOf(req.target);
   request.headers = RecordingServer::CurrentHeaders();
   request.body = req.body;
+  request.connection = RecordingServer::CurrentConnection();
   {
     std::lock_guard lock(mutex);
     requests.push_back(request);
@@ -321,6 +322,10 @@ int FakeSite::Port() const {
 
 std::string FakeSite::BaseUrl() const {
   return "http://127.0.0.1:" + std::to_string(m_impl->port);
+}
+
+int FakeSite::AcceptedConnections() const {
+  return m_impl->server.AcceptedConnections();
 }
 
 std::vector<RecordedRequest> FakeSite::Requests() const {

@@ -15,6 +15,7 @@ struct RecordedRequest {
   std::string query;                                         // raw text after '?', empty when none
   std::vector<std::pair<std::string, std::string>> headers;  // in arrival order, names as sent
   std::string body;
+  int connection = 0;  // which accepted connection carried it (1 for the first)
 
   // First header of that name (case-insensitive); empty when absent.
   [[nodiscard]] std::string Header(const std::string& name) const;
@@ -157,6 +158,8 @@ class FakeSite {
   [[nodiscard]] std::string BaseUrl() const;
 
   [[nodiscard]] std::vector<RecordedRequest> Requests() const;
+  // Connections accepted since Start.
+  [[nodiscard]] int AcceptedConnections() const;
   void ClearRequests();
 
   void SetFault(const std::string& pathPrefix, Fault fault);

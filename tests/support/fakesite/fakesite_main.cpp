@@ -284,6 +284,7 @@ int Run(int argc, char** argv) {
   std::cout << "KORVID_REFRESH_KEY=" << site.RefreshPublicKey() << std::endl;
   WaitForEnd(stdinLifetime);
   site.Stop();
+  std::cerr << "korvid-fakesite: " << site.AcceptedConnections() << " connections accepted\n";
   return 0;
 }
 
