@@ -396,8 +396,7 @@ bool RegexMatcher::Execute(std::string_view pattern, std::string_view subject, b
     if (subject.size() > static_cast<std::size_t>(kMaxSubjectBytes)) return false;
     m_subject = std::string(subject);
     const bool validSubject = IsValidUtf8(subject);
-    const SharedCode code =
-        Patterns().Get(state->pattern, multiLine, caseSensitive, validSubject);
+    const SharedCode code = Patterns().Get(state->pattern, multiLine, caseSensitive, validSubject);
     if (!code) return false;
     uint32_t captureCount = 0;
     pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &captureCount);
