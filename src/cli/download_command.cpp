@@ -20,6 +20,7 @@
 #include "download/download_engine.h"
 #include "download/scheduler.h"
 #include "download/task_download.h"
+#include "site/cookie_refresh.h"
 #include "site/link_jobs.h"
 
 namespace korvid::cli {
@@ -245,6 +246,8 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   if (ParseMaxDownloads(core.controls.Text(kMaxDownloadsBox)) <= 0) {
     return Fail("the maximum number of downloads must be a number above 0");
   }
+  // Before the first request with the cookie: renew it when the site asks.
+  (void)RefreshLoginIfDue(core.controls, core.started.settingsPath, UnixNowMs());
   AppState app(core.controls, core.paths);
   KeptTaskList kept;
   std::set<int> earlier;  // stored rows that ended in an earlier run

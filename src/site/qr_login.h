@@ -29,6 +29,8 @@ struct QrPoll {
   QrPollState state = QrPollState::kUnknown;
   // The first name=value pair of each Set-Cookie header of this answer.
   std::string cookies;
+  // The token that later renews the cookie (confirmed polls of the newer pair).
+  std::string refreshToken;
 };
 
 // How long a code is polled before the log-in gives up: a number of polls,
@@ -112,6 +114,9 @@ struct QrLoginHooks {
   std::function<void(QrPollState)> stateChanged;
   // Optional: the clock the lifetime of a code is measured with (tests).
   std::function<std::chrono::steady_clock::time_point()> now;
+  // Optional: a successful log-in's cookie and refresh token, to be stored at
+  // once, on the log-in worker.
+  std::function<void(const std::string& cookies, const std::string& refreshToken)> loggedIn;
 };
 
 // The QR log-in, on the calling worker: gets a code and draws it into
