@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cli_command.h"
+#include "transfer/resumable_download.h"
 
 namespace korvid::cli {
 
@@ -15,6 +16,7 @@ struct DownloadOptions {
   std::string maximum;  // --max: 编辑框_最大线程 for this run
   bool split = false;   // --split
   std::string cookies;  // 编辑框_cookies for this run (the demo's log-in)
+  int retries = RetryPolicy::kDefaultRetries;  // --retries: of a download that broke off (0: none)
 };
 
 // Exit code: 0 when every task ended 完成, 合并完成 or 已存在; 130 after

@@ -72,6 +72,9 @@ class TaskList {
   // ignore writes.
   [[nodiscard]] std::string CellText(int row, int column) const;
   void SetCellText(int row, int column, std::string_view text);
+  // A cell's tip (why a state is what it is); empty: the view shows the text.
+  [[nodiscard]] std::string CellTip(int row, int column) const;
+  void SetCellTip(int row, int column, std::string_view tip);
   [[nodiscard]] std::uint32_t CellColor(int row, int column) const;
   void SetCellColor(int row, int column, std::uint32_t argb);
   void ResetRowColors(int row);
@@ -91,6 +94,7 @@ class TaskList {
  private:
   struct Row {
     std::array<std::string, kTaskColumnCount> text;
+    std::array<std::string, kTaskColumnCount> tip;
     std::array<std::uint32_t, kTaskColumnCount> color{};
   };
 

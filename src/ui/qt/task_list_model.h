@@ -54,6 +54,7 @@ class TaskListModel : public QAbstractTableModel {
  private:
   struct Row {
     std::array<QString, kTaskColumnCount> text;
+    std::array<QString, kTaskColumnCount> tip;
     std::array<std::uint32_t, kTaskColumnCount> color{};
   };
 

@@ -31,6 +31,7 @@ struct Fault {
   int firstByteDelayMs = 0;                 // wait before the first byte of the answer
   bool blocked = false;  // answer {"code":-412,"message":"请求被拦截"} with status 412
   int apiCode = 0;       // non-zero: answer {"code":apiCode,"message":...} with 200
+  int times = 0;         // 0: every request; N: only the next N requests, then gone
 
   // Shorthands (designated initialisers trip -Wmissing-field-initializers).
   [[nodiscard]] static Fault Status(int code, std::string text = {}) {
@@ -67,6 +68,12 @@ struct Fault {
   [[nodiscard]] static Fault Delay(int ms) {
     Fault fault;
     fault.firstByteDelayMs = ms;
+    return fault;
+  }
+  // This fault for the next count requests only.
+  [[nodiscard]] Fault Times(int count) const {
+    Fault fault = *this;
+    fault.times = count;
     return fault;
   }
 };
@@ -130,7 +137,8 @@ struct EmbyUpload {
 // Order of precedence for one request: it is logged; a canned reply for its
 // method and path, else the built-in route, gives the answer; a fault on the
 // longest matching path prefix then alters it. Only media and image paths
-// honour Range (206); everything else answers 200 with the whole body.
+// honour Range (206); everything else answers 200 with the whole body. Media
+// answers carry an ETag and a Last-Modified of the file's bytes.
 class FakeSite {
  public:
   // dataDir holds the recorded answers (tests/data by default).
@@ -147,6 +155,9 @@ class FakeSite {
   [[nodiscard]] std::string BaseUrl() const;
 
   [[nodiscard]] std::vector<RecordedRequest> Requests() const;
+  // Body bytes of media and image files sent so far (all answers, also the
+  // ones cut off).
+  [[nodiscard]] std::int64_t MediaBytesSent() const;
   void ClearRequests();
 
   void SetFault(const std::string& pathPrefix, Fault fault);

@@ -58,6 +58,7 @@ Options
                        drop:N        close the connection after N body bytes
                        chunked       no Content-Length (chunked transfer)
                        delay:MS      wait MS milliseconds before answering
+                       times:N       only for the next N requests
                      e.g. --fault /x/player/playurl=status:412
                           --fault /media/=throttle:20000,drop:30000
 
@@ -139,6 +140,8 @@ bool ApplyFaultItem(const std::string& item, Fault& fault) {
       fault.omitContentLength = true;
     } else if (name == "delay") {
       fault.firstByteDelayMs = std::stoi(value);
+    } else if (name == "times") {
+      fault.times = std::stoi(value);
     } else {
       return false;
     }
