@@ -39,7 +39,8 @@ bool IsFile(const std::string& path) {
 std::string ProbeProgram(const MergeJob& job) {
   if (!job.ffprobe.empty()) return job.ffprobe;
   const fs::path ffmpeg(job.ffmpeg);
-  if (ffmpeg.has_parent_path()) return (ffmpeg.parent_path() / "ffprobe").string();
+  const fs::path beside = ffmpeg.parent_path() / "ffprobe";
+  if (ffmpeg.has_parent_path() && IsFile(beside.string())) return beside.string();
   return "ffprobe";
 }
 

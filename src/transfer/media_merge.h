@@ -8,7 +8,7 @@ namespace korvid {
 
 struct MergeJob {
   std::string ffmpeg;         // the program: a path or a name on PATH
-  std::string ffprobe;        // empty: "ffprobe" beside ffmpeg, or on PATH
+  std::string ffprobe;        // empty: the ffprobe beside ffmpeg, else the one on PATH
   std::string workingFolder;  // where it runs; empty: the current folder
   std::string video;
   std::string audio;

@@ -219,7 +219,13 @@ FetchResult ResumableDownload::Run(FetchRequest request) {
     }
   }
   if (waited && FileStamp(target) != stampBefore && !FileStamp(target).empty()) {
-    run.lock.Release();
+    // The other writer removed its lock file; opening it made a new one.
+    std::error_code ec;
+    if (fs::exists(run.part, ec)) {
+      run.lock.Release();
+    } else {
+      run.lock.ReleaseAndRemove();
+    }
     result.end = FetchResult::End::kDoneByOther;
     result.total = FileSize(target);
     return result;

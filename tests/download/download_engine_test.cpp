@@ -17,6 +17,7 @@
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 #include "transfer/command_runner.h"
+#include "transfer/media_merge.h"
 #include "transfer/target_lock.h"
 
 namespace korvid {
@@ -118,7 +119,14 @@ struct MergeCase {
   std::string_view state;
   std::uint32_t color;
   bool halvesKept;
+  const char* ffmpegScript;  // a stand-in for ffmpeg (sh); nullptr: the real one
+  const char* earlierOutput;  // the merged file of an earlier run; nullptr: none
 };
+
+// Writes a cut-off file and reports success, as FFmpeg does on a full disk.
+constexpr const char* kFullDiskFfmpeg =
+    "for last; do :; done; head -c 4096 \"$5\" > \"$last\"; "
+    "echo 'Error writing trailer: No space left on device'; exit 0";
 
 class DownloadEnginePair : public DownloadEngineTest,
                            public ::testing::WithParamInterface<MergeCase> {};
@@ -138,6 +146,13 @@ TEST_P(DownloadEnginePair, LaterHalfStartsTheMergeAndBothRowsShowItsResult) {
   ASSERT_TRUE(m_sandbox.WriteFile(fs::relative(audio, m_sandbox.Path()), audioBytes));
   Tasks().SetCellText(1, kColRecord, nlohmann::json{{"视频路径", video}}.dump());
   Tasks().SetCellText(2, kColRecord, nlohmann::json{{"视频路径", audio}}.dump());
+  if (param.ffmpegScript != nullptr) {
+    const fs::path script = m_sandbox / "fake-ffmpeg";
+    std::ofstream(script) << "#!/bin/sh\n" << param.ffmpegScript << "\n";
+    fs::permissions(script, fs::perms::owner_all);
+    Engine().SetFfmpeg(script.string());
+  }
+  if (param.earlierOutput != nullptr) std::ofstream(output) << param.earlierOutput;
   std::vector<MergeEnd> merges;
   std::mutex mutex;
   Engine().SetObservers({}, [&](const MergeEnd& end) {
@@ -166,6 +181,11 @@ TEST_P(DownloadEnginePair, LaterHalfStartsTheMergeAndBothRowsShowItsResult) {
   EXPECT_EQ(merges[0].videoRow, 1);
   EXPECT_EQ(merges[0].audioRow, 2);
   EXPECT_EQ(merges[0].output, output.string());
+  if (param.earlierOutput != nullptr) {
+    EXPECT_EQ(test::ReadWholeFile(output), param.earlierOutput);
+  }
+  EXPECT_FALSE(fs::exists(MergeTempPathOf(output.string())));
+  EXPECT_EQ(Tasks().CellTip(1, kColState).empty(), !param.halvesKept);
   if (!param.halvesKept) {
     EXPECT_EQ(RunCommand({"ffprobe", "-v", "error", "-show_entries", "stream=codec_type", "-of",
                           "csv=p=0", output.string()})
@@ -177,8 +197,13 @@ TEST_P(DownloadEnginePair, LaterHalfStartsTheMergeAndBothRowsShowItsResult) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DownloadEnginePair,
-    ::testing::Values(MergeCase{"Merged", true, kStateMerged, kColorMerged, false},
-                      MergeCase{"FfmpegFails", false, kStateMergeFailed, kColorCrimson, true}),
+    ::testing::Values(
+        MergeCase{"Merged", true, kStateMerged, kColorMerged, false, nullptr, nullptr},
+        MergeCase{"FfmpegFails", false, kStateMergeFailed, kColorCrimson, true, nullptr, nullptr},
+        MergeCase{"FailureKeepsTheEarlierOutput", false, kStateMergeFailed, kColorCrimson, true,
+                  nullptr, "merged by an earlier run"},
+        MergeCase{"FullDiskCaughtByTheCheck", true, kStateMergeFailed, kColorCrimson, true,
+                  kFullDiskFfmpeg, nullptr}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(DownloadEngineTest, SingleTaskEndsDoneWithoutMerge) {
