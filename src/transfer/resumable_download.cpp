@@ -242,6 +242,7 @@ FetchResult ResumableDownload::Run(FetchRequest request) {
     return true;
   };
   bool mismatchRetried = false;
+  int failuresInARow = 0;
   for (;;) {
     if (Cancelled()) {
       result.end = FetchResult::End::kCancelled;
@@ -325,14 +326,18 @@ FetchResult ResumableDownload::Run(FetchRequest request) {
                          (outcome.error == TransferError::kHttpStatus &&
                           IsPassing(outcome.httpStatus)) ||
                          (outcome.error == TransferError::kNone && !outcome.Complete());
-    if (!passing || result.retries >= m_policy.retries) {
+    // An attempt that moved the part on starts the count again: a long
+    // file on a line that drops now and then still arrives.
+    if (outcome.fetched > 0) failuresInARow = 0;
+    if (!passing || failuresInARow >= m_policy.retries) {
       result.reason = reason;
       break;
     }
     ++result.retries;
-    const int delay = DelayMs(result.retries);
+    ++failuresInARow;
+    const int delay = DelayMs(failuresInARow);
     if (run.request.onNotice) {
-      run.request.onNotice(FetchNotice{FetchNotice::Kind::kRetrying, result.retries,
+      run.request.onNotice(FetchNotice{FetchNotice::Kind::kRetrying, failuresInARow,
                                        m_policy.retries, delay, reason});
     }
     if (!Wait(delay)) {

@@ -75,7 +75,7 @@ struct FetchResult {
   TransferOutcome last;    // of the last attempt
   std::int64_t total = 0;  // the body's length, once known
   std::int64_t fetched = 0;  // body bytes received over all attempts
-  int retries = 0;           // retries used
+  int retries = 0;           // retries used in all
   bool started = false;      // a kind 1 report was passed on
 };
 
@@ -88,7 +88,8 @@ struct FetchResult {
 //    server confirms the same body (206, same total, same ETag and
 //    Last-Modified as noted in the lock file); otherwise starts over;
 //  - retries connection errors, drops, stalls, 5xx and 429 with exponential
-//    back-off; on 403/404/410 or an address past its lifetime asks for fresh
+//    back-off, up to policy.retries failures in a row (an attempt that
+//    received bytes starts the count again); on 403/404/410 or an address past its lifetime asks for fresh
 //    addresses once, then tries the backups.
 // Run blocks on the caller's thread; Cancel may come from any thread.
 class ResumableDownload {
