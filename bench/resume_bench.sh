@@ -48,7 +48,7 @@ run() {
   local sent
   sent=$(sed -n 's/^media bytes sent //p' "$work/site-out")
   # Minus the one byte fetched above to make the file.
-  echo "$(echo "$end - $start" | bc) $((sent - 1))"
+  echo "$(python3 -c "print($end - $start)") $((sent - 1))"
 }
 
 size=$((size_mib * 1048576))
