@@ -5,13 +5,13 @@
 
 #include <atomic>
 #include <charconv>
-#include <mutex>
-#include <optional>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include "app/app_state.h"

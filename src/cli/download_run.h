@@ -12,10 +12,10 @@ namespace korvid::cli {
 
 struct DownloadOptions {
   std::vector<std::string> links;
-  std::string folder;   // --dir: 编辑框_下载路径 for this run
-  std::string maximum;  // --max: 编辑框_最大线程 for this run
-  bool split = false;   // --split
-  std::string cookies;  // 编辑框_cookies for this run (the demo's log-in)
+  std::string folder;                          // --dir: 编辑框_下载路径 for this run
+  std::string maximum;                         // --max: 编辑框_最大线程 for this run
+  bool split = false;                          // --split
+  std::string cookies;                         // 编辑框_cookies for this run (the demo's log-in)
   int retries = RetryPolicy::kDefaultRetries;  // --retries: of a download that broke off (0: none)
 };
 

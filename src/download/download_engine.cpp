@@ -59,7 +59,6 @@ int DownloadEngine::StartDownload(DownloadRequest request) {
   {
     std::lock_guard guard(m_mutex);
     download = std::make_shared<ResumableDownload>(m_timing, m_retries);
-    if (m_stopping) download->Cancel(true);
     if (row != 0) m_running[row] = download;
   }
   const std::string name = "download of row " + std::to_string(row);
@@ -86,7 +85,9 @@ void DownloadEngine::RunDownload(const DownloadRequest& request,
   fetch.userValue = request.row;
   fetch.freshAddresses = request.freshAddresses;
   fetch.addressesIssuedMs = request.addressesIssuedMs;
-  fetch.onNotice = [this, row = request.row](const FetchNotice& notice) { ShowNotice(row, notice); };
+  fetch.onNotice = [this, row = request.row](const FetchNotice& notice) {
+    ShowNotice(row, notice);
+  };
   FetchResult result;
   if (request.url.empty() || request.targetPath.empty()) {
     result.reason = "no address";

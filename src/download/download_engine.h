@@ -54,7 +54,7 @@ struct DownloadRequest {
 struct DownloadEnd {
   int row = 0;
   std::string targetPath;
-  std::string url;  // the address tried last
+  std::string url;          // the address tried last
   TransferOutcome outcome;  // of the last attempt
   FetchResult result;       // of the whole download
 };
@@ -143,7 +143,7 @@ class DownloadEngine {
   AppState& m_state;
   mutable std::mutex m_mutex;
   std::map<int, std::shared_ptr<ResumableDownload>> m_running;  // by row; m_mutex
-  bool m_stopping = false;                                       // m_mutex
+  bool m_stopping = false;                                      // m_mutex
   std::function<void(const DownloadEnd&)> m_onDownloadEnd;
   std::function<void(const MergeEnd&)> m_onMergeEnd;
   std::string m_ffmpeg;

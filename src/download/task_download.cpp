@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
-#include <vector>
 #include <system_error>
+#include <vector>
 
 #include "app/tasks/task_record.h"
 #include "danmaku/comment_file.h"

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -133,9 +133,9 @@ MergeOutcome MergeMedia(const MergeJob& job) {
     return outcome;
   }
   const std::string temp = MergeTempPathOf(output);
-  const std::vector<std::string> argv = {job.ffmpeg, "-nostdin", "-y", "-xerror", "-i", video,
-                                         "-i",       audio,      "-c", "copy",    "-f", "mp4",
-                                         temp};
+  const std::vector<std::string> argv = {job.ffmpeg, "-nostdin", "-y",  "-xerror", "-i",
+                                         video,      "-i",       audio, "-c",      "copy",
+                                         "-f",       "mp4",      temp};
   CommandOptions options;
   options.workingFolder = job.workingFolder;
   outcome.run = RunCommand(argv, options);
@@ -144,7 +144,8 @@ MergeOutcome MergeMedia(const MergeJob& job) {
     outcome.error = "ffmpeg could not be started";
   } else if (outcome.run.exitCode != 0) {
     outcome.error = LastLine(outcome.run.output);
-    if (outcome.error.empty()) outcome.error = "ffmpeg exit " + std::to_string(outcome.run.exitCode);
+    if (outcome.error.empty())
+      outcome.error = "ffmpeg exit " + std::to_string(outcome.run.exitCode);
   } else {
     outcome.error = CheckMerged(ProbeProgram(job), temp, video, audio);
     if (outcome.error.empty() && std::rename(temp.c_str(), output.c_str()) != 0) {

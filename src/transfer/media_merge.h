@@ -17,7 +17,7 @@ struct MergeJob {
 };
 
 struct MergeOutcome {
-  bool merged = false;  // output holds the merged file now
+  bool merged = false;   // output holds the merged file now
   bool byOther = false;  // another merge of the same halves made it meanwhile
   std::string error;     // why not: FFmpeg's last error line, or the check that failed
   CommandResult run;

@@ -110,8 +110,8 @@ struct ResumableDownload::Run_ {
 ResumableDownload::ResumableDownload(TransferTiming timing, RetryPolicy policy)
     : m_timing(timing), m_policy(std::move(policy)) {
   if (!m_policy.clock) m_policy.clock = SteadyMs;
-  m_jitterState = m_policy.jitterSeed != 0 ? m_policy.jitterSeed
-                                           : static_cast<std::uint32_t>(SteadyMs()) | 1U;
+  m_jitterState =
+      m_policy.jitterSeed != 0 ? m_policy.jitterSeed : static_cast<std::uint32_t>(SteadyMs()) | 1U;
 }
 
 void ResumableDownload::Cancel(bool keepPart) {
@@ -299,7 +299,7 @@ FetchResult ResumableDownload::Run(FetchRequest request) {
       continue;
     }
     if (outcome.error == TransferError::kWrite || outcome.error == TransferError::kFileOpen) {
-      result.end = IsDiskFull(outcome.systemError) ? FetchResult::End::kDiskFull
+      result.end = IsDiskFull(outcome.systemError)     ? FetchResult::End::kDiskFull
                    : IsUnwritable(outcome.systemError) ? FetchResult::End::kUnwritable
                                                        : FetchResult::End::kFailed;
       result.reason = result.end == FetchResult::End::kUnwritable ? FolderOf(target) : reason;
@@ -319,13 +319,12 @@ FetchResult ResumableDownload::Run(FetchRequest request) {
         break;
       }
     }
-    const bool passing = outcome.error == TransferError::kConnect ||
-                         outcome.error == TransferError::kRead ||
-                         outcome.error == TransferError::kNoData ||
-                         outcome.error == TransferError::kResumeMismatch ||
-                         (outcome.error == TransferError::kHttpStatus &&
-                          IsPassing(outcome.httpStatus)) ||
-                         (outcome.error == TransferError::kNone && !outcome.Complete());
+    const bool passing =
+        outcome.error == TransferError::kConnect || outcome.error == TransferError::kRead ||
+        outcome.error == TransferError::kNoData ||
+        outcome.error == TransferError::kResumeMismatch ||
+        (outcome.error == TransferError::kHttpStatus && IsPassing(outcome.httpStatus)) ||
+        (outcome.error == TransferError::kNone && !outcome.Complete());
     // An attempt that moved the part on starts the count again: a long
     // file on a line that drops now and then still arrives.
     if (outcome.fetched > 0) failuresInARow = 0;

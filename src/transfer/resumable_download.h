@@ -25,7 +25,7 @@ struct RetryPolicy {
   // Waits ms; false when the download was cancelled meanwhile. Empty: a wait
   // that Cancel ends early.
   std::function<bool(int ms)> sleep;
-  MillisecondClock clock;  // empty: the steady clock
+  MillisecondClock clock;        // empty: the steady clock
   std::uint32_t jitterSeed = 0;  // 0: from the clock
 };
 
@@ -71,9 +71,9 @@ struct FetchResult {
   };
   End end = End::kFailed;
   std::string reason;
-  std::string url;         // the address tried last
-  TransferOutcome last;    // of the last attempt
-  std::int64_t total = 0;  // the body's length, once known
+  std::string url;           // the address tried last
+  TransferOutcome last;      // of the last attempt
+  std::int64_t total = 0;    // the body's length, once known
   std::int64_t fetched = 0;  // body bytes received over all attempts
   int retries = 0;           // retries used in all
   bool started = false;      // a kind 1 report was passed on
@@ -89,8 +89,8 @@ struct FetchResult {
 //    Last-Modified as noted in the lock file); otherwise starts over;
 //  - retries connection errors, drops, stalls, 5xx and 429 with exponential
 //    back-off, up to policy.retries failures in a row (an attempt that
-//    received bytes starts the count again); on 403/404/410 or an address past its lifetime asks for fresh
-//    addresses once, then tries the backups.
+//    received bytes starts the count again); on 403/404/410 or an address past its lifetime asks
+//    for fresh addresses once, then tries the backups.
 // Run blocks on the caller's thread; Cancel may come from any thread.
 class ResumableDownload {
  public:
@@ -117,8 +117,8 @@ class ResumableDownload {
 
   mutable std::mutex m_mutex;
   std::condition_variable m_wake;
-  bool m_cancelled = false;  // m_mutex
-  bool m_keepPart = true;    // m_mutex
+  bool m_cancelled = false;                     // m_mutex
+  bool m_keepPart = true;                       // m_mutex
   std::shared_ptr<StreamDownloader> m_current;  // m_mutex
 };
 

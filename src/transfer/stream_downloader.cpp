@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -345,11 +345,10 @@ bool StreamDownloader::AcceptRange(Session& session, long status) {
     total = length > 0 ? static_cast<std::int64_t>(length) : 0;
   }
   const BodyIdentity& expected = m_request.expected;
-  if (status == 206 && (first != m_request.resumeFrom ||
-                        (expected.total > 0 && expected.total != total) ||
-                        (!expected.etag.empty() && expected.etag != session.etag) ||
-                        (!expected.lastModified.empty() &&
-                         expected.lastModified != session.lastModified))) {
+  if (status == 206 &&
+      (first != m_request.resumeFrom || (expected.total > 0 && expected.total != total) ||
+       (!expected.etag.empty() && expected.etag != session.etag) ||
+       (!expected.lastModified.empty() && expected.lastModified != session.lastModified))) {
     return false;
   }
   session.written = first;
@@ -376,7 +375,8 @@ bool StreamDownloader::OpenTarget(Session& session) {
   }
   // A whole body (200, or 206 from 0) replaces what the file held.
   const int truncate = session.written == 0 ? O_TRUNC : 0;
-  session.fd = ::open(m_request.targetPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | truncate, 0644);
+  session.fd =
+      ::open(m_request.targetPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | truncate, 0644);
   if (session.fd < 0) {
     session.systemError = errno;
     session.refusal = TransferError::kFileOpen;

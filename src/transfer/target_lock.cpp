@@ -36,7 +36,9 @@ std::string LockPathOf(std::string_view target) {
 }
 
 TargetLock::TargetLock(TargetLock&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error), m_path(std::move(other.m_path)) {}
+    : m_fd(std::exchange(other.m_fd, -1)),
+      m_error(other.m_error),
+      m_path(std::move(other.m_path)) {}
 
 TargetLock& TargetLock::operator=(TargetLock&& other) noexcept {
   if (this != &other) {

@@ -85,7 +85,8 @@ TEST_F(KorvidCliDownload, AKilledRunIsContinuedByTheNext) {
   const std::string body = m_site.MediaBytes(fakesite::MediaKind::Progressive);
   ASSERT_EQ(static_cast<std::int64_t>(body.size()), kFileBytes);
   m_site.SetFault("/media/", Fault::Throttle(4 * 1024 * 1024));
-  const std::filesystem::path file = m_sandbox / "媒体库" / "单页视频 A一 BC" / "唯一的一集S1E1.mp4";
+  const std::filesystem::path file =
+      m_sandbox / "媒体库" / "单页视频 A一 BC" / "唯一的一集S1E1.mp4";
   const std::string part = file.string() + ".part";
   // Bounded: at most 600 looks, 50 ms apart.
   const std::string script =

@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <thread>
-#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/app_state.h"
@@ -119,7 +119,7 @@ struct MergeCase {
   std::string_view state;
   std::uint32_t color;
   bool halvesKept;
-  const char* ffmpegScript;  // a stand-in for ffmpeg (sh); nullptr: the real one
+  const char* ffmpegScript;   // a stand-in for ffmpeg (sh); nullptr: the real one
   const char* earlierOutput;  // the merged file of an earlier run; nullptr: none
 };
 
@@ -332,9 +332,10 @@ TEST_P(DownloadEngineSiteCase, RowShowsHowTheDownloadEnded) {
   EXPECT_EQ(State(1), param.state);
   EXPECT_EQ(StateColor(1), param.color);
   const std::string tip = Tasks().CellTip(1, kColState);
-  EXPECT_TRUE(param.tip.empty() ? tip.empty()
-                                : tip.starts_with(param.tip == "PART" ? PartPathOf(request.targetPath)
-                                                                      : param.tip))
+  EXPECT_TRUE(
+      param.tip.empty()
+          ? tip.empty()
+          : tip.starts_with(param.tip == "PART" ? PartPathOf(request.targetPath) : param.tip))
       << tip;
   EXPECT_FALSE(m_state.Downloads().Contains(1));
   EXPECT_EQ(m_state.RunningCount().load(), 0);
@@ -361,7 +362,8 @@ TEST_P(DownloadEngineSiteCase, RowShowsHowTheDownloadEnded) {
   EXPECT_EQ(Delays().size(), static_cast<std::size_t>(param.delays));
   // Nothing received twice: a resumed body costs at most 5 % more.
   if (param.state == kStateDone && param.media && param.sentOnce) {
-    EXPECT_LE(static_cast<double>(Site().MediaBytesSent()), 1.05 * static_cast<double>(body.size()));
+    EXPECT_LE(static_cast<double>(Site().MediaBytesSent()),
+              1.05 * static_cast<double>(body.size()));
   }
 }
 
@@ -371,12 +373,13 @@ TEST_P(DownloadEngineSiteCase, RowShowsHowTheDownloadEnded) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DownloadEngineSiteCase,
     ::testing::Values(
-        SiteCase{.name = "Whole",
-                 .request = [](DownloadEngineSite& t) { return t.Request(1, t.Url("/bulk/a.bin")); },
-                 .state = kStateDone,
-                 .color = kColorDone,
-                 .lastUrlPath = "/bulk/a.bin",
-                 .media = false},
+        SiteCase{
+            .name = "Whole",
+            .request = [](DownloadEngineSite& t) { return t.Request(1, t.Url("/bulk/a.bin")); },
+            .state = kStateDone,
+            .color = kColorDone,
+            .lastUrlPath = "/bulk/a.bin",
+            .media = false},
         SiteCase{.name = "EmptyAddress",
                  .request = [](DownloadEngineSite& t) { return t.Request(1, ""); },
                  .state = kStateStartFailed,

@@ -10,11 +10,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <map>
-#include <sstream>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "controls/control_store.h"

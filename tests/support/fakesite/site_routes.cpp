@@ -682,8 +682,9 @@ Reply SiteRoutes::MediaFile(MediaKind kind) {
   // Validators of the bytes, so a client can tell a resumed body is the same.
   const std::size_t sample = std::min<std::size_t>(bytes.size(), kEtagSampleBytes);
   const std::size_t hash = std::hash<std::string_view>{}(std::string_view(bytes.data(), sample));
-  reply.headers = {{"ETag", "\"" + std::to_string(hash) + "-" + std::to_string(bytes.size()) + "\""},
-                   {"Last-Modified", kMediaLastModified}};
+  reply.headers = {
+      {"ETag", "\"" + std::to_string(hash) + "-" + std::to_string(bytes.size()) + "\""},
+      {"Last-Modified", kMediaLastModified}};
   reply.body = std::move(bytes);
   reply.honoursRange = true;
   return reply;
