@@ -8,12 +8,12 @@
 #include <sstream>
 
 #include "app/app_state.h"
-#include "site/login_workers.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "net/site_hosts.h"
 #include "site/account_info.h"
 #include "site/login_images.h"
+#include "site/login_workers.h"
 #include "site/qr_image.h"
 #include "site/qr_login.h"
 #include "support/fakesite/fake_site.h"
