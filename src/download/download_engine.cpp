@@ -121,7 +121,6 @@ void DownloadEngine::ShowNotice(int row, const FetchNotice& notice) {
   TaskList& tasks = m_state.Tasks();
   if (notice.kind == FetchNotice::Kind::kWaitingForFile) {
     tasks.SetCellText(row, kColState, kStateFileBusy);
-    tasks.SetCellTip(row, kColState, {});
   } else {
     tasks.SetCellText(row, kColState, RetryingStateText(notice.attempt, notice.attempts));
     tasks.SetCellTip(row, kColState, notice.reason);
@@ -165,17 +164,19 @@ void DownloadEngine::HandleProgress(const ProgressReport& report) {
   list.SetCellText(row, kColReceived, MegabytesText(report.received));
   list.SetCellText(row, kColTime, SecondsText(report.elapsedMs));
   list.SetCellText(row, kColSpeed, SpeedText(report.speed));
+  // The reason of a retry is past; other tips (the comments) stay.
+  if (list.CellText(row, kColState).starts_with(kStateRetryingPrefix)) {
+    list.SetCellTip(row, kColState, {});
+  }
   std::string_view state;
   bool merging = false;
   switch (report.kind) {
     case kReportStarted:
       ++m_state.RunningCount();
       state = kStateStarted;
-      list.SetCellTip(row, kColState, {});
       break;
     case kReportProgress:
       state = kStateDownloading;
-      list.SetCellTip(row, kColState, {});  // the reason of a retry is past
       break;
     case kReportEnded:
       m_endedTransfer[row] = report.transferId;
@@ -221,7 +222,6 @@ bool DownloadEngine::StartMergeIfPairDone(int row) {
   const std::string partnerState = list.CellText(partner, kColState);
   if (partnerState != kStateDone && partnerState != kStateExisting) return false;
   list.SetCellText(row, kColState, kStateMerging);
-  list.SetCellTip(row, kColState, {});
   if (!m_workers.Start("merge of row " + std::to_string(halves->videoRow),
                        [this, pair = *halves] { RunMerge(pair); })) {
     ShowFinalState(halves->videoRow, kStateMergeFailed, kColorCrimson);
@@ -250,7 +250,7 @@ void DownloadEngine::RunMerge(const MergeHalves& halves) {
     const std::uint32_t color = outcome.merged ? kColorMerged : kColorCrimson;
     for (int row : {halves.videoRow, halves.audioRow}) {
       m_state.Tasks().SetCellText(row, kColState, state);
-      m_state.Tasks().SetCellTip(row, kColState, outcome.error);
+      if (!outcome.merged) m_state.Tasks().SetCellTip(row, kColState, outcome.error);
       m_state.Tasks().SetCellColor(row, kColState, color);
     }
   }
@@ -269,7 +269,7 @@ void DownloadEngine::ShowFinalState(int row, std::string_view state, std::uint32
                                     std::string_view tip) {
   TaskList& list = m_state.Tasks();
   list.SetCellText(row, kColState, state);
-  list.SetCellTip(row, kColState, tip);
+  if (!tip.empty()) list.SetCellTip(row, kColState, tip);
   list.ResetRowColors(row);
   list.SetCellColor(row, kColState, color);
 }

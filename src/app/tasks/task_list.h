@@ -72,12 +72,12 @@ class TaskList {
   // ignore writes.
   [[nodiscard]] std::string CellText(int row, int column) const;
   void SetCellText(int row, int column, std::string_view text);
-  // A cell's tip (why a state is what it is); empty: the view shows the text.
-  [[nodiscard]] std::string CellTip(int row, int column) const;
-  void SetCellTip(int row, int column, std::string_view tip);
   [[nodiscard]] std::uint32_t CellColor(int row, int column) const;
   void SetCellColor(int row, int column, std::uint32_t argb);
   void ResetRowColors(int row);
+  // A note shown when the pointer rests on the cell (empty: the cell's text).
+  [[nodiscard]] std::string CellTip(int row, int column) const;
+  void SetCellTip(int row, int column, std::string_view tip);
 
   // Asks every observer to redraw the whole list.
   void Refresh();
@@ -94,8 +94,8 @@ class TaskList {
  private:
   struct Row {
     std::array<std::string, kTaskColumnCount> text;
-    std::array<std::string, kTaskColumnCount> tip;
     std::array<std::uint32_t, kTaskColumnCount> color{};
+    std::array<std::string, kTaskColumnCount> tip;
   };
 
   void MarkDirty(int row);  // m_lock held

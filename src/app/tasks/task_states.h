@@ -45,6 +45,9 @@ inline constexpr std::string_view kStateRetryingPrefix = "重试中 (";
 
 [[nodiscard]] std::string RetryingStateText(int retry, int retries);
 [[nodiscard]] std::string UnwritableStateText(std::string_view folder);
+// Tip of the state cell when the comments could not be fetched; the next
+// download of the task tries again.
+inline constexpr std::string_view kTipCommentsFailed = "弹幕获取失败";
 
 // True for a state after which nothing more happens to the row by itself.
 [[nodiscard]] bool IsFinalState(std::string_view state);

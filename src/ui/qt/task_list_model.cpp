@@ -131,8 +131,8 @@ TaskListModel::Row TaskListModel::ReadRow(int listRow) const {
   for (int column = 1; column < kTaskColumnCount; ++column) {
     const auto at = static_cast<std::size_t>(column);
     row.text[at] = QString::fromStdString(m_list.CellText(listRow, column));
-    row.tip[at] = QString::fromStdString(m_list.CellTip(listRow, column));
     row.color[at] = m_list.CellColor(listRow, column);
+    row.tip[at] = QString::fromStdString(m_list.CellTip(listRow, column));
   }
   return row;
 }

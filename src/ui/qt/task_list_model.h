@@ -54,8 +54,8 @@ class TaskListModel : public QAbstractTableModel {
  private:
   struct Row {
     std::array<QString, kTaskColumnCount> text;
-    std::array<QString, kTaskColumnCount> tip;
     std::array<std::uint32_t, kTaskColumnCount> color{};
+    std::array<QString, kTaskColumnCount> tip;
   };
 
   void ScheduleApply();
