@@ -5,11 +5,14 @@
 
 #include <array>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -60,12 +63,18 @@ class InterruptHandler {
 bool ParseDownloadArgs(const Args& args, DownloadOptions& options) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    const bool takesValue = arg == "--dir" || arg == "--max";
+    const bool takesValue = arg == "--dir" || arg == "--max" || arg == "--retries";
     if (takesValue && i + 1 >= args.size()) return false;
     if (arg == "--dir") {
       options.folder = args[++i];
     } else if (arg == "--max") {
       options.maximum = args[++i];
+    } else if (arg == "--retries") {
+      const std::string& value = args[++i];
+      int retries = -1;
+      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), retries);
+      if (error != std::errc() || end != value.data() + value.size() || retries < 0) return false;
+      options.retries = retries;
     } else if (arg == "--split") {
       options.split = true;
     } else if (arg == "--no-store") {
@@ -82,7 +91,8 @@ bool ParseDownloadArgs(const Args& args, DownloadOptions& options) {
 
 bool IsRunningState(std::string_view state) {
   return state.empty() || state == kStateWaiting || state == kStateRedownload ||
-         state == kStateStarted || state == kStateDownloading || state == kStateMerging;
+         state == kStateStarted || state == kStateDownloading || state == kStateMerging ||
+         state == kStateFileBusy || state.starts_with(kStateRetryingPrefix);
 }
 
 // A complete half of a split page still waits for its merge.
@@ -198,14 +208,46 @@ void StopEverything(DownloadEngine& engine, Scheduler& scheduler) {
   while (!engine.WaitIdle(1000)) engine.StopAll();
 }
 
-int Summarise(AppState& app, const std::set<int>& earlier, bool linkFailed, bool interrupted) {
+// The sizes the downloads ended with, by final file; a file that is not
+// there (or not that size) at the end is not counted done, whatever its row says.
+class ExpectedFiles {
+ public:
+  void Downloaded(const DownloadEnd& end) {
+    if (end.result.end != FetchResult::End::kComplete) return;
+    std::lock_guard guard(m_mutex);
+    m_sizes[end.targetPath] = end.result.total;
+  }
+  [[nodiscard]] bool Present(TaskList& tasks, int row) const {
+    JsonDocument record;
+    if (!record.Parse(tasks.CellText(row, kColRecord))) return true;  // nothing to check
+    std::string path = Unquote(record.GetValue(record::kMediaPath));
+    if (path.empty()) return true;
+    const std::string state = tasks.CellText(row, kColState);
+    if (state == kStateInVideoFile) return true;
+    const std::optional<MergeHalves> halves = MergeHalvesOf(path, row);
+    if (halves && state == kStateMerged) path = halves->output;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec || size == 0) return false;
+    std::lock_guard guard(m_mutex);
+    const auto it = m_sizes.find(path);
+    return it == m_sizes.end() || static_cast<std::int64_t>(size) == it->second;
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::map<std::string, std::int64_t> m_sizes;
+};
+
+int Summarise(AppState& app, const std::set<int>& earlier, const ExpectedFiles& files,
+              bool linkFailed, bool interrupted) {
   TaskList& tasks = app.Tasks();
   int failures = 0;
   const int rows = tasks.RowCount() - static_cast<int>(earlier.size());
   for (int row = 1; row <= tasks.RowCount(); ++row) {
     if (earlier.contains(row)) continue;
     const RowView view = ReadRow(tasks, row);
-    if (IsSuccessState(view.state)) continue;
+    if (IsSuccessState(view.state) && files.Present(tasks, row)) continue;
     if (failures++ == 0) std::cerr << "Not downloaded:\n";
     std::cerr << "  " << RowLine(row, view) << "\n";
   }
@@ -273,6 +315,11 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   }
   DownloadEngine engine(app);
   if (!core.started.ffmpeg.empty()) engine.SetFfmpeg(core.started.ffmpeg);
+  RetryPolicy retries;
+  retries.retries = options.retries;
+  engine.SetRetryPolicy(retries);
+  ExpectedFiles files;
+  engine.SetObservers([&files](const DownloadEnd& end) { files.Downloaded(end); }, {});
   const bool linkFailed = AddLinks(core, app, options);
   g_interrupted = false;
   const InterruptHandler interrupt;
@@ -292,22 +339,24 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   StopEverything(engine, scheduler);
   printer.Show(true);
   kept.Close();
-  return Summarise(app, earlier, linkFailed, interrupted);
+  return Summarise(app, earlier, files, linkFailed, interrupted);
 }
 
 KORVID_CLI_COMMAND(
     "download",
-    "download [LINK...] [--dir DIR] [--max N] [--split] [--no-store]\n"
+    "download [LINK...] [--dir DIR] [--max N] [--split] [--retries N] [--no-store]\n"
     "                      add the links as the window's 解析下载 button does and download\n"
     "                      every task into the library layout (video folder, S1E names,\n"
     "                      tvshow.nfo, fanart.jpg, danmaku). --dir: download folder for\n"
     "                      this run; --max: parallel downloads; --split: video and audio\n"
-    "                      as separate tasks, merged with FFmpeg (needs a log-in cookie).\n"
+    "                      as separate tasks, merged with FFmpeg (needs a log-in cookie);\n"
+    "                      --retries: retries of a broken-off download (default 5, 0 = off).\n"
     "                      The tasks are kept in 配置/任务.db: the links join the stored\n"
     "                      queue and the run lasts until it is empty; without a link it\n"
     "                      continues an interrupted run. --no-store: a list of its own.\n"
-    "                      Exit 0 when every task ended 完成, 合并完成 or 已存在; 2 when\n"
-    "                      another process holds the task list",
+    "                      Exit 0 when every task ended 完成, 合并完成 or 已存在 and its file\n"
+    "                      is there with the size the site gave; 2 when another process\n"
+    "                      holds the task list",
     Download, 35);
 
 }  // namespace korvid::cli

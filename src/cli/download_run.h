@@ -6,15 +6,17 @@
 #include <vector>
 
 #include "cli/cli_command.h"
+#include "transfer/resumable_download.h"
 
 namespace korvid::cli {
 
 struct DownloadOptions {
   std::vector<std::string> links;
-  std::string folder;   // --dir: 编辑框_下载路径 for this run
-  std::string maximum;  // --max: 编辑框_最大线程 for this run
-  bool split = false;   // --split
-  std::string cookies;  // 编辑框_cookies for this run (the demo's log-in)
+  std::string folder;                          // --dir: 编辑框_下载路径 for this run
+  std::string maximum;                         // --max: 编辑框_最大线程 for this run
+  bool split = false;                          // --split
+  std::string cookies;                         // 编辑框_cookies for this run (the demo's log-in)
+  int retries = RetryPolicy::kDefaultRetries;  // --retries: of a download that broke off (0: none)
   // Keep the rows in 配置/任务.db: add to the stored queue and run it until
   // empty. False: a private list in memory (--no-store, the demo).
   bool keepStore = false;

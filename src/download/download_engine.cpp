@@ -10,6 +10,7 @@
 #include "net/json_document.h"
 #include "transfer/completion_event.h"
 #include "transfer/media_merge.h"
+#include "transfer/target_lock.h"
 
 namespace korvid {
 namespace {
@@ -27,14 +28,6 @@ void DecrementToZero(std::atomic<int>& count) {
   int value = count.load();
   while (!count.compare_exchange_weak(value, value > 0 ? value - 1 : 0)) {
   }
-}
-
-// A half that answered "not here" or could not be reached may have a mirror.
-bool TryNextAddress(const TransferOutcome& outcome) {
-  if (outcome.started) return false;
-  return outcome.error == TransferError::kConnect ||
-         (outcome.error == TransferError::kHttpStatus &&
-          (outcome.httpStatus == 403 || outcome.httpStatus == 404));
 }
 
 }  // namespace
@@ -55,48 +48,65 @@ DownloadEngine::DownloadEngine(AppState& state) : m_state(state) {}
 
 DownloadEngine::~DownloadEngine() {
   StopAll();
-  std::unique_lock held(m_mutex);
-  m_changed.wait(held, [this] { return AllFinished(); });
-  held.unlock();
-  ReapFinished();
+  m_workers.JoinAll();
 }
 
 int DownloadEngine::StartDownload(DownloadRequest request) {
-  ReapFinished();
   const int row = request.row;
   // Row 0 is never a task row: it is not registered, so it is never refused.
   if (row != 0 && !m_state.Downloads().Register(row)) return kDownloadRefused;
-  Worker* worker = nullptr;
+  std::shared_ptr<ResumableDownload> download;
   {
     std::lock_guard guard(m_mutex);
-    worker = AddWorker(row);
+    download = std::make_shared<ResumableDownload>(m_timing, m_retries);
+    if (row != 0) m_running[row] = download;
   }
-  if (!Launch(worker,
-              [this, worker, request = std::move(request)] { RunDownload(worker, request); })) {
+  const std::string name = "download of row " + std::to_string(row);
+  if (!m_workers.Start(name, [this, download, request = std::move(request)] {
+        RunDownload(request, download);
+      })) {
+    std::lock_guard guard(m_mutex);
+    m_running.erase(row);
     if (row != 0) m_state.Downloads().Unregister(row);
     return kDownloadRefused;
   }
   return kDownloadStarted;
 }
 
-void DownloadEngine::RunDownload(Worker* worker, const DownloadRequest& request) {
-  std::vector<std::string> urls{request.url};
-  urls.insert(urls.end(), request.fallbackUrls.begin(), request.fallbackUrls.end());
+void DownloadEngine::RunDownload(const DownloadRequest& request,
+                                 const std::shared_ptr<ResumableDownload>& download) {
+  FetchRequest fetch;
+  fetch.urls = {request.url};
+  if (request.url.empty()) fetch.urls.clear();
+  fetch.urls.insert(fetch.urls.end(), request.fallbackUrls.begin(), request.fallbackUrls.end());
+  fetch.targetPath = request.targetPath;
+  fetch.headerBlock = request.headerBlock;
+  fetch.handler = [this](const ProgressReport& report) { HandleProgress(report); };
+  fetch.userValue = request.row;
+  fetch.freshAddresses = request.freshAddresses;
+  fetch.addressesIssuedMs = request.addressesIssuedMs;
+  fetch.onNotice = [this, row = request.row](const FetchNotice& notice) {
+    ShowNotice(row, notice);
+  };
+  FetchResult result;
+  if (request.url.empty() || request.targetPath.empty()) {
+    result.reason = "no address";
+  } else {
+    result = download->Run(std::move(fetch));
+  }
+  ShowEnd(request, result);
+  {
+    std::lock_guard guard(m_mutex);
+    const auto it = m_running.find(request.row);
+    if (it != m_running.end() && it->second == download) m_running.erase(it);
+  }
+  if (request.row != 0) m_state.Downloads().Unregister(request.row);
   DownloadEnd end;
   end.row = request.row;
   end.targetPath = request.targetPath;
-  end.outcome.error = TransferError::kCancelled;
-  for (const std::string& url : urls) {
-    end.url = url;
-    end.outcome = Attempt(worker, request, url);
-    if (!TryNextAddress(end.outcome)) break;
-  }
-  // Nothing reported means the row would keep its hand-over state for ever.
-  if (!end.outcome.started) {
-    std::lock_guard list(m_state.ListLock());
-    ShowFinalState(request.row, kStateStartFailed, kColorCrimson);
-  }
-  if (request.row != 0) m_state.Downloads().Unregister(request.row);
+  end.url = result.url;
+  end.outcome = result.last;
+  end.result = result;
   std::function<void(const DownloadEnd&)> observer;
   {
     std::lock_guard guard(m_mutex);
@@ -106,31 +116,43 @@ void DownloadEngine::RunDownload(Worker* worker, const DownloadRequest& request)
   if (request.onEnd) request.onEnd(end);
 }
 
-TransferOutcome DownloadEngine::Attempt(Worker* worker, const DownloadRequest& request,
-                                        const std::string& url) {
-  std::shared_ptr<StreamDownloader> downloader;
-  {
-    std::lock_guard guard(m_mutex);
-    if (worker->cancelled) return TransferOutcome{TransferError::kCancelled, false, 0, 0, 0, {}};
-    downloader = std::make_shared<StreamDownloader>(m_timing);
-    worker->current = downloader;
+void DownloadEngine::ShowNotice(int row, const FetchNotice& notice) {
+  std::lock_guard list(m_state.ListLock());
+  TaskList& tasks = m_state.Tasks();
+  if (notice.kind == FetchNotice::Kind::kWaitingForFile) {
+    tasks.SetCellText(row, kColState, kStateFileBusy);
+  } else {
+    tasks.SetCellText(row, kColState, RetryingStateText(notice.attempt, notice.attempts));
+    tasks.SetCellTip(row, kColState, notice.reason);
   }
-  CompletionEvent done;
-  StreamDownloader::Request start;
-  start.url = url;
-  start.targetPath = request.targetPath;
-  start.headerBlock = request.headerBlock;
-  start.handler = [this](const ProgressReport& report) { HandleProgress(report); };
-  start.userValue = request.row;
-  start.done = &done;
-  (void)downloader->StartTransfer(std::move(start));  // the event is signalled either way
-  done.Wait();
-  TransferOutcome outcome = downloader->Outcome();
-  {
-    std::lock_guard guard(m_mutex);
-    worker->current.reset();
+  tasks.ResetRowColors(row);
+}
+
+// The end report (when the download started) has already written 完成 or
+// 失败下载; what only the whole download knows is written here.
+void DownloadEngine::ShowEnd(const DownloadRequest& request, const FetchResult& result) {
+  const int row = request.row;
+  std::lock_guard list(m_state.ListLock());
+  switch (result.end) {
+    case FetchResult::End::kComplete:
+      break;
+    case FetchResult::End::kDoneByOther:
+      if (!StartMergeIfPairDone(row)) ShowFinalState(row, kStateExisting, kColorDone);
+      break;
+    case FetchResult::End::kCancelled:
+      if (!result.started) ShowFinalState(row, kStateStartFailed, kColorCrimson);
+      break;
+    case FetchResult::End::kDiskFull:
+      ShowFinalState(row, kStateDiskFull, kColorCrimson, PartPathOf(request.targetPath));
+      break;
+    case FetchResult::End::kUnwritable:
+      ShowFinalState(row, UnwritableStateText(result.reason), kColorCrimson,
+                     PartPathOf(request.targetPath));
+      break;
+    case FetchResult::End::kFailed:
+      ShowFinalState(row, kStateStartFailed, kColorCrimson, result.reason);
+      break;
   }
-  return outcome;
 }
 
 void DownloadEngine::HandleProgress(const ProgressReport& report) {
@@ -142,6 +164,10 @@ void DownloadEngine::HandleProgress(const ProgressReport& report) {
   list.SetCellText(row, kColReceived, MegabytesText(report.received));
   list.SetCellText(row, kColTime, SecondsText(report.elapsedMs));
   list.SetCellText(row, kColSpeed, SpeedText(report.speed));
+  // The reason of a retry is past; other tips (the comments) stay.
+  if (list.CellText(row, kColState).starts_with(kStateRetryingPrefix)) {
+    list.SetCellTip(row, kColState, {});
+  }
   std::string_view state;
   bool merging = false;
   switch (report.kind) {
@@ -196,12 +222,8 @@ bool DownloadEngine::StartMergeIfPairDone(int row) {
   const std::string partnerState = list.CellText(partner, kColState);
   if (partnerState != kStateDone && partnerState != kStateExisting) return false;
   list.SetCellText(row, kColState, kStateMerging);
-  Worker* worker = nullptr;
-  {
-    std::lock_guard guard(m_mutex);
-    worker = AddWorker(row);
-  }
-  if (!Launch(worker, [this, pair = *halves] { RunMerge(pair); })) {
+  if (!m_workers.Start("merge of row " + std::to_string(halves->videoRow),
+                       [this, pair = *halves] { RunMerge(pair); })) {
     ShowFinalState(halves->videoRow, kStateMergeFailed, kColorCrimson);
     ShowFinalState(halves->audioRow, kStateMergeFailed, kColorCrimson);
   }
@@ -228,6 +250,7 @@ void DownloadEngine::RunMerge(const MergeHalves& halves) {
     const std::uint32_t color = outcome.merged ? kColorMerged : kColorCrimson;
     for (int row : {halves.videoRow, halves.audioRow}) {
       m_state.Tasks().SetCellText(row, kColState, state);
+      if (!outcome.merged) m_state.Tasks().SetCellTip(row, kColState, outcome.error);
       m_state.Tasks().SetCellColor(row, kColState, color);
     }
   }
@@ -242,39 +265,44 @@ void DownloadEngine::RunMerge(const MergeHalves& halves) {
   }
 }
 
-void DownloadEngine::ShowFinalState(int row, std::string_view state, std::uint32_t color) {
+void DownloadEngine::ShowFinalState(int row, std::string_view state, std::uint32_t color,
+                                    std::string_view tip) {
   TaskList& list = m_state.Tasks();
   list.SetCellText(row, kColState, state);
+  if (!tip.empty()) list.SetCellTip(row, kColState, tip);
   list.ResetRowColors(row);
   list.SetCellColor(row, kColState, color);
 }
 
-void DownloadEngine::StopAll() {
-  std::vector<std::shared_ptr<StreamDownloader>> running;
+bool DownloadEngine::Stop(int row, bool keepPart) {
+  std::shared_ptr<ResumableDownload> download;
   {
     std::lock_guard guard(m_mutex);
-    for (Worker& worker : m_workers) {
-      worker.cancelled = true;
-      if (worker.current) running.push_back(worker.current);
-    }
+    const auto it = m_running.find(row);
+    if (it == m_running.end()) return false;
+    download = it->second;
   }
-  for (const auto& downloader : running) downloader->Cancel();
+  download->Cancel(keepPart);
+  return true;
+}
+
+void DownloadEngine::StopAll() {
+  std::vector<std::shared_ptr<ResumableDownload>> running;
+  {
+    std::lock_guard guard(m_mutex);
+    for (const auto& [row, download] : m_running) running.push_back(download);
+  }
+  for (const auto& download : running) download->Cancel(true);
 }
 
 bool DownloadEngine::WaitIdle(int timeoutMs) {
-  std::unique_lock held(m_mutex);
-  const bool idle = m_changed.wait_for(held, std::chrono::milliseconds(timeoutMs),
-                                       [this] { return AllFinished(); });
-  held.unlock();
-  ReapFinished();
+  const bool idle = m_workers.WaitIdle(timeoutMs);
+  m_workers.Reap();
   return idle;
 }
 
 int DownloadEngine::ActiveCount() const {
-  std::lock_guard guard(m_mutex);
-  int active = 0;
-  for (const Worker& worker : m_workers) active += worker.finished ? 0 : 1;
-  return active;
+  return m_workers.Active();
 }
 
 void DownloadEngine::SetObservers(std::function<void(const DownloadEnd&)> onDownloadEnd,
@@ -294,60 +322,26 @@ void DownloadEngine::SetTransferTiming(TransferTiming timing) {
   m_timing = timing;
 }
 
-DownloadEngine::Worker* DownloadEngine::AddWorker(int row) {
-  Worker& worker = m_workers.emplace_back();
-  worker.row = row;
-  return &worker;
-}
-
-// The thread is made under m_mutex, so it cannot be marked finished (and
-// reaped) before its handle is stored.
-bool DownloadEngine::Launch(Worker* worker, std::function<void()> body) {
+void DownloadEngine::SetRetryPolicy(RetryPolicy policy) {
   std::lock_guard guard(m_mutex);
-  try {
-    worker->thread = std::thread([this, worker, body = std::move(body)] {
-      try {
-        body();
-      } catch (...) {
-        // Ends here, once: the row keeps the last state written.
-      }
-      Finished(worker);
-    });
-    return true;
-  } catch (const std::system_error&) {
-    m_workers.remove_if([worker](const Worker& w) { return &w == worker; });
-    return false;
-  }
+  m_retries = std::move(policy);
 }
 
-bool DownloadEngine::AllFinished() const {
-  for (const Worker& worker : m_workers) {
-    if (!worker.finished) return false;
-  }
-  return true;
-}
-
-void DownloadEngine::Finished(Worker* worker) {
+std::int64_t DownloadEngine::Now() const {
+  MillisecondClock clock;
   {
     std::lock_guard guard(m_mutex);
-    worker->finished = true;
+    clock = m_retries.clock;
   }
-  m_changed.notify_all();
+  if (clock) return clock();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
-// Joins the threads that have ended; a thread never joins itself, and it
-// marks itself finished only as its last step.
-void DownloadEngine::ReapFinished() {
-  std::list<Worker> ended;
-  {
-    std::lock_guard guard(m_mutex);
-    for (auto it = m_workers.begin(); it != m_workers.end();) {
-      const auto next = std::next(it);
-      if (it->finished && it->thread.joinable()) ended.splice(ended.end(), m_workers, it);
-      it = next;
-    }
-  }
-  for (Worker& worker : ended) worker.thread.join();
+RetryPolicy DownloadEngine::Retries() const {
+  std::lock_guard guard(m_mutex);
+  return m_retries;
 }
 
 }  // namespace korvid

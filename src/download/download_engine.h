@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "app/tasks/task_states.h"
+#include "transfer/resumable_download.h"
 #include "transfer/stream_downloader.h"
+#include "transfer/worker_set.h"
 
 namespace korvid {
 
@@ -29,12 +31,20 @@ struct DownloadEnd;
 struct DownloadRequest {
   int row = 0;  // the task row every report updates
   std::string url;
-  // Tried in order while an address answers 403 or 404 or cannot be
-  // connected to (nothing has been written by then).
+  // Tried in order while an address answers 403, 404 or 410 or cannot be
+  // connected to (after fresh addresses, when the request can get them).
   std::vector<std::string> fallbackUrls;
+  // The final name; the download writes "<targetPath>.part" until it is whole.
   std::string targetPath;
   // CR LF separated; the first line is the user agent (see StreamDownloader).
   std::string headerBlock;
+  // Optional: asks the site for new addresses (address first, then backups)
+  // when the media host refuses the old ones or they have expired. Runs on
+  // the download thread, at most once per download.
+  std::function<std::vector<std::string>()> freshAddresses;
+  // When the addresses were issued, on the engine's retry clock; negative:
+  // unknown, never renewed for their age.
+  std::int64_t addressesIssuedMs = -1;
   // Optional: how this download ended, on its download thread, once the row
   // shows the final state (after the engine's own observer).
   std::function<void(const DownloadEnd&)> onEnd;
@@ -44,8 +54,9 @@ struct DownloadRequest {
 struct DownloadEnd {
   int row = 0;
   std::string targetPath;
-  std::string url;  // the address tried last
-  TransferOutcome outcome;
+  std::string url;          // the address tried last
+  TransferOutcome outcome;  // of the last attempt
+  FetchResult result;       // of the whole download
 };
 
 struct MergeEnd {
@@ -62,18 +73,20 @@ struct MergeEnd {
 [[nodiscard]] std::string SpeedText(float kibPerSecond);
 
 // Runs the media downloads of task rows: refuses a second download for a row,
-// streams each one on a download thread of its own, turns the reports into
-// the row's size, received, time, speed and state cells, keeps the running
-// count, and merges a split pair with FFmpeg once both halves are complete.
-// Knows the task list and the record's "视频路径", nothing of the site.
+// runs each one as a ResumableDownload (part file, resume, retries) on a
+// thread of the engine's worker set, turns the reports into the row's size,
+// received, time, speed and state cells (with the reason of a retry or a
+// failure as the state cell's tip), keeps the running count, and merges a
+// split pair with FFmpeg once both halves are complete. Knows the task list
+// and the record's "视频路径", nothing of the site.
 //
-// Threads: StartDownload from any worker; one download thread per row (plus
-// the StreamDownloader's transfer and report threads); one merge thread per
-// pair. Reports take the list lock; the registry's lock is never held with it.
+// Threads: StartDownload and Stop from any thread; one download thread per
+// row (plus the transfer and report threads of its attempts); one merge
+// thread per pair. Reports take the list lock; m_mutex is never held with it.
 class DownloadEngine {
  public:
   explicit DownloadEngine(AppState& state);
-  // Cancels the transfers and waits for every download and merge thread.
+  // Cancels the transfers (keeping their parts) and waits for every thread.
   ~DownloadEngine();
   DownloadEngine(const DownloadEngine&) = delete;
   DownloadEngine& operator=(const DownloadEngine&) = delete;
@@ -86,7 +99,10 @@ class DownloadEngine {
   // The progress handler: every report of every transfer, on its thread.
   void HandleProgress(const ProgressReport& report);
 
-  // Asks every running transfer to stop; each ends as a short download.
+  // Stops the row's download; keepPart false also removes what arrived (a
+  // finished file is never touched). False when the row downloads nothing.
+  bool Stop(int row, bool keepPart);
+  // Stops every download, keeping the parts; each ends as a short download.
   void StopAll();
   // True when no download or merge runs any more (within timeoutMs).
   [[nodiscard]] bool WaitIdle(int timeoutMs);
@@ -98,8 +114,14 @@ class DownloadEngine {
   void SetObservers(std::function<void(const DownloadEnd&)> onDownloadEnd,
                     std::function<void(const MergeEnd&)> onMergeEnd);
   // Empty (the default): 配置/ffmpeg or the ffmpeg on PATH, looked up per merge.
+  // ffprobe is looked for beside it.
   void SetFfmpeg(std::string program);
   void SetTransferTiming(TransferTiming timing);
+  // For downloads started later.
+  void SetRetryPolicy(RetryPolicy policy);
+  [[nodiscard]] RetryPolicy Retries() const;
+  // Now on the retry policy's clock (for DownloadRequest::addressesIssuedMs).
+  [[nodiscard]] std::int64_t Now() const;
 
   // For a split half that is complete (just downloaded, or found on disk):
   // when its partner is complete too, writes "开始合并" on this row, starts the
@@ -108,37 +130,29 @@ class DownloadEngine {
   [[nodiscard]] bool StartMergeIfPairDone(int row);
 
  private:
-  struct Worker {
-    int row = 0;
-    std::thread thread;
-    std::shared_ptr<StreamDownloader> current;  // m_mutex
-    bool cancelled = false;                     // m_mutex
-    bool finished = false;                      // m_mutex
-  };
-
-  void RunDownload(Worker* worker, const DownloadRequest& request);  // download thread
-  [[nodiscard]] TransferOutcome Attempt(Worker* worker, const DownloadRequest& request,
-                                        const std::string& url);
+  void RunDownload(const DownloadRequest& request,
+                   const std::shared_ptr<ResumableDownload>& download);  // download thread
+  void ShowNotice(int row, const FetchNotice& notice);
+  void ShowEnd(const DownloadRequest& request, const FetchResult& result);
   void RunMerge(const MergeHalves& halves);  // merge thread
-  [[nodiscard]] Worker* AddWorker(int row);  // m_mutex held
-  [[nodiscard]] bool Launch(Worker* worker, std::function<void()> body);
-  void Finished(Worker* worker);
-  [[nodiscard]] bool AllFinished() const;  // m_mutex held
-  void ReapFinished();
   // List lock held by the callers of these two.
   [[nodiscard]] bool IsLateReport(const ProgressReport& report) const;
-  void ShowFinalState(int row, std::string_view state, std::uint32_t color);
+  void ShowFinalState(int row, std::string_view state, std::uint32_t color,
+                      std::string_view tip = {});
 
   AppState& m_state;
   mutable std::mutex m_mutex;
-  std::condition_variable m_changed;
-  std::list<Worker> m_workers;
+  std::map<int, std::shared_ptr<ResumableDownload>> m_running;  // by row; m_mutex
+  bool m_stopping = false;                                      // m_mutex
   std::function<void(const DownloadEnd&)> m_onDownloadEnd;
   std::function<void(const MergeEnd&)> m_onMergeEnd;
   std::string m_ffmpeg;
   TransferTiming m_timing;
+  RetryPolicy m_retries;
   // The last transfer that ended per row; under the list lock.
   std::map<int, std::uint64_t> m_endedTransfer;
+  // Last: its threads use the members above, so it is joined first.
+  WorkerSet m_workers;
 };
 
 }  // namespace korvid

@@ -1,7 +1,10 @@
 #include "download/task_download.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <optional>
 #include <system_error>
+#include <vector>
 
 #include "app/tasks/task_record.h"
 #include "danmaku/comment_file.h"
@@ -90,6 +93,21 @@ bool WriteSideFiles(const Controls& ui, const JsonDocument& record, const std::s
       .Fresh();
 }
 
+constexpr std::string_view kNfoIdOpen = "<id>";
+constexpr std::string_view kNfoIdClose = "</id>";
+constexpr std::uintmax_t kMaxNfoBytes = 1024 * 1024;
+
+std::string ReadFolderNfo(const fs::path& folder) {
+  std::error_code ec;
+  const fs::path path = folder / kNfoFileName;
+  const std::uintmax_t size = fs::file_size(path, ec);
+  if (ec || size > kMaxNfoBytes) return {};
+  std::ifstream in(path, std::ios::binary);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  if (!in.read(text.data(), static_cast<std::streamsize>(size))) return {};
+  return text;
+}
+
 }  // namespace
 
 LayoutSettings LayoutSettings::Read(const Controls& controls) {
@@ -108,13 +126,27 @@ fs::path DownloadRoot(std::string_view downloadPath, const AppPaths& paths) {
   return paths.DownloadFolder();
 }
 
+std::string FolderVideoId(const fs::path& folder) {
+  const std::string nfo = ReadFolderNfo(folder);
+  const std::size_t open = nfo.find(kNfoIdOpen);
+  if (open == std::string::npos) return {};
+  const std::size_t from = open + kNfoIdOpen.size();
+  const std::size_t close = nfo.find(kNfoIdClose, from);
+  if (close == std::string::npos) return {};
+  return nfo.substr(from, close - from);
+}
+
 VideoLayout PlanVideoLayout(const JsonDocument& record, const LayoutSettings& layout,
                             const fs::path& root, std::string_view suffix) {
   fs::path folder = root;
   if (layout.byType) folder /= CleanName(Value(record, "data.tname"), false);
   if (layout.byUploader) folder /= CleanName(Value(record, "data.owner.name"), false);
   const std::string bvid = Value(record, "data.bvid");
-  folder /= CleanName(Value(record, "data.title"), true, bvid);
+  const std::string title = CleanName(Value(record, "data.title"), true, bvid);
+  // Two videos whose titles clean to one name must not share a folder: the
+  // folder's tvshow.nfo names the video it belongs to.
+  const std::string owner = FolderVideoId(folder / title);
+  folder /= owner.empty() || owner == bvid ? title : title + " [" + bvid + "]";
   const std::string name = EpisodeName(record);
   VideoLayout paths;
   paths.folder = folder;
@@ -128,13 +160,31 @@ std::string MediaHeaderBlock(const SiteHosts& hosts) {
          "\r\nreferer: " + hosts.web + "/";
 }
 
-bool AlreadyComplete(const fs::path& path, std::string_view url) {
+bool AlreadyComplete(const fs::path& path, const std::vector<std::string>& urls,
+                     std::string_view headerBlock) {
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) return false;
   const std::uintmax_t local = fs::file_size(path, ec);
   if (ec) return false;
-  const std::int64_t remote = QueryContentLength(url);
-  return remote >= 0 && static_cast<std::uintmax_t>(remote) == local;
+  // The download takes the first address that answers; so does the check.
+  for (const std::string& url : urls) {
+    const std::int64_t remote = QueryMediaLength(url, headerBlock);
+    if (remote >= 0) return static_cast<std::uintmax_t>(remote) == local;
+  }
+  return false;
+}
+
+// The path the partner half of a split task was given, when it has one.
+std::optional<fs::path> PartnerHalfPath(const TaskList& list, int row, std::string_view suffix) {
+  if (suffix.empty()) return std::nullopt;
+  const bool video = suffix == kVideoHalfSuffix;
+  const int partner = video ? row + 1 : row - 1;
+  JsonDocument record;
+  if (!record.Parse(list.CellText(partner, kColRecord))) return std::nullopt;
+  const std::optional<MergeHalves> halves =
+      MergeHalvesOf(Unquote(record.GetValue(record::kMediaPath)), partner);
+  if (!halves || (video ? halves->videoRow : halves->audioRow) != row) return std::nullopt;
+  return fs::path(video ? halves->video : halves->audio);
 }
 
 TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
@@ -156,7 +206,13 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
   }
 
   const fs::path root = DownloadRoot(ui.Text("编辑框_下载路径"), state.Paths());
-  const VideoLayout layout = PlanVideoLayout(record, LayoutSettings::Read(ui), root, choice.suffix);
+  VideoLayout layout = PlanVideoLayout(record, LayoutSettings::Read(ui), root, choice.suffix);
+  // Both halves go where the first one went, whatever the settings say now.
+  if (const auto partner = PartnerHalfPath(state.Tasks(), row, choice.suffix)) {
+    layout.folder = partner->parent_path();
+    layout.media = layout.folder / layout.media.filename();
+    layout.subtitle = layout.folder / layout.subtitle.filename();
+  }
   std::error_code ec;
   fs::create_directories(layout.folder, ec);
   if (!fs::is_directory(layout.folder, ec)) {
@@ -165,8 +221,11 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
   }
   const bool commentsOk = WriteSideFiles(ui, record, text, layout);
 
+  const std::string headerBlock = MediaHeaderBlock(CurrentSiteHosts());
+  std::vector<std::string> urls{choice.url};
+  urls.insert(urls.end(), choice.backups.begin(), choice.backups.end());
   // Asked before the list lock is taken: no request runs under it.
-  const bool halfOnDisk = AlreadyComplete(layout.media, choice.url);
+  const bool halfOnDisk = AlreadyComplete(layout.media, urls, headerBlock);
   const bool present = halfOnDisk || MergedFileExists(layout.media, choice.suffix);
   const std::lock_guard held(state.ListLock());
   TaskList& list = state.Tasks();
@@ -187,7 +246,16 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
   request.url = choice.url;
   request.fallbackUrls = choice.backups;
   request.targetPath = layout.media.string();
-  request.headerBlock = MediaHeaderBlock(CurrentSiteHosts());
+  request.headerBlock = headerBlock;
+  request.addressesIssuedMs = engine.Now();
+  request.freshAddresses = [text, settings = StreamSettings::Read(ui)] {
+    const StreamChoice fresh = SelectStream(text, settings);
+    std::vector<std::string> addresses;
+    if (fresh.Refused() || fresh.url.empty()) return addresses;
+    addresses.push_back(fresh.url);
+    addresses.insert(addresses.end(), fresh.backups.begin(), fresh.backups.end());
+    return addresses;
+  };
   if (engine.StartDownload(std::move(request)) != kDownloadStarted) {
     ShowHandOverState(list, row, kStateStartFailed);
     return TaskDownloadEnd::kEngineRefused;

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/app_state.h"
 #include "download/download_engine.h"
@@ -31,7 +32,9 @@ struct VideoLayout {
                                                  const AppPaths& paths);
 
 // The paths of one task under root. Every component from the site goes
-// through CleanName, so none can climb out of root.
+// through CleanName, so none can climb out of root. A title folder that
+// belongs to another video (its tvshow.nfo names another BV id) gives way to
+// "<title> [<BV id>]".
 [[nodiscard]] VideoLayout PlanVideoLayout(const JsonDocument& record, const LayoutSettings& layout,
                                           const std::filesystem::path& root,
                                           std::string_view suffix);
@@ -39,9 +42,16 @@ struct VideoLayout {
 // The request headers of a media download (CR LF separated, agent first).
 [[nodiscard]] std::string MediaHeaderBlock(const SiteHosts& hosts);
 
-// True when the file at path has the size the server gives for url. A
-// missing file never matches, nor does a failed size request.
-[[nodiscard]] bool AlreadyComplete(const std::filesystem::path& path, std::string_view url);
+// True when the file at path has the size the server gives for the first of
+// urls that answers, asked with the media headers. A missing file never
+// matches, nor does a failed size request (which harms no file: the download
+// goes to a part file).
+[[nodiscard]] bool AlreadyComplete(const std::filesystem::path& path,
+                                   const std::vector<std::string>& urls,
+                                   std::string_view headerBlock);
+
+// The BV id a video folder's tvshow.nfo names; empty when it has none.
+[[nodiscard]] std::string FolderVideoId(const std::filesystem::path& folder);
 
 enum class TaskDownloadEnd {
   kNoRecord,       // the queue was empty: no row touched

@@ -911,15 +911,17 @@ HttpResponse HttpRequestInet(std::string_view url, const HttpInetOptions& option
   return response;
 }
 
-std::int64_t QueryContentLength(std::string_view url, std::string_view proxy, bool useProxy) {
+namespace {
+
+std::int64_t HeadLength(std::string_view url, std::vector<std::string> headerLines,
+                        std::string_view proxy, bool useProxy) {
   if (!ParseUrl(url)) return -2;
   HttpSession session;
   if (!session.Valid()) return -2;
   EngineRequest request;
   request.url = std::string(url);
   request.method = static_cast<int>(HttpMethod::kHead);
-  request.headerLines = {"User-Agent: " + std::string(kHeadAgent), "Accept-Language: zh-cn",
-                         "Connection: Keep-Alive"};
+  request.headerLines = std::move(headerLines);
   if (useProxy) request.proxy = std::string(proxy);
   request.timeouts = kContentLengthTimeouts;
   request.caFile = CaFileOf(HttpOptions{});
@@ -932,6 +934,28 @@ std::int64_t QueryContentLength(std::string_view url, std::string_view proxy, bo
   const auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), value);
   if (error != std::errc() || end != length.data() + length.size() || value < 0) return -1;
   return value;
+}
+
+}  // namespace
+
+std::int64_t QueryContentLength(std::string_view url, std::string_view proxy, bool useProxy) {
+  return HeadLength(url,
+                    {"User-Agent: " + std::string(kHeadAgent), "Accept-Language: zh-cn",
+                     "Connection: Keep-Alive"},
+                    proxy, useProxy);
+}
+
+std::int64_t QueryMediaLength(std::string_view url, std::string_view headerBlock) {
+  std::vector<std::string> lines;
+  while (!headerBlock.empty()) {
+    const std::size_t end = headerBlock.find('\n');
+    std::string_view line = headerBlock.substr(0, end);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (!line.empty()) lines.emplace_back(line);
+    if (end == std::string_view::npos) break;
+    headerBlock.remove_prefix(end + 1);
+  }
+  return HeadLength(url, std::move(lines), {}, false);
 }
 
 std::string PlainGet(std::string_view url) {

@@ -168,6 +168,10 @@ struct HttpDirectResponse : HttpResponse {
 [[nodiscard]] std::int64_t QueryContentLength(std::string_view url, std::string_view proxy = {},
                                               bool useProxy = false);
 
+// The same asked with the header lines of a media download (CR LF separated,
+// "User-Agent: ..." first), as the media hosts refuse requests without them.
+[[nodiscard]] std::int64_t QueryMediaLength(std::string_view url, std::string_view headerBlock);
+
 // GET of a whole resource with none of the default headers and no cookies;
 // empty on any failure, including a status outside 200..299.
 [[nodiscard]] std::string PlainGet(std::string_view url);

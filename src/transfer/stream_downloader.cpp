@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -17,7 +19,6 @@ namespace korvid {
 namespace {
 
 constexpr long kMaxRedirects = 10;
-constexpr std::string_view kRangeHeader = "Range:bytes=0-";
 constexpr float kBytesPerSampleUnit = 512.0F;
 
 std::atomic<std::uint64_t> g_lastTransferId{0};
@@ -79,7 +80,7 @@ struct HeaderBlock {
 // The first line is the agent. Sent verbatim it would arrive as
 // "User-Agent: User-Agent: ...", so its own prefix is dropped. The one Range
 // header is ours: a Range line of the caller would make two.
-HeaderBlock ParseHeaderBlock(std::string_view block) {
+HeaderBlock ParseHeaderBlock(std::string_view block, std::int64_t resumeFrom) {
   HeaderBlock parsed;
   const std::vector<std::string_view> lines = Lines(block);
   if (lines.empty() || lines.front().empty()) {
@@ -94,7 +95,7 @@ HeaderBlock ParseHeaderBlock(std::string_view block) {
       parsed.headers.emplace_back(lines[i]);
     }
   }
-  parsed.headers.emplace_back(kRangeHeader);
+  parsed.headers.push_back("Range:bytes=" + std::to_string(resumeFrom) + "-");
   return parsed;
 }
 
@@ -118,6 +119,35 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+// "bytes S-E/T" of a 206 answer.
+struct ContentRange {
+  std::int64_t first = -1;
+  std::int64_t total = -1;
+};
+
+std::optional<ContentRange> ParseContentRange(std::string_view value) {
+  value = Trim(value);
+  if (!StartsWithNoCase(value, "bytes")) return std::nullopt;
+  value = Trim(value.substr(5));
+  ContentRange range;
+  const char* end = value.data() + value.size();
+  auto [dash, e1] = std::from_chars(value.data(), end, range.first);
+  if (e1 != std::errc() || dash == end || *dash != '-') return std::nullopt;
+  const char* slash = std::find(dash, end, '/');
+  if (slash == end) return std::nullopt;
+  auto [last, e2] = std::from_chars(slash + 1, end, range.total);
+  if (e2 != std::errc() || last != end || range.total <= range.first) return std::nullopt;
+  return range;
+}
+
+// Header "Name: value" → value, when the line has that name.
+std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
+  if (line.size() <= name.size() || line[name.size()] != ':' || !StartsWithNoCase(line, name)) {
+    return std::nullopt;
+  }
+  return Trim(line.substr(name.size() + 1));
+}
+
 }  // namespace
 
 // What the transfer thread alone touches while libcurl runs.
@@ -131,6 +161,10 @@ struct StreamDownloader::Session {
   bool writeFailed = false;
   TransferError refusal = TransferError::kNone;  // set when a callback stopped libcurl
   int httpStatus = 0;
+  int systemError = 0;
+  std::int64_t fetched = 0;
+  // Of the latest answer (a redirect's are dropped at the next status line).
+  std::string etag, lastModified, contentRange;
 };
 
 StreamDownloader::StreamDownloader(TransferTiming timing, MillisecondClock clock)
@@ -150,13 +184,13 @@ bool StreamDownloader::StartTransfer(Request request) {
   m_transferId = ++g_lastTransferId;
   m_request = std::move(request);
   if (m_request.url.empty() || m_request.targetPath.empty()) {
-    EndTransfer(TransferOutcome{TransferError::kNotStarted, false, 0, 0, 0, "empty address"});
+    EndTransfer(TransferOutcome::NotRun(TransferError::kNotStarted, "empty address"));
     return false;
   }
   try {
     m_thread = std::thread(&StreamDownloader::Transfer, this);
   } catch (const std::system_error&) {
-    EndTransfer(TransferOutcome{TransferError::kNotStarted, false, 0, 0, 0, "no thread"});
+    EndTransfer(TransferOutcome::NotRun(TransferError::kNotStarted, "no thread"));
     return false;
   }
   return true;
@@ -170,6 +204,11 @@ void StreamDownloader::StopTransfer() {
 TransferOutcome StreamDownloader::Outcome() const {
   std::lock_guard guard(m_outcomeMutex);
   return m_outcome;
+}
+
+BodyIdentity StreamDownloader::Identity() const {
+  std::lock_guard guard(m_outcomeMutex);
+  return m_identity;
 }
 
 void StreamDownloader::ReportProgress(int kind) {
@@ -211,7 +250,7 @@ void StreamDownloader::Transfer() {
     return;
   }
   session.curl = curl.get();
-  const HeaderBlock block = ParseHeaderBlock(m_request.headerBlock);
+  const HeaderBlock block = ParseHeaderBlock(m_request.headerBlock, m_request.resumeFrom);
   curl_slist* headers = nullptr;
   for (const std::string& line : block.headers) headers = curl_slist_append(headers, line.c_str());
   std::unique_ptr<curl_slist, SlistDeleter> headerList(headers);
@@ -221,6 +260,22 @@ void StreamDownloader::Transfer() {
   const WriteFn onBody = [](char* data, size_t size, size_t count, void* user) -> size_t {
     auto* s = static_cast<Session*>(user);
     return s->owner->Receive(*s, data, size * count) ? size * count : 0;
+  };
+  const WriteFn onHeader = [](char* data, size_t size, size_t count, void* user) -> size_t {
+    auto* s = static_cast<Session*>(user);
+    const std::string_view line = Trim(std::string_view(data, size * count));
+    if (line.starts_with("HTTP/")) {
+      s->etag.clear();
+      s->lastModified.clear();
+      s->contentRange.clear();
+    } else if (auto etag = HeaderValue(line, "ETag")) {
+      s->etag = *etag;
+    } else if (auto modified = HeaderValue(line, "Last-Modified")) {
+      s->lastModified = *modified;
+    } else if (auto range = HeaderValue(line, "Content-Range")) {
+      s->contentRange = *range;
+    }
+    return size * count;
   };
   const InfoFn onTick = [](void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
     return static_cast<Session*>(user)->owner->m_cancel.load() ? 1 : 0;
@@ -243,6 +298,8 @@ void StreamDownloader::Transfer() {
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, m_timing.stallTimeoutSeconds);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, onBody);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &session);
+  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, onHeader);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, &session);
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onTick);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, &session);
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
@@ -260,6 +317,7 @@ bool StreamDownloader::Receive(Session& session, const char* data, std::size_t s
   if (size >= capacity) {
     if (!WriteAll(session.fd, data, size)) {
       session.writeFailed = true;
+      session.systemError = errno;
       return false;
     }
     session.written += static_cast<std::int64_t>(size);
@@ -268,6 +326,37 @@ bool StreamDownloader::Receive(Session& session, const char* data, std::size_t s
     session.pending += size;
   }
   m_received += static_cast<std::int64_t>(size);
+  session.fetched += static_cast<std::int64_t>(size);
+  return true;
+}
+
+// A 206 continues the part only for the asked offset and the same body.
+bool StreamDownloader::AcceptRange(Session& session, long status) {
+  std::int64_t total = 0;
+  std::int64_t first = 0;
+  if (status == 206) {
+    const std::optional<ContentRange> range = ParseContentRange(session.contentRange);
+    if (!range) return false;
+    first = range->first;
+    total = range->total;
+  } else {
+    curl_off_t length = -1;
+    curl_easy_getinfo(session.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    total = length > 0 ? static_cast<std::int64_t>(length) : 0;
+  }
+  const BodyIdentity& expected = m_request.expected;
+  if (status == 206 &&
+      (first != m_request.resumeFrom || (expected.total > 0 && expected.total != total) ||
+       (!expected.etag.empty() && expected.etag != session.etag) ||
+       (!expected.lastModified.empty() && expected.lastModified != session.lastModified))) {
+    return false;
+  }
+  session.written = first;
+  m_total = total;
+  m_received = first;
+  m_previousReceived = first;
+  std::lock_guard guard(m_outcomeMutex);
+  m_identity = BodyIdentity{total, session.etag, session.lastModified};
   return true;
 }
 
@@ -280,11 +369,23 @@ bool StreamDownloader::OpenTarget(Session& session) {
     session.refusal = TransferError::kHttpStatus;
     return false;
   }
-  curl_off_t length = -1;
-  curl_easy_getinfo(session.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-  m_total = length > 0 ? static_cast<std::int64_t>(length) : 0;
-  session.fd = ::open(m_request.targetPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (!AcceptRange(session, status)) {
+    session.refusal = TransferError::kResumeMismatch;
+    return false;
+  }
+  // A whole body (200, or 206 from 0) replaces what the file held.
+  const int truncate = session.written == 0 ? O_TRUNC : 0;
+  session.fd =
+      ::open(m_request.targetPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | truncate, 0644);
   if (session.fd < 0) {
+    session.systemError = errno;
+    session.refusal = TransferError::kFileOpen;
+    return false;
+  }
+  if (session.written > 0 && ::lseek(session.fd, session.written, SEEK_SET) != session.written) {
+    session.systemError = errno;
+    ::close(session.fd);
+    session.fd = -1;
     session.refusal = TransferError::kFileOpen;
     return false;
   }
@@ -303,6 +404,7 @@ bool StreamDownloader::Flush(Session& session) {
   if (session.pending == 0) return true;
   if (!WriteAll(session.fd, session.buffer.get(), session.pending)) {
     session.writeFailed = true;
+    session.systemError = errno;
     return false;
   }
   session.written += static_cast<std::int64_t>(session.pending);
@@ -319,6 +421,8 @@ void StreamDownloader::Finish(Session& session, int curlCode, const std::string&
     outcome.httpStatus = static_cast<int>(status);
   }
   if (curlCode != CURLE_OK) outcome.detail = curlMessage;
+  outcome.systemError = session.systemError;
+  outcome.fetched = session.fetched;
   if (session.fd < 0) {
     if (session.refusal != TransferError::kNone) {
       outcome.error = session.refusal;
@@ -335,6 +439,7 @@ void StreamDownloader::Finish(Session& session, int curlCode, const std::string&
   m_timer.Terminate();  // waits for a report in progress, so none comes after the end
   // Whatever arrived is kept, also when the body broke off.
   const bool flushed = !session.writeFailed && Flush(session);
+  outcome.systemError = session.systemError;
   if (!flushed) {
     outcome.error = TransferError::kWrite;
   } else if (m_cancel) {
@@ -344,6 +449,7 @@ void StreamDownloader::Finish(Session& session, int curlCode, const std::string&
   }
   // Cut an older, longer file at the new length.
   if (::ftruncate(session.fd, session.written) != 0 && outcome.error == TransferError::kNone) {
+    outcome.systemError = errno;
     outcome.error = TransferError::kWrite;
   }
   ::close(session.fd);
@@ -354,6 +460,8 @@ void StreamDownloader::Finish(Session& session, int curlCode, const std::string&
   outcome.started = true;
   outcome.total = m_total;
   outcome.received = session.written;
+  outcome.identity = Identity();
+  outcome.identity.total = m_total;
   if (outcome.error == TransferError::kRead || outcome.error == TransferError::kWrite) {
     ReportProgress(kReportReadFailed);
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "transfer/completion_event.h"
 #include "transfer/periodic_thread.h"
@@ -61,6 +62,17 @@ enum class TransferError {
   kRead,        // the body broke off
   kWrite,       // the target file could not be written
   kCancelled,   // StopTransfer
+  // A resume answered 206 for another range, another total length or
+  // another ETag/Last-Modified than the part already held: start over.
+  kResumeMismatch,
+};
+
+// What identifies the body a part file holds: a resumed answer must name
+// the same total and, where the first answer had them, the same validators.
+struct BodyIdentity {
+  std::int64_t total = 0;
+  std::string etag;
+  std::string lastModified;
 };
 
 // How a transfer ended; read it once the completion event is signalled.
@@ -70,7 +82,18 @@ struct TransferOutcome {
   int httpStatus = 0;    // final status, 0 when no answer arrived
   std::int64_t total = 0;
   std::int64_t received = 0;  // bytes now in the file
+  std::int64_t fetched = 0;   // body bytes this transfer received
   std::string detail;         // libcurl's message for a failure
+  int systemError = 0;        // errno of a failed open or write
+  BodyIdentity identity;      // of the answer, once started
+
+  // A transfer that ended before any answer.
+  [[nodiscard]] static TransferOutcome NotRun(TransferError error, std::string why) {
+    TransferOutcome outcome;
+    outcome.error = error;
+    outcome.detail = std::move(why);
+    return outcome;
+  }
 
   [[nodiscard]] bool Complete() const {
     return started && error == TransferError::kNone && received == total;
@@ -78,11 +101,13 @@ struct TransferOutcome {
 };
 
 // Streams one URL into one file on a thread of its own: GET with the header
-// block and "Range:bytes=0-", no cookies, certificates verified, redirects
-// followed. The file is opened when the first body bytes arrive, written from
-// offset 0 in large pieces through a fixed buffer (memory stays the same
-// whatever the file size), and cut to the received length at the end. Nothing
-// is resumed or retried. One object serves one transfer.
+// block and "Range:bytes=N-", no cookies, certificates verified, redirects
+// followed. The file is opened when the first body bytes arrive; a 200 answer
+// writes it from offset 0, a 206 answer for exactly N (with the expected
+// identity) keeps its first N bytes and continues there. Written in large
+// pieces through a fixed buffer (memory stays the same whatever the file
+// size), and cut to the received length at the end. Nothing is retried: see
+// ResumableDownload. One object serves one transfer.
 class StreamDownloader {
  public:
   static constexpr std::string_view kDefaultAgent =
@@ -103,6 +128,10 @@ class StreamDownloader {
     // Signalled when the transfer has ended, also when nothing could start.
     // Must outlive the transfer.
     CompletionEvent* done = nullptr;
+    // Bytes of the file already held: asked for with "Range:bytes=N-".
+    std::int64_t resumeFrom = 0;
+    // With resumeFrom: what the answer must match (empty fields match all).
+    BodyIdentity expected;
   };
 
   explicit StreamDownloader(TransferTiming timing = {}, MillisecondClock clock = {});
@@ -124,6 +153,8 @@ class StreamDownloader {
   void ReportProgress(int kind);
 
   [[nodiscard]] TransferOutcome Outcome() const;
+  // The answer's identity; set before the kind 1 report.
+  [[nodiscard]] BodyIdentity Identity() const;
 
  private:
   struct Session;
@@ -132,6 +163,7 @@ class StreamDownloader {
   // libcurl's callbacks, on the transfer thread.
   bool Receive(Session& session, const char* data, std::size_t size);
   bool OpenTarget(Session& session);
+  [[nodiscard]] bool AcceptRange(Session& session, long status);
   bool Flush(Session& session);
   void Finish(Session& session, int curlCode, const std::string& curlMessage);
   void EndTransfer(TransferOutcome outcome);
@@ -154,6 +186,7 @@ class StreamDownloader {
 
   mutable std::mutex m_outcomeMutex;
   TransferOutcome m_outcome;
+  BodyIdentity m_identity;  // m_outcomeMutex
 };
 
 }  // namespace korvid

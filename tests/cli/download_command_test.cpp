@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "cli/cli_command_line.h"
@@ -66,7 +68,7 @@ TEST_F(KorvidCliDownload, CtrlCStopsTheTransfersAndFails) {
                              " 2>&1 & pid=$!; for i in $(seq 400); do "
                              "[ -n \"$(find '" +
                              m_sandbox.Path().string() +
-                             "' -name '*.mp4')\" ] && break; sleep 0.05; done; "
+                             "' -name '*.mp4.part')\" ] && break; sleep 0.05; done; "
                              "kill -INT $pid; wait $pid; exit $?)";
   const ShellRun run = RunShell(script);
   EXPECT_EQ(run.exitCode, 130) << run.output;
@@ -113,6 +115,84 @@ TEST_F(KorvidCliDownload, AKilledRunIsContinuedByTheNextOne) {
   EXPECT_EQ(continued.exitCode, 0) << continued.output;
   const ShellRun done = RunShell(cli("tasks --json"));
   EXPECT_EQ(CountLines(done.output, "\"完成\""), 6) << done.output;
+}
+
+// kill -9 in the middle of a large file; the next run continues where the
+// part file ends and leaves the file byte for byte as served.
+TEST_F(KorvidCliDownload, AFileKilledMidwayResumesFromItsPart) {
+  constexpr std::int64_t kFileBytes = 8 * 1024 * 1024;
+  constexpr std::int64_t kKillAfterBytes = 3 * 1024 * 1024;
+  m_site.SetProgressiveMediaSize(kFileBytes);
+  const std::string body = m_site.MediaBytes(fakesite::MediaKind::Progressive);
+  ASSERT_EQ(static_cast<std::int64_t>(body.size()), kFileBytes);
+  m_site.SetFault("/media/", Fault::Throttle(4 * 1024 * 1024));
+  const std::filesystem::path file =
+      m_sandbox / "媒体库" / "单页视频 A一 BC" / "唯一的一集S1E1.mp4";
+  const std::string part = file.string() + ".part";
+  // Bounded: at most 600 looks, 50 ms apart.
+  const std::string script =
+      "(" + Command("BV1Ks411D7aa") + " >/dev/null 2>&1 & pid=$!; for i in $(seq 600); do " +
+      "s=$(stat -c %s '" + part + "' 2>/dev/null || echo 0); [ \"$s\" -ge " +
+      std::to_string(kKillAfterBytes) + " ] && break; sleep 0.05; done; kill -KILL $pid; " +
+      "wait $pid; echo killed)";
+  const ShellRun killed = RunShell(script);
+  ASSERT_NE(killed.output.find("killed"), std::string::npos) << killed.output;
+  ASSERT_FALSE(std::filesystem::exists(file));
+  const auto kept = static_cast<std::int64_t>(std::filesystem::file_size(part));
+  ASSERT_GE(kept, kKillAfterBytes);
+  m_site.ClearFaults();
+  m_site.ClearRequests();
+  const std::int64_t sentBefore = m_site.MediaBytesSent();
+  const ShellRun again = RunShell(Command("BV1Ks411D7aa") + " 2>&1");
+  EXPECT_EQ(again.exitCode, 0) << again.output;
+  EXPECT_TRUE(test::ReadWholeFile(file) == body);
+  EXPECT_FALSE(std::filesystem::exists(part));
+  // The killed run's connection may still be draining into the count.
+  EXPECT_LE(m_site.MediaBytesSent() - sentBefore, kFileBytes - kept + kFileBytes / 20);
+  int mediaGets = 0;
+  for (const auto& request : m_site.Requests()) {
+    if (request.method != "GET" || !request.path.starts_with("/media/")) continue;
+    ++mediaGets;
+    EXPECT_EQ(request.Header("Range"), "bytes=" + std::to_string(kept) + "-");
+  }
+  EXPECT_EQ(mediaGets, 1);
+}
+
+// Two processes on one video (each with a list of its own, as one process
+// holds the kept list): one downloads, the other waits for the file
+// and finds it there; both succeed and one good file is left.
+TEST_F(KorvidCliDownload, TwoProcessesOnOneVideoLeaveOneGoodFile) {
+  m_site.SetFault("/media/", Fault::Throttle(100'000));
+  const std::string script =
+      "(" + Command("BV1Ks411D7aa --no-store") + " >'" + (m_sandbox / "one.txt").string() +
+      "' 2>&1 & a=$!; " + Command("BV1Ks411D7aa --no-store") + " >'" +
+      (m_sandbox / "two.txt").string() + "' 2>&1; b=$?; wait $a; echo \"$? $b\")";
+  const ShellRun run = RunShell(script);
+  EXPECT_NE(run.output.find("0 0"), std::string::npos)
+      << run.output << test::ReadWholeFile(m_sandbox / "one.txt")
+      << test::ReadWholeFile(m_sandbox / "two.txt");
+  const std::filesystem::path folder = m_sandbox / "媒体库" / "单页视频 A一 BC";
+  EXPECT_TRUE(test::ReadWholeFile(folder / "唯一的一集S1E1.mp4") ==
+              m_site.MediaBytes(fakesite::MediaKind::Progressive));
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    EXPECT_FALSE(entry.path().string().ends_with(".part")) << entry.path();
+  }
+}
+
+TEST_F(KorvidCliDownload, RetriesTakeANumber) {
+  for (const char* bad : {"--retries x", "--retries -1", "--retries"}) {
+    const ShellRun run = RunShell(Command(std::string("BV1Ks411D7aa ") + bad) + " 2>&1");
+    EXPECT_NE(run.exitCode, 0) << bad;
+  }
+  m_site.SetFault("/media/", Fault::Status(503));
+  const ShellRun run = RunShell(Command("BV1Ks411D7aa --retries 0") + " 2>&1");
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  EXPECT_NE(run.output.find("下载失败"), std::string::npos) << run.output;
+  int mediaGets = 0;
+  for (const auto& request : m_site.Requests()) {
+    mediaGets += request.method == "GET" && request.path.starts_with("/media/") ? 1 : 0;
+  }
+  EXPECT_EQ(mediaGets, 1);
 }
 
 }  // namespace

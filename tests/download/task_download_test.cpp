@@ -6,10 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "controls/control_store.h"
@@ -43,12 +48,25 @@ struct Settings {
         byType(typeFolders),
         byUploader(uploaderFolders) {}
   std::string link;
+  int retries = RetryPolicy::kDefaultRetries;
   bool split;
   std::string cookies;
   std::string downloadPath;  // under the sandbox; "" for none
   bool byType;
   bool byUploader;
 };
+
+// Retries that wait a moment only.
+RetryPolicy QuickRetries(int retries) {
+  RetryPolicy policy;
+  policy.retries = retries;
+  policy.busyPollMs = 20;
+  policy.sleep = [](int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
+    return true;
+  };
+  return policy;
+}
 
 class TaskDownloadTest : public ::testing::Test {
  protected:
@@ -67,6 +85,7 @@ class TaskDownloadTest : public ::testing::Test {
   std::vector<std::string> Download(const Settings& settings) {
     AppState app(m_controls, AppPaths{m_sandbox / "program"});
     DownloadEngine engine(app);
+    engine.SetRetryPolicy(QuickRetries(settings.retries));
     m_controls.SetText("编辑框_cookies", settings.cookies);
     m_controls.SetText("编辑框_下载路径", settings.downloadPath.empty()
                                               ? std::string()
@@ -76,9 +95,12 @@ class TaskDownloadTest : public ::testing::Test {
     {
       LinkJobs jobs(app);
       if (settings.split) jobs.SetSplitCondition(true);
-      m_controls.SetText("编辑框_解析下载", settings.link);
-      jobs.OnAddLinkPressed();
-      jobs.WaitAll();
+      std::istringstream links(settings.link);  // links separated by spaces, added in turn
+      for (std::string link; links >> link;) {
+        m_controls.SetText("编辑框_解析下载", link);
+        jobs.OnAddLinkPressed();
+        jobs.WaitAll();
+      }
     }
     Scheduler scheduler(app,
                         SchedulerJobs{[&app, &engine] { (void)DownloadOneTask(app, engine); }, {}});
@@ -254,14 +276,92 @@ TEST_F(TaskDownloadTest, AMainAddressAnswering403IsServedFromItsBackup) {
 // The audio half broke off in the first run; the second finds the video half
 // on disk and still merges once the audio arrives.
 TEST_F(TaskDownloadTest, AHalfFromAnEarlierRunJoinsTheMerge) {
-  const Settings split("BV1Ks411D7aa", true, "SESSDATA=x");
+  Settings split("BV1Ks411D7aa", true, "SESSDATA=x");
+  split.retries = 0;
   m_site.SetFault("/media/audio/", fakesite::Fault::DropAfter(1000));
-  EXPECT_EQ(Download(split), (std::vector<std::string>{"完成", "失败下载"}));
-  m_site.ClearFaults();
-  EXPECT_EQ(Download(split), (std::vector<std::string>{"合并完成", "合并完成"}));
+  EXPECT_EQ(Download(split), (std::vector<std::string>{"完成", "下载失败"}));
   const fs::path folder = m_sandbox / "library" / "单页视频 A一 BC";
+  EXPECT_EQ(fs::file_size(folder / "唯一的一集S1E1.mp4.音频.part"), 1000u);
+  m_site.ClearFaults();
+  m_site.ClearRequests();
+  EXPECT_EQ(Download(split), (std::vector<std::string>{"合并完成", "合并完成"}));
   EXPECT_TRUE(fs::exists(folder / "唯一的一集S1E1.mp4"));
   EXPECT_FALSE(fs::exists(folder / "唯一的一集S1E1.mp4.视频"));
+  EXPECT_FALSE(fs::exists(folder / "唯一的一集S1E1.mp4.音频.part"));
+  // The second run asked only for the rest of the audio.
+  for (const auto& request : m_site.Requests()) {
+    if (request.method == "GET" && request.path.starts_with("/media/audio/")) {
+      EXPECT_EQ(request.Header("Range"), "bytes=1000-");
+    }
+  }
+}
+
+// A folder of the same name that belongs to another video is left alone.
+TEST_F(TaskDownloadTest, TwoVideosOfOneTitleGetTwoFolders) {
+  const fs::path taken = m_sandbox / "library" / "单页视频 A一 BC";
+  fs::create_directories(taken);
+  std::ofstream(taken / "tvshow.nfo") << "<tvshow>\r\n  <id>BV1aa411c7xx</id>\r\n</tvshow>\r\n";
+  std::ofstream(taken / "唯一的一集S1E1.mp4") << "the other video";
+  EXPECT_EQ(Download(Settings("BV1Ks411D7aa")), std::vector<std::string>{"完成"});
+  EXPECT_EQ(test::ReadWholeFile(taken / "唯一的一集S1E1.mp4"), "the other video");
+  const fs::path own = m_sandbox / "library" / "单页视频 A一 BC [BV1Ks411D7aa]";
+  EXPECT_TRUE(test::ReadWholeFile(own / "唯一的一集S1E1.mp4") ==
+              m_site.MediaBytes(MediaKind::Progressive));
+  EXPECT_EQ(FolderVideoId(own), "BV1Ks411D7aa");
+}
+
+// The folder settings change after the video half started: the audio half
+// still goes beside it, and the pair merges.
+TEST_F(TaskDownloadTest, BothHalvesKeepTheFolderTheFirstChose) {
+  AppState app(m_controls, AppPaths{m_sandbox / "program"});
+  DownloadEngine engine(app);
+  engine.SetRetryPolicy(QuickRetries(0));
+  m_controls.SetText("编辑框_cookies", "SESSDATA=x");
+  m_controls.SetText("编辑框_下载路径", (m_sandbox / "library").string());
+  m_controls.SetChecked("选择框_按类型分组", false);
+  m_controls.SetChecked("选择框_按演员分组", false);
+  {
+    LinkJobs jobs(app);
+    jobs.SetSplitCondition(true);
+    m_controls.SetText("编辑框_解析下载", "BV1Ks411D7aa");
+    jobs.OnAddLinkPressed();
+    jobs.WaitAll();
+  }
+  EXPECT_EQ(DownloadOneTask(app, engine), TaskDownloadEnd::kStarted);
+  m_controls.SetChecked("选择框_按类型分组", true);
+  EXPECT_EQ(DownloadOneTask(app, engine), TaskDownloadEnd::kStarted);
+  ASSERT_TRUE(engine.WaitIdle(kWaitMs));
+  EXPECT_EQ(app.Tasks().CellText(1, kColState), kStateMerged);
+  EXPECT_EQ(app.Tasks().CellText(2, kColState), kStateMerged);
+  EXPECT_TRUE(fs::exists(m_sandbox / "library" / "单页视频 A一 BC" / "唯一的一集S1E1.mp4"));
+}
+
+// The same link twice, two downloads at once: one writes, the other waits for
+// it, and one good file is left.
+TEST_F(TaskDownloadTest, TheSameLinkTwiceEndsWithOneGoodFile) {
+  m_controls.SetText(kMaxDownloadsBox, "4");
+  m_site.SetFault("/media/", fakesite::Fault::Throttle(200'000));
+  for (const bool split : {false, true}) {
+    SCOPED_TRACE(split);
+    std::error_code ec;
+    fs::remove_all(m_sandbox / "library", ec);
+    fs::create_directories(m_sandbox / "library");
+    Settings twice("BV1Ks411D7aa BV1Ks411D7aa", split, split ? "SESSDATA=x" : "");
+    const std::vector<std::string> states = Download(twice);
+    ASSERT_EQ(states.size(), split ? 4u : 2u);
+    for (const std::string& state : states) EXPECT_TRUE(IsSuccessState(state)) << state;
+    const fs::path folder = m_sandbox / "library" / "单页视频 A一 BC";
+    const std::string bytes = test::ReadWholeFile(folder / "唯一的一集S1E1.mp4");
+    if (split) {
+      EXPECT_GT(bytes.size(), m_site.MediaBytes(MediaKind::VideoOnly).size());
+    } else {
+      EXPECT_TRUE(bytes == m_site.MediaBytes(MediaKind::Progressive));
+    }
+    for (const std::string& name : FilesIn(folder)) {
+      EXPECT_FALSE(name.ends_with(".part") || name.ends_with(".lock") || name.ends_with(".视频"))
+          << name;
+    }
+  }
 }
 
 TEST_F(TaskDownloadTest, CommentsThatCouldNotBeFetchedAreFetchedByTheNextRun) {

@@ -9,8 +9,17 @@ bool IsSuccessState(std::string_view state) {
 
 bool IsFinalState(std::string_view state) {
   return IsSuccessState(state) || state == kStateShort || state == kStateStartFailed ||
-         state == kStateMergeFailed || state == kStateParseFailed ||
-         state.starts_with(kStateRefusedPrefix);
+         state == kStateMergeFailed || state == kStateParseFailed || state == kStateDiskFull ||
+         state.starts_with(kStateUnwritablePrefix) || state.starts_with(kStateRefusedPrefix);
+}
+
+std::string RetryingStateText(int retry, int retries) {
+  return std::string(kStateRetryingPrefix) + std::to_string(retry) + "/" + std::to_string(retries) +
+         ")";
+}
+
+std::string UnwritableStateText(std::string_view folder) {
+  return std::string(kStateUnwritablePrefix) + std::string(folder);
 }
 
 std::optional<MergeHalves> MergeHalvesOf(std::string_view path, int row) {

@@ -36,6 +36,17 @@ inline constexpr std::string_view kStateWaiting = "等待中";
 inline constexpr std::string_view kStateRedownload = "重新下载";
 // The video could not be read when the link was added.
 inline constexpr std::string_view kStateParseFailed = "解析失败";
+// Another download or merge writes the same file; this one waits for it.
+inline constexpr std::string_view kStateFileBusy = "该文件正在下载";
+// The disk is full: what arrived is kept for a later try.
+inline constexpr std::string_view kStateDiskFull = "磁盘空间不足";
+// "无法写入：" + the folder: the folder refuses the file.
+inline constexpr std::string_view kStateUnwritablePrefix = "无法写入：";
+// "重试中 (n/m)": the download broke off and waits for its retry n of m.
+inline constexpr std::string_view kStateRetryingPrefix = "重试中 (";
+
+[[nodiscard]] std::string RetryingStateText(int retry, int retries);
+[[nodiscard]] std::string UnwritableStateText(std::string_view folder);
 // Tip of the state cell when the comments could not be fetched; the next
 // download of the task tries again.
 inline constexpr std::string_view kTipCommentsFailed = "弹幕获取失败";

@@ -73,6 +73,7 @@ struct FakeSite::Impl {
   std::thread listener;
   int port = 0;
   std::atomic<bool> stopping{false};
+  mutable std::atomic<std::int64_t> mediaBytesSent{0};
 
   mutable std::mutex mutex;
   std::vector<RecordedRequest> requests;
@@ -81,6 +82,8 @@ struct FakeSite::Impl {
 
   void Handle(const httplib::Request& req, httplib::Response& res);
   [[nodiscard]] std::optional<Fault> FaultFor(const std::string& path) const;
+  // FaultFor, and one use of a fault with a count is spent.
+  [[nodiscard]] std::optional<Fault> TakeFault(const std::string& path);
   [[nodiscard]] std::optional<Reply> CannedFor(const std::string& method,
                                                const std::string& path) const;
   void PrepareRequest(httplib::Request& req) const;
@@ -101,6 +104,21 @@ std::optional<Fault> FakeSite::Impl::FaultFor(const std::string& path) const {
     }
   }
   return best == nullptr ? std::nullopt : std::optional<Fault>(best->second);
+}
+
+std::optional<Fault> FakeSite::Impl::TakeFault(const std::string& path) {
+  std::lock_guard lock(mutex);
+  auto best = faults.end();
+  for (auto it = faults.begin(); it != faults.end(); ++it) {
+    if (path.rfind(it->first, 0) == 0 &&
+        (best == faults.end() || it->first.size() > best->first.size())) {
+      best = it;
+    }
+  }
+  if (best == faults.end()) return std::nullopt;
+  Fault fault = best->second;
+  if (best->second.times > 0 && --best->second.times == 0) faults.erase(best);
+  return fault;
 }
 
 std::optional<Reply> FakeSite::Impl::CannedFor(const std::string& method,
@@ -157,7 +175,7 @@ void FakeSite::Impl::Handle(const httplib::Request& req, httplib::Response& res)
     std::lock_guard lock(mutex);
     requests.push_back(request);
   }
-  const Fault fault = FaultFor(request.path).value_or(Fault{});
+  const Fault fault = TakeFault(request.path).value_or(Fault{});
   std::optional<Reply> reply = CannedFor(request.method, request.path);
   if (!reply) {
     reply = routes.Route(Incoming{request, req});
@@ -194,6 +212,7 @@ bool FakeSite::Impl::StreamPiece(const std::string& body, std::size_t offset, st
       return false;
     }
     sent += n;
+    mediaBytesSent += static_cast<std::int64_t>(n);
     if (dropping) {
       return false;  // httplib closes the connection when a provider fails
     }
@@ -237,8 +256,9 @@ void FakeSite::Impl::Send(Reply reply, const Fault& fault, httplib::Response& re
   for (const auto& [name, value] : reply.headers) {
     res.headers.emplace(name, value);
   }
-  const bool streamed =
-      fault.throttleBytesPerSecond > 0 || fault.dropAfterBytes >= 0 || fault.omitContentLength;
+  // Media always goes through StreamPiece, so its bytes are counted.
+  const bool streamed = reply.honoursRange || fault.throttleBytesPerSecond > 0 ||
+                        fault.dropAfterBytes >= 0 || fault.omitContentLength;
   if (!streamed) {
     res.set_content(reply.body, reply.contentType);
     return;
@@ -275,6 +295,10 @@ FakeSite::FakeSite(std::string dataDir) : m_impl(std::make_unique<Impl>(dataDir)
   server.Patch(".*", handler);
   server.Delete(".*", handler);
   server.Options(".*", handler);
+}
+
+std::int64_t FakeSite::MediaBytesSent() const {
+  return m_impl->mediaBytesSent.load();
 }
 
 FakeSite::~FakeSite() {

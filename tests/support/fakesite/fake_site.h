@@ -32,6 +32,7 @@ struct Fault {
   int firstByteDelayMs = 0;                 // wait before the first byte of the answer
   bool blocked = false;  // answer {"code":-412,"message":"请求被拦截"} with status 412
   int apiCode = 0;       // non-zero: answer {"code":apiCode,"message":...} with 200
+  int times = 0;         // 0: every request; N: only the next N requests, then gone
 
   // Shorthands (designated initialisers trip -Wmissing-field-initializers).
   [[nodiscard]] static Fault Status(int code, std::string text = {}) {
@@ -68,6 +69,12 @@ struct Fault {
   [[nodiscard]] static Fault Delay(int ms) {
     Fault fault;
     fault.firstByteDelayMs = ms;
+    return fault;
+  }
+  // This fault for the next count requests only.
+  [[nodiscard]] Fault Times(int count) const {
+    Fault fault = *this;
+    fault.times = count;
     return fault;
   }
 };
@@ -141,7 +148,8 @@ struct RefreshCalls {
 // Order of precedence for one request: it is logged; a canned reply for its
 // method and path, else the built-in route, gives the answer; a fault on the
 // longest matching path prefix then alters it. Only media and image paths
-// honour Range (206); everything else answers 200 with the whole body.
+// honour Range (206); everything else answers 200 with the whole body. Media
+// answers carry an ETag and a Last-Modified of the file's bytes.
 class FakeSite {
  public:
   // dataDir holds the recorded answers (tests/data by default).
@@ -158,6 +166,9 @@ class FakeSite {
   [[nodiscard]] std::string BaseUrl() const;
 
   [[nodiscard]] std::vector<RecordedRequest> Requests() const;
+  // Body bytes of media and image files sent so far (all answers, also the
+  // ones cut off).
+  [[nodiscard]] std::int64_t MediaBytesSent() const;
   // Connections accepted since Start.
   [[nodiscard]] int AcceptedConnections() const;
   void ClearRequests();
