@@ -14,6 +14,7 @@
 #include "app/app_state.h"
 #include "app/tasks/task_record.h"
 #include "cli/download_run.h"
+#include "cli/terminal_text.h"
 #include "download/download_engine.h"
 #include "download/scheduler.h"
 #include "download/task_download.h"
@@ -90,7 +91,7 @@ std::string RowLine(int row, const RowView& view) {
   std::string line = "[" + std::to_string(row) + "] " + view.title;
   if (!view.part.empty()) line += " / " + view.part;
   if (!view.size.empty()) line += "  " + view.received + " of " + view.size + "  " + view.speed;
-  return line + "  " + (view.state.empty() ? std::string("等待") : view.state);
+  return TerminalLine(line + "  " + (view.state.empty() ? std::string("等待") : view.state));
 }
 
 // Shows the rows: final states once each, running rows redrawn in place on a
@@ -151,7 +152,7 @@ bool AddLinks(Core& core, AppState& app, const DownloadOptions& options) {
     jobs.OnAddLinkPressed();
     jobs.WaitAll();
     for (const NoticeRecord& notice : core.controls.TakeNotices()) {
-      std::cerr << notice.title << ": " << notice.text << "\n";
+      std::cerr << notice.title << ": " << TerminalText(notice.text) << "\n";
       failed = failed || notice.title == kNoticeFailed;
     }
   }

@@ -76,7 +76,8 @@ int Login(const Args& args) {
   if (!SaveStates(core.controls, core.started.settingsPath)) {
     return Fail("could not write " + core.started.settingsPath);
   }
-  std::cout << PrintableLines(info) << "\ncookies saved in " << core.started.settingsPath << "\n";
+  std::cout << PrintableLines(info) << "\ncookies saved in "
+            << TerminalLine(core.started.settingsPath) << "\n";
   return 0;
 }
 

@@ -8,12 +8,12 @@
 #include <sstream>
 
 #include "app/app_state.h"
-#include "site/login_workers.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "net/site_hosts.h"
 #include "site/account_info.h"
 #include "site/login_images.h"
+#include "site/login_workers.h"
 #include "site/qr_image.h"
 #include "site/qr_login.h"
 #include "support/fakesite/fake_site.h"
@@ -97,6 +97,7 @@ TEST_F(LoginTest, ConfirmedAfterSomePollsFillsTheCookiesAndShowsTheAccount) {
   EXPECT_FALSE(store.Picture("图片框_用户头像").empty());
   EXPECT_TRUE(store.Picture("图片框_登录二维码").empty());  // the used code is gone
   EXPECT_EQ(NoticeTexts(), std::vector<std::string>{"已扫码，请在手机上确认"});
+  EXPECT_EQ(store.NoticeHistory().front().title, "提示") << "not done yet: the phone must confirm";
 
   for (const auto& request : site.Requests()) {
     if (request.path == "/qrcode/getLoginInfo") {
