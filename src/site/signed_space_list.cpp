@@ -105,10 +105,6 @@ ApiReply SpaceListReply(std::string_view url) {
   return {response.body, response.status, response.failure};
 }
 
-std::string SpaceListGet(std::string_view url) {
-  return SpaceListReply(url).body;
-}
-
 std::string ListRefusalNotice(const ApiReply& reply) {
   const ApiCode refusal = CodeOf(reply.body);
   if (!refusal.answered) {

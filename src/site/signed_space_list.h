@@ -76,7 +76,6 @@ struct SpaceListAnswer {
 // A list request as a browser sends it: the site headers with Origin and the
 // visitor cookies of VisitorCookieStore::Shared(), no log-in cookie.
 [[nodiscard]] ApiReply SpaceListReply(std::string_view url);
-[[nodiscard]] std::string SpaceListGet(std::string_view url);
 
 // The notice for a refused list, for the space lists and favourites alike:
 // kRiskControlNotice for -352 and -412 (and an HTTP 412 without JSON), else

@@ -205,11 +205,6 @@ std::string FavouritesUrl(std::string_view folderId, int page, const SiteHosts& 
          "&pn=" + std::to_string(page) + "&ps=20&keyword=&order=mtime&type=0&tid=0&platform=web";
 }
 
-bool FetchListPage(SiteJob& job, std::string_view url, JsonDocument& answer) {
-  if (!OnApiHost(url)) return false;
-  return answer.Parse(job.transport.GetApi(url)) && answer.GetJson("code") == "0";
-}
-
 bool ReadSpaceListPage(SiteJob& job, std::string_view url, JsonDocument& answer,
                        std::string& notice) {
   if (!OnApiHost(url)) {

@@ -39,10 +39,6 @@ inline constexpr int kFavouritesMaxPages = 50;
 [[nodiscard]] std::string FavouritesUrl(std::string_view folderId, int page,
                                         const SiteHosts& hosts);
 
-// One list request: the answer, parsed. False when there is no answer or the
-// site refused it (code not 0). Worker thread.
-[[nodiscard]] bool FetchListPage(SiteJob& job, std::string_view url, JsonDocument& answer);
-
 // The one place a space-list page is asked for (url from SpaceListUrl, the
 // older call's address): the signed call first, the older one as its
 // fallback (FetchSpaceListPage). False when both are refused, with the
