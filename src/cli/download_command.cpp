@@ -79,19 +79,22 @@ bool AwaitsMerge(TaskList& tasks, int row, std::string_view state) {
 
 struct RowView {
   std::string title, part, size, received, speed, state;
+  std::string tip;  // "弹幕获取失败": the media is there, its comments are not
 };
 
 RowView ReadRow(TaskList& tasks, int row) {
   return {tasks.CellText(row, kColTitle), tasks.CellText(row, kColPart),
           tasks.CellText(row, kColSize),  tasks.CellText(row, kColReceived),
-          tasks.CellText(row, kColSpeed), tasks.CellText(row, kColState)};
+          tasks.CellText(row, kColSpeed), tasks.CellText(row, kColState),
+          tasks.CellTip(row, kColState)};
 }
 
 std::string RowLine(int row, const RowView& view) {
   std::string line = "[" + std::to_string(row) + "] " + view.title;
   if (!view.part.empty()) line += " / " + view.part;
   if (!view.size.empty()) line += "  " + view.received + " of " + view.size + "  " + view.speed;
-  return TerminalLine(line + "  " + (view.state.empty() ? std::string("等待") : view.state));
+  line += "  " + (view.state.empty() ? std::string("等待") : view.state);
+  return TerminalLine(view.tip.empty() ? line : line + " (" + view.tip + ")");
 }
 
 // Shows the rows: final states once each, running rows redrawn in place on a

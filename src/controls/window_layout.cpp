@@ -53,6 +53,7 @@ std::vector<ControlSpec> BuildLayout() {
       {"选择框_按类型分组", K::CheckBox, A::TaskPage, "按分区分文件夹"},
       {"选择框_按演员分组", K::CheckBox, A::TaskPage, "按UP主分文件夹"},
       {"选择框_默认下载最高画质", K::CheckBox, A::TaskPage, "登录后下载最高画质"},
+      {"选择框_下载AI字幕", K::CheckBox, A::TaskPage, "下载AI字幕"},
       {"下拉框_默认编码", K::DropDown, A::TaskPage, "AVC/H.264", CodecItems(), 0},
 
       // Video details: one video's data, its pages and streams.

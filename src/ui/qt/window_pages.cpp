@@ -302,6 +302,7 @@ QWidget* BuildDownloadSettingsPage(ControlWidgets& widgets) {
   AddIf(*page, widgets.Take("选择框_按类型分组"));
   AddIf(*page, widgets.Take("选择框_按演员分组"));
   AddIf(*page, widgets.Take("选择框_默认下载最高画质"));
+  AddIf(*page, widgets.Take("选择框_下载AI字幕"));
   if (QWidget* codec = widgets.Take("下拉框_默认编码")) {
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel(Text("默认编码")));

@@ -80,6 +80,10 @@ Routes (hosts are a setting of the client; here they all are this server)
             GET  /x/frontend/finger/spi        data.b_3, data.b_4 (buvid3/4)
             GET  /x/v3/fav/resource/list?media_id=..&pn=..&ps=20  (medias null when empty)
             GET  /x/space/myinfo               needs Cookie SESSDATA, else code -101
+            GET  /x/player/wbi/v2?aid=..&cid=..&wts=..&w_rid=..  subtitle list
+                                               (code -352 when w_rid is wrong)
+            GET  /x/player/v2?aid=..&cid=..    the same list, unsigned
+  subtitles GET  /bfs/subtitle/{lan}.json      body[] of from, to, content
   passport  GET  /qrcode/getLoginUrl           data.url, data.oauthKey
             POST /qrcode/getLoginInfo          body oauthKey=..: -4, -5, then success
             GET  /x/passport-login/web/qrcode/generate  data.url, data.qrcode_key

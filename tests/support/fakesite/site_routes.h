@@ -116,6 +116,9 @@ class SiteRoutes {
   [[nodiscard]] Reply Finger();
   [[nodiscard]] Reply SignedSpaceList(const Incoming& in);
   [[nodiscard]] bool SignatureValid(const Incoming& in) const;
+  // The player answer with the page's subtitle list, and a subtitle body.
+  [[nodiscard]] Reply Player(const Incoming& in, bool signedCall);
+  [[nodiscard]] Reply SubtitleBody();
 
   std::string m_loadError;
   // Loaded once per data folder and process; read-only afterwards.
