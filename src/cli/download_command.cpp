@@ -18,6 +18,7 @@
 #include "download/download_engine.h"
 #include "download/scheduler.h"
 #include "download/task_download.h"
+#include "site/cookie_refresh.h"
 #include "site/link_jobs.h"
 
 namespace korvid::cli {
@@ -225,6 +226,8 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   if (ParseMaxDownloads(core.controls.Text(kMaxDownloadsBox)) <= 0) {
     return Fail("the maximum number of downloads must be a number above 0");
   }
+  // Before the first request with the cookie: renew it when the site asks.
+  (void)RefreshLoginIfDue(core.controls, core.started.settingsPath, UnixNowMs());
   AppState app(core.controls, core.paths);
   DownloadEngine engine(app);
   if (!core.started.ffmpeg.empty()) engine.SetFfmpeg(core.started.ffmpeg);

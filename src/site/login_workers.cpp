@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "site/account_info.h"
+#include "site/cookie_refresh.h"
 
 namespace korvid {
 
@@ -30,6 +31,10 @@ void LoginWorkers::StartQrLogin() {
     const std::unique_ptr<QrLoginApi> api = m_makeApi();
     QrLoginHooks hooks;
     hooks.wait = [this](std::chrono::milliseconds interval) { return WaitOrStop(interval); };
+    hooks.loggedIn = [this](const std::string& cookies, const std::string& refreshToken) {
+      (void)StoreNewLogin(m_state.Paths().ConfigFile().string(), cookies, refreshToken,
+                          UnixNowMs());
+    };
     (void)RunQrLogin(m_state.Ui(), *api, hooks);
     held->Release();
   });
@@ -45,7 +50,11 @@ void LoginWorkers::CheckLogin() {
 
 bool LoginWorkers::StartAccountCheckIfLoggedIn() {
   if (m_state.Ui().Text("编辑框_cookies").empty()) return false;
-  Launch([this] { (void)ShowAccountInfo(m_state.Ui()); });
+  Launch([this] {
+    // Before the first request with the cookie: renew it when the site asks.
+    (void)RefreshLoginIfDue(m_state.Ui(), m_state.Paths().ConfigFile().string(), UnixNowMs());
+    (void)ShowAccountInfo(m_state.Ui());
+  });
   return true;
 }
 

@@ -29,12 +29,13 @@ void OnSignal(int) {
 constexpr const char* kHelp =
     R"(korvid-fakesite [--port N] [--stdin-lifetime] [--data DIR] [--media DIR]
                 [--media-size BYTES]
-                [--fault PREFIX=SPEC]... [--retire older|newer]
+                [--fault PREFIX=SPEC]... [--retire older|newer] [--refresh-needed]
                 [--unreadable BVID]... [--title BVID=TEXT]...
 
 Serves every host of the video site, its media files and an Emby server on
 http://127.0.0.1:PORT (all hosts share the one address). The first line on
-stdout is "listening on http://127.0.0.1:PORT". Runs until SIGINT/SIGTERM, or
+stdout is "listening on http://127.0.0.1:PORT", the second the refresh key the
+client needs for the cookie refresh ("KORVID_REFRESH_KEY=..."). Runs until SIGINT/SIGTERM, or
 with --stdin-lifetime until stdin is closed.
 
 Options
@@ -52,6 +53,8 @@ Options
                      pair answer HTTP 404
   --unreadable BVID  the video is gone: its page answers 404, the view API -404
   --title BVID=TEXT  the video's title, in its page and the view API, is TEXT
+  --refresh-needed   cookie/info answers refresh: true, so a client renews its
+                     log-in (cookie/refresh and confirm/refresh)
   --fault PREFIX=SPEC
                      misbehave for every path starting with PREFIX; SPEC is a
                      comma-separated list of
@@ -89,6 +92,12 @@ Routes (hosts are a setting of the client; here they all are this server)
             GET  /x/passport-login/web/qrcode/generate  data.url, data.qrcode_key
             GET  /x/passport-login/web/qrcode/poll?qrcode_key=..  86101, 86090, then 0
                                                with Set-Cookie (or -2 expired)
+            GET  /x/passport-login/web/cookie/info  data.refresh, data.timestamp
+            POST /x/passport-login/web/cookie/refresh  csrf, refresh_csrf, source,
+                                               refresh_token: new cookies and token
+            POST /x/passport-login/web/confirm/refresh  csrf (new), refresh_token (old)
+  web       GET  /correspond/1/{hex}           <div id="1-name">refresh_csrf</div> when
+                                               the hex decrypts to refresh_<timestamp>
   QR image  GET  /action/qrcode/generate?data=..   a GIF
   comments  GET  /{cid}.xml                    raw deflate, Content-Encoding: deflate
   media     GET|HEAD /media/video/* /media/audio/* /media/progressive/* /img/*
@@ -220,6 +229,7 @@ int Run(int argc, char** argv) {
   korvid::fakesite::Retired retired = korvid::fakesite::Retired::kNothing;
   std::vector<std::string> unreadable;
   std::vector<std::pair<std::string, std::string>> titles;
+  bool refreshNeeded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -235,6 +245,8 @@ int Run(int argc, char** argv) {
       dataDir = argv[++i];
     } else if (arg == "--media" && hasValue) {
       mediaDir = argv[++i];
+    } else if (arg == "--refresh-needed") {
+      refreshNeeded = true;
     } else if (arg == "--media-size" && hasValue) {
       mediaSize = std::atoll(argv[++i]);
     } else if (arg == "--retire" && hasValue &&
@@ -282,13 +294,16 @@ int Run(int argc, char** argv) {
                       retired == korvid::fakesite::Retired::kNewerCalls});
   for (const std::string& bvid : unreadable) site.SetUnreadable(bvid);
   for (const auto& [bvid, title] : titles) site.SetTitle(bvid, title);
+  site.SetRefreshNeeded(refreshNeeded);
   if (!site.Start(port)) {
     std::cerr << "korvid-fakesite: cannot listen on port " << port << "\n";
     return 1;
   }
   std::cout << "listening on " << site.BaseUrl() << std::endl;
+  std::cout << "KORVID_REFRESH_KEY=" << site.RefreshPublicKey() << std::endl;
   WaitForEnd(stdinLifetime);
   site.Stop();
+  std::cerr << "korvid-fakesite: " << site.AcceptedConnections() << " connections accepted\n";
   return 0;
 }
 

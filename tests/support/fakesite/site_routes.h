@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/fakesite/catalogue.h"
+#include "support/fakesite/cookie_refresh_routes.h"
 #include "support/fakesite/fake_site.h"
 #include "support/fakesite/media_cache.h"
 #include "support/fakesite/recording_server.h"
@@ -68,6 +69,7 @@ class SiteRoutes {
   // in the page state and the view answer.
   void SetUnreadable(const std::string& bvid);
   void SetTitle(const std::string& bvid, std::string title);
+  [[nodiscard]] CookieRefreshRoutes& CookieRefresh() { return *m_refresh; }
 
   // The site's current calls (site_routes_current.cpp).
   void SetRetired(Retired which);
@@ -124,6 +126,7 @@ class SiteRoutes {
   // Loaded once per data folder and process; read-only afterwards.
   std::shared_ptr<const Catalogue> m_catalogue;
   MediaCache m_media;
+  std::unique_ptr<CookieRefreshRoutes> m_refresh;
 
   mutable std::mutex m_mutex;
   std::string m_baseUrl;
@@ -160,6 +163,8 @@ inline constexpr std::int64_t kFnvalAv1 = 2048;
 
 // Site JSON as the API writes it: compact, with & < > escaped as \u0026 ...
 [[nodiscard]] std::string DumpApiJson(const Json& value);
+// The refresh token a QR log-in of the fake site yields.
+inline constexpr const char* kQrRefreshToken = "fakesite0refresh0token";
 // Page state as the web pages embed it: compact, '/' written as \u002F.
 [[nodiscard]] std::string DumpPageJson(const Json& value);
 // Raw deflate (no zlib or gzip wrapper), as the comment host sends.
