@@ -8,6 +8,7 @@
 
 #include "app/app_paths.h"
 #include "app/startup.h"
+#include "cli/terminal_text.h"
 #include "controls/control_store.h"
 
 namespace korvid::cli {
@@ -47,7 +48,8 @@ int UsageError(std::string_view verb, std::string_view message);
 // UsageError for a verb that takes no arguments.
 int NoArguments(std::string_view verb);
 
-// A label's CR LF line ends as the terminal's "\n".
+// A label's CR LF line ends as the terminal's "\n", its text made safe to
+// print (TerminalText). Fail, UsageError and SettingValue are made safe too.
 std::string PrintableLines(std::string_view text);
 
 // Value of a persisted setting as `settings` and `get` print it.

@@ -4,6 +4,8 @@
 #include <iostream>
 
 #include "cli/cli_command.h"
+
+#include "cli/terminal_text.h"
 #include "controls/window_layout.h"
 
 namespace korvid::cli {
@@ -33,17 +35,17 @@ Core::Core() : paths(ProgramPaths()) {
   CreateMainWindowControls(controls);
   started = StartCore(controls, paths);
   for (const NoticeRecord& notice : controls.TakeNotices()) {
-    std::cerr << "korvid-cli: " << notice.text << "\n";
+    std::cerr << "korvid-cli: " << TerminalText(notice.text) << "\n";
   }
 }
 
 int Fail(std::string_view message) {
-  std::cerr << "korvid-cli: " << message << "\n";
+  std::cerr << "korvid-cli: " << TerminalText(message) << "\n";
   return 1;
 }
 
 int UsageError(std::string_view verb, std::string_view message) {
-  std::cerr << "korvid-cli: " << message << "\n";
+  std::cerr << "korvid-cli: " << TerminalText(message) << "\n";
   for (const Command& command : Commands()) {
     if (command.name == verb)
       std::cerr << "Usage: korvid-cli [--home DIR] " << command.usage << "\n";
@@ -60,7 +62,7 @@ std::string PrintableLines(std::string_view text) {
   for (const char c : text) {
     if (c != '\r') lines += c;
   }
-  return lines;
+  return TerminalText(lines);
 }
 
 std::string SettingValue(const Controls& controls, const std::string& name) {
@@ -73,7 +75,7 @@ std::string SettingValue(const Controls& controls, const std::string& name) {
       return std::to_string(index) + " (" + controls.Text(name) + ")";
     }
     default:
-      return controls.Text(name);
+      return TerminalText(controls.Text(name));
   }
 }
 

@@ -92,11 +92,12 @@ void PrintTree(const fs::path& root) {
   std::error_code ec;
   for (const auto& entry : fs::recursive_directory_iterator(root, ec)) entries.push_back(entry);
   std::sort(entries.begin(), entries.end());
-  std::cout << root.string() << "\n";
+  std::cout << TerminalLine(root.string()) << "\n";
   for (const fs::path& path : entries) {
     const fs::path relative = fs::relative(path, root, ec);
     const auto depth = std::distance(relative.begin(), relative.end());
-    std::cout << std::string(static_cast<std::size_t>(depth) * 2, ' ') << path.filename().string();
+    std::cout << std::string(static_cast<std::size_t>(depth) * 2, ' ')
+              << TerminalLine(path.filename().string());
     if (fs::is_regular_file(path, ec)) std::cout << "  (" << fs::file_size(path, ec) << " bytes)";
     std::cout << "\n";
   }
@@ -110,7 +111,8 @@ int Demo(const Args& args) {
   FakeSiteProcess site;
   const std::string base = site.Start(ProgramFolder() / "korvid-fakesite");
   if (base.empty()) return Fail("could not start korvid-fakesite beside korvid-cli");
-  std::cerr << "fake site on " << base << "; program folder " << (folder / "home").string() << "\n";
+  std::cerr << "fake site on " << base << "; program folder "
+            << TerminalLine((folder / "home").string()) << "\n";
   for (const char* variable : kHostVariables) ::setenv(variable, base.c_str(), 1);
   ::setenv("KORVID_HOME", (folder / "home").c_str(), 1);
   const fs::path library = folder / "library";

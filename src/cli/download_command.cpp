@@ -20,6 +20,7 @@
 #include "app/tasks/task_record.h"
 #include "app/tasks/task_store_writer.h"
 #include "cli/download_run.h"
+#include "cli/terminal_text.h"
 #include "download/download_engine.h"
 #include "download/scheduler.h"
 #include "download/task_download.h"
@@ -120,7 +121,7 @@ std::string RowLine(int row, const RowView& view) {
   if (!view.part.empty()) line += " / " + view.part;
   if (!view.size.empty()) line += "  " + view.received + " of " + view.size + "  " + view.speed;
   line += "  " + (view.state.empty() ? std::string("等待") : view.state);
-  return view.tip.empty() ? line : line + " (" + view.tip + ")";
+  return TerminalLine(view.tip.empty() ? line : line + " (" + view.tip + ")");
 }
 
 // Shows the rows: final states once each, running rows redrawn in place on a
@@ -184,7 +185,7 @@ bool AddLinks(Core& core, AppState& app, const DownloadOptions& options) {
     jobs.OnAddLinkPressed();
     jobs.WaitAll();
     for (const NoticeRecord& notice : core.controls.TakeNotices()) {
-      std::cerr << notice.title << ": " << notice.text << "\n";
+      std::cerr << notice.title << ": " << TerminalText(notice.text) << "\n";
       failed = failed || notice.title == kNoticeFailed;
     }
   }

@@ -1,5 +1,7 @@
 // emby-upload: gives the Emby server's persons the collected avatars.
 
+#include <unistd.h>
+
 #include <iostream>
 
 #include "cli/cli_command.h"
@@ -25,18 +27,22 @@ bool ParseEmbyArgs(const Args& args, Controls& controls) {
 int EmbyUpload(const Args& args) {
   Core core;
   if (!ParseEmbyArgs(args, core.controls)) return Fail("emby-upload takes [--url U] [--key K]");
-  const auto progress = [](std::size_t done, std::size_t total, const EmbyPerson& person,
-                           bool uploaded) {
+  // Redrawn in place on a terminal only; into a pipe or file only the end.
+  const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  const auto progress = [terminal](std::size_t done, std::size_t total, const EmbyPerson& person,
+                                   bool uploaded) {
+    if (!terminal) return;
     std::cerr << "\r上传头像 " << done << "/" << total << " " << (uploaded ? "成功" : "失败") << " "
-              << person.name << "\033[K" << std::flush;
+              << TerminalLine(person.name) << "\033[K" << std::flush;
   };
   const AvatarUploadResult result =
       UploadAvatars(core.controls.Text("编辑框_emby_url"), core.controls.Text("编辑框_emby_api"),
                     core.paths.AvatarFolder(), progress);
-  if (result.successes + result.failures > 0) std::cerr << "\n";
+  if (terminal && result.successes + result.failures > 0) std::cerr << "\n";
   if (result.failure != EmbyFailure::kNone) return Fail(EmbyFailureText(result.failure));
-  std::cout << UploadDoneText(result) << "\n";
-  return result.failures == 0 ? 0 : 1;
+  std::cout << UploadDoneText(result) << "\n"
+            << "跳过：" << result.withoutPicture << "（没有头像）\n";
+  return result.RefusedUploads() == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -45,7 +51,9 @@ KORVID_CLI_COMMAND("emby-upload",
                    "emby-upload [--url U] [--key K]\n"
                    "                      uploads the pictures in 头像 as the primary images of\n"
                    "                      the Emby server's persons; U and K default to the\n"
-                   "                      library tab's settings; exit 1 when any upload failed",
+                   "                      library tab's settings; exit 1 when an upload was "
+                   "refused or failed (not for\n"
+                   "                      persons without a picture)",
                    EmbyUpload, 61);
 
 }  // namespace korvid::cli

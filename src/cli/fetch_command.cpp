@@ -142,8 +142,11 @@ int Fetch(const Args& args) {
   if (!response.Completed()) {
     return Fail("request failed: " + DirectErrorMessage(response.failure));
   }
-  std::cerr << "status " << response.status << "\n" << response.headers << "\n";
-  if (!response.newCookies.empty()) std::cerr << "cookies: " << response.newCookies << "\n";
+  std::cerr << "status " << response.status << "\n"
+            << TerminalText(PrintableLines(response.headers)) << "\n";
+  if (!response.newCookies.empty()) {
+    std::cerr << "cookies: " << TerminalLine(response.newCookies) << "\n";
+  }
   if (!WriteBody(response.body, fetch.output)) return Fail("could not write the body");
   return response.status >= 200 && response.status < 400 ? 0 : 1;
 }

@@ -1,6 +1,8 @@
 // info: one video as the details panel shows it, and its stream list.
 
 #include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <iostream>
 
 #include "app/app_state.h"
@@ -53,17 +55,32 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
+// The panel shows page 1's CID and duration; the page asked for has its own.
+std::string FieldOfPage(const Controls& controls, const JsonDocument& video,
+                        std::string_view control, int page) {
+  const std::string path = "data.pages[" + std::to_string(page - 1) + "]";
+  if (control == "编辑框_CID") return video.GetValue(path + ".cid");
+  if (control == "编辑框_视频时长") {
+    const double seconds = video.GetNumber(path + ".duration");
+    return DurationText(std::isfinite(seconds) && seconds > 0 && seconds < 1e15
+                            ? static_cast<std::int64_t>(seconds)
+                            : 0);
+  }
+  return controls.Text(control);
+}
+
 void PrintPanel(const Controls& controls, const JsonDocument& video, int page) {
   for (const PanelField& field : PanelFields()) {
-    std::cout << field.caption << ": " << OneLine(controls.Text(field.control)) << "\n";
+    std::cout << field.caption << ": "
+              << TerminalLine(OneLine(FieldOfPage(controls, video, field.control, page))) << "\n";
   }
   const auto parts = controls.Items("下拉框_视频part");
   const std::string part = parts[static_cast<std::size_t>(page - 1)].text;
-  std::cout << "分P: " << page << "/" << parts.size() << " " << OneLine(part) << "\n"
-            << "封面: " << video.GetValue("data.pic") << "\n"
-            << "头像: " << video.GetValue("data.owner.face") << "\n";
+  std::cout << "分P: " << page << "/" << parts.size() << " " << TerminalLine(OneLine(part)) << "\n"
+            << "封面: " << TerminalLine(video.GetValue("data.pic")) << "\n"
+            << "头像: " << TerminalLine(video.GetValue("data.owner.face")) << "\n";
   for (const DropItem& item : controls.Items("下拉框_默认下载源")) {
-    std::cout << item.text << "\t" << item.value << "\n";
+    std::cout << TerminalLine(item.text) << "\t" << item.value << "\n";
   }
 }
 

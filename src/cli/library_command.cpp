@@ -45,14 +45,14 @@ int Library(const Args& args) {
 
   AppState state(core.controls, core.paths);
   LibraryBrowser browser(state);
-  std::cerr << "scanning " << browser.SearchFolder().string() << "\n";
+  std::cerr << "scanning " << TerminalLine(browser.SearchFolder().string()) << "\n";
   if (!browser.StartScan()) return Fail(kLibraryScanBusy);
   browser.WaitForScan();
   for (const auto& nfo : *browser.Entries()) {
-    std::cout << ReadEntryInfo(nfo).title << "\t"
-              << std::filesystem::path(nfo).parent_path().string() << "\n";
+    std::cout << TerminalLine(ReadEntryInfo(nfo).title) << "\t"
+              << TerminalLine(std::filesystem::path(nfo).parent_path().string()) << "\n";
   }
-  std::cerr << core.controls.Caption() << "\n";
+  std::cerr << TerminalLine(core.controls.Caption()) << "\n";
   return 0;
 }
 

@@ -100,7 +100,8 @@ int Login(const Args& args) {
     return Fail("the site refused the new cookies: " + info);
   }
   if (!stored) return Fail("could not write " + core.started.settingsPath);
-  std::cout << PrintableLines(info) << "\ncookies saved in " << core.started.settingsPath << "\n";
+  std::cout << PrintableLines(info) << "\ncookies saved in "
+            << TerminalLine(core.started.settingsPath) << "\n";
   return 0;
 }
 

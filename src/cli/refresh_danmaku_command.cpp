@@ -37,6 +37,7 @@ void PrintProgress(const RefreshProgress& progress, bool terminal) {
     line += " (" + std::to_string(progress.comments) + " comments)";
   }
   if (!progress.error.empty()) line += ": " + progress.error;
+  line = TerminalLine(line);
   if (terminal) {
     std::cout << "\r\033[K" << line << (failed ? "\n" : "") << std::flush;
   } else {

@@ -41,15 +41,15 @@ int RefreshMetadata(const Args& args) {
   const std::vector<VideoFolder> folders = FindVideoFolders(root);
   for (const VideoFolder& video : folders) {
     const FolderRefresh done = RefreshVideoFolder(video, options, sources);
-    std::cout << video.folder.string() << " (" << video.bvid << ")";
+    std::cout << TerminalLine(video.folder.string()) << " (" << TerminalLine(video.bvid) << ")";
     if (!done.error.empty()) {
       ++failed;
-      std::cout << ": " << done.error << "\n";
+      std::cout << ": " << TerminalLine(done.error) << "\n";
       continue;
     }
     std::cout << ": " << done.written.size() << " written\n";
     for (const std::filesystem::path& path : done.written)
-      std::cout << "  " << path.string() << "\n";
+      std::cout << "  " << TerminalLine(path.string()) << "\n";
     if (done.nfoLeftAlone)
       std::cout << "  tvshow.nfo kept (not written by Korvid; --force rewrites it)\n";
     files += static_cast<int>(done.written.size());

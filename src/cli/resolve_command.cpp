@@ -59,16 +59,17 @@ int PrintRows(AppState& app) {
   for (int row = 1; row <= tasks.RowCount(); ++row) {
     const auto found = records.find(row);
     if (found == records.end()) {
-      std::cerr << tasks.CellText(row, kColState) << ": " << tasks.CellText(row, kColTitle) << "\n";
+      std::cerr << TerminalLine(tasks.CellText(row, kColState)) << ": "
+                << TerminalLine(tasks.CellText(row, kColTitle)) << "\n";
       ++failed;
       continue;
     }
     const JsonDocument& record = found->second;
     const bool split = record.GetValue(record::kSplit) == record::kTrue;
-    std::cout << row << '\t' << record.GetValue("data.bvid") << '\t'
-              << record.GetValue(record::kEpisode) << '\t'
-              << (split ? record.GetValue(record::kStreamKind) : std::string("-")) << '\t'
-              << TitleWithoutKind(tasks.CellText(row, kColTitle)) << '\n';
+    std::cout << row << '\t' << TerminalLine(record.GetValue("data.bvid")) << '\t'
+              << TerminalLine(record.GetValue(record::kEpisode)) << '\t'
+              << (split ? TerminalLine(record.GetValue(record::kStreamKind)) : std::string("-"))
+              << '\t' << TerminalLine(TitleWithoutKind(tasks.CellText(row, kColTitle))) << '\n';
   }
   return failed;
 }
@@ -77,7 +78,7 @@ int PrintRows(AppState& app) {
 bool PrintNotices(ControlStore& controls) {
   bool failure = false;
   for (const NoticeRecord& notice : controls.TakeNotices()) {
-    std::cerr << notice.title << ": " << notice.text << "\n";
+    std::cerr << notice.title << ": " << TerminalText(notice.text) << "\n";
     failure = failure || notice.title == kNoticeFailed;
   }
   return failure;

@@ -22,13 +22,14 @@ std::vector<std::string> PersistedNames(const Controls& controls) {
 
 int ShowPaths() {
   Core core;
-  std::cout << "program folder: " << core.paths.programFolder.string() << "\n"
-            << "配置: " << core.paths.ConfigFolder().string() << "\n"
-            << "下载: " << core.paths.DownloadFolder().string() << "\n"
-            << "头像: " << core.paths.AvatarFolder().string() << "\n"
-            << "settings file: " << core.started.settingsPath
+  std::cout << "program folder: " << TerminalLine(core.paths.programFolder.string()) << "\n"
+            << "配置: " << TerminalLine(core.paths.ConfigFolder().string()) << "\n"
+            << "下载: " << TerminalLine(core.paths.DownloadFolder().string()) << "\n"
+            << "头像: " << TerminalLine(core.paths.AvatarFolder().string()) << "\n"
+            << "settings file: " << TerminalLine(core.started.settingsPath)
             << (core.started.settingsRestored ? "" : " (not yet written)") << "\n"
-            << "ffmpeg: " << (core.started.ffmpeg.empty() ? "(none found)" : core.started.ffmpeg)
+            << "ffmpeg: "
+            << (core.started.ffmpeg.empty() ? "(none found)" : TerminalLine(core.started.ffmpeg))
             << "\n";
   return 0;
 }
@@ -36,8 +37,10 @@ int ShowPaths() {
 int ShowHosts() {
   Core core;
   const SiteHosts hosts = CurrentSiteHosts();
-  std::cout << "web: " << hosts.web << "\napi: " << hosts.api << "\ncomment: " << hosts.comment
-            << "\npassport: " << hosts.passport << "\nspace: " << hosts.space << "\n";
+  std::cout << "web: " << TerminalLine(hosts.web) << "\napi: " << TerminalLine(hosts.api)
+            << "\ncomment: " << TerminalLine(hosts.comment)
+            << "\npassport: " << TerminalLine(hosts.passport)
+            << "\nspace: " << TerminalLine(hosts.space) << "\n";
   return 0;
 }
 

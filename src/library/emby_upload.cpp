@@ -23,8 +23,27 @@ std::string PersonsUrl(std::string_view address, std::string_view key) {
   return EmbyAddress(address) + "emby/Persons?api_key=" + std::string(key);
 }
 
+// An Id is the server's text: escaped, it stays one path segment.
+std::string PathSegment(std::string_view text) {
+  static constexpr std::string_view kKept =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_.~";
+  static constexpr std::string_view kHex = "0123456789ABCDEF";
+  std::string segment;
+  for (const char c : text) {
+    if (kKept.find(c) != std::string_view::npos) {
+      segment += c;
+    } else {
+      const auto byte = static_cast<unsigned char>(c);
+      segment += '%';
+      segment += kHex[byte >> 4];
+      segment += kHex[byte & 0x0F];
+    }
+  }
+  return segment;
+}
+
 std::string ImageUrl(std::string_view address, std::string_view key, std::string_view id) {
-  return EmbyAddress(address) + "emby/Items/" + std::string(id) +
+  return EmbyAddress(address) + "emby/Items/" + PathSegment(id) +
          "/Images/Primary?api_key=" + std::string(key);
 }
 
@@ -143,6 +162,7 @@ AvatarUploadResult UploadAvatars(std::string_view url, std::string_view key,
     const auto bytes = file ? ReadFileBytes(*file) : std::nullopt;
     const bool uploaded = bytes && UploadPrimaryImage(url, key, person.id, *bytes);
     ++(uploaded ? result.successes : result.failures);
+    if (!file) ++result.withoutPicture;
     if (progress) progress(++done, listed.persons.size(), person, uploaded);
   }
   return result;

@@ -66,7 +66,12 @@ struct EmbyPersonsResult {
 struct AvatarUploadResult {
   EmbyFailure failure = EmbyFailure::kNone;  // listing the persons failed
   int successes = 0;
-  int failures = 0;
+  int failures = 0;        // without a picture, or not uploaded
+  int withoutPicture = 0;  // of the failures: no picture collected for the person
+
+  // Uploads the server refused or that broke off (people without a picture,
+  // such as actors of other libraries, are no such failure).
+  [[nodiscard]] int RefusedUploads() const { return failures - withoutPicture; }
 };
 
 // After each person: how many of how many are done, and whether it worked.

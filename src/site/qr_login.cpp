@@ -175,7 +175,8 @@ QrLoginOutcome RunQrLogin(Controls& controls, QrLoginApi& api, const QrLoginHook
     refreshToken = poll.refreshToken;
     if (poll.state != shown && poll.state != QrPollState::kUnknown) {
       shown = poll.state;
-      if (shown == QrPollState::kScanned) controls.ShowNotice(kNoticeQrScanned, kNoticeDone);
+      if (shown == QrPollState::kScanned)
+        controls.ShowNotice(kNoticeQrScanned, kNoticeQrScannedTitle);
       if (hooks.stateChanged) hooks.stateChanged(shown);
     }
     if (poll.state == QrPollState::kConfirmed) {

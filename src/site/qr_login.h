@@ -131,5 +131,7 @@ struct QrLoginHooks {
 inline constexpr std::string_view kNoticeQrBusy = "请勿重复获取二维码";
 inline constexpr std::string_view kNoticeQrFailed = "获取二维码失败,请检查网络后重试";
 inline constexpr std::string_view kNoticeQrScanned = "已扫码，请在手机上确认";
+// Its title: the log-in is not done yet, it waits for the phone.
+inline constexpr std::string_view kNoticeQrScannedTitle = "提示";
 
 }  // namespace korvid

@@ -40,6 +40,34 @@ bool IsRiskControl(int code) {
   return code == kCodeRiskControl || code == kCodeBlocked;
 }
 
+constexpr int kHttpBlocked = 412;
+constexpr int kHttpNotFound = 404;
+
+// What went wrong on the way, for a call that brought no JSON back.
+std::string_view FailureText(HttpFailure failure) {
+  switch (failure) {
+    case HttpFailure::kNone:
+      return {};
+    case HttpFailure::kNoResponse:
+      return "请求超时";
+    case HttpFailure::kRead:
+      return "连接中断";
+    case HttpFailure::kConnect:
+      return "无法连接服务器";
+    case HttpFailure::kTls:
+      return "安全连接失败";
+    case HttpFailure::kTooLarge:
+      return "回应过大";
+    default:
+      return "请求失败";
+  }
+}
+
+bool Accepted(const ApiReply& reply) {
+  const ApiCode code = CodeOf(reply.body);
+  return code.answered && code.code == 0;
+}
+
 }  // namespace
 
 QueryParams BrowserFingerprintParams() {
@@ -49,13 +77,18 @@ QueryParams BrowserFingerprintParams() {
 }
 
 std::string SignedSpaceListUrl(std::string_view oldUrl, const WbiKeys& keys, std::int64_t wts) {
+  return SignedCallUrl(oldUrl, kOldSpaceListPath, kSignedSpaceListPath, keys, wts);
+}
+
+std::string SignedCallUrl(std::string_view oldUrl, std::string_view oldPath,
+                          std::string_view signedPath, const WbiKeys& keys, std::int64_t wts) {
   const std::size_t mark = oldUrl.find('?');
   std::string base(oldUrl.substr(0, mark));
   const std::string_view query =
       mark == std::string_view::npos ? std::string_view() : oldUrl.substr(mark + 1);
-  if (const std::size_t at = base.rfind(kOldSpaceListPath);
-      at != std::string::npos && at + kOldSpaceListPath.size() == base.size()) {
-    base.replace(at, kOldSpaceListPath.size(), kSignedSpaceListPath);
+  if (const std::size_t at = base.rfind(oldPath);
+      at != std::string::npos && at + oldPath.size() == base.size()) {
+    base.replace(at, oldPath.size(), signedPath);
   }
   QueryParams params = ParseQuery(query);
   for (auto& field : BrowserFingerprintParams()) {
@@ -66,47 +99,53 @@ std::string SignedSpaceListUrl(std::string_view oldUrl, const WbiKeys& keys, std
   return base + "?" + SignQuery(std::move(params), WbiMixinKey(keys), wts);
 }
 
-std::string SpaceListGet(std::string_view url) {
-  return GetSiteApi(url, SiteRequest{true, VisitorCookieStore::Shared().Get().CookieText()});
+ApiReply SpaceListReply(std::string_view url) {
+  const HttpResponse response =
+      SiteApiRequest(url, SiteRequest{true, VisitorCookieStore::Shared().Get().CookieText()});
+  return {response.body, response.status, response.failure};
 }
 
-std::string ListRefusalNotice(std::string_view body) {
-  const ApiCode refusal = CodeOf(body);
-  if (!refusal.answered) return std::string(kListFailedText);
+std::string ListRefusalNotice(const ApiReply& reply) {
+  const ApiCode refusal = CodeOf(reply.body);
+  if (!refusal.answered) {
+    if (reply.failure != HttpFailure::kNone) {
+      return std::string(kListFailedText) + "：" + std::string(FailureText(reply.failure));
+    }
+    if (reply.status == kHttpBlocked) return std::string(kRiskControlNotice);
+    if (reply.status != 0 && (reply.status < 200 || reply.status > 299)) {
+      return std::string(kListFailedText) + "：HTTP " + std::to_string(reply.status);
+    }
+    return std::string(kListFailedText);
+  }
   if (IsRiskControl(refusal.code)) return std::string(kRiskControlNotice);
   std::string text(kListFailedText);
   if (!refusal.message.empty()) text += "：" + refusal.message;
   return text + "（" + std::to_string(refusal.code) + "）";
 }
 
-SpaceListAnswer FetchSpaceListPage(std::string_view oldUrl, WbiKeyCache& keys, const ApiGet& get,
+SpaceListAnswer FetchSpaceListPage(std::string_view oldUrl, WbiKeyCache& keys, const ReplyGet& get,
                                    const UnixClock& now) {
   const UnixClock clock = now ? now : UnixClock(SystemUnixSeconds);
-  const ApiGet fetch = get ? get : ApiGet(SpaceListGet);
+  const ReplyGet fetch = get ? get : ReplyGet(SpaceListReply);
   const auto signedCall = [&](const WbiKeys& used) {
     return fetch(SignedSpaceListUrl(oldUrl, used, clock()));
   };
-  std::string refusedSigned;
+  std::optional<ApiReply> refusedSigned;
   if (const std::optional<WbiKeys> used = keys.Keys()) {
-    std::string body = signedCall(*used);
-    if (const ApiCode code = CodeOf(body); code.answered && code.code == kCodeRiskControl) {
+    ApiReply reply = signedCall(*used);
+    if (const ApiCode code = CodeOf(reply.body); code.answered && code.code == kCodeRiskControl) {
       keys.Invalidate();
       const std::optional<WbiKeys> fresh = keys.Keys();
-      if (fresh && *fresh != *used) body = signedCall(*fresh);
+      if (fresh && *fresh != *used) reply = signedCall(*fresh);
     }
-    if (const ApiCode code = CodeOf(body); code.answered && code.code == 0) {
-      return {std::move(body), true, true, {}};
-    }
-    refusedSigned = std::move(body);
+    if (Accepted(reply)) return {std::move(reply.body), true, true, {}};
+    refusedSigned = std::move(reply);
   }
-  std::string body = fetch(oldUrl);
-  const ApiCode code = CodeOf(body);
-  if (code.answered && code.code == 0) return {std::move(body), true, false, {}};
-  // The risk control's refusal tells the user what to do, so it is named
-  // when either call met it.
-  const ApiCode signedCode = CodeOf(refusedSigned);
-  const bool nameSigned = IsRiskControl(signedCode.code) || (!code.answered && signedCode.answered);
-  return {{}, false, false, ListRefusalNotice(nameSigned ? refusedSigned : body)};
+  ApiReply reply = fetch(oldUrl);
+  if (Accepted(reply)) return {std::move(reply.body), true, false, {}};
+  // A signed call the site does not serve (404) had nothing to say.
+  const bool signedSpoke = refusedSigned && refusedSigned->status != kHttpNotFound;
+  return {{}, false, false, ListRefusalNotice(signedSpoke ? *refusedSigned : reply)};
 }
 
 }  // namespace korvid

@@ -58,6 +58,10 @@ std::string SiteRequestHeaders(const SiteHosts& hosts, bool withOrigin) {
 }
 
 std::string GetSiteApi(std::string_view url, const SiteRequest& request) {
+  return SiteApiRequest(url, request).body;
+}
+
+HttpResponse SiteApiRequest(std::string_view url, const SiteRequest& request) {
   HttpRequestOptions options;
   options.headers = SiteRequestHeaders(CurrentSiteHosts(), request.withOrigin);
   std::string cookies = request.cookies;
@@ -65,7 +69,7 @@ std::string GetSiteApi(std::string_view url, const SiteRequest& request) {
     options.cookies = &cookies;
     options.mergeCookies = false;
   }
-  return HttpRequest(url, options).body;
+  return HttpRequest(url, options);
 }
 
 std::string VisitorCookies::CookieText() const {
@@ -105,9 +109,10 @@ bool WriteVisitorCookies(const VisitorCookies& cookies, const std::string& setti
   return ini.Save(path);
 }
 
-VisitorCookieStore::VisitorCookieStore(std::string settingsPath, ApiGet fetch)
+VisitorCookieStore::VisitorCookieStore(std::string settingsPath, ApiGet fetch, UnixClock clock)
     : m_settingsPath(std::move(settingsPath)),
-      m_fetch(fetch ? std::move(fetch) : ApiGet(FetchFinger)) {}
+      m_fetch(fetch ? std::move(fetch) : ApiGet(FetchFinger)),
+      m_clock(clock ? std::move(clock) : UnixClock(SystemUnixSeconds)) {}
 
 VisitorCookies VisitorCookieStore::Get() {
   std::lock_guard lock(m_mutex);
@@ -117,8 +122,11 @@ VisitorCookies VisitorCookieStore::Get() {
     m_cookies = stored;
     return stored;
   }
-  if (m_asked) return stored;
-  m_asked = true;
+  const std::int64_t now = m_clock();
+  if (m_lastAsked && now - *m_lastAsked < kVisitorRetrySeconds && now >= *m_lastAsked) {
+    return stored;
+  }
+  m_lastAsked = now;
   const std::optional<VisitorCookies> fetched =
       ParseVisitorCookies(m_fetch(CurrentSiteHosts().api + std::string(kFingerPath)));
   if (!fetched) return stored;

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "controls/controls.h"
+#include "net/http_client.h"
 #include "net/site_hosts.h"
 #include "site/wbi_keys.h"
 
@@ -31,11 +33,14 @@ struct SiteRequest {
 // GET of an API address with SiteRequestHeaders(CurrentSiteHosts()); the body
 // whatever the status, "" when no answer arrived. Worker threads only.
 [[nodiscard]] std::string GetSiteApi(std::string_view url, const SiteRequest& request = {});
+// The same request, with its status and how it failed.
+[[nodiscard]] HttpResponse SiteApiRequest(std::string_view url, const SiteRequest& request = {});
 
 // Settings-file section of the visitor cookies, kept apart from the log-in
 // cookie in 编辑框_cookies so that logging out or pasting cookies keeps them.
 inline constexpr std::string_view kVisitorSection = "访客";
 inline constexpr std::string_view kFingerPath = "/x/frontend/finger/spi";
+inline constexpr std::int64_t kVisitorRetrySeconds = 60;
 
 struct VisitorCookies {
   std::string buvid3;
@@ -63,13 +68,15 @@ struct VisitorCookies {
 // request, so workers only.
 class VisitorCookieStore {
  public:
-  // fetch empty: GetSiteApi without cookies.
-  explicit VisitorCookieStore(std::string settingsPath = "", ApiGet fetch = {});
+  // fetch empty: GetSiteApi without cookies; clock empty: SystemUnixSeconds.
+  explicit VisitorCookieStore(std::string settingsPath = "", ApiGet fetch = {},
+                              UnixClock clock = {});
 
   // The stored cookies; when there are none, fetched from {api}/x/frontend/
-  // finger/spi and stored. The site is asked at most once per store, so a
-  // site that does not answer costs one request, not one per call; the
-  // result may then be empty.
+  // finger/spi and stored. After an answer without cookies the site is asked
+  // again on a later call, but at most once every kVisitorRetrySeconds, so a
+  // site that does not answer costs one request a minute, not one per call;
+  // the result may then be empty.
   [[nodiscard]] VisitorCookies Get();
   // The cookies this store holds or the file keeps, never asking the site.
   [[nodiscard]] VisitorCookies Known();
@@ -80,8 +87,9 @@ class VisitorCookieStore {
   std::string m_settingsPath;
   ApiGet m_fetch;
   std::mutex m_mutex;  // held across the one fetch, by workers only
+  UnixClock m_clock;
   std::optional<VisitorCookies> m_cookies;
-  bool m_asked = false;
+  std::optional<std::int64_t> m_lastAsked;
 };
 
 // The cookie text for a site request: the log-in cookie (as in 编辑框_cookies)

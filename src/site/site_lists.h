@@ -21,7 +21,14 @@ inline constexpr std::string_view kFavouritesDone = "任添加收藏夹完成";
 // A list the site did not answer, or refused.
 inline constexpr std::string_view kListFailed = "读取列表失败";
 
+// The end of a run in which some videos could not be read (the rest were
+// added): kSpaceListDone + "，N 个视频解析失败".
+[[nodiscard]] std::string UnreadVideosNotice(int unread);
+
 inline constexpr int kSpacePageSize = 30;
+// A whole space is read for at most this many pages, whatever count the
+// site claims.
+inline constexpr int kSpaceMaxPages = 10000;
 inline constexpr int kFavouritesPageSize = 20;
 inline constexpr int kFavouritesMaxPages = 50;
 
@@ -32,10 +39,6 @@ inline constexpr int kFavouritesMaxPages = 50;
 [[nodiscard]] std::string FavouritesUrl(std::string_view folderId, int page,
                                         const SiteHosts& hosts);
 
-// One list request: the answer, parsed. False when there is no answer or the
-// site refused it (code not 0). Worker thread.
-[[nodiscard]] bool FetchListPage(SiteJob& job, std::string_view url, JsonDocument& answer);
-
 // The one place a space-list page is asked for (url from SpaceListUrl, the
 // older call's address): the signed call first, the older one as its
 // fallback (FetchSpaceListPage). False when both are refused, with the
@@ -43,10 +46,19 @@ inline constexpr int kFavouritesMaxPages = 50;
 [[nodiscard]] bool ReadSpaceListPage(SiteJob& job, std::string_view url, JsonDocument& answer,
                                      std::string& notice);
 
+// The number of pages a whole space is read for, from the count its first
+// page claims: count / 30 + 1, at most kSpaceMaxPages, which is also the
+// number for a count that is not a whole number of at least 0.
+[[nodiscard]] int SpacePagesForCount(double count);
+
 // Reads 编辑框_解析下载 (as ClassifyLink left it) and adds the listed videos,
-// positions 29 .. 0 of each page, pages last first for a whole space.
+// positions 29 .. 0 of each page, pages last first for a whole space. The
+// pages of a whole space are asked for first to last until one is empty, and
+// then added. A video that cannot be read leaves its "解析失败" row and the run
+// carries on; the end notice counts such videos.
 void EnumerateSpaceList(SiteJob& job, ListMode mode);
-// Adds the folder's videos page by page (at most 50 pages of 20).
+// Adds the folder's videos page by page (at most 50 pages of 20); unread
+// videos as for a space.
 void EnumerateFavourites(SiteJob& job, std::string_view folderId);
 
 }  // namespace korvid

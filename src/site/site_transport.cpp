@@ -25,8 +25,8 @@ std::string NetTransport::GetApi(std::string_view url) {
   return response.Completed() ? std::move(response.body) : std::string();
 }
 
-std::string NetTransport::GetSpaceList(std::string_view url) {
-  return SpaceListGet(url);
+ApiReply NetTransport::GetSpaceList(std::string_view url) {
+  return SpaceListReply(url);
 }
 
 }  // namespace korvid

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "net/http_client.h"
+#include "site/signed_space_list.h"
 
 namespace korvid {
 
@@ -21,8 +22,8 @@ class SiteTransport {
   // site explains refusals in it); "" when no answer arrived.
   [[nodiscard]] virtual std::string GetApi(std::string_view url) = 0;
   // An uploader-list answer: as GetApi, plus Origin, and the visitor cookies
-  // fetched first when there are none yet.
-  [[nodiscard]] virtual std::string GetSpaceList(std::string_view url) { return GetApi(url); }
+  // fetched first when there are none yet; with how it failed, for the notice.
+  [[nodiscard]] virtual ApiReply GetSpaceList(std::string_view url) { return GetApi(url); }
 };
 
 // The real transport; keeps one connection session for its API requests.
@@ -30,7 +31,7 @@ class NetTransport final : public SiteTransport {
  public:
   [[nodiscard]] std::string GetPage(std::string_view url) override;
   [[nodiscard]] std::string GetApi(std::string_view url) override;
-  [[nodiscard]] std::string GetSpaceList(std::string_view url) override;
+  [[nodiscard]] ApiReply GetSpaceList(std::string_view url) override;
 
  private:
   HttpSession m_session;

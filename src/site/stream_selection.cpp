@@ -1,11 +1,13 @@
 #include "site/stream_selection.h"
 
 #include <algorithm>
+#include <array>
 
 #include "app/tasks/task_list.h"
 #include "net/http_client.h"
 #include "net/site_hosts.h"
 #include "site/quality_table.h"
+#include "site/signed_space_list.h"
 #include "site/site_headers.h"
 
 namespace korvid {
@@ -59,17 +61,50 @@ DashPick PickEntries(const JsonDocument& answer, int video) {
           Backups(answer, videoEntry), Backups(answer, audioEntry)};
 }
 
-// First video entry whose codecs begin with prefix and, when qualityId is
-// given, whose id equals it; -1 when none does.
-int FindVideo(const JsonDocument& answer, std::string_view prefix,
+// HDR and Dolby Vision: most players show them wrong, so an SDR entry of
+// the same height goes first when the codec alone is chosen.
+constexpr std::array<std::string_view, 2> kHighRangeIds{"125", "126"};
+
+std::string VideoId(const JsonDocument& answer, int index) {
+  return answer.GetObject(Entry(kVideoEntries, index, "id")).ToText();
+}
+
+bool InFamily(const JsonDocument& answer, int index, std::string_view familyPrefix) {
+  return CodecFamilyOf(answer.GetValue(Entry(kVideoEntries, index, "codecs"))).prefix ==
+         familyPrefix;
+}
+
+bool HighRange(const JsonDocument& answer, int index) {
+  return std::ranges::find(kHighRangeIds, VideoId(answer, index)) != kHighRangeIds.end();
+}
+
+// First video entry of the codec family (hev1, hvc1, dvh1 and dvhe are all
+// HEVC) and, when qualityId is given, whose id equals it; -1 when none does.
+int FindVideo(const JsonDocument& answer, std::string_view familyPrefix,
               std::optional<std::int64_t> qualityId) {
   const int count = answer.GetCount(kVideoEntries);
   for (int i = 0; i < count; ++i) {
-    const std::string codecs = answer.GetValue(Entry(kVideoEntries, i, "codecs"));
-    const std::string id = answer.GetObject(Entry(kVideoEntries, i, "id")).ToText();
-    if (codecs.starts_with(prefix) && (!qualityId || id == std::to_string(*qualityId))) return i;
+    if (InFamily(answer, i, familyPrefix) &&
+        (!qualityId || VideoId(answer, i) == std::to_string(*qualityId))) {
+      return i;
+    }
   }
   return -1;
+}
+
+// An SDR entry of the family with the height of an HDR or Dolby Vision one,
+// else that one.
+int PreferSdr(const JsonDocument& answer, int video, std::string_view familyPrefix) {
+  if (video < 0 || !HighRange(answer, video)) return video;
+  const std::string height = answer.GetValue(Entry(kVideoEntries, video, "height"));
+  const int count = answer.GetCount(kVideoEntries);
+  for (int i = 0; i < count; ++i) {
+    if (InFamily(answer, i, familyPrefix) && !HighRange(answer, i) &&
+        answer.GetValue(Entry(kVideoEntries, i, "height")) == height) {
+      return i;
+    }
+  }
+  return video;
 }
 
 struct TaskKeys {
@@ -129,7 +164,7 @@ StreamChoice ChooseProgressive(const TaskKeys& keys) {
 // fnval 4048 asks for every stream kind the site has (HDR, 4K, Dolby,
 // 8K, AV1); fnval 16 alone gets AVC and HEVC only.
 std::string DashPlayUrlAddress(std::string_view cid, std::string_view bvid, std::string_view aid) {
-  return ApiUrl("/x/player/playurl?cid=" + std::string(cid) +
+  return ApiUrl(std::string(kPlayUrlPath) + "?cid=" + std::string(cid) +
                 "&qn=80&otype=json&fourk=1&fnver=0&fnval=4048&bvid=" + std::string(bvid) +
                 "&avid=" + std::string(aid));
 }
@@ -155,10 +190,37 @@ PlayUrlAnswer RequestDashPlayUrl(std::string_view cid, std::string_view bvid, st
   // log-in cookie stays without cookies (it asks for the progressive form).
   std::string cookieText;
   if (!cookies.empty()) cookieText = SiteCookieText(cookies, VisitorCookieStore::Shared().Known());
-  HttpRequestOptions options;
-  options.headers = SiteRequestHeaders(CurrentSiteHosts());
-  if (!cookieText.empty()) options.cookies = &cookieText;
-  return ParseAnswer(HttpRequest(DashPlayUrlAddress(cid, bvid, aid), options));
+  const auto get = [&cookieText](std::string_view url) {
+    HttpRequestOptions options;
+    options.headers = SiteRequestHeaders(CurrentSiteHosts());
+    if (!cookieText.empty()) options.cookies = &cookieText;
+    return ParseAnswer(HttpRequest(url, options));
+  };
+  return RequestSignedPlayUrl(DashPlayUrlAddress(cid, bvid, aid), WbiKeyCache::Shared(), get);
+}
+
+PlayUrlAnswer RequestSignedPlayUrl(std::string_view unsignedUrl, WbiKeyCache& keys,
+                                   const PlayUrlGet& get, const UnixClock& now) {
+  const UnixClock clock = now ? now : UnixClock(SystemUnixSeconds);
+  const auto signedCall = [&](const WbiKeys& used) {
+    return get(SignedCallUrl(unsignedUrl, kPlayUrlPath, kSignedPlayUrlPath, used, clock()));
+  };
+  std::optional<PlayUrlAnswer> refusedSigned;
+  if (const std::optional<WbiKeys> used = keys.Keys()) {
+    PlayUrlAnswer answer = signedCall(*used);
+    if (answer.json.GetValue("code") == std::to_string(kCodeRiskControl)) {
+      keys.Invalidate();
+      const std::optional<WbiKeys> fresh = keys.Keys();
+      if (fresh && *fresh != *used) answer = signedCall(*fresh);
+    }
+    if (answer.Accepted()) return answer;
+    // A refusal the site explained is kept; a call that brought no JSON
+    // back (gone, cut off) leaves the word to the older call.
+    if (answer.json.TypeOf("code") != kJsonMissing) refusedSigned = std::move(answer);
+  }
+  PlayUrlAnswer answer = get(unsignedUrl);
+  if (answer.Accepted() || !refusedSigned) return answer;
+  return std::move(*refusedSigned);
 }
 
 PlayUrlAnswer RequestProgressivePlayUrl(std::string_view aid, std::string_view cid) {
@@ -182,6 +244,7 @@ DashPick PickByCodecIndex(const JsonDocument& answer, int codecIndex) {
   if (video < 0) {
     const std::string_view prefix = codecIndex == 0 ? kAvcFamily.prefix : kHevcFamily.prefix;
     video = FindVideo(answer, prefix, std::nullopt);
+    if (codecIndex != 0) video = PreferSdr(answer, video, prefix);
   }
   if (video < 0) video = codecIndex == 0 ? 0 : 1;
   return PickEntries(answer, video);

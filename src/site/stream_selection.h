@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -7,6 +8,7 @@
 
 #include "controls/controls.h"
 #include "net/json_document.h"
+#include "site/wbi_keys.h"
 
 // The site's playurl requests and the choice of the stream a task downloads.
 namespace korvid {
@@ -46,6 +48,18 @@ struct PlayUrlAnswer {
   // The refusal text of an answer that was not accepted.
   [[nodiscard]] std::string RefusalText() const;
 };
+
+inline constexpr std::string_view kPlayUrlPath = "/x/player/playurl";
+inline constexpr std::string_view kSignedPlayUrlPath = "/x/player/wbi/playurl";
+
+using PlayUrlGet = std::function<PlayUrlAnswer(std::string_view url)>;
+// The DASH playurl as the site's own player asks for it: the signed call
+// (kSignedPlayUrlPath, the same query plus the fingerprint fields, signed),
+// its keys fetched again once on -352; when refused, the unsigned call.
+// The signed call's refusal is the answer when the site explained it and the
+// unsigned call failed too. Blocking; worker threads only.
+[[nodiscard]] PlayUrlAnswer RequestSignedPlayUrl(std::string_view unsignedUrl, WbiKeyCache& keys,
+                                                 const PlayUrlGet& get, const UnixClock& now = {});
 
 // Blocking requests; worker threads only. The DASH form sends the cookie text
 // (the log-in cookie of 编辑框_cookies); an empty text sends no cookie.

@@ -1,5 +1,7 @@
 #include "site/video_info.h"
 
+#include <cctype>
+
 #include "net/regex_matcher.h"
 #include "net/site_hosts.h"
 
@@ -25,12 +27,28 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
   }
 }
 
+// The "BV" of an identifier may come in lower case from a pasted link; the
+// rest is case-sensitive.
+bool SameBvid(std::string_view answered, std::string_view asked) {
+  constexpr std::size_t kPrefix = 2;
+  if (answered.size() != asked.size() || answered.size() < kPrefix) return false;
+  for (std::size_t i = 0; i < kPrefix; ++i) {
+    if (std::tolower(static_cast<unsigned char>(answered[i])) !=
+        std::tolower(static_cast<unsigned char>(asked[i]))) {
+      return false;
+    }
+  }
+  return answered.substr(kPrefix) == asked.substr(kPrefix);
+}
+
 VideoInfo FromViewApi(SiteTransport& transport, std::string_view bvid) {
   VideoInfo info;
   (void)info.answer.Parse(
       transport.GetApi(ApiUrl("/x/web-interface/view?bvid=" + std::string(bvid))));
-  info.refused =
-      info.answer.GetValue("message") == kBlockedMessage || info.answer.GetJson("code") != "0";
+  // An answer about another video is no answer about this one.
+  info.refused = info.answer.GetValue("message") == kBlockedMessage ||
+                 info.answer.GetJson("code") != "0" ||
+                 !SameBvid(info.answer.GetValue("data.bvid"), bvid);
   return info;
 }
 

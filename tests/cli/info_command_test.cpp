@@ -45,10 +45,12 @@ TEST(InfoCommand, PrintsThePanelThenTheStreamsOfThePageAndFailsWithTheNotice) {
   site.ClearRequests();
   const InfoRun second = RunCli(sandbox, base, "info BV1Av411D7gg --page 2");
   EXPECT_EQ(second.exitCode, 0) << second.err;
-  EXPECT_NE(second.out.find("分P: 2/2 下集\n"), std::string::npos);
+  for (const char* line : {"分P: 2/2 下集\n", "CID: 35306865892\n", "时长: 59秒\n"}) {
+    EXPECT_NE(second.out.find(line), std::string::npos) << line << "\n" << second.out;
+  }
   bool askedForPage2 = false;
   for (const auto& request : site.Requests()) {
-    askedForPage2 = askedForPage2 || request.query.starts_with("cid=35306865892&");
+    askedForPage2 = askedForPage2 || request.query.find("cid=35306865892&") != std::string::npos;
   }
   EXPECT_TRUE(askedForPage2);
 
@@ -59,6 +61,24 @@ TEST(InfoCommand, PrintsThePanelThenTheStreamsOfThePageAndFailsWithTheNotice) {
     EXPECT_TRUE(failed.out.empty()) << failed.out;
   }
   EXPECT_EQ(RunCli(sandbox, base, "info BV1Av411D7gg --page 3").exitCode, 1);
+}
+
+TEST(InfoCommand, SiteTextCannotDriveTheTerminal) {
+  test::Sandbox sandbox;
+  fakesite::FakeSite site;
+  ASSERT_TRUE(site.Start());
+  // Clear screen, the one-byte CSI (U+009B), a bell and a line break.
+  site.SetTitle("BV1Ks411D7aa",
+                "\x1b[2J清屏\xC2\x9B"
+                "31m\x07\n行");
+  const InfoRun info = RunCli(sandbox, site.BaseUrl(), "info BV1Ks411D7aa");
+  EXPECT_EQ(info.exitCode, 0) << info.err;
+  const std::string shown = "\xEF\xBF\xBD";  // U+FFFD
+  EXPECT_NE(info.out.find("标题: " + shown + "[2J清屏" + shown + "31m" + shown + "\\n行\n"),
+            std::string::npos)
+      << info.out;
+  EXPECT_EQ(info.out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(info.out.find('\x07'), std::string::npos);
 }
 
 }  // namespace

@@ -60,6 +60,16 @@ TEST(ResolveCommand, PrintsOneLinePerTaskRowAndFailsOnWhatCannotBeAdded) {
   EXPECT_EQ(folder.exitCode, 0) << folder.err;
   EXPECT_EQ(std::count(folder.out.begin(), folder.out.end(), '\n'), 45);
   EXPECT_NE(folder.err.find("任添加收藏夹完成"), std::string::npos);
+
+  // One unreadable video in the middle of page 1: every other one is added,
+  // and the end says how many were not.
+  site.SetUnreadable("BV1fa0000010");
+  const Resolved holed = RunResolve(sandbox, base, "'" + base + "/1/favlist?fid=30045'");
+  EXPECT_EQ(holed.exitCode, 1);
+  EXPECT_EQ(std::count(holed.out.begin(), holed.out.end(), '\n'), 44);
+  EXPECT_NE(holed.out.find("\tBV1fa0000011\t"), std::string::npos);
+  EXPECT_NE(holed.err.find("解析失败: BV1fa0000010"), std::string::npos) << holed.err;
+  EXPECT_NE(holed.err.find("失败: 任务添加完成，1 个视频解析失败"), std::string::npos) << holed.err;
 }
 
 TEST(ResolveCommand, ReadsASpaceThroughTheSignedCallAndNamesARiskControlRefusal) {

@@ -68,6 +68,18 @@ TEST_F(EmbyUploadTest, UploadsEachCollectedPictureOnceWithOrWithoutTrailingSlash
   EXPECT_EQ(uploads[1].body, Base64Encode("jpeg-c"));
 }
 
+TEST_F(EmbyUploadTest, AnIdStaysOnePathSegmentAndMissingPicturesAreCountedApart) {
+  site.SetEmbyPersons({{"甲", "p/1?x#y %"}, {"乙", "102"}});
+  Picture("甲", "a");
+  const AvatarUploadResult result = UploadAvatars(site.BaseUrl(), key, avatars);
+  EXPECT_EQ(result.failures, 2);
+  EXPECT_EQ(result.withoutPicture, 1);
+  EXPECT_EQ(result.RefusedUploads(), 1);  // the stand-in has no item of that Id
+  ASSERT_EQ(site.Requests().size(), 2U);
+  EXPECT_EQ(site.Requests()[1].path, "/emby/Items/p/1?x#y %/Images/Primary");  // as decoded
+  EXPECT_EQ(site.Requests()[1].query, "api_key=" + key);
+}
+
 TEST_F(EmbyUploadTest, NamesWithQuotesAndCleanedNamesFindTheirPictures) {
   site.SetEmbyPersons(
       {{"He said \"hi\"", "101"}, {"A-B. (乙)", "102"}, {"..", "103"}, {"../头像/甲", "104"}});

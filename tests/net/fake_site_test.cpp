@@ -740,6 +740,47 @@ TEST_F(FakeSiteProgram, ServesWithFaultsAndExitsWhenStdinCloses) {
   EXPECT_EQ(ExitStatusWithin(site->pid, 5000), 0);
 }
 
+TEST_F(FakeSiteProgram, RetiresAGenerationWithItsQrPairAndEditsVideos) {
+  struct Case {
+    const char* retire;
+    std::string path;  // asked with GET, or POST for the older poll
+    int status;
+    const char* bodyHolds;
+  };
+  const Case cases[] = {
+      {.retire = "newer",
+       .path = "/x/passport-login/web/qrcode/generate",
+       .status = 404,
+       .bodyHolds = ""},
+      {.retire = "newer", .path = "/x/player/wbi/playurl?cid=1", .status = 404, .bodyHolds = ""},
+      {.retire = "older", .path = "/qrcode/getLoginInfo", .status = 200, .bodyHolds = "20000"},
+      {.retire = "older",
+       .path = "/x/web-interface/view?bvid=BV1Av411D7gg",
+       .status = 200,
+       .bodyHolds = "\"title\":\"\\u001b[2J\""},
+      {.retire = "older",
+       .path = "/x/web-interface/view?bvid=BV1Ks411D7aa",
+       .status = 200,
+       .bodyHolds = "-404"},
+  };
+  for (const Case& c : cases) {
+    const auto site =
+        SpawnProgram(m_program, {"--stdin-lifetime", "--retire", c.retire, "--unreadable",
+                                 "BV1Ks411D7aa", "--title", "BV1Av411D7gg=\x1b[2J"});
+    ASSERT_TRUE(site);
+    ASSERT_GT(site->port, 0);
+    httplib::Client client("127.0.0.1", site->port);
+    const bool poll = c.path == "/qrcode/getLoginInfo";
+    auto res = poll ? client.Post(c.path, "oauthKey=x", "application/x-www-form-urlencoded")
+                    : client.Get(c.path);
+    ASSERT_TRUE(res) << c.path;
+    EXPECT_EQ(res->status, c.status) << c.path;
+    EXPECT_NE(res->body.find(c.bodyHolds), std::string::npos) << c.path << ": " << res->body;
+    ::close(site->stdinFd);
+    EXPECT_EQ(ExitStatusWithin(site->pid, 5000), 0);
+  }
+}
+
 TEST_F(FakeSiteProgram, ExitsCleanlyOnSigterm) {
   const auto site = SpawnProgram(m_program, {"--port", "0"});
   ASSERT_TRUE(site);

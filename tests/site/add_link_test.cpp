@@ -15,7 +15,9 @@
 #include "site/add_video.h"
 #include "site/classify_link.h"
 #include "site/link_jobs.h"
+#include "site/site_headers.h"
 #include "site/site_lists.h"
+#include "site/site_transport.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -196,7 +198,11 @@ TEST_F(AddLinkTest, AVideoThePageDoesNotDescribeIsReadFromTheViewApi) {
 }
 
 TEST_F(AddLinkTest, ARefusedVideoLeavesOneFailureRowWithoutRecord) {
-  for (const std::string bvid : {"BV1Bk411L7ee", "BV1Nf411N7ff"}) {  // 请求被拦截, code -404
+  // The view API answering for another video counts as refused too.
+  fakesite::CannedReply other;
+  other.body = GetSiteApi(m_site.BaseUrl() + "/x/web-interface/view?bvid=BV1Ks411D7aa");
+  for (const std::string bvid : {"BV1Bk411L7ee", "BV1Nf411N7ff", "BV1Ns411F7cc"}) {
+    if (bvid == "BV1Ns411F7cc") m_site.SetCanned("GET", "/x/web-interface/view", other);
     const auto rows = AddLink(bvid);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].title, bvid);
@@ -214,21 +220,56 @@ TEST_F(AddLinkTest, AWholeSpaceIsWalkedFromItsLastPage) {
     EXPECT_EQ(rows[static_cast<std::size_t>(i)].bvid, ListBvid("BV1sa", 61 - i));
   }
   const auto pages = QueriesOf("/x/space/arc/search");
-  ASSERT_EQ(pages.size(), 4u);  // the count, then pages 3, 2, 1
+  ASSERT_EQ(pages.size(), 3u);  // page 1 with the count, then pages 2 and 3
   EXPECT_EQ(pages[0], "mid=20061&ps=30&tid=0&keyword=&order=pubdate&jsonp=jsonp");
-  EXPECT_EQ(pages[1], "mid=20061&ps=30&tid=0&pn=3&keyword=&order=pubdate&jsonp=jsonp");
-  EXPECT_NE(pages[3].find("&pn=1&"), std::string::npos);
+  EXPECT_EQ(pages[1], "mid=20061&ps=30&tid=0&pn=2&keyword=&order=pubdate&jsonp=jsonp");
+  EXPECT_NE(pages[2].find("&pn=3&"), std::string::npos);
   EXPECT_EQ(Notices(), std::vector<std::string>{"完成:任务添加完成"});
 
-  // Exactly 30 videos: the empty page 2 first, then page 1.
+  // Exactly 30 videos: page 2 is empty and ends the reading.
   m_site.ClearRequests();
   const auto thirty = AddLink(Space("/20030?spm_id_from=333.999.0.0"));
   ASSERT_EQ(thirty.size(), 30u);
   EXPECT_EQ(thirty.front().bvid, ListBvid("BV1sb", 30));
   const auto thirtyPages = QueriesOf("/x/space/arc/search");
-  ASSERT_EQ(thirtyPages.size(), 3u);
+  ASSERT_EQ(thirtyPages.size(), 2u);
   EXPECT_NE(thirtyPages[1].find("&pn=2&"), std::string::npos);
-  EXPECT_NE(thirtyPages[2].find("&pn=1&"), std::string::npos);
+}
+
+// The site's answers with the count of the first page replaced.
+class ClaimedCount final : public SiteTransport {
+ public:
+  explicit ClaimedCount(std::string count) : m_count(std::move(count)) {}
+  [[nodiscard]] std::string GetPage(std::string_view url) override { return m_net.GetPage(url); }
+  [[nodiscard]] std::string GetApi(std::string_view url) override { return m_net.GetApi(url); }
+  [[nodiscard]] ApiReply GetSpaceList(std::string_view url) override {
+    ApiReply reply = m_net.GetSpaceList(url);
+    const std::string real = "\"ps\":30,\"count\":61}";
+    if (const std::size_t at = reply.body.find(real); at != std::string::npos) {
+      reply.body.replace(at, real.size(), "\"ps\":30,\"count\":" + m_count + "}");
+    }
+    return reply;
+  }
+
+ private:
+  NetTransport m_net;
+  std::string m_count;
+};
+
+TEST_F(AddLinkTest, AClaimedCountPlansNoMorePagesThanTheSpaceHas) {
+  m_site.SetRetired(fakesite::Retired::kNewerCalls);
+  for (const std::string count : {"3000000", "1e300", "-1"}) {
+    m_site.ClearRequests();
+    ClaimedCount transport(count);
+    SiteJob job{m_app, transport};
+    m_controls.SetText("编辑框_解析下载", Space("/20061/video?tid=0&keyword=&order=pubdate"));
+    EnumerateSpaceList(job, ListMode::kWholeSpace);
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), 61u) << count;
+    EXPECT_EQ(rows.front().bvid, ListBvid("BV1sa", 61)) << count;
+    EXPECT_EQ(QueriesOf("/x/space/arc/search").size(), 4u) << count << ": 1, 2, 3 and empty 4";
+    EXPECT_EQ(Notices(), std::vector<std::string>{"完成:任务添加完成"}) << count;
+  }
 }
 
 TEST_F(AddLinkTest, ASpaceIsReadWhicheverGenerationOfCallsIsRetired) {
@@ -242,13 +283,13 @@ TEST_F(AddLinkTest, ASpaceIsReadWhicheverGenerationOfCallsIsRetired) {
     EXPECT_EQ(rows.front().bvid, ListBvid("BV1sa", 61));
     EXPECT_EQ(rows.back().bvid, ListBvid("BV1sa", 1));
     EXPECT_EQ(Notices(), std::vector<std::string>{"完成:任务添加完成"});
-    // The count, then pages 3, 2, 1; the older call is not asked once the
-    // signed one answers.
+    // Pages 1, 2, 3; the older call is not asked once the signed one
+    // answers.
     const auto used = QueriesOf(older ? signedPath : "/x/space/arc/search");
-    ASSERT_EQ(used.size(), 4u) << older;
+    ASSERT_EQ(used.size(), 3u) << older;
     if (!older) continue;
     EXPECT_TRUE(QueriesOf("/x/space/arc/search").empty());
-    EXPECT_NE(used[1].find("pn=3&"), std::string::npos) << used[1];
+    EXPECT_NE(used[1].find("pn=2&"), std::string::npos) << used[1];
     for (const auto& request : m_site.Requests()) {
       if (request.path != signedPath) continue;
       EXPECT_NE(request.query.find("&w_rid="), std::string::npos);
@@ -259,23 +300,24 @@ TEST_F(AddLinkTest, ASpaceIsReadWhicheverGenerationOfCallsIsRetired) {
   }
 }
 
-TEST_F(AddLinkTest, AFailedVideoEndsASpaceButOnlyItsPageOfAFolder) {
-  // Video 60 of the space, and video 3 of the folder, cannot be read.
-  m_site.SetFault("/video/BV1sa0000060", fakesite::Fault::Status(404));
-  m_site.SetFault("/video/BV1fa0000003", fakesite::Fault::Status(404));
-  m_site.SetFault("/x/web-interface/view", fakesite::Fault::Blocked());
+TEST_F(AddLinkTest, AnUnreadableVideoIsCountedAndTheRestAdded) {
+  // Video 60 of the space, and video 3 of the folder, are gone.
+  m_site.SetUnreadable(ListBvid("BV1sa", 60));
+  m_site.SetUnreadable(ListBvid("BV1fa", 3));
 
   const auto space = AddLink(Space("/20061"));
-  ASSERT_EQ(space.size(), 2u);  // 61 added, 60 failed, nothing after it
-  EXPECT_EQ(space[0].bvid, ListBvid("BV1sa", 61));
+  ASSERT_EQ(space.size(), 61u);
   EXPECT_EQ(space[1].state, "解析失败");
-  EXPECT_TRUE(Notices().empty());
+  EXPECT_EQ(space[2].bvid, ListBvid("BV1sa", 59));
+  EXPECT_EQ(space.back().bvid, ListBvid("BV1sa", 1));
+  EXPECT_EQ(Notices(), std::vector<std::string>{"失败:任务添加完成，1 个视频解析失败"});
 
   const auto folder = AddLink(Space("/7/favlist?fid=30045"));
-  ASSERT_EQ(folder.size(), 3u + 25u);  // 1, 2, failed 3; then pages 2 and 3
+  ASSERT_EQ(folder.size(), 45u);
   EXPECT_EQ(folder[2].state, "解析失败");
-  EXPECT_EQ(folder[3].bvid, ListBvid("BV1fa", 21));
-  EXPECT_TRUE(Notices().empty());
+  EXPECT_EQ(folder[3].bvid, ListBvid("BV1fa", 4));
+  EXPECT_EQ(folder.back().bvid, ListBvid("BV1fa", 45));
+  EXPECT_EQ(Notices(), std::vector<std::string>{"失败:任务添加完成，1 个视频解析失败"});
 }
 
 TEST_F(AddLinkTest, ListsFilteredByLinkAddOnlyTheirPage) {
@@ -325,6 +367,13 @@ TEST_F(AddLinkTest, AListTheSiteRefusesIsReportedNotCompleted) {
   m_site.SetFault("/x/v3/fav/resource/list", fakesite::Fault::Status(500));
   EXPECT_TRUE(AddLink(Space("/7/favlist?fid=30045")).empty());
   EXPECT_EQ(Notices(), std::vector<std::string>{"失败:读取列表失败"});
+  // A folder's refusals read as a space list's.
+  m_site.SetFault("/x/v3/fav/resource/list", fakesite::Fault::ApiCode(-799));
+  EXPECT_TRUE(AddLink(Space("/7/favlist?fid=30045")).empty());
+  EXPECT_EQ(Notices(), std::vector<std::string>{"失败:读取列表失败：fault -799（-799）"});
+  m_site.SetFault("/x/v3/fav/resource/list", fakesite::Fault::ApiCode(-352));
+  EXPECT_TRUE(AddLink(Space("/7/favlist?fid=30045")).empty());
+  EXPECT_EQ(Notices(), std::vector<std::string>{"失败:被风控拦截，请登录后重试"});
 }
 
 TEST_F(AddLinkTest, ALinkOfNoKnownFormIsRefused) {

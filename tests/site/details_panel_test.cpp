@@ -202,7 +202,10 @@ TEST_F(DetailsPanelTest, PageChoiceReloadsThatPagesStreams) {
   ASSERT_TRUE(m_loader.WaitIdle(kWaitMs));
   std::vector<std::string> cids;
   for (const auto& request : m_site.Requests()) {
-    if (request.path == "/x/player/playurl") cids.push_back(request.query.substr(4, 11));
+    const std::size_t at = request.query.find("cid=");
+    if (request.path == "/x/player/wbi/playurl" && at != std::string::npos) {
+      cids.push_back(request.query.substr(at + 4, 11));
+    }
   }
   ASSERT_FALSE(cids.empty());
   EXPECT_EQ(cids.back(), "35306865852");  // the last choice wins

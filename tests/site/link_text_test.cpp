@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <string>
 
 #include "site/classify_link.h"
@@ -110,6 +112,37 @@ TEST(SpaceListUrl, RewritesTheLinkIntoTheListRequest) {
   EXPECT_EQ(
       SpaceListUrl(space + "/search/video?keyword=k&page=2", ListMode::kSpaceSearch, 0, hosts),
       api + "&ps=30&keyword=k&pn=2&jsonp=jsonp");
+
+  // The list page's tails, in any case, name the space alone.
+  const std::string all = api + "&ps=30&tid=0&keyword=&order=pubdate&jsonp=jsonp";
+  for (const std::string& link :
+       {space + "/video", space + "/Video", space + "/upload/video", space + "/Upload/VIDEO",
+        space + "/upload/video?tid=0&keyword="
+                "&order=pubdate"}) {
+    const ClassifiedLink classified = ClassifyLinkText(link, hosts);
+    ASSERT_EQ(classified.kind, LinkKind::kSpaceList) << link;
+    EXPECT_EQ(SpaceListUrl(classified.boxText.value_or(link), classified.mode, 0, hosts), all)
+        << link;
+  }
+}
+
+TEST(SpaceListUrl, PagesOfAClaimedCountAreBounded) {
+  struct Case {
+    double count;
+    int pages;
+  };
+  const Case cases[] = {
+      {.count = 0, .pages = 1},
+      {.count = 30, .pages = 2},
+      {.count = 61, .pages = 3},
+      {.count = 3000000, .pages = kSpaceMaxPages},
+      {.count = 1e300, .pages = kSpaceMaxPages},
+      {.count = std::numeric_limits<double>::infinity(), .pages = kSpaceMaxPages},
+      {.count = std::numeric_limits<double>::quiet_NaN(), .pages = kSpaceMaxPages},
+      {.count = -5, .pages = kSpaceMaxPages},
+      {.count = 12.5, .pages = kSpaceMaxPages},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SpacePagesForCount(c.count), c.pages) << c.count;
 }
 
 TEST(EmbeddedVideoState, TakesExactlyOneStateLine) {

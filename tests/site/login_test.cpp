@@ -97,6 +97,7 @@ TEST_F(LoginTest, ConfirmedAfterSomePollsFillsTheCookiesAndShowsTheAccount) {
   EXPECT_FALSE(store.Picture("图片框_用户头像").empty());
   EXPECT_TRUE(store.Picture("图片框_登录二维码").empty());  // the used code is gone
   EXPECT_EQ(NoticeTexts(), std::vector<std::string>{"已扫码，请在手机上确认"});
+  EXPECT_EQ(store.NoticeHistory().front().title, "提示") << "not done yet: the phone must confirm";
 
   for (const auto& request : site.Requests()) {
     if (request.path == "/qrcode/getLoginInfo") {

@@ -122,6 +122,8 @@ TEST_F(SignedListTest, SiteRefusesWrongOrMissingSignatures) {
   }
 }
 
+enum class Trouble { kNone, kTimeout, kDropped, kBlockedText };
+
 // How one page is fetched in each state of the site.
 TEST_F(SignedListTest, FallbackAndRefusals) {
   struct Case {
@@ -130,6 +132,7 @@ TEST_F(SignedListTest, FallbackAndRefusals) {
     bool rotateKeysAfterCaching;
     bool tamper;  // every signed address loses its signature
     bool olderRefusedWith799;
+    Trouble trouble;  // of the signed call
     bool accepted;
     bool signedCall;
     int navRequests;
@@ -137,13 +140,22 @@ TEST_F(SignedListTest, FallbackAndRefusals) {
     const char* notice;
   };
   const Case cases[] = {
-      {"both served", Retired::kNothing, false, false, false, true, true, 1, 0, ""},
-      {"newer retired", Retired::kNewerCalls, false, false, false, true, false, 1, 1, ""},
-      {"keys rotated", Retired::kOlderCalls, true, false, false, true, true, 2, 0, ""},
-      {"risk control", Retired::kOlderCalls, false, true, false, false, false, 2, 1,
+      {"both served", Retired::kNothing, false, false, false, Trouble::kNone, true, true, 1, 0, ""},
+      {"newer retired", Retired::kNewerCalls, false, false, false, Trouble::kNone, true, false, 1,
+       1, ""},
+      {"keys rotated", Retired::kOlderCalls, true, false, false, Trouble::kNone, true, true, 2, 0,
+       ""},
+      {"risk control", Retired::kOlderCalls, false, true, false, Trouble::kNone, false, false, 2, 1,
        "被风控拦截，请登录后重试"},
-      {"newer retired, older refused", Retired::kNewerCalls, false, false, true, false, false, 1, 1,
-       "读取列表失败：fault -799（-799）"},
+      {"newer retired, older refused", Retired::kNewerCalls, false, false, true, Trouble::kNone,
+       false, false, 1, 1, "读取列表失败：fault -799（-799）"},
+      // The older call's -799 is a retired call's, not the cause.
+      {"signed call timed out", Retired::kOlderCalls, false, false, false, Trouble::kTimeout, false,
+       false, 1, 1, "读取列表失败：请求超时"},
+      {"signed call cut off", Retired::kOlderCalls, false, false, false, Trouble::kDropped, false,
+       false, 1, 1, "读取列表失败：连接中断"},
+      {"signed call blocked, text body", Retired::kOlderCalls, false, false, false,
+       Trouble::kBlockedText, false, false, 1, 1, "被风控拦截，请登录后重试"},
   };
   for (const Case& c : cases) {
     m_site.ClearRequests();
@@ -156,9 +168,20 @@ TEST_F(SignedListTest, FallbackAndRefusals) {
     if (c.olderRefusedWith799)
       m_site.SetFault("/x/space/arc/search", fakesite::Fault::ApiCode(-799));
     m_site.SetRetired(c.retired);
-    const ApiGet get = [&](std::string_view url) {
+    if (c.trouble == Trouble::kDropped)
+      m_site.SetFault("/x/space/wbi/", fakesite::Fault::DropAfter(10));
+    if (c.trouble == Trouble::kBlockedText)
+      m_site.SetFault("/x/space/wbi/", fakesite::Fault::Status(412, "<html>blocked</html>"));
+    const ReplyGet get = [&](std::string_view url) {
       const std::string text(url);
-      return Get(c.tamper ? text.substr(0, text.find("&w_rid=")) : text);
+      const bool signedUrl = text.find("/wbi/") != std::string::npos;
+      // A real time-out takes the whole request limit; its failure is what counts.
+      if (c.trouble == Trouble::kTimeout && signedUrl) {
+        return ApiReply({}, 0, HttpFailure::kNoResponse);
+      }
+      const HttpResponse response = SiteApiRequest(
+          c.tamper ? text.substr(0, text.find("&w_rid=")) : text, SiteRequest{true, {}});
+      return ApiReply(response.body, response.status, response.failure);
     };
     const SpaceListAnswer answer = FetchSpaceListPage(OldUrl("&ps=30&pn=1"), cache, get, m_clock);
     EXPECT_EQ(answer.accepted, c.accepted) << c.name;

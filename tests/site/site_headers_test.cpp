@@ -87,14 +87,23 @@ TEST_F(VisitorCookiesTest, FetchedOnceAndKeptBesideTheLogInCookie) {
   EXPECT_EQ(FingerRequests(), 1) << "a later run reads them from the file";
 }
 
-TEST_F(VisitorCookiesTest, SiteThatDoesNotAnswerIsAskedOnce) {
-  m_site.SetRetired(fakesite::Retired::kNewerCalls);
+TEST_F(VisitorCookiesTest, AfterAFailureTheSiteIsAskedAgainAtMostOnceAMinute) {
+  m_site.SetFault(std::string(kFingerPath), fakesite::Fault::Status(500));
   const std::string file = (m_sandbox / "Korvid配置.ini").string();
-  VisitorCookieStore store(file);
+  std::int64_t now = 1702204169;
+  VisitorCookieStore store(file, {}, [&now] { return now; });
   EXPECT_EQ(store.Get(), VisitorCookies{});
+  now += kVisitorRetrySeconds - 1;
   EXPECT_EQ(store.Get(), VisitorCookies{});
-  EXPECT_EQ(FingerRequests(), 1);
+  EXPECT_EQ(FingerRequests(), 1) << "not again within the minute";
   EXPECT_FALSE(std::filesystem::exists(file));
+
+  m_site.ClearFaults();
+  now += 1;
+  EXPECT_EQ(store.Get(), (VisitorCookies{std::string(kBuvid3), std::string(kBuvid4)}));
+  now += kVisitorRetrySeconds;
+  EXPECT_TRUE(store.Get().Complete());
+  EXPECT_EQ(FingerRequests(), 2) << "kept once had";
 }
 
 TEST_F(VisitorCookiesTest, WrittenUnderTheSettingsLockAndNeverOverAnUnreadableFile) {

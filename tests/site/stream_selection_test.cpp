@@ -125,11 +125,18 @@ TEST_F(StreamSelectionTest, RequestsCarryTheCookieOnlyOnTheDashForm) {
                      StreamSettings{kSomeCookie, 0, 0});
   (void)SelectStream(Record("BV1Ks411D7aa", "900000001", kOldCid, false, false, false),
                      StreamSettings{kSomeCookie, 0, 0});
-  const auto requests = m_site.Requests();
+  std::vector<fakesite::RecordedRequest> requests;
+  for (const auto& request : m_site.Requests()) {
+    if (request.path.starts_with("/x/player/")) requests.push_back(request);
+  }
   ASSERT_EQ(requests.size(), 2U);
-  EXPECT_EQ(requests[0].query, std::string("cid=") + kOldCid +
-                                   "&qn=80&otype=json&fourk=1&fnver=0&fnval=4048&bvid=BV1Ks411D7aa"
-                                   "&avid=900000001");
+  // The DASH form as the site's player asks: signed, with the fingerprint.
+  EXPECT_EQ(requests[0].path, "/x/player/wbi/playurl");
+  for (const std::string& pair :
+       {"&bvid=BV1Ks411D7aa&cid=" + std::string(kOldCid) + "&dm_cover_img_str=",
+        std::string("&fnval=4048&fnver=0&fourk=1&otype=json&qn=80&wts="), std::string("&w_rid=")}) {
+    EXPECT_NE(requests[0].query.find(pair), std::string::npos) << requests[0].query;
+  }
   // The visitor cookies, when this installation has them, ride beside it.
   EXPECT_EQ(requests[0].Header("Cookie"),
             SiteCookieText(kSomeCookie, VisitorCookieStore::Shared().Known()));
@@ -145,18 +152,20 @@ TEST_F(StreamSelectionTest, RefusalsNameTheSiteMessage) {
   const std::string split = Record("BV1Ks411D7aa", "900000001", kOldCid, true, false, false);
   const StreamSettings logged{kSomeCookie, 0, 0};
 
-  m_site.SetFault("/x/player/playurl", fakesite::Fault::Blocked());
+  // "/x/player/" covers the signed DASH call, its fallback and the
+  // progressive call.
+  m_site.SetFault("/x/player/", fakesite::Fault::Blocked());
   EXPECT_EQ(SelectStream(whole, logged).refusal, "请求被拦截");
   EXPECT_EQ(SelectStream(split, logged).refusal, "请求被拦截");
-  m_site.SetFault("/x/player/playurl", fakesite::Fault::ApiCode(-404));
+  m_site.SetFault("/x/player/", fakesite::Fault::ApiCode(-404));
   EXPECT_EQ(SelectStream(whole, logged).refusal, "fault -404");
-  m_site.SetFault("/x/player/playurl", fakesite::Fault::Status(502, "<html>bad gateway</html>"));
+  m_site.SetFault("/x/player/", fakesite::Fault::Status(502, "<html>bad gateway</html>"));
   EXPECT_EQ(SelectStream(whole, logged).refusal, std::string(kNoPlayUrlAnswer));
   // Accepted, but without the entries asked for.
   fakesite::CannedReply empty;
   empty.body = R"({"code":0,"message":"0","data":{}})";
   m_site.ClearFaults();
-  m_site.SetCanned("GET", "/x/player/playurl", empty);
+  m_site.SetCanned("GET", "/x/player/wbi/playurl", empty);
   EXPECT_EQ(SelectStream(split, logged).refusal, std::string(kNoStreamAddress));
 }
 
@@ -237,6 +246,75 @@ TEST(DashPickTest, Av1EntryAsksForAv1AndFallsBackToTheFirstStreams) {
   EXPECT_EQ(PickByCodecIndex(answer, 0).video, "v64avc");
   EXPECT_EQ(PickByCodecIndex(answer, 1).video, "v80av1");
   EXPECT_EQ(PickByCodecIndex(answer, kAv1CodecIndex).video, "v80av1");
+}
+
+TEST(DashPickTest, HevcIsChosenByFamilyAndSdrBeforeHdrOfTheSameHeight) {
+  JsonDocument answer;
+  ASSERT_TRUE(answer.Parse(R"({"code":0,"data":{"dash":{
+      "video":[{"id":126,"codecs":"dvh1.08.07","height":2160,"baseUrl":"v126dvh1"},
+               {"id":125,"codecs":"hev1.2.4.L153.90","height":2160,"baseUrl":"v125hev1"},
+               {"id":120,"codecs":"hvc1.1.6.L153.90","height":2160,"baseUrl":"v120hvc1"},
+               {"id":120,"codecs":"avc1.640034","height":2160,"baseUrl":"v120avc"},
+               {"id":80,"codecs":"dvhe.05.06","height":1080,"baseUrl":"v80dvhe"},
+               {"id":80,"codecs":"avc1.640032","height":1080,"baseUrl":"v80avc"}],
+      "audio":[{"id":30280,"bandwidth":150000,"baseUrl":"a320k"}]}}})"));
+  JsonDocument hdrOnly;
+  ASSERT_TRUE(hdrOnly.Parse(R"({"code":0,"data":{"dash":{
+      "video":[{"id":125,"codecs":"hev1.2.4.L153.90","height":2160,"baseUrl":"v125hev1"},
+               {"id":80,"codecs":"hev1.1.6.L120.90","height":1080,"baseUrl":"v80hev1"}],
+      "audio":[{"id":30280,"bandwidth":150000,"baseUrl":"a320k"}]}}})"));
+  struct Case {
+    const char* name;
+    const JsonDocument* answer;
+    std::optional<std::int64_t> sourceValue;  // none: by codec index
+    int codecIndex;
+    const char* video;
+  };
+  const Case cases[] = {
+      {.name = "hvc1 entry of a chosen 4K H.265",
+       .answer = &answer,
+       .sourceValue = 1120,
+       .codecIndex = 0,
+       .video = "v120hvc1"},
+      {.name = "Dolby Vision dvh1 chosen",
+       .answer = &answer,
+       .sourceValue = 1126,
+       .codecIndex = 0,
+       .video = "v126dvh1"},
+      {.name = "HDR chosen from the list",
+       .answer = &answer,
+       .sourceValue = 1125,
+       .codecIndex = 0,
+       .video = "v125hev1"},
+      {.name = "dvhe entry of 1080P H.265",
+       .answer = &answer,
+       .sourceValue = 1080,
+       .codecIndex = 0,
+       .video = "v80dvhe"},
+      {.name = "codec H.265: SDR of the best height",
+       .answer = &answer,
+       .sourceValue = std::nullopt,
+       .codecIndex = 1,
+       .video = "v120hvc1"},
+      {.name = "codec H.264",
+       .answer = &answer,
+       .sourceValue = std::nullopt,
+       .codecIndex = 0,
+       .video = "v120avc"},
+      {.name = "no SDR twin: HDR stays",
+       .answer = &hdrOnly,
+       .sourceValue = std::nullopt,
+       .codecIndex = 1,
+       .video = "v125hev1"},
+  };
+  for (const Case& c : cases) {
+    const DashPick pick = c.sourceValue ? PickBySourceValue(*c.answer, *c.sourceValue)
+                                        : PickByCodecIndex(*c.answer, c.codecIndex);
+    EXPECT_EQ(pick.video, c.video) << c.name;
+    EXPECT_EQ(pick.audio, "a320k") << c.name;
+  }
+  EXPECT_EQ(StreamListItems(answer)[0].text, "杜比视界 H.265");
+  EXPECT_EQ(StreamListItems(answer)[4].value, 1080);
 }
 
 }  // namespace

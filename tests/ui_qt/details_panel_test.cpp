@@ -82,7 +82,7 @@ TEST_F(DetailsPanelWindowTest, LoadsOnAWorkerWhileTheWindowRuns) {
   ASSERT_TRUE(test::SpinUntil(
       [&] {
         for (const auto& request : m_site.Requests()) {
-          if (request.query.starts_with("cid=35306865853&")) return true;
+          if (request.query.find("cid=35306865853&") != std::string::npos) return true;
         }
         return false;
       },

@@ -400,6 +400,14 @@ void FakeSite::RetireQrLogin(QrLoginRetirement retirement) {
   m_impl->routes.RetireQrLogin(retirement);
 }
 
+void FakeSite::SetUnreadable(const std::string& bvid) {
+  m_impl->routes.SetUnreadable(bvid);
+}
+
+void FakeSite::SetTitle(const std::string& bvid, std::string title) {
+  m_impl->routes.SetTitle(bvid, std::move(title));
+}
+
 void FakeSite::SetRetired(Retired which) {
   m_impl->routes.SetRetired(which);
 }

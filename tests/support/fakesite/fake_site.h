@@ -116,8 +116,8 @@ struct QrLoginRetirement {
 };
 
 // Which generation of the site's calls is gone. kOlderCalls: the unsigned
-// space list answers -799. kNewerCalls: nav, finger/spi and the signed space
-// list answer HTTP 404.
+// space list answers -799. kNewerCalls: nav, finger/spi, the signed space
+// list and the signed player call answer HTTP 404.
 enum class Retired { kNothing, kOlderCalls, kNewerCalls };
 
 // One image upload received by the Emby stand-in.
@@ -195,6 +195,11 @@ class FakeSite {
   void SetRetired(Retired which);
   void SetWbiKeys(std::string imgKey, std::string subKey);
 
+  // A catalogue video the site no longer has (its page 404, the view API
+  // -404), e.g. one in the middle of a favourites folder.
+  void SetUnreadable(const std::string& bvid);
+  // A video's title as the page and the view API give it (hostile texts).
+  void SetTitle(const std::string& bvid, std::string title);
   // The cookie refresh: cookie/info answers refresh: needed; refresh_token
   // and the correspond page use the fake site's own RSA key pair, whose
   // public half (base64 DER) the client must be given as its refresh key.

@@ -30,6 +30,7 @@ constexpr const char* kHelp =
     R"(korvid-fakesite [--port N] [--stdin-lifetime] [--data DIR] [--media DIR]
                 [--media-size BYTES]
                 [--fault PREFIX=SPEC]... [--retire older|newer] [--refresh-needed]
+                [--unreadable BVID]... [--title BVID=TEXT]...
 
 Serves every host of the video site, its media files and an Emby server on
 http://127.0.0.1:PORT (all hosts share the one address). The first line on
@@ -46,8 +47,12 @@ Options
                      (for benchmarks of big downloads)
   --retire older|newer
                      retire one generation of the site's calls: older makes
-                     /x/space/arc/search answer -799; newer makes nav,
-                     finger/spi and /x/space/wbi/arc/search answer HTTP 404
+                     /x/space/arc/search answer -799 and /qrcode/getLoginInfo
+                     20000; newer makes nav, finger/spi, /x/space/wbi/arc/search,
+                     /x/player/wbi/playurl and the /x/passport-login/web/qrcode/
+                     pair answer HTTP 404
+  --unreadable BVID  the video is gone: its page answers 404, the view API -404
+  --title BVID=TEXT  the video's title, in its page and the view API, is TEXT
   --refresh-needed   cookie/info answers refresh: true, so a client renews its
                      log-in (cookie/refresh and confirm/refresh)
   --fault PREFIX=SPEC
@@ -69,6 +74,8 @@ Routes (hosts are a setting of the client; here they all are this server)
   web       GET  /video/{bvid}                 page with one __INITIAL_STATE__ line
   API       GET  /x/web-interface/view?bvid=|aid=
             GET  /x/player/playurl?cid=..&fnval=16 (+ Cookie: DASH) | else durl
+            GET  /x/player/wbi/playurl?..&wts=..&w_rid=..  the same when w_rid
+                                               is right, else code -352
             GET  /x/space/arc/search?mid=..&ps=30&pn=..&keyword=..&tid=..
             GET  /x/space/wbi/arc/search?..&wts=..&w_rid=..  the same list when
                                                w_rid is right, else code -352
@@ -223,6 +230,8 @@ int Run(int argc, char** argv) {
   std::vector<std::pair<std::string, Fault>> faults;
   bool help = false;
   korvid::fakesite::Retired retired = korvid::fakesite::Retired::kNothing;
+  std::vector<std::string> unreadable;
+  std::vector<std::pair<std::string, std::string>> titles;
   bool refreshNeeded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -247,6 +256,12 @@ int Run(int argc, char** argv) {
                (std::string(argv[i + 1]) == "older" || std::string(argv[i + 1]) == "newer")) {
       retired = std::string(argv[++i]) == "older" ? korvid::fakesite::Retired::kOlderCalls
                                                   : korvid::fakesite::Retired::kNewerCalls;
+    } else if (arg == "--unreadable" && hasValue) {
+      unreadable.emplace_back(argv[++i]);
+    } else if (arg == "--title" && hasValue && std::string(argv[i + 1]).find('=') != 0 &&
+               std::string(argv[i + 1]).find('=') != std::string::npos) {
+      const std::string text = argv[++i];
+      titles.emplace_back(text.substr(0, text.find('=')), text.substr(text.find('=') + 1));
     } else if (arg == "--fault" && hasValue) {
       std::pair<std::string, Fault> fault;
       if (!ParseFault(argv[++i], fault.first, fault.second)) {
@@ -278,6 +293,10 @@ int Run(int argc, char** argv) {
     site.SetFault(prefix, fault);
   }
   site.SetRetired(retired);
+  site.RetireQrLogin({retired == korvid::fakesite::Retired::kOlderCalls,
+                      retired == korvid::fakesite::Retired::kNewerCalls});
+  for (const std::string& bvid : unreadable) site.SetUnreadable(bvid);
+  for (const auto& [bvid, title] : titles) site.SetTitle(bvid, title);
   site.SetRefreshNeeded(refreshNeeded);
   if (!site.Start(port)) {
     std::cerr << "korvid-fakesite: cannot listen on port " << port << "\n";

@@ -346,8 +346,31 @@ Reply SiteRoutes::Route(const Incoming& in) {
   return TextReply(404, "not found");
 }
 
+void SiteRoutes::SetUnreadable(const std::string& bvid) {
+  std::lock_guard lock(m_mutex);
+  m_unreadable.insert(bvid);
+}
+
+void SiteRoutes::SetTitle(const std::string& bvid, std::string title) {
+  std::lock_guard lock(m_mutex);
+  m_titles[bvid] = std::move(title);
+}
+
+std::optional<Video> SiteRoutes::EditedVideo(std::optional<Video> video) const {
+  if (!video) return video;
+  std::lock_guard lock(m_mutex);
+  if (m_unreadable.contains(video->bvid)) return std::nullopt;
+  if (const auto title = m_titles.find(video->bvid); title != m_titles.end()) {
+    video->data["title"] = title->second;
+    if (video->state.is_object() && video->state.contains("videoData")) {
+      video->state["videoData"]["title"] = title->second;
+    }
+  }
+  return video;
+}
+
 Reply SiteRoutes::VideoPage(const std::string& bvid) {
-  const auto video = m_catalogue->FindVideo(bvid);
+  const auto video = EditedVideo(m_catalogue->FindVideo(bvid));
   const std::string title = video ? video->data.value("title", "") : "出错啦!";
   std::string html = "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"UTF-8\"><title>" +
                      HtmlEscape(title) +
@@ -378,6 +401,7 @@ Reply SiteRoutes::View(const Incoming& in) {
   } else {
     return JsonReply(kBadRequestBody);
   }
+  video = EditedVideo(std::move(video));
   if (!video || video->view == ViewKind::NotFound) {
     return JsonReply(kNotFoundBody);
   }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,11 @@ class SiteRoutes {
   void SetEmbyPersons(Json persons);
   [[nodiscard]] MediaCache& Media() { return m_media; }
 
+  // Edits of the catalogue's videos: an unreadable one answers like a video
+  // the site does not have (page 404, view -404); a title replaces its own
+  // in the page state and the view answer.
+  void SetUnreadable(const std::string& bvid);
+  void SetTitle(const std::string& bvid, std::string title);
   [[nodiscard]] CookieRefreshRoutes& CookieRefresh() { return *m_refresh; }
 
   // The site's current calls (site_routes_current.cpp).
@@ -79,6 +85,7 @@ class SiteRoutes {
   [[nodiscard]] std::string BaseUrl() const;
   [[nodiscard]] Json PointedAtSite(Json value) const;
 
+  [[nodiscard]] std::optional<Video> EditedVideo(std::optional<Video> video) const;
   [[nodiscard]] Reply VideoPage(const std::string& bvid);
   [[nodiscard]] Reply View(const Incoming& in);
   [[nodiscard]] Reply PlayUrl(const Incoming& in);
@@ -133,6 +140,8 @@ class SiteRoutes {
   std::map<std::string, bool> m_embyHasImage;
   std::map<std::int64_t, std::string> m_deflated;
   Retired m_retired = Retired::kNothing;
+  std::set<std::string> m_unreadable;
+  std::map<std::string, std::string> m_titles;
   std::string m_wbiImgKey;  // empty: the keys of the nav data file
   std::string m_wbiSubKey;
 };

@@ -1,5 +1,5 @@
 // The site's current generation of calls: nav with the signing keys, the
-// visitor-cookie call and the signed space list, plus the switch that retires
+// visitor-cookie call, the signed space list and player call, plus the switch that retires
 // one generation. The signature is checked here with code of its own, so a
 // fault in the client's signing cannot hide behind the same fault here.
 #include <openssl/evp.h>
@@ -105,7 +105,8 @@ std::optional<Reply> SiteRoutes::CurrentApiRoute(const Incoming& in) {
     return std::nullopt;
   }
   const bool current = path == "/x/web-interface/nav" || path == "/x/frontend/finger/spi" ||
-                       path == "/x/space/wbi/arc/search" || path == "/x/player/wbi/v2";
+                       path == "/x/space/wbi/arc/search" || path == "/x/player/wbi/playurl" ||
+                       path == "/x/player/wbi/v2";
   Retired retired = Retired::kNothing;
   {
     std::lock_guard lock(m_mutex);
@@ -125,6 +126,9 @@ std::optional<Reply> SiteRoutes::CurrentApiRoute(const Incoming& in) {
   }
   if (path == "/x/space/wbi/arc/search") {
     return SignedSpaceList(in);
+  }
+  if (path == "/x/player/wbi/playurl") {
+    return SignatureValid(in) ? PlayUrl(in) : JsonReply(kRiskControlBody);
   }
   if (path == "/x/player/wbi/v2" || path == "/x/player/v2") {
     return Player(in, path == "/x/player/wbi/v2");
