@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "net/site_hosts.h"
@@ -132,7 +133,7 @@ int main(int argc, char** argv) {
   korvid::ControlStore controls;
   korvid::CreateMainWindowControls(controls);
   korvid::AppState app(controls, korvid::AppPaths{std::filesystem::temp_directory_path()});
-  controls.SetText("编辑框_解析下载", site.base + "/1/favlist?fid=" + folder);
+  controls.SetText(kTaskLinkBox, site.base + "/1/favlist?fid=" + folder);
   const auto start = Clock::now();
   {
     korvid::LinkJobs jobs(app, [] { return std::make_unique<TimedTransport>(); });

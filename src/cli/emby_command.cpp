@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/cli_command.h"
+#include "controls/control_names.h"
 #include "library/emby_upload.h"
 
 namespace korvid::cli {
@@ -12,9 +13,9 @@ bool ParseEmbyArgs(const Args& args, Controls& controls) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
     if (args[i] == "--url" && hasValue) {
-      controls.SetText("编辑框_emby_url", args[++i]);
+      controls.SetText(kEmbyUrlBox, args[++i]);
     } else if (args[i] == "--key" && hasValue) {
-      controls.SetText("编辑框_emby_api", args[++i]);
+      controls.SetText(kEmbyKeyBox, args[++i]);
     } else {
       return false;
     }
@@ -31,7 +32,7 @@ int EmbyUpload(const Args& args) {
               << person.name << "\033[K" << std::flush;
   };
   const AvatarUploadResult result =
-      UploadAvatars(core.controls.Text("编辑框_emby_url"), core.controls.Text("编辑框_emby_api"),
+      UploadAvatars(core.controls.Text(kEmbyUrlBox), core.controls.Text(kEmbyKeyBox),
                     core.paths.AvatarFolder(), progress);
   if (result.successes + result.failures > 0) std::cerr << "\n";
   if (result.failure != EmbyFailure::kNone) return Fail(EmbyFailureText(result.failure));

@@ -5,6 +5,7 @@
 
 #include "app/app_state.h"
 #include "cli/cli_command.h"
+#include "controls/control_names.h"
 #include "site/details_loader.h"
 #include "site/video_details.h"
 
@@ -57,12 +58,12 @@ void PrintPanel(const Controls& controls, const JsonDocument& video, int page) {
   for (const PanelField& field : PanelFields()) {
     std::cout << field.caption << ": " << OneLine(controls.Text(field.control)) << "\n";
   }
-  const auto parts = controls.Items("下拉框_视频part");
+  const auto parts = controls.Items(kPartDrop);
   const std::string part = parts[static_cast<std::size_t>(page - 1)].text;
   std::cout << "分P: " << page << "/" << parts.size() << " " << OneLine(part) << "\n"
             << "封面: " << video.GetValue("data.pic") << "\n"
             << "头像: " << video.GetValue("data.owner.face") << "\n";
-  for (const DropItem& item : controls.Items("下拉框_默认下载源")) {
+  for (const DropItem& item : controls.Items(kSourceDrop)) {
     std::cout << item.text << "\t" << item.value << "\n";
   }
 }
@@ -72,16 +73,16 @@ int Info(const Args& args) {
   if (!ParseInfoArgs(args, info)) return Fail("info needs a video link (see --help)");
   Core core;
   AppState app(core.controls, core.paths);
-  core.controls.SetText("编辑框_解析链接", info.link);
+  core.controls.SetText(kDetailsLinkBox, info.link);
   DetailsLoader loader(app);
   if (!loader.Load()) return Fail(kDetailsFailed);
-  const auto pages = static_cast<int>(core.controls.Items("下拉框_视频part").size());
+  const auto pages = static_cast<int>(core.controls.Items(kPartDrop).size());
   if (info.page > pages) {
     return Fail("the video has " + std::to_string(pages) + " page(s), not " +
                 std::to_string(info.page));
   }
   if (info.page > 1) {
-    core.controls.SelectIndex("下拉框_视频part", info.page - 1);
+    core.controls.SelectIndex(kPartDrop, info.page - 1);
     (void)loader.LoadPage(info.page - 1);
   }
   PrintPanel(core.controls, loader.CurrentVideo(), info.page);

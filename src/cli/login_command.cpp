@@ -5,6 +5,7 @@
 
 #include "app/settings_file.h"
 #include "cli/cli_command.h"
+#include "controls/control_names.h"
 #include "site/qr_image.h"
 #include "site/qr_login.h"
 
@@ -69,8 +70,8 @@ int Login(const Args& args) {
   };
   const QrLoginOutcome outcome = RunQrLogin(core.controls, *api, hooks);
   if (outcome != QrLoginOutcome::kLoggedIn) return Fail(OutcomeText(outcome));
-  const std::string info = core.controls.Text("标签_用户信息");
-  if (core.controls.Text("编辑框_cookies").empty()) {
+  const std::string info = core.controls.Text(kUserInfoLabel);
+  if (core.controls.Text(kCookiesBox).empty()) {
     return Fail("the site refused the new cookies: " + info);
   }
   if (!SaveStates(core.controls, core.started.settingsPath)) {

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/cli_command.h"
+#include "controls/control_names.h"
 #include "site/account_info.h"
 
 namespace korvid::cli {
@@ -11,12 +12,12 @@ namespace {
 int WhoAmI(const Args& args) {
   if (!args.empty()) return Fail("whoami takes no arguments");
   Core core;
-  if (core.controls.Text("编辑框_cookies").empty()) {
+  if (core.controls.Text(kCookiesBox).empty()) {
     return Fail("not logged in (run korvid-cli login)");
   }
   switch (ShowAccountInfo(core.controls)) {
     case AccountCheck::kLoggedIn:
-      std::cout << PrintableLines(core.controls.Text("标签_用户信息")) << "\n";
+      std::cout << PrintableLines(core.controls.Text(kUserInfoLabel)) << "\n";
       return 0;
     case AccountCheck::kRefused:
       return Fail("the site refused the saved cookies: log in again (korvid-cli login)");

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/file_helpers.h"
+#include "controls/control_names.h"
 #include "net/http_text.h"
 
 namespace korvid {
@@ -38,7 +39,7 @@ RefreshProgress RefreshOne(const fs::path& file, const Controls& controls) {
 }
 
 fs::path StartFolder(const AppState& state, const Controls& controls) {
-  const std::string downloads = controls.Text("编辑框_下载路径");
+  const std::string downloads = controls.Text(kDownloadPathBox);
   std::error_code error;
   if (!downloads.empty() && fs::is_directory(downloads, error)) return downloads;
   return state.Paths().programFolder;

@@ -10,6 +10,7 @@
 #include <limits>
 #include <vector>
 
+#include "controls/control_names.h"
 #include "net/site_hosts.h"
 #include "net/text_width.h"
 
@@ -434,8 +435,8 @@ void AppendHeader(std::string& out, std::string_view cid, std::string_view bvid,
 }  // namespace
 
 DanmakuSettings ReadDanmakuSettings(const Controls& controls) {
-  return {controls.Text("编辑框_滚动弹幕大小"), controls.Text("编辑框_固定弹幕大小"),
-          controls.Text("编辑框_屏蔽弹幕"), controls.Text("编辑框_弹幕样式")};
+  return {controls.Text(kScrollingSizeBox), controls.Text(kFixedSizeBox),
+          controls.Text(kBlockListBox), controls.Text(kDanmakuStyleBox)};
 }
 
 bool ContainsOnlyOneCharacter(std::string_view text) {

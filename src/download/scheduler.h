@@ -10,14 +10,11 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "controls/control_names.h"
 #include "transfer/periodic_thread.h"
 
 namespace korvid {
 
-inline constexpr std::string_view kMaxDownloadsBox = "编辑框_最大线程";
-inline constexpr std::string_view kClipboardWatchBox = "选择框_监控剪辑版";
-inline constexpr std::string_view kDetailsLinkBox = "编辑框_解析链接";
-inline constexpr std::string_view kTaskLinkBox = "编辑框_解析下载";
 inline constexpr std::string_view kBvidPattern = "BV[0-9a-zA-Z]{10}";
 
 // The jobs the scheduler starts, each on a new thread of its own.

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/tasks/task_record.h"
+#include "controls/control_names.h"
 #include "danmaku/comment_file.h"
 #include "download/download_engine.h"
 #include "library/artwork.h"
@@ -90,9 +91,9 @@ void WriteSideFiles(const Controls& ui, const JsonDocument& record, const std::s
 
 LayoutSettings LayoutSettings::Read(const Controls& controls) {
   LayoutSettings layout;
-  layout.downloadPath = controls.Text("编辑框_下载路径");
-  layout.byType = controls.Checked("选择框_按类型分组");
-  layout.byUploader = controls.Checked("选择框_按演员分组");
+  layout.downloadPath = controls.Text(kDownloadPathBox);
+  layout.byType = controls.Checked(kByTypeCheck);
+  layout.byUploader = controls.Checked(kByUploaderCheck);
   return layout;
 }
 
@@ -151,7 +152,7 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
     return TaskDownloadEnd::kInVideoFile;
   }
 
-  const fs::path root = DownloadRoot(ui.Text("编辑框_下载路径"), state.Paths());
+  const fs::path root = DownloadRoot(ui.Text(kDownloadPathBox), state.Paths());
   const VideoLayout layout = PlanVideoLayout(record, LayoutSettings::Read(ui), root, choice.suffix);
   std::error_code ec;
   fs::create_directories(layout.folder, ec);

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "controls/control_names.h"
 #include "net/http_client.h"
 #include "net/http_text.h"
 
@@ -176,8 +177,8 @@ void AvatarUploader::Wait() {
 
 void AvatarUploader::Run(BusyGuard busy) {
   Controls& ui = m_state.Ui();
-  const std::string url = ui.Text("编辑框_emby_url");
-  const std::string key = ui.Text("编辑框_emby_api");
+  const std::string url = ui.Text(kEmbyUrlBox);
+  const std::string key = ui.Text(kEmbyKeyBox);
   SetStatusCaption(ui, kAvatarUploadRunning);
   const AvatarUploadResult result =
       UploadAvatars(url, key, m_state.Paths().AvatarFolder(), {}, &m_stop);

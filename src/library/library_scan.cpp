@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/file_helpers.h"
+#include "controls/control_names.h"
 #include "net/http_text.h"
 
 namespace korvid {
@@ -114,10 +115,10 @@ LibraryBrowser::~LibraryBrowser() {
 
 bool LibraryBrowser::ChooseFolderAndScan() {
   Controls& ui = m_state.Ui();
-  const fs::path current = fs::path(ui.Text("编辑框_文件管理"));
+  const fs::path current = fs::path(ui.Text(kLibraryFolderBox));
   const fs::path start = IsFolder(current) ? current : m_state.Paths().programFolder;
   const std::string chosen = ui.Shell().PickFolder(kLibraryPickerTitle, start.string());
-  ui.SetText("编辑框_文件管理", chosen);
+  ui.SetText(kLibraryFolderBox, chosen);
   return StartScan();
 }
 
@@ -138,7 +139,7 @@ void LibraryBrowser::WaitForScan() {
 }
 
 fs::path LibraryBrowser::SearchFolder() const {
-  const fs::path chosen = fs::path(m_state.Ui().Text("编辑框_文件管理"));
+  const fs::path chosen = fs::path(m_state.Ui().Text(kLibraryFolderBox));
   return IsFolder(chosen) ? chosen : m_state.Paths().DownloadFolder();
 }
 
@@ -146,7 +147,7 @@ void LibraryBrowser::RunScan(BusyGuard busy) {
   const std::int64_t started = m_clock();
   Publish(std::make_shared<const LibraryList>());
   auto found = std::make_shared<const LibraryList>(
-      ScanLibrary(SearchFolder(), m_state.Ui().Text("编辑框_关键词")));
+      ScanLibrary(SearchFolder(), m_state.Ui().Text(kKeywordBox)));
   const std::size_t count = found->size();
   Publish(std::move(found));
   SetStatusCaption(m_state.Ui(), ScanDoneText(count, m_clock() - started));

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "app/tasks/task_record.h"
 #include "net/http_client.h"
 #include "net/json_document.h"
 #include "net/regex_matcher.h"
@@ -124,8 +125,8 @@ NfoValues ReadValues(const JsonDocument& record) {
   NfoValues values;
   values.bvid = record.GetValue("data.bvid");
   values.aid = record.GetValue("data.aid");
-  values.cid = record.GetValue("cid序号");
-  values.part = record.GetValue("视频part");
+  values.cid = record.GetValue(record::kCid);
+  values.part = record.GetValue(record::kPart);
   const std::string date = ChinaDateTimeText(ClampedSeconds(record.GetNumber("data.pubdate")));
   values.year = date.substr(0, 4);
   values.day = date.substr(0, 10);

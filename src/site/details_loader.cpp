@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "app/tasks/task_list.h"
+#include "controls/control_names.h"
 #include "net/http_client.h"
 #include "net/regex_matcher.h"
 #include "site/site_transport.h"
@@ -83,7 +84,7 @@ bool DetailsLoader::Load() {
   // Held across the requests: the rows of AddVideo wait until the panel is
   // filled. Only workers ever wait for it; the window's task view try-locks.
   std::lock_guard listLock(m_app.ListLock());
-  const auto bvid = FindBvid(ui.Text("编辑框_解析链接"));
+  const auto bvid = FindBvid(ui.Text(kDetailsLinkBox));
   // Obtained as AddVideo obtains it: the page's state, else the view API.
   NetTransport transport;
   const VideoInfo video = bvid ? FetchVideoInfo(transport, *bvid) : VideoInfo{{}, true, false};
@@ -119,23 +120,22 @@ bool DetailsLoader::LoadPage(int pageIndex) {
     aid = m_video.GetValue("data.aid");
     generation = m_generation;
   }
-  const PlayUrlAnswer answer =
-      RequestDashPlayUrl(cid, bvid, aid, m_app.Ui().Text("编辑框_cookies"));
+  const PlayUrlAnswer answer = RequestDashPlayUrl(cid, bvid, aid, m_app.Ui().Text(kCookiesBox));
   const std::vector<DropItem> items = StreamListItems(answer.json);
   std::lock_guard guard(m_documentsMutex);
   // A video loaded meanwhile owns the list now.
   if (generation != m_generation) return false;
   m_streams = answer.json;
   Controls& ui = m_app.Ui();
-  ui.ClearItems("下拉框_默认下载源");
-  for (const DropItem& item : items) ui.AddItem("下拉框_默认下载源", item);
-  ui.SelectIndex("下拉框_默认下载源", 0);
+  ui.ClearItems(kSourceDrop);
+  for (const DropItem& item : items) ui.AddItem(kSourceDrop, item);
+  ui.SelectIndex(kSourceDrop, 0);
   return true;
 }
 
 void DetailsLoader::ShowPictures(const std::string& faceUrl, const std::string& coverUrl) {
   for (const auto& [box, url] :
-       {std::pair{"图片框_up头像", &faceUrl}, std::pair{"图片框_视频封面", &coverUrl}}) {
+       {std::pair{kUploaderFacePicture, &faceUrl}, std::pair{kCoverPicture, &coverUrl}}) {
     const std::string bytes = url->empty() ? std::string() : PlainGet(*url);
     m_app.Ui().SetPicture(box, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
   }

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "controls/control_names.h"
 #include "site/account_info.h"
 
 namespace korvid {
@@ -36,7 +37,7 @@ void LoginWorkers::StartQrLogin() {
 }
 
 void LoginWorkers::CheckLogin() {
-  if (m_state.Ui().Text("编辑框_cookies").empty()) {
+  if (m_state.Ui().Text(kCookiesBox).empty()) {
     ShowLoginMissing(m_state.Ui());
     return;
   }
@@ -44,7 +45,7 @@ void LoginWorkers::CheckLogin() {
 }
 
 bool LoginWorkers::StartAccountCheckIfLoggedIn() {
-  if (m_state.Ui().Text("编辑框_cookies").empty()) return false;
+  if (m_state.Ui().Text(kCookiesBox).empty()) return false;
   Launch([this] { (void)ShowAccountInfo(m_state.Ui()); });
   return true;
 }

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "controls/control_names.h"
 #include "net/http_client.h"
 #include "net/http_text.h"
 #include "net/json_document.h"
@@ -13,9 +14,6 @@
 namespace korvid {
 
 namespace {
-
-constexpr std::string_view kCookieBox = "编辑框_cookies";
-constexpr std::string_view kQrBox = "图片框_登录二维码";
 
 // The poll of the older calls carries a fixed browser header block.
 std::string OauthPollHeaders() {
@@ -45,7 +43,7 @@ std::string PercentEncode(std::string_view text) {
 }
 
 void ShowExpired(Controls& controls) {
-  controls.SetPicture(kQrBox, ExpiredQrPng());
+  controls.SetPicture(kQrPicture, ExpiredQrPng());
   SetStatusCaption(controls, "请重新获取二维码");
 }
 
@@ -150,7 +148,7 @@ QrLoginOutcome RunQrLogin(Controls& controls, QrLoginApi& api, const QrLoginHook
     controls.ShowNotice(kNoticeQrFailed, kNoticeFailed);
     return QrLoginOutcome::kNoCode;
   }
-  controls.SetPicture(kQrBox, QrPng(code->url));
+  controls.SetPicture(kQrPicture, QrPng(code->url));
   if (hooks.codeShown) hooks.codeShown(*code);
 
   std::string captured;
@@ -177,8 +175,8 @@ QrLoginOutcome RunQrLogin(Controls& controls, QrLoginApi& api, const QrLoginHook
   }
 
   if (outcome == QrLoginOutcome::kLoggedIn) {
-    controls.SetText(kCookieBox, captured);
-    controls.SetPicture(kQrBox, {});  // a used code is no use to anyone
+    controls.SetText(kCookiesBox, captured);
+    controls.SetPicture(kQrPicture, {});  // a used code is no use to anyone
     (void)ShowAccountInfo(controls);
   } else if (outcome == QrLoginOutcome::kNoCookie) {
     controls.ShowNotice(kNoticeLoginFailed, kNoticeFailed);

@@ -146,7 +146,7 @@ std::string SiteCookieText(std::string_view loginCookie, const VisitorCookies& v
 }
 
 std::string SiteCookieText(const Controls& controls, VisitorCookieStore& store) {
-  return SiteCookieText(controls.Text(kCookieBox), store.Get());
+  return SiteCookieText(controls.Text(kCookiesBox), store.Get());
 }
 
 }  // namespace korvid

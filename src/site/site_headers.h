@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "controls/control_names.h"
 #include "controls/controls.h"
 #include "net/site_hosts.h"
 #include "site/wbi_keys.h"
@@ -90,6 +91,5 @@ class VisitorCookieStore {
                                          const VisitorCookies& visitor);
 // The same for the log-in cookie in 编辑框_cookies and the store's cookies.
 [[nodiscard]] std::string SiteCookieText(const Controls& controls, VisitorCookieStore& store);
-inline constexpr std::string_view kCookieBox = "编辑框_cookies";
 
 }  // namespace korvid

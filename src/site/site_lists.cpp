@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "controls/control_names.h"
 #include "site/add_video.h"
 #include "site/signed_space_list.h"
 
@@ -120,7 +121,7 @@ bool ReadSpaceListPage(SiteJob& job, std::string_view url, JsonDocument& answer,
 
 void EnumerateSpaceList(SiteJob& job, ListMode mode) {
   const SiteHosts hosts = CurrentSiteHosts();
-  const std::string boxText = job.app.Ui().Text("编辑框_解析下载");
+  const std::string boxText = job.app.Ui().Text(kTaskLinkBox);
   const PageResult result = mode == ListMode::kWholeSpace
                                 ? AddWholeSpace(job, boxText, hosts)
                                 : AddSpaceRequest(job, SpaceListUrl(boxText, mode, 0, hosts));

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "download/download_engine.h"
@@ -67,16 +68,16 @@ class TaskDownloadTest : public ::testing::Test {
   std::vector<std::string> Download(const Settings& settings) {
     AppState app(m_controls, AppPaths{m_sandbox / "program"});
     DownloadEngine engine(app);
-    m_controls.SetText("编辑框_cookies", settings.cookies);
-    m_controls.SetText("编辑框_下载路径", settings.downloadPath.empty()
-                                              ? std::string()
-                                              : (m_sandbox / settings.downloadPath).string());
-    m_controls.SetChecked("选择框_按类型分组", settings.byType);
-    m_controls.SetChecked("选择框_按演员分组", settings.byUploader);
+    m_controls.SetText(kCookiesBox, settings.cookies);
+    m_controls.SetText(kDownloadPathBox, settings.downloadPath.empty()
+                                             ? std::string()
+                                             : (m_sandbox / settings.downloadPath).string());
+    m_controls.SetChecked(kByTypeCheck, settings.byType);
+    m_controls.SetChecked(kByUploaderCheck, settings.byUploader);
     {
       LinkJobs jobs(app);
       if (settings.split) jobs.SetSplitCondition(true);
-      m_controls.SetText("编辑框_解析下载", settings.link);
+      m_controls.SetText(kTaskLinkBox, settings.link);
       jobs.OnAddLinkPressed();
       jobs.WaitAll();
     }

@@ -8,12 +8,13 @@
 #include <sstream>
 
 #include "app/app_state.h"
-#include "site/login_workers.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "net/site_hosts.h"
 #include "site/account_info.h"
 #include "site/login_images.h"
+#include "site/login_workers.h"
 #include "site/qr_image.h"
 #include "site/qr_login.h"
 #include "support/fakesite/fake_site.h"
@@ -91,11 +92,11 @@ TEST_F(LoginTest, ConfirmedAfterSomePollsFillsTheCookiesAndShowsTheAccount) {
   EXPECT_EQ(Login(), QrLoginOutcome::kLoggedIn);
   EXPECT_EQ(Requests("/qrcode/getLoginInfo"), 4);
   EXPECT_EQ(waits, 3);
-  EXPECT_EQ(store.Text("编辑框_cookies"), site.LoginCookie());
-  EXPECT_EQ(store.Text("标签_用户信息"), kRecordedAccountLabel);
-  EXPECT_EQ(store.Picture("窗口EX1"), VipBadgePng());
-  EXPECT_FALSE(store.Picture("图片框_用户头像").empty());
-  EXPECT_TRUE(store.Picture("图片框_登录二维码").empty());  // the used code is gone
+  EXPECT_EQ(store.Text(kCookiesBox), site.LoginCookie());
+  EXPECT_EQ(store.Text(kUserInfoLabel), kRecordedAccountLabel);
+  EXPECT_EQ(store.Picture(kVipBadgePicture), VipBadgePng());
+  EXPECT_FALSE(store.Picture(kUserAvatarPicture).empty());
+  EXPECT_TRUE(store.Picture(kQrPicture).empty());  // the used code is gone
   EXPECT_EQ(NoticeTexts(), std::vector<std::string>{"已扫码，请在手机上确认"});
 
   for (const auto& request : site.Requests()) {
@@ -140,19 +141,19 @@ TEST_F(LoginTest, EndsWithoutALogInKeepThePreviousCookies) {
     if (!c.cannedPoll.empty()) {
       site.SetCanned("POST", "/qrcode/getLoginInfo", CannedReply{200, {}, c.cannedPoll});
     }
-    store.SetText("编辑框_cookies", "SESSDATA=earlier");
-    store.SetPicture("图片框_登录二维码", {});
+    store.SetText(kCookiesBox, "SESSDATA=earlier");
+    store.SetPicture(kQrPicture, {});
     SetStatusCaption(store, "");
     waits = 0;
 
     EXPECT_EQ(Login(), c.outcome);
     EXPECT_EQ(Requests("/qrcode/getLoginInfo"), c.polls);
-    EXPECT_EQ(store.Text("编辑框_cookies"), "SESSDATA=earlier");
+    EXPECT_EQ(store.Text(kCookiesBox), "SESSDATA=earlier");
     EXPECT_EQ(Requests("/x/space/myinfo"), 0);
     if (c.outcome == QrLoginOutcome::kNoCookie) {
       EXPECT_EQ(store.NoticeHistory().back().text, kNoticeLoginFailed);
     } else {
-      EXPECT_EQ(store.Picture("图片框_登录二维码"), ExpiredQrPng());
+      EXPECT_EQ(store.Picture(kQrPicture), ExpiredQrPng());
       EXPECT_EQ(store.Caption(), "Korvid - 请重新获取二维码");
     }
   }
@@ -196,12 +197,12 @@ TEST_F(LoginTest, AccountDisplayForEachAnswer) {
     site.ClearFaults();
     if (c.canned) site.SetCanned("GET", "/x/space/myinfo", CannedReply{200, {}, *c.canned});
     if (c.fault) site.SetFault("/x/space/myinfo", *c.fault);
-    store.SetText("编辑框_cookies", c.cookies);
+    store.SetText(kCookiesBox, c.cookies);
     const std::size_t noticesBefore = store.NoticeHistory().size();
 
     EXPECT_EQ(ShowAccountInfo(store), c.result);
-    EXPECT_EQ(store.Text("标签_用户信息"), c.label);
-    EXPECT_EQ(store.Text("编辑框_cookies"), c.cookiesAfter);
+    EXPECT_EQ(store.Text(kUserInfoLabel), c.label);
+    EXPECT_EQ(store.Text(kCookiesBox), c.cookiesAfter);
     const bool failed = c.result != AccountCheck::kLoggedIn;
     EXPECT_EQ(store.NoticeHistory().size(), noticesBefore + (failed ? 1 : 0));
     if (c.result == AccountCheck::kRefused) {
@@ -209,7 +210,7 @@ TEST_F(LoginTest, AccountDisplayForEachAnswer) {
     }
     if (c.result != AccountCheck::kUnreachable) {
       const bool vip = c.result == AccountCheck::kLoggedIn && !c.canned;
-      EXPECT_EQ(store.Picture("窗口EX1"), vip ? VipBadgePng() : NonVipBadgePng());
+      EXPECT_EQ(store.Picture(kVipBadgePicture), vip ? VipBadgePng() : NonVipBadgePng());
     }
   }
 }
@@ -265,7 +266,7 @@ TEST_F(LoginTest, CurrentQrPairFirstAndTheOlderPairWhereItIsNotServed) {
       site.SetCanned("GET", "/x/passport-login/web/qrcode/generate",
                      CannedReply{200, {}, c.cannedGenerate});
     }
-    store.SetText("编辑框_cookies", "");
+    store.SetText(kCookiesBox, "");
     const std::size_t noticesBefore = store.NoticeHistory().size();
     const std::unique_ptr<QrLoginApi> api = DefaultQrLoginApi();
     QrLoginHooks hooks;
@@ -277,9 +278,9 @@ TEST_F(LoginTest, CurrentQrPairFirstAndTheOlderPairWhereItIsNotServed) {
     EXPECT_EQ(Requests("/x/passport-login/web/qrcode/poll"), c.newerPolls);
     EXPECT_EQ(Requests("/qrcode/getLoginInfo"), c.olderPolls);
     const bool loggedIn = c.outcome == QrLoginOutcome::kLoggedIn;
-    EXPECT_EQ(store.Text("编辑框_cookies"), loggedIn ? site.LoginCookie() : "");
+    EXPECT_EQ(store.Text(kCookiesBox), loggedIn ? site.LoginCookie() : "");
     if (loggedIn) {
-      EXPECT_EQ(store.Text("标签_用户信息"), kRecordedAccountLabel);
+      EXPECT_EQ(store.Text(kUserInfoLabel), kRecordedAccountLabel);
     }
     if (c.script.notConfirmedPolls > 0) {
       // "已扫码，请在手机上确认" once the phone has scanned.
@@ -335,7 +336,7 @@ TEST_F(LoginWorkersTest, OneQrLogInAtATimeAndTheFlagClearsAfterIt) {
   released.notify_all();
   workers.Join();
   EXPECT_FALSE(state.Busy().IsSet(BusyFlag::kQrLogin));
-  EXPECT_EQ(store.Text("编辑框_cookies"), site.LoginCookie());
+  EXPECT_EQ(store.Text(kCookiesBox), site.LoginCookie());
   EXPECT_EQ(Requests("/x/passport-login/web/qrcode/generate"), 1);
 }
 
@@ -356,16 +357,16 @@ TEST_F(LoginWorkersTest, CheckAndStartUpAskTheSiteOnlyWithCookies) {
   LoginWorkers workers(state);
   EXPECT_FALSE(workers.StartAccountCheckIfLoggedIn());
   workers.CheckLogin();  // empty box: the failure display at once, no request
-  EXPECT_EQ(store.Text("标签_用户信息"), "登录状态：失败");
+  EXPECT_EQ(store.Text(kUserInfoLabel), "登录状态：失败");
   EXPECT_EQ(NoticeTexts(), std::vector<std::string>{std::string(kNoticeLoginFailed)});
-  EXPECT_EQ(store.Picture("窗口EX1"), NonVipBadgePng());
+  EXPECT_EQ(store.Picture(kVipBadgePicture), NonVipBadgePng());
 
-  store.SetText("编辑框_cookies", site.LoginCookie());
+  store.SetText(kCookiesBox, site.LoginCookie());
   EXPECT_TRUE(workers.StartAccountCheckIfLoggedIn());
   workers.CheckLogin();
   workers.Join();
   EXPECT_EQ(Requests("/x/space/myinfo"), 2);
-  EXPECT_EQ(store.Text("标签_用户信息"), kRecordedAccountLabel);
+  EXPECT_EQ(store.Text(kUserInfoLabel), kRecordedAccountLabel);
 }
 
 TEST(QrImageTest, HalfBlocksDrawTwoModuleRowsPerLineWithABorder) {

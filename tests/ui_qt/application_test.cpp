@@ -11,6 +11,7 @@
 
 #include "app/settings_file.h"
 #include "app/window_placement.h"
+#include "controls/control_names.h"
 #include "net/site_hosts.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
@@ -46,10 +47,10 @@ TEST_F(ApplicationTest, FirstStartCreatesTheFoldersAndAppliesTheStartSettings) {
   EXPECT_TRUE(fs::is_directory(Paths().DownloadFolder()));
   EXPECT_TRUE(fs::is_directory(Paths().AvatarFolder()));
   EXPECT_TRUE(application.Window().isVisible());
-  EXPECT_EQ(Find<QLabel>(application, "标签_当前版本")->text(), "当前版本: 0.1.1");
+  EXPECT_EQ(Find<QLabel>(application, kVersionLabel)->text(), "当前版本: 0.1.1");
   // No cookie: the account shows the failed log-in and no picture.
-  EXPECT_EQ(Find<QLabel>(application, "标签_用户信息")->text(), "登录状态：失败");
-  EXPECT_TRUE(application.Controls().Picture("图片框_用户头像").empty());
+  EXPECT_EQ(Find<QLabel>(application, kUserInfoLabel)->text(), "登录状态：失败");
+  EXPECT_TRUE(application.Controls().Picture(kUserAvatarPicture).empty());
   EXPECT_EQ(application.Window().windowTitle(), "Korvid");
 }
 
@@ -60,9 +61,9 @@ TEST_F(ApplicationTest, SavedStatesAreShownAtStartAndSavedByExit) {
   {
     ControlStore saved;
     CreateMainWindowControls(saved);
-    saved.SetText("编辑框_下载路径", "/srv/media");
-    saved.SetText("编辑框_cookies", cookies);
-    saved.SetChecked("选择框_按演员分组", true);
+    saved.SetText(kDownloadPathBox, "/srv/media");
+    saved.SetText(kCookiesBox, cookies);
+    saved.SetChecked(kByUploaderCheck, true);
     const std::string file = Paths().ConfigFile().string();
     ASSERT_TRUE(SaveStates(saved, file));
     IniFile ini;
@@ -73,21 +74,21 @@ TEST_F(ApplicationTest, SavedStatesAreShownAtStartAndSavedByExit) {
   {
     Application application(Paths(), InstanceName());
     ASSERT_FALSE(application.Start().has_value());
-    EXPECT_EQ(Find<QLineEdit>(application, "编辑框_下载路径")->text(), "/srv/media");
+    EXPECT_EQ(Find<QLineEdit>(application, kDownloadPathBox)->text(), "/srv/media");
     // With a cookie the account worker shows who is logged in.
-    auto* info = Find<QLabel>(application, "标签_用户信息");
+    auto* info = Find<QLabel>(application, kUserInfoLabel);
     EXPECT_TRUE(test::SpinUntil([&] { return info->text().startsWith("登录状态：已登录"); }));
 
-    Find<QLineEdit>(application, "编辑框_emby_url")->setText("http://nas:8096");
+    Find<QLineEdit>(application, kEmbyUrlBox)->setText("http://nas:8096");
     application.Window().ExitAction().trigger();
     EXPECT_FALSE(application.Window().isVisible());
   }
   ControlStore restored;
   CreateMainWindowControls(restored);
   ASSERT_TRUE(RestoreStates(restored, Paths().ConfigFile().string()));
-  EXPECT_EQ(restored.Text("编辑框_emby_url"), "http://nas:8096");
-  EXPECT_EQ(restored.Text("编辑框_cookies"), cookies);
-  EXPECT_TRUE(restored.Checked("选择框_按演员分组"));
+  EXPECT_EQ(restored.Text(kEmbyUrlBox), "http://nas:8096");
+  EXPECT_EQ(restored.Text(kCookiesBox), cookies);
+  EXPECT_TRUE(restored.Checked(kByUploaderCheck));
 }
 
 TEST_F(ApplicationTest, ClosingTheWindowSavesTheStatesSizeAndTabsForTheNextStart) {
@@ -95,21 +96,21 @@ TEST_F(ApplicationTest, ClosingTheWindowSavesTheStatesSizeAndTabsForTheNextStart
   {
     Application application(Paths(), InstanceName());
     ASSERT_FALSE(application.Start().has_value());
-    Find<QLineEdit>(application, "编辑框_emby_url")->setText("http://nas:8096");
+    Find<QLineEdit>(application, kEmbyUrlBox)->setText("http://nas:8096");
     application.Window().ApplyPlacement(placement);
     EXPECT_TRUE(application.Window().close());
   }
   ControlStore restored;
   CreateMainWindowControls(restored);
   (void)RestoreStates(restored, Paths().ConfigFile().string());
-  EXPECT_EQ(restored.Text("编辑框_emby_url"), "http://nas:8096");
+  EXPECT_EQ(restored.Text(kEmbyUrlBox), "http://nas:8096");
   EXPECT_EQ(LoadWindowPlacement(Paths().ConfigFile().string()), placement);
 
   Application again(Paths(), InstanceName());
   ASSERT_FALSE(again.Start().has_value());
   EXPECT_EQ(again.Window().Placement(), placement);
-  EXPECT_EQ(Find<QTabWidget>(again, "选择夹_组件")->currentIndex(), 1);
-  EXPECT_EQ(Find<QTabWidget>(again, "选择夹_设置")->currentIndex(), 2);
+  EXPECT_EQ(Find<QTabWidget>(again, kComponentTabs)->currentIndex(), 1);
+  EXPECT_EQ(Find<QTabWidget>(again, kSettingsTabs)->currentIndex(), 2);
 }
 
 TEST_F(ApplicationTest, SecondStartRaisesTheFirstWindowAndEndsWithoutOne) {
@@ -166,7 +167,7 @@ TEST_F(ApplicationTest, TheDanmakuRefreshButtonIsRefusedWhileARefreshRuns) {
   Application application(Paths(), InstanceName());
   ASSERT_FALSE(application.Start().has_value());
   application.State().Busy()[BusyFlag::kDanmakuRefresh] = 1;
-  Find<QPushButton>(application, "按钮_刷新弹幕")->click();
+  Find<QPushButton>(application, kRefreshDanmakuButton)->click();
   const auto notices = application.Controls().NoticeHistory();
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].text, "有刷新任务在进行中...");

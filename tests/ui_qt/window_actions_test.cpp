@@ -12,6 +12,7 @@
 #include <QTableView>
 #include <QValidator>
 
+#include "controls/control_names.h"
 #include "controls/window_layout.h"
 #include "net/site_hosts.h"
 #include "picture_box.h"
@@ -68,7 +69,7 @@ class WindowActionsTest : public ::testing::Test {
 
   // Right-clicks a model row of the task list (or empty space below the rows).
   void RightClickRow(int modelRow) {
-    auto* view = Find<QTableView>("超级列表框_下载列表");
+    auto* view = Find<QTableView>(kTaskList);
     ASSERT_TRUE(SpinUntil([&] { return view->model()->rowCount() == m_state.Tasks().RowCount(); }));
     QPoint at = modelRow < view->model()->rowCount()
                     ? view->visualRect(view->model()->index(modelRow, kColTitle)).center()
@@ -141,7 +142,7 @@ TEST_F(WindowActionsTest, ListMenuActsOnTheRightClickedRow) {
   ASSERT_TRUE(m_state.TaskQueue().PopText(queued));
   EXPECT_EQ(queued, m_state.Tasks().CellText(2, kColRecord));
   Choose(menu, "清空列表");
-  auto* view = Find<QTableView>("超级列表框_下载列表");
+  auto* view = Find<QTableView>(kTaskList);
   EXPECT_TRUE(SpinUntil([&] { return view->model()->rowCount() == 0; }));
 
   int exits = 0;
@@ -152,7 +153,7 @@ TEST_F(WindowActionsTest, ListMenuActsOnTheRightClickedRow) {
 }
 
 TEST_F(WindowActionsTest, ThreadCountTakesDigitsOnly) {
-  auto* count = Find<QLineEdit>("编辑框_最大线程");
+  auto* count = Find<QLineEdit>(kMaxDownloadsBox);
   const QValidator* validator = count->validator();
   ASSERT_NE(validator, nullptr);
   for (const auto& [text, accepted] :
@@ -167,23 +168,23 @@ TEST_F(WindowActionsTest, ThreadCountTakesDigitsOnly) {
 
 TEST_F(WindowActionsTest, QrLogInFromTheButtonFillsTheAccount) {
   m_site.SetLoginScript(fakesite::LoginScript{30, 1, false});
-  auto* login = Find<QPushButton>("按钮_获取二维码");
+  auto* login = Find<QPushButton>(kQrLoginButton);
   login->click();
-  auto* qr = Find<PictureBox>("图片框_登录二维码");
+  auto* qr = Find<PictureBox>(kQrPicture);
   ASSERT_TRUE(SpinUntil([&] { return qr->HasImage(); }));
   login->click();  // while the first one polls
   EXPECT_EQ(m_store.NoticeHistory().front().text, "请勿重复获取二维码");
-  auto* info = Find<QLabel>("标签_用户信息");
+  auto* info = Find<QLabel>(kUserInfoLabel);
   ASSERT_TRUE(SpinUntil([&] { return info->text().startsWith("登录状态：已登录"); }, 10000));
   EXPECT_TRUE(info->text().contains("用户名：社会易姐QwQ"));
-  EXPECT_EQ(Find<QPlainTextEdit>("编辑框_cookies")->toPlainText(), Q(m_site.LoginCookie()));
-  EXPECT_TRUE(Find<PictureBox>("窗口EX1")->HasImage());
+  EXPECT_EQ(Find<QPlainTextEdit>(kCookiesBox)->toPlainText(), Q(m_site.LoginCookie()));
+  EXPECT_TRUE(Find<PictureBox>(kVipBadgePicture)->HasImage());
   EXPECT_TRUE(SpinUntil([&] { return !m_state.Busy().IsSet(BusyFlag::kQrLogin); }));
 
   // The check button asks again; with the box emptied it fails at once.
-  Find<QPushButton>("按钮_验证是否登录")->click();
-  Find<QPlainTextEdit>("编辑框_cookies")->setPlainText("");
-  Find<QPushButton>("按钮_验证是否登录")->click();
+  Find<QPushButton>(kCheckLoginButton)->click();
+  Find<QPlainTextEdit>(kCookiesBox)->setPlainText("");
+  Find<QPushButton>(kCheckLoginButton)->click();
   EXPECT_EQ(LastNotice(), "登录失败,请重新获取二维码登录");
 }
 
