@@ -1,6 +1,7 @@
 #include "danmaku/danmaku_refresh.h"
 
 #include <exception>
+#include <memory>
 #include <system_error>
 
 #include "app/file_helpers.h"
@@ -12,6 +13,8 @@ namespace korvid {
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr std::string_view kRefreshJob = "danmaku refresh";
 
 RefreshFileState StateOf(CommentFileState state) {
   switch (state) {
@@ -88,7 +91,7 @@ DanmakuRefresher::~DanmakuRefresher() {
 }
 
 void DanmakuRefresher::Wait() {
-  if (m_worker.joinable()) m_worker.join();
+  m_worker.JoinAll();
 }
 
 bool DanmakuRefresher::Start() {
@@ -106,11 +109,14 @@ bool DanmakuRefresher::Start() {
   const std::string folder =
       controls.Shell().PickFolder(kRefreshPickerTitle, StartFolder(m_state, controls).string());
   Wait();  // the previous worker has cleared the flag and is ending
-  m_worker = std::thread(&DanmakuRefresher::Run, this, std::move(busy), fs::path(folder));
-  return true;
+  auto held = std::make_shared<BusyGuard>(std::move(busy));
+  return m_worker.Start(kRefreshJob, [this, held, path = fs::path(folder)] {
+    Run(path);
+    held->Release();
+  });
 }
 
-void DanmakuRefresher::Run(BusyGuard busy, fs::path folder) {
+void DanmakuRefresher::Run(const fs::path& folder) {
   Controls& controls = m_state.Ui();
   try {
     const std::vector<fs::path> files = FindFiles(folder, ".ass", m_state.Paths().programFolder);
@@ -119,7 +125,6 @@ void DanmakuRefresher::Run(BusyGuard busy, fs::path folder) {
   } catch (const std::exception& error) {
     SetStatusCaption(controls, std::string("刷新弹幕失败: ") + error.what());
   }
-  busy.Release();
 }
 
 }  // namespace korvid

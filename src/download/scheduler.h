@@ -1,17 +1,14 @@
 #pragma once
 
-#include <atomic>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
 
 #include "app/app_state.h"
 #include "controls/control_names.h"
 #include "transfer/periodic_thread.h"
+#include "transfer/worker_set.h"
 
 namespace korvid {
 
@@ -63,23 +60,16 @@ class Scheduler {
   [[nodiscard]] int ActiveWorkers() const;
 
  private:
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-
   void StartDownloads();
   void UpdateCaption();
   void WatchClipboard();
-  void StartWorker(std::function<void()> job);
-  void JoinWorkers(bool onlyFinished);
 
   AppState& m_state;
   SchedulerJobs m_jobs;
   std::mutex m_tickMutex;  // one Tick at a time, whoever drives it
-  mutable std::mutex m_workersMutex;
-  std::vector<Worker> m_workers;
   PeriodicThread m_clock;
+  // Last: its destructor joins the workers before the jobs they run go.
+  WorkerSet m_workers;
 };
 
 }  // namespace korvid

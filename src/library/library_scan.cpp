@@ -4,6 +4,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -17,6 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kNfoName = "tvshow.nfo";
+constexpr std::string_view kScanJob = "library scan";
 constexpr std::int64_t kSecondsFrom = 5000;
 
 std::string ReadFileText(const fs::path& path) {
@@ -130,12 +132,15 @@ bool LibraryBrowser::StartScan() {
   }
   SetStatusCaption(m_state.Ui(), kLibraryLoading);
   WaitForScan();  // the last worker has released its flag and is ending
-  m_worker = std::thread(&LibraryBrowser::RunScan, this, std::move(busy));
-  return true;
+  auto held = std::make_shared<BusyGuard>(std::move(busy));
+  return m_worker.Start(kScanJob, [this, held] {
+    RunScan();
+    held->Release();
+  });
 }
 
 void LibraryBrowser::WaitForScan() {
-  if (m_worker.joinable()) m_worker.join();
+  m_worker.JoinAll();
 }
 
 fs::path LibraryBrowser::SearchFolder() const {
@@ -143,7 +148,7 @@ fs::path LibraryBrowser::SearchFolder() const {
   return IsFolder(chosen) ? chosen : m_state.Paths().DownloadFolder();
 }
 
-void LibraryBrowser::RunScan(BusyGuard busy) {
+void LibraryBrowser::RunScan() {
   const std::int64_t started = m_clock();
   Publish(std::make_shared<const LibraryList>());
   auto found = std::make_shared<const LibraryList>(
@@ -151,7 +156,6 @@ void LibraryBrowser::RunScan(BusyGuard busy) {
   const std::size_t count = found->size();
   Publish(std::move(found));
   SetStatusCaption(m_state.Ui(), ScanDoneText(count, m_clock() - started));
-  busy.Release();
 }
 
 void LibraryBrowser::Publish(std::shared_ptr<const LibraryList> list) {
