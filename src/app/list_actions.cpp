@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/tasks/task_record.h"
+#include "app/text_helpers.h"
 #include "net/json_document.h"
 
 namespace fs = std::filesystem;

@@ -19,6 +19,7 @@
 #include "download/scheduler.h"
 #include "download/task_download.h"
 #include "site/link_jobs.h"
+#include "app/text_helpers.h"
 
 namespace korvid::cli {
 namespace {

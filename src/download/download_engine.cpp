@@ -8,6 +8,7 @@
 
 #include "app/app_state.h"
 #include "app/tasks/task_record.h"
+#include "app/text_helpers.h"
 #include "net/json_document.h"
 #include "transfer/completion_event.h"
 #include "transfer/media_merge.h"

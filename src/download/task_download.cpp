@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/tasks/task_record.h"
+#include "app/text_helpers.h"
 #include "controls/control_names.h"
 #include "danmaku/comment_file.h"
 #include "download/download_engine.h"

@@ -7,6 +7,7 @@
 #include "net/http_text.h"
 #include "net/json_document.h"
 #include "net/site_hosts.h"
+#include "net/user_agents.h"
 #include "site/account_info.h"
 #include "site/login_images.h"
 #include "site/qr_image.h"
@@ -17,8 +18,8 @@ namespace {
 
 // The poll of the older calls carries a fixed browser header block.
 std::string OauthPollHeaders() {
-  return "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64; rv:46.0) Gecko/20100101 "
-         "Firefox/46.0\r\n"
+  return "User-Agent: " + std::string(kQrPollAgent) +
+         "\r\n"
          "Accept:text/html,application/xhtml+xml,application/xml;q=0.9,image/webp,image/"
          "apng,*/*;q=0.8,application/signed-exchange;v=b3;q=0.9\r\n"
          "referer: " +

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/tasks/task_list.h"
 #include "app/tasks/task_record.h"
+#include "app/text_helpers.h"
 #include "controls/control_names.h"
 #include "net/http_client.h"
 #include "net/site_hosts.h"

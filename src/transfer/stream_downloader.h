@@ -9,6 +9,7 @@
 #include <string_view>
 #include <thread>
 
+#include "net/user_agents.h"
 #include "transfer/completion_event.h"
 #include "transfer/periodic_thread.h"
 #include "transfer/speed_sampler.h"
@@ -85,9 +86,7 @@ struct TransferOutcome {
 // is resumed or retried. One object serves one transfer.
 class StreamDownloader {
  public:
-  static constexpr std::string_view kDefaultAgent =
-      "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-      "Chrome/76.0.3809.132 Safari/537.36";
+  static constexpr std::string_view kDefaultAgent = kStreamAgent;
   static constexpr std::size_t kWriteBufferBytes = 1024 * 1024;
   static constexpr long kReceiveBufferBytes = 512 * 1024;
 
