@@ -20,6 +20,7 @@
 #include "net/site_hosts.h"
 #include "site/link_jobs.h"
 #include "site/site_headers.h"
+#include "support/fake_site_test.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -27,7 +28,6 @@ namespace korvid {
 namespace {
 
 namespace fs = std::filesystem;
-using fakesite::FakeSite;
 using fakesite::MediaKind;
 
 constexpr int kWaitMs = 90000;
@@ -51,17 +51,14 @@ struct Settings {
   bool byUploader;
 };
 
-class TaskDownloadTest : public ::testing::Test {
+class TaskDownloadTest : public test::FakeSiteTest {
  protected:
   TaskDownloadTest() { CreateMainWindowControls(m_controls); }
 
   void SetUp() override {
-    ASSERT_TRUE(m_site.Start());
-    const std::string base = m_site.BaseUrl();
-    SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
+    ASSERT_NO_FATAL_FAILURE(FakeSiteTest::SetUp());
     fs::create_directories(m_sandbox / "library");
   }
-  void TearDown() override { SetCurrentSiteHosts(LoadSiteHosts()); }
 
   // Adds the link and lets the scheduler drain the queue; the final state
   // of every row.
@@ -118,7 +115,6 @@ class TaskDownloadTest : public ::testing::Test {
     return times;
   }
 
-  FakeSite m_site;
   test::Sandbox m_sandbox;
   ControlStore m_controls;
 };

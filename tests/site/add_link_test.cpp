@@ -17,6 +17,7 @@
 #include "site/classify_link.h"
 #include "site/link_jobs.h"
 #include "site/site_lists.h"
+#include "support/fake_site_test.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -39,16 +40,9 @@ struct Row {
   bool customSource = false;
 };
 
-class AddLinkTest : public ::testing::Test {
+class AddLinkTest : public test::FakeSiteTest {
  protected:
   AddLinkTest() { CreateMainWindowControls(m_controls); }
-
-  void SetUp() override {
-    ASSERT_TRUE(m_site.Start());
-    const std::string base = m_site.BaseUrl();
-    SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
-  }
-  void TearDown() override { SetCurrentSiteHosts(LoadSiteHosts()); }
 
   [[nodiscard]] std::string Space(const std::string& path) const { return m_site.BaseUrl() + path; }
 
@@ -126,7 +120,6 @@ class AddLinkTest : public ::testing::Test {
     return prefix + std::string(7 - digits.size(), '0') + digits;
   }
 
-  fakesite::FakeSite m_site;
   test::Sandbox m_sandbox;
   ControlStore m_controls;
   AppState m_app{m_controls, AppPaths{m_sandbox.Path()}};

@@ -17,6 +17,7 @@
 #include "site/login_workers.h"
 #include "site/qr_image.h"
 #include "site/qr_login.h"
+#include "support/fake_site_test.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -24,7 +25,6 @@ namespace korvid {
 namespace {
 
 using fakesite::CannedReply;
-using fakesite::FakeSite;
 using fakesite::Fault;
 using fakesite::LoginScript;
 
@@ -45,16 +45,12 @@ std::string Replace(std::string text, std::string_view from, std::string_view to
   return text;
 }
 
-class LoginTest : public ::testing::Test {
+class LoginTest : public test::FakeSiteTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(site.Start());
-    m_savedHosts = CurrentSiteHosts();
-    const std::string base = site.BaseUrl();
-    SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
+    ASSERT_NO_FATAL_FAILURE(FakeSiteTest::SetUp());
     CreateMainWindowControls(store);
   }
-  void TearDown() override { SetCurrentSiteHosts(m_savedHosts); }
 
   QrLoginOutcome Login() {
     OauthKeyQrLogin api;
@@ -69,7 +65,7 @@ class LoginTest : public ::testing::Test {
 
   int Requests(const std::string& path) {
     int count = 0;
-    for (const auto& request : site.Requests()) count += request.path == path ? 1 : 0;
+    for (const auto& request : m_site.Requests()) count += request.path == path ? 1 : 0;
     return count;
   }
 
@@ -79,31 +75,27 @@ class LoginTest : public ::testing::Test {
     return texts;
   }
 
-  FakeSite site;
   ControlStore store;
   int waits = 0;
-
- private:
-  SiteHosts m_savedHosts;
 };
 
 TEST_F(LoginTest, ConfirmedAfterSomePollsFillsTheCookiesAndShowsTheAccount) {
-  site.SetLoginScript(LoginScript{2, 1, false});
+  m_site.SetLoginScript(LoginScript{2, 1, false});
   EXPECT_EQ(Login(), QrLoginOutcome::kLoggedIn);
   EXPECT_EQ(Requests("/qrcode/getLoginInfo"), 4);
   EXPECT_EQ(waits, 3);
-  EXPECT_EQ(store.Text(kCookiesBox), site.LoginCookie());
+  EXPECT_EQ(store.Text(kCookiesBox), m_site.LoginCookie());
   EXPECT_EQ(store.Text(kUserInfoLabel), kRecordedAccountLabel);
   EXPECT_EQ(store.Picture(kVipBadgePicture), VipBadgePng());
   EXPECT_FALSE(store.Picture(kUserAvatarPicture).empty());
   EXPECT_TRUE(store.Picture(kQrPicture).empty());  // the used code is gone
   EXPECT_EQ(NoticeTexts(), std::vector<std::string>{"已扫码，请在手机上确认"});
 
-  for (const auto& request : site.Requests()) {
+  for (const auto& request : m_site.Requests()) {
     if (request.path == "/qrcode/getLoginInfo") {
       EXPECT_EQ(request.method, "POST");
       EXPECT_TRUE(request.body.starts_with("oauthKey=")) << request.body;
-      EXPECT_EQ(request.Header("Referer"), site.BaseUrl() + "/");
+      EXPECT_EQ(request.Header("Referer"), m_site.BaseUrl() + "/");
       EXPECT_EQ(request.Header("User-Agent"),
                 "Mozilla/5.0 (Windows NT 6.1; WOW64; rv:46.0) Gecko/20100101 Firefox/46.0");
       EXPECT_FALSE(request.HasHeader("Cookie"));
@@ -111,7 +103,7 @@ TEST_F(LoginTest, ConfirmedAfterSomePollsFillsTheCookiesAndShowsTheAccount) {
     // The log-in address is a credential: no outside image service is asked.
     EXPECT_NE(request.path, "/action/qrcode/generate");
     if (request.path == "/x/space/myinfo") {
-      EXPECT_EQ(request.Header("Cookie"), site.LoginCookie());
+      EXPECT_EQ(request.Header("Cookie"), m_site.LoginCookie());
     }
   }
 }
@@ -135,11 +127,11 @@ TEST_F(LoginTest, EndsWithoutALogInKeepThePreviousCookies) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    site.ClearRequests();
-    site.ClearCanned();
-    site.SetLoginScript(c.script);
+    m_site.ClearRequests();
+    m_site.ClearCanned();
+    m_site.SetLoginScript(c.script);
     if (!c.cannedPoll.empty()) {
-      site.SetCanned("POST", "/qrcode/getLoginInfo", CannedReply{200, {}, c.cannedPoll});
+      m_site.SetCanned("POST", "/qrcode/getLoginInfo", CannedReply{200, {}, c.cannedPoll});
     }
     store.SetText(kCookiesBox, "SESSDATA=earlier");
     store.SetPicture(kQrPicture, {});
@@ -160,7 +152,7 @@ TEST_F(LoginTest, EndsWithoutALogInKeepThePreviousCookies) {
 }
 
 TEST_F(LoginTest, NoCodeFromThePassportHostIsANotice) {
-  site.SetFault("/qrcode/getLoginUrl", Fault::Status(404));
+  m_site.SetFault("/qrcode/getLoginUrl", Fault::Status(404));
   EXPECT_EQ(Login(), QrLoginOutcome::kNoCode);
   EXPECT_EQ(NoticeTexts(), std::vector<std::string>{std::string(kNoticeQrFailed)});
   EXPECT_EQ(Requests("/qrcode/getLoginInfo"), 0);
@@ -178,7 +170,7 @@ TEST_F(LoginTest, AccountDisplayForEachAnswer) {
     std::string label;
     std::string cookiesAfter;
   };
-  const std::string loggedIn = site.LoginCookie();
+  const std::string loggedIn = m_site.LoginCookie();
   const std::vector<Case> cases = {
       {"recorded account", loggedIn, std::nullopt, std::nullopt, AccountCheck::kLoggedIn,
        std::string(kRecordedAccountLabel), loggedIn},
@@ -193,10 +185,10 @@ TEST_F(LoginTest, AccountDisplayForEachAnswer) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    site.ClearCanned();
-    site.ClearFaults();
-    if (c.canned) site.SetCanned("GET", "/x/space/myinfo", CannedReply{200, {}, *c.canned});
-    if (c.fault) site.SetFault("/x/space/myinfo", *c.fault);
+    m_site.ClearCanned();
+    m_site.ClearFaults();
+    if (c.canned) m_site.SetCanned("GET", "/x/space/myinfo", CannedReply{200, {}, *c.canned});
+    if (c.fault) m_site.SetFault("/x/space/myinfo", *c.fault);
     store.SetText(kCookiesBox, c.cookies);
     const std::size_t noticesBefore = store.NoticeHistory().size();
 
@@ -258,13 +250,13 @@ TEST_F(LoginTest, CurrentQrPairFirstAndTheOlderPairWhereItIsNotServed) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    site.ClearRequests();
-    site.ClearCanned();
-    site.RetireQrLogin(c.retired);
-    site.SetLoginScript(c.script);
+    m_site.ClearRequests();
+    m_site.ClearCanned();
+    m_site.RetireQrLogin(c.retired);
+    m_site.SetLoginScript(c.script);
     if (!c.cannedGenerate.empty()) {
-      site.SetCanned("GET", "/x/passport-login/web/qrcode/generate",
-                     CannedReply{200, {}, c.cannedGenerate});
+      m_site.SetCanned("GET", "/x/passport-login/web/qrcode/generate",
+                       CannedReply{200, {}, c.cannedGenerate});
     }
     store.SetText(kCookiesBox, "");
     const std::size_t noticesBefore = store.NoticeHistory().size();
@@ -278,7 +270,7 @@ TEST_F(LoginTest, CurrentQrPairFirstAndTheOlderPairWhereItIsNotServed) {
     EXPECT_EQ(Requests("/x/passport-login/web/qrcode/poll"), c.newerPolls);
     EXPECT_EQ(Requests("/qrcode/getLoginInfo"), c.olderPolls);
     const bool loggedIn = c.outcome == QrLoginOutcome::kLoggedIn;
-    EXPECT_EQ(store.Text(kCookiesBox), loggedIn ? site.LoginCookie() : "");
+    EXPECT_EQ(store.Text(kCookiesBox), loggedIn ? m_site.LoginCookie() : "");
     if (loggedIn) {
       EXPECT_EQ(store.Text(kUserInfoLabel), kRecordedAccountLabel);
     }
@@ -290,15 +282,15 @@ TEST_F(LoginTest, CurrentQrPairFirstAndTheOlderPairWhereItIsNotServed) {
     EXPECT_EQ(states.front(), QrPollState::kNotScanned);
   }
   // With both gone there is no code to show.
-  site.ClearCanned();
-  site.RetireQrLogin({true, true});
-  site.SetFault("/qrcode/getLoginUrl", Fault::Status(404));
+  m_site.ClearCanned();
+  m_site.RetireQrLogin({true, true});
+  m_site.SetFault("/qrcode/getLoginUrl", Fault::Status(404));
   const std::unique_ptr<QrLoginApi> api = DefaultQrLoginApi();
   EXPECT_EQ(RunQrLogin(store, *api, QrLoginHooks{}), QrLoginOutcome::kNoCode);
 }
 
 TEST_F(LoginTest, RetiredOlderPairNeverConfirms) {
-  site.RetireQrLogin({true, false});
+  m_site.RetireQrLogin({true, false});
   EXPECT_EQ(Login(), QrLoginOutcome::kTimedOut);  // code 20000 to every poll
   EXPECT_EQ(Requests("/qrcode/getLoginInfo"), kQrMaxPolls);
 }
@@ -323,7 +315,7 @@ TEST_F(LoginWorkersTest, OneQrLogInAtATimeAndTheFlagClearsAfterIt) {
     std::unique_lock lock(mutex);
     released.wait_for(lock, std::chrono::seconds(10), [&] { return go; });
   });
-  site.SetLoginScript(LoginScript{1, 0, false});
+  m_site.SetLoginScript(LoginScript{1, 0, false});
   workers.StartQrLogin();
   ASSERT_TRUE(test::WaitFor([&] { return Polls() == 1; }, 5000));
   EXPECT_TRUE(state.Busy().IsSet(BusyFlag::kQrLogin));
@@ -336,12 +328,12 @@ TEST_F(LoginWorkersTest, OneQrLogInAtATimeAndTheFlagClearsAfterIt) {
   released.notify_all();
   workers.Join();
   EXPECT_FALSE(state.Busy().IsSet(BusyFlag::kQrLogin));
-  EXPECT_EQ(store.Text(kCookiesBox), site.LoginCookie());
+  EXPECT_EQ(store.Text(kCookiesBox), m_site.LoginCookie());
   EXPECT_EQ(Requests("/x/passport-login/web/qrcode/generate"), 1);
 }
 
 TEST_F(LoginWorkersTest, EndingTheProgramStopsAPollingLogIn) {
-  site.SetLoginScript(LoginScript{1000, 0, false});
+  m_site.SetLoginScript(LoginScript{1000, 0, false});
   const auto start = std::chrono::steady_clock::now();
   {
     LoginWorkers workers(state);  // the real 500 ms wait
@@ -361,7 +353,7 @@ TEST_F(LoginWorkersTest, CheckAndStartUpAskTheSiteOnlyWithCookies) {
   EXPECT_EQ(NoticeTexts(), std::vector<std::string>{std::string(kNoticeLoginFailed)});
   EXPECT_EQ(store.Picture(kVipBadgePicture), NonVipBadgePng());
 
-  store.SetText(kCookiesBox, site.LoginCookie());
+  store.SetText(kCookiesBox, m_site.LoginCookie());
   EXPECT_TRUE(workers.StartAccountCheckIfLoggedIn());
   workers.CheckLogin();
   workers.Join();

@@ -16,6 +16,7 @@
 #include "controls/window_layout.h"
 #include "net/site_hosts.h"
 #include "picture_box.h"
+#include "support/fake_site_test.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 #include "ui_test_support.h"
@@ -31,7 +32,7 @@ QString Q(std::string_view text) {
 
 // The window with its actions on the core, a scripted desktop, and the site
 // played by the fake site.
-class WindowActionsTest : public ::testing::Test {
+class WindowActionsTest : public test::FakeSiteTest {
  protected:
   WindowActionsTest() : m_state(m_store, AppPaths{m_sandbox / "program"}) {
     CreateMainWindowControls(m_store);
@@ -43,15 +44,9 @@ class WindowActionsTest : public ::testing::Test {
     m_window->show();
   }
 
-  void SetUp() override {
-    ASSERT_TRUE(m_site.Start());
-    m_savedHosts = CurrentSiteHosts();
-    const std::string base = m_site.BaseUrl();
-    SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
-  }
   void TearDown() override {
     m_actions.reset();
-    SetCurrentSiteHosts(m_savedHosts);
+    FakeSiteTest::TearDown();
   }
 
   template <typename T>
@@ -96,14 +91,10 @@ class WindowActionsTest : public ::testing::Test {
   }
 
   test::Sandbox m_sandbox;
-  fakesite::FakeSite m_site;
   ControlStore m_store;
   AppState m_state;
   std::unique_ptr<MainWindow> m_window;
   std::unique_ptr<WindowActions> m_actions;
-
- private:
-  SiteHosts m_savedHosts;
 };
 
 TEST_F(WindowActionsTest, ListMenuActsOnTheRightClickedRow) {
