@@ -417,6 +417,8 @@ void AppendHeader(std::string& out, std::string_view cid, std::string_view bvid,
       "Timer: 10.0000",
       "",
       "[V4+ Styles]",
+      // One long line, split for width.
+      // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
       "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, "
       "BackColour, Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, "
       "BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, MarginV, Encoding",

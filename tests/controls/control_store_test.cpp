@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -25,24 +26,34 @@ class ControlStoreTest : public ::testing::Test {
   ControlStore store;
 };
 
-TEST_F(ControlStoreTest, NamesByKindInCreationOrderAndUnknownNamesAreInert) {
+TEST_F(ControlStoreTest, NamesByKindInCreationOrderAndUnknownNamesAreLoud) {
   store.Add(kDownloadPathBox, ControlKind::Label);  // second Add ignored
   EXPECT_EQ(store.Names(ControlKind::EditBox),
             (std::vector<std::string>{kDownloadPathBox, kCookiesBox}));
   EXPECT_EQ(store.KindOf(kDownloadPathBox), ControlKind::EditBox);
   EXPECT_TRUE(store.Names(ControlKind::RadioButton).empty());
 
+  // Asking whether a control exists is never a mistake.
+  EXPECT_FALSE(store.Has("编辑框_不存在"));
+#ifdef NDEBUG
+  // A release build carries on: reads are empty, writes are dropped.
   store.SetText("编辑框_不存在", "x");
   store.SetChecked("编辑框_不存在", true);
-  EXPECT_FALSE(store.Has("编辑框_不存在"));
   EXPECT_EQ(store.Text("编辑框_不存在"), "");
   EXPECT_FALSE(store.Checked("编辑框_不存在"));
   EXPECT_EQ(store.SelectedIndex("编辑框_不存在"), -1);
   EXPECT_TRUE(store.TakeChangedControls().empty());
+#else
+  // A misspelt name stops a debug build (and every test) at the first use.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(store.SetText("编辑框_不存在", "x"), "unknown control");
+  EXPECT_DEATH((void)store.Text("编辑框_不存在"), "unknown control");
+  EXPECT_DEATH((void)store.SelectedIndex("编辑框_不存在"), "unknown control");
+#endif
 }
 
 TEST_F(ControlStoreTest, DropDownSelectionShowsItemTextAndValue) {
-  const char* name = kCodecDrop;
+  const std::string_view name = kCodecDrop;
   store.AddItem(name, {"AVC/H.264", 7});
   store.AddItem(name, {"HEVC/H.265", 12});
   EXPECT_EQ(store.SelectedIndex(name), -1);

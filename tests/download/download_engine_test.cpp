@@ -175,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DownloadEnginePair,
     ::testing::Values(MergeCase{"Merged", true, kStateMerged, kColorMerged, false},
                       MergeCase{"FfmpegFails", false, kStateMergeFailed, kColorCrimson, true}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& instance) { return instance.param.name; });
 
 TEST_F(DownloadEngineTest, SingleTaskEndsDoneWithoutMerge) {
   AddRows(1);
@@ -314,7 +314,7 @@ INSTANTIATE_TEST_SUITE_P(
                    return request;
                  },
                  kStateStartFailed, kColorCrimson, -1, "/bulk/missing.bin"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& instance) { return instance.param.name; });
 
 // Many short downloads, ten at a time: every row ends done and the count
 // comes back to 0 (also run under ThreadSanitizer).

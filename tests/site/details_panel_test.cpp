@@ -84,7 +84,7 @@ class DetailsPanelTest : public test::FakeSiteTest {
     m_controls.SetText(kDetailsLinkBox, link);
     return m_loader.Load();
   }
-  std::vector<std::string> ItemTexts(const char* name) const {
+  std::vector<std::string> ItemTexts(std::string_view name) const {
     std::vector<std::string> texts;
     for (const DropItem& item : m_controls.Items(name)) texts.push_back(item.text);
     return texts;
@@ -101,7 +101,7 @@ TEST_F(DetailsPanelTest, FillsEveryFieldOfAVideoWithTwoStaff) {
   ScopedTimeZone newYork("America/New_York");
   m_controls.SetText(kCookiesBox, kSomeCookie);
   ASSERT_TRUE(LoadLink("看看 https://www.bilibili.com/video/BV117411r7R1?p=1 这个"));
-  const std::vector<std::pair<const char*, std::string>> expected = {
+  const std::vector<std::pair<std::string_view, std::string>> expected = {
       {kTitleBox, "当我给拜年祭的快板加了电音配乐…"},
       {kCategoryBox, "原创音乐"},
       {kPageCountBox, "1"},

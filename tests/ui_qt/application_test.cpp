@@ -29,8 +29,9 @@ class ApplicationTest : public ::testing::Test {
   QString InstanceName() const { return m_sockets.SocketPath(); }
 
   template <typename T>
-  static T* Find(Application& application, const char* name) {
-    return application.Window().findChild<T*>(QString::fromUtf8(name));
+  static T* Find(Application& application, std::string_view name) {
+    return application.Window().findChild<T*>(
+        QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
   }
 
   // The settings file's [站点] section sets the process-wide hosts.

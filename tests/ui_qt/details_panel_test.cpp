@@ -38,8 +38,9 @@ class DetailsPanelWindowTest : public test::FakeSiteTest {
   }
 
   template <typename T>
-  T* Find(const char* name) {
-    return m_app.Window().findChild<T*>(QString::fromUtf8(name));
+  T* Find(std::string_view name) {
+    return m_app.Window().findChild<T*>(
+        QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
   }
 
   test::Sandbox m_sandbox;

@@ -357,7 +357,7 @@ TEST(MainWindowStartTest, NoticesFromBeforeTheWindowShowWhenItOpens) {
   store.ShowNotice("解析失败", "失败");
   MainWindow window(store, tasks);
   window.show();
-  auto* box = window.findChild<QGroupBox*>(kNoticeBox);
+  auto* box = window.findChild<QGroupBox*>(Q(kNoticeBox));
   EXPECT_TRUE(box->isVisible());
   EXPECT_EQ(box->title(), "解析失败");
 }

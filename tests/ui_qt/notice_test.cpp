@@ -17,7 +17,7 @@ using test::SpinUntil;
 class NoticeTest : public ::testing::Test {
  protected:
   NoticeTest() : m_firstBox(new NoticeBox(&m_window)), m_notices(m_window, *m_firstBox) {
-    m_firstBox->setObjectName(kNoticeBox);
+    m_firstBox->setObjectName(ToWidgetText(kNoticeBox));
     m_window.resize(1100, 700);
     m_window.show();
   }
@@ -60,7 +60,7 @@ TEST_F(NoticeTest, NoticesShownTogetherStackSixtyPixelsApart) {
   ASSERT_NE(first, second);
   EXPECT_EQ(first, m_firstBox);
   EXPECT_EQ(second->metaObject(), m_firstBox->metaObject());
-  EXPECT_TRUE(second->objectName().startsWith(kNoticeBox));
+  EXPECT_TRUE(second->objectName().startsWith(ToWidgetText(kNoticeBox)));
 
   m_notices.Advance(500);
   EXPECT_EQ(first->y(), 50);

@@ -124,7 +124,7 @@ QTimer& MainWindow::ThreadClock() {
   if (timer == nullptr) {
     // The layout always has the clock; a window without one still gets one.
     timer = new QTimer(this);
-    timer->setObjectName(QStringLiteral("线程时钟"));
+    timer->setObjectName(FromUtf8(kTickTimer));
   }
   return *timer;
 }
