@@ -29,7 +29,7 @@ class ControlStoreTest : public ::testing::Test {
 TEST_F(ControlStoreTest, NamesByKindInCreationOrderAndUnknownNamesAreLoud) {
   store.Add(kDownloadPathBox, ControlKind::Label);  // second Add ignored
   EXPECT_EQ(store.Names(ControlKind::EditBox),
-            (std::vector<std::string>{kDownloadPathBox, kCookiesBox}));
+            (std::vector<std::string>{std::string(kDownloadPathBox), std::string(kCookiesBox)}));
   EXPECT_EQ(store.KindOf(kDownloadPathBox), ControlKind::EditBox);
   EXPECT_TRUE(store.Names(ControlKind::RadioButton).empty());
 
@@ -82,7 +82,8 @@ TEST_F(ControlStoreTest, ChangesAndNoticesAreTrackedButUserEditsAreNot) {
   EXPECT_EQ(notified, 1);
 
   EXPECT_EQ(store.TakeChangedControls(),
-            (std::set<std::string>{"", kDownloadPathBox, kByTypeCheck, kUserAvatarPicture}));
+            (std::set<std::string>{"", std::string(kDownloadPathBox), std::string(kByTypeCheck),
+                                   std::string(kUserAvatarPicture)}));
   ASSERT_EQ(store.TakeNotices().size(), 1u);
   EXPECT_TRUE(store.TakeNotices().empty());
 

@@ -280,37 +280,38 @@ TEST_P(DownloadEngineSiteCase, RowShowsHowTheDownloadEnded) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DownloadEngineSiteCase,
     ::testing::Values(
-        SiteCase{"Whole", [](DownloadEngineSite& t) { return t.Request(1, t.Url("/bulk/a.bin")); },
+        SiteCase{"Whole",
+                 [](DownloadEngineSite& site) { return site.Request(1, site.Url("/bulk/a.bin")); },
                  kStateDone, kColorDone, 300'003, "/bulk/a.bin"},
-        SiteCase{"EmptyAddress", [](DownloadEngineSite& t) { return t.Request(1, ""); },
+        SiteCase{"EmptyAddress", [](DownloadEngineSite& site) { return site.Request(1, ""); },
                  kStateStartFailed, kColorCrimson, -1, ""},
         SiteCase{"DroppedMidBody",
-                 [](DownloadEngineSite& t) {
-                   t.Site().SetFault("/bulk/a.bin", Fault::DropAfter(100'000));
-                   return t.Request(1, t.Url("/bulk/a.bin"));
+                 [](DownloadEngineSite& site) {
+                   site.Site().SetFault("/bulk/a.bin", Fault::DropAfter(100'000));
+                   return site.Request(1, site.Url("/bulk/a.bin"));
                  },
                  kStateShort, kColorCrimson, 100'000, "/bulk/a.bin"},
         SiteCase{"AllAddressesRefused",
-                 [](DownloadEngineSite& t) {
-                   DownloadRequest request = t.Request(1, t.Url("/bulk/missing.bin"));
-                   request.fallbackUrls = {t.Url("/bulk/gone.bin")};
-                   t.Site().SetFault("/bulk/", Fault::Status(403));
+                 [](DownloadEngineSite& site) {
+                   DownloadRequest request = site.Request(1, site.Url("/bulk/missing.bin"));
+                   request.fallbackUrls = {site.Url("/bulk/gone.bin")};
+                   site.Site().SetFault("/bulk/", Fault::Status(403));
                    return request;
                  },
                  kStateStartFailed, kColorCrimson, -1, "/bulk/gone.bin"},
         SiteCase{"BackupAfterNotFound",
-                 [](DownloadEngineSite& t) {
-                   DownloadRequest request = t.Request(1, t.Url("/bulk/missing.bin"));
-                   request.fallbackUrls = {t.Url("/bulk/a.bin")};
-                   t.Site().SetFault("/bulk/missing.bin", Fault::Status(404));
+                 [](DownloadEngineSite& site) {
+                   DownloadRequest request = site.Request(1, site.Url("/bulk/missing.bin"));
+                   request.fallbackUrls = {site.Url("/bulk/a.bin")};
+                   site.Site().SetFault("/bulk/missing.bin", Fault::Status(404));
                    return request;
                  },
                  kStateDone, kColorDone, 300'003, "/bulk/a.bin"},
         SiteCase{"NoBackupAfterAServerError",
-                 [](DownloadEngineSite& t) {
-                   DownloadRequest request = t.Request(1, t.Url("/bulk/missing.bin"));
-                   request.fallbackUrls = {t.Url("/bulk/a.bin")};
-                   t.Site().SetFault("/bulk/missing.bin", Fault::Status(500));
+                 [](DownloadEngineSite& site) {
+                   DownloadRequest request = site.Request(1, site.Url("/bulk/missing.bin"));
+                   request.fallbackUrls = {site.Url("/bulk/a.bin")};
+                   site.Site().SetFault("/bulk/missing.bin", Fault::Status(500));
                    return request;
                  },
                  kStateStartFailed, kColorCrimson, -1, "/bulk/missing.bin"}),
