@@ -7,8 +7,8 @@
 #include <fstream>
 #include <iostream>
 
-#include "download/download_engine.h"
 #include "cli/cli_command.h"
+#include "download/download_engine.h"
 #include "net/http_client.h"
 #include "transfer/stream_downloader.h"
 

@@ -5,8 +5,8 @@
 
 #include "app/action_thread.h"
 #include "app/app_state.h"
-#include "site/login_workers.h"
 #include "main_window.h"
+#include "site/login_workers.h"
 
 namespace korvid {
 
