@@ -13,13 +13,13 @@
 
 #include "app/app_state.h"
 #include "app/tasks/task_record.h"
+#include "app/text_helpers.h"
 #include "cli/download_run.h"
 #include "controls/control_names.h"
 #include "download/download_engine.h"
 #include "download/scheduler.h"
 #include "download/task_download.h"
 #include "site/link_jobs.h"
-#include "app/text_helpers.h"
 
 namespace korvid::cli {
 namespace {
