@@ -24,7 +24,7 @@ constexpr std::int64_t kLatestSeconds = 253402300799 - kChinaOffsetSeconds;
 
 constexpr std::string_view kTagPattern = "tag_name#引号:#引号(.+?)#引号,#引号cover";
 
-std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
+std::string ReplaceAll(const std::string& text, std::string_view from, std::string_view to) {
   std::string out;
   out.reserve(text.size());
   std::size_t start = 0;
@@ -91,8 +91,8 @@ std::string ResolveJsonEscapes(const std::string& raw) {
 // The description as plot text: its line breaks become CR LF; "?" and "&"
 // are removed, as media servers used to choke on them.
 std::string PlotText(std::string description) {
-  description = ReplaceAll(std::move(description), "\r", "");
-  description = ReplaceAll(std::move(description), "\n", kCrLf);
+  description = ReplaceAll(description, "\r", "");
+  description = ReplaceAll(description, "\n", kCrLf);
   std::erase(description, '?');
   std::erase(description, '&');
   return description;
@@ -159,8 +159,8 @@ std::vector<std::string> Labels(const NfoValues& values, const std::string& page
                      "|cid:" + values.cid + "|" + VideoPageUrl(values.bvid) + "|" +
                      ReplaceAll(values.people, "/", "|") + "|" + values.category + "|" +
                      values.part + "|" + pageTags;
-  text = ReplaceAll(std::move(text), "|||", "|");
-  text = ReplaceAll(std::move(text), "||", "|");
+  text = ReplaceAll(text, "|||", "|");
+  text = ReplaceAll(text, "||", "|");
   return Split(text, '|');
 }
 
@@ -210,10 +210,9 @@ std::string XmlElementText(std::string_view text) {
       out += "&gt;";
     } else if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') {
       continue;
-    } else if (byte == 0xEF && text.substr(i, 3) == "\xEF\xBF\xBE") {
-      i += 2;  // U+FFFE
-    } else if (byte == 0xEF && text.substr(i, 3) == "\xEF\xBF\xBF") {
-      i += 2;  // U+FFFF
+    } else if (byte == 0xEF &&
+               (text.substr(i, 3) == "\xEF\xBF\xBE" || text.substr(i, 3) == "\xEF\xBF\xBF")) {
+      i += 2;  // U+FFFE, U+FFFF
     } else {
       out += c;
     }

@@ -262,7 +262,7 @@ using CurlList = std::unique_ptr<curl_slist, SlistDeleter>;
 [[nodiscard]] bool Append(CurlList& list, const std::string& line) {
   curl_slist* grown = curl_slist_append(list.get(), line.c_str());
   if (grown == nullptr) return false;
-  list.release();
+  (void)list.release();  // grown is the same list, one line longer
   list.reset(grown);
   return true;
 }
@@ -700,7 +700,8 @@ std::string DecodeByMetaCharset(const std::string& body) {
     return body;
   }
   std::optional<std::string> decoded = DecodeToUtf8Lossy(body, charset);
-  return decoded ? std::move(*decoded) : body;
+  if (decoded) return std::move(*decoded);
+  return body;
 }
 
 }  // namespace

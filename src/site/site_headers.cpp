@@ -25,7 +25,7 @@ bool IsCookieSafe(std::string_view value) {
          });
 }
 
-std::string SafeOrEmpty(std::string value) {
+std::string SafeOrEmpty(const std::string& value) {
   return IsCookieSafe(value) ? value : std::string();
 }
 
