@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
   korvid::ControlStore controls;
   korvid::CreateMainWindowControls(controls);
   korvid::AppState app(controls, korvid::AppPaths{std::filesystem::temp_directory_path()});
-  controls.SetText(kTaskLinkBox, site.base + "/1/favlist?fid=" + folder);
+  controls.SetText(korvid::kTaskLinkBox, site.base + "/1/favlist?fid=" + folder);
   const auto start = Clock::now();
   {
     korvid::LinkJobs jobs(app, [] { return std::make_unique<TimedTransport>(); });
