@@ -28,9 +28,11 @@ void ApplyStartSettings(Controls& controls) {
 void LoadSiteHostsFromSettings(const std::string& settingsPath) {
   IniFile ini;
   const bool loaded = ini.Load(settingsPath);
-  SetCurrentSiteHosts(LoadSiteHosts([&](std::string_view key) {
+  const auto lookup = [&](std::string_view key) {
     return loaded ? ini.Get(kSiteHostsSection, key) : std::string();
-  }));
+  };
+  SetCurrentSiteHosts(LoadSiteHosts(lookup));
+  SetCurrentRefreshKey(LoadRefreshKey(lookup));
 }
 
 }  // namespace korvid

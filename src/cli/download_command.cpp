@@ -19,6 +19,7 @@
 #include "download/download_engine.h"
 #include "download/scheduler.h"
 #include "download/task_download.h"
+#include "site/cookie_refresh.h"
 #include "site/link_jobs.h"
 
 namespace korvid::cli {
@@ -80,19 +81,22 @@ bool AwaitsMerge(TaskList& tasks, int row, std::string_view state) {
 
 struct RowView {
   std::string title, part, size, received, speed, state;
+  std::string tip;  // "弹幕获取失败": the media is there, its comments are not
 };
 
 RowView ReadRow(TaskList& tasks, int row) {
   return {tasks.CellText(row, kColTitle), tasks.CellText(row, kColPart),
           tasks.CellText(row, kColSize),  tasks.CellText(row, kColReceived),
-          tasks.CellText(row, kColSpeed), tasks.CellText(row, kColState)};
+          tasks.CellText(row, kColSpeed), tasks.CellText(row, kColState),
+          tasks.CellTip(row, kColState)};
 }
 
 std::string RowLine(int row, const RowView& view) {
   std::string line = "[" + std::to_string(row) + "] " + view.title;
   if (!view.part.empty()) line += " / " + view.part;
   if (!view.size.empty()) line += "  " + view.received + " of " + view.size + "  " + view.speed;
-  return line + "  " + (view.state.empty() ? std::string("等待") : view.state);
+  line += "  " + (view.state.empty() ? std::string("等待") : view.state);
+  return view.tip.empty() ? line : line + " (" + view.tip + ")";
 }
 
 // Shows the rows: final states once each, running rows redrawn in place on a
@@ -223,6 +227,8 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   if (ParseMaxDownloads(core.controls.Text(kMaxDownloadsBox)) <= 0) {
     return Fail("the maximum number of downloads must be a number above 0");
   }
+  // Before the first request with the cookie: renew it when the site asks.
+  (void)RefreshLoginIfDue(core.controls, core.started.settingsPath, UnixNowMs());
   AppState app(core.controls, core.paths);
   DownloadEngine engine(app);
   if (!core.started.ffmpeg.empty()) engine.SetFfmpeg(core.started.ffmpeg);

@@ -3,9 +3,9 @@
 #include <iostream>
 #include <thread>
 
-#include "app/settings_file.h"
 #include "cli/cli_command.h"
 #include "controls/control_names.h"
+#include "site/cookie_refresh.h"
 #include "site/qr_image.h"
 #include "site/qr_login.h"
 
@@ -51,13 +51,35 @@ void PrintCode(const QrCode& code, bool inverted) {
   std::cout << "用手机客户端扫描二维码登录\n" << std::flush;
 }
 
+// login --refresh: the cookie refresh check, now.
+int RefreshNow(Core& core) {
+  if (core.controls.Text(kCookiesBox).empty()) {
+    return Fail("not logged in (run korvid-cli login)");
+  }
+  const std::optional<RefreshResult> result =
+      RefreshLoginIfDue(core.controls, core.started.settingsPath, UnixNowMs(), true);
+  const std::string answer = result ? RefreshAnswerText(*result) : std::string();
+  if (!result || result->outcome == RefreshOutcome::kFailed) return Fail(answer);
+  if (result->outcome == RefreshOutcome::kLoggedOut) {
+    return Fail(answer + ": log in again (korvid-cli login)");
+  }
+  std::cout << answer << "\n";
+  return 0;
+}
+
 int Login(const Args& args) {
   bool inverted = false;
+  bool refresh = false;
   for (const std::string& arg : args) {
-    if (arg != "--invert") return Fail("login takes no argument but --invert");
-    inverted = true;
+    if (arg != "--invert" && arg != "--refresh") {
+      return Fail("login takes no argument but --invert or --refresh");
+    }
+    inverted = inverted || arg == "--invert";
+    refresh = refresh || arg == "--refresh";
   }
   Core core;
+  if (refresh) return RefreshNow(core);
+  bool stored = false;
   const std::unique_ptr<QrLoginApi> api = DefaultQrLoginApi();
   QrLoginHooks hooks;
   hooks.wait = [](std::chrono::milliseconds interval) {
@@ -68,15 +90,17 @@ int Login(const Args& args) {
   hooks.stateChanged = [](QrPollState state) {
     std::cout << StateText(state) << "\n" << std::flush;
   };
+  // Only the log-in's own keys are written: a setting changed meanwhile stays.
+  hooks.loggedIn = [&](const std::string& cookies, const std::string& refreshToken) {
+    stored = StoreNewLogin(core.started.settingsPath, cookies, refreshToken, UnixNowMs());
+  };
   const QrLoginOutcome outcome = RunQrLogin(core.controls, *api, hooks);
   if (outcome != QrLoginOutcome::kLoggedIn) return Fail(OutcomeText(outcome));
   const std::string info = core.controls.Text(kUserInfoLabel);
   if (core.controls.Text(kCookiesBox).empty()) {
     return Fail("the site refused the new cookies: " + info);
   }
-  if (!SaveStates(core.controls, core.started.settingsPath)) {
-    return Fail("could not write " + core.started.settingsPath);
-  }
+  if (!stored) return Fail("could not write " + core.started.settingsPath);
   std::cout << PrintableLines(info) << "\ncookies saved in " << core.started.settingsPath << "\n";
   return 0;
 }
@@ -86,7 +110,9 @@ int Login(const Args& args) {
 KORVID_CLI_COMMAND("login",
                    "login [--invert]      log in by scanning a QR code with the phone app; the\n"
                    "                      cookies are saved in the settings file (--invert for\n"
-                   "                      terminals with a light background)",
+                   "                      terminals with a light background)\n"
+                   "login --refresh       renew the saved log-in now, as the daily check does\n"
+                   "                      when the site asks for it",
                    Login, 30);
 
 }  // namespace korvid::cli

@@ -28,6 +28,7 @@ inline constexpr std::string_view kMaxDownloadsDownButton = "按钮_最大线程
 inline constexpr std::string_view kByTypeCheck = "选择框_按类型分组";
 inline constexpr std::string_view kByUploaderCheck = "选择框_按演员分组";
 inline constexpr std::string_view kBestQualityCheck = "选择框_默认下载最高画质";
+inline constexpr std::string_view kAiSubtitlesCheck = "选择框_下载AI字幕";
 inline constexpr std::string_view kCodecDrop = "下拉框_默认编码";
 
 // Video details.

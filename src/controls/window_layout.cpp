@@ -54,6 +54,7 @@ std::vector<ControlSpec> BuildLayout() {
       {kByTypeCheck, K::CheckBox, A::TaskPage, "按分区分文件夹"},
       {kByUploaderCheck, K::CheckBox, A::TaskPage, "按UP主分文件夹"},
       {kBestQualityCheck, K::CheckBox, A::TaskPage, "登录后下载最高画质"},
+      {kAiSubtitlesCheck, K::CheckBox, A::TaskPage, "下载AI字幕"},
       {kCodecDrop, K::DropDown, A::TaskPage, "AVC/H.264", CodecItems(), 0},
 
       // Video details: one video's data, its pages and streams.

@@ -58,11 +58,9 @@ CommentFileResult FetchCommentFile(const DanmakuSettings& settings, std::string_
   std::optional<std::string> document = FetchDocument(cid, result.error);
   if (!document) {
     std::error_code ignored;
-    if (fs::exists(assPath, ignored)) {
-      result.state = CommentFileState::kKeptExisting;
-      return result;
-    }
-    document.emplace();
+    result.state = fs::exists(assPath, ignored) ? CommentFileState::kKeptExisting
+                                                : CommentFileState::kFetchFailed;
+    return result;
   }
   DanmakuStats stats;
   const std::string ass = DanmakuToAss(*document, cid, bvid, settings, &stats);
@@ -76,8 +74,7 @@ CommentFileResult FetchCommentFile(const DanmakuSettings& settings, std::string_
     return result;
   }
   result.comments = stats.shown;
-  result.state =
-      result.error.empty() ? CommentFileState::kWritten : CommentFileState::kWrittenEmpty;
+  result.state = CommentFileState::kWritten;
   return result;
 }
 

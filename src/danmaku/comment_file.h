@@ -11,8 +11,8 @@ namespace korvid {
 
 enum class CommentFileState {
   kWritten,       // fresh comments: the ASS file and its XML written
-  kWrittenEmpty,  // no comments could be fetched and no ASS file existed yet:
-                  // a header-only ASS and an empty XML written
+  kFetchFailed,   // no comments could be fetched and no ASS file existed yet:
+                  // nothing written, so the next run tries again
   kKeptExisting,  // no comments could be fetched; the existing ASS and XML
                   // are left as they were
   kWriteFailed,   // a file could not be written (the old one, if any, is intact)
@@ -31,8 +31,9 @@ struct CommentFileResult {
 
 // Fetches the comments of page cid from the comment host, converts them and
 // writes assPath and the XML beside it (CommentXmlPath), each by a temporary
-// file and a rename. A failed fetch never replaces an existing ASS file: a
-// refresh during a network failure keeps the comments it had. Blocks on the
+// file and a rename. A failed, cut or oversized answer writes nothing: an
+// existing ASS file keeps the comments it had, and a missing one stays
+// missing, so the next download or refresh fetches it again. Blocks on the
 // network; call it on a worker thread. The settings are read from controls
 // at the call.
 [[nodiscard]] CommentFileResult FetchCommentFile(const Controls& controls, std::string_view cid,

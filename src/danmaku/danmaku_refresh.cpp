@@ -1,6 +1,8 @@
 #include "danmaku/danmaku_refresh.h"
 
+#include <algorithm>
 #include <exception>
+#include <fstream>
 #include <memory>
 #include <system_error>
 
@@ -20,7 +22,7 @@ RefreshFileState StateOf(CommentFileState state) {
   switch (state) {
     case CommentFileState::kWritten:
       return RefreshFileState::kRefreshed;
-    case CommentFileState::kWrittenEmpty:
+    case CommentFileState::kFetchFailed:
     case CommentFileState::kKeptExisting:
       return RefreshFileState::kKept;
     case CommentFileState::kWriteFailed:
@@ -32,7 +34,7 @@ RefreshFileState StateOf(CommentFileState state) {
 RefreshProgress RefreshOne(const fs::path& file, const Controls& controls) {
   RefreshProgress progress;
   progress.file = file;
-  const AssSource source = ReadAssSource(ReadFileBytes(file).value_or(std::string()));
+  const AssSource source = ReadAssSource(ReadAssHeader(file));
   if (source.cid.empty()) return progress;
   const CommentFileResult result = FetchCommentFile(controls, source.cid, source.bvid, file);
   progress.state = StateOf(result.state);
@@ -53,6 +55,26 @@ fs::path StartFolder(const AppState& state, const Controls& controls) {
 AssSource ReadAssSource(std::string_view assText) {
   const std::string marker = TextBetween(assText, "Original Script:", "$");
   return {TextBetween(marker, "[cid_", "]"), TextBetween(marker, "[bid_", "]")};
+}
+
+std::string ReadAssHeader(const fs::path& file) {
+  constexpr std::size_t kBlock = 4096;
+  constexpr std::string_view kEventsSection = "[Events]";
+  std::ifstream in(file, std::ios::binary);
+  std::string header;
+  char block[kBlock];
+  while (in && header.size() < kAssHeaderLimit) {
+    in.read(block, static_cast<std::streamsize>(std::min(kBlock, kAssHeaderLimit - header.size())));
+    const std::size_t searchFrom =
+        header.size() > kEventsSection.size() ? header.size() - kEventsSection.size() : 0;
+    header.append(block, static_cast<std::size_t>(in.gcount()));
+    const std::size_t events = header.find(kEventsSection, searchFrom);
+    if (events != std::string::npos) {
+      header.resize(events);
+      break;
+    }
+  }
+  return header;
 }
 
 std::string RefreshDoneCaption(int fileCount) {

@@ -23,6 +23,10 @@ struct AssSource {
   std::string bvid;
 };
 [[nodiscard]] AssSource ReadAssSource(std::string_view assText);
+// The start of an ASS file up to the end of its header ("[Events]"), at most
+// kAssHeaderLimit bytes: never the whole file, however many events it holds.
+inline constexpr std::size_t kAssHeaderLimit = 64 * 1024;
+[[nodiscard]] std::string ReadAssHeader(const std::filesystem::path& file);
 
 // "共刷新了N部影片弹幕"
 [[nodiscard]] std::string RefreshDoneCaption(int fileCount);

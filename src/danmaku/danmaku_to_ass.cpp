@@ -20,9 +20,10 @@ namespace {
 
 using Int = std::int64_t;
 
-// The layout works on a 560-pixel-wide picture; the row wrap divides that
-// width, not the 420-pixel play height, and the bottom rows count up from 450.
+// The layout works on a 560 x 420 picture. Scrolling rows wrap within the
+// play height; the bottom rows count up from 450.
 constexpr Int kLayoutWidth = 560;
+constexpr Int kPlayHeight = 420;
 constexpr Int kCentreX = 280;
 constexpr Int kBottomBase = 450;
 constexpr Int kScrollSeconds = 16;
@@ -233,12 +234,75 @@ void AppendAssColour(std::string& out, std::uint32_t rgb) {
   }
 }
 
-void AppendWithoutDotsAndQuestionMarks(std::string& out, std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t stop = std::min(text.find_first_of(".?", at), text.size());
-    out.append(text, at, stop - at);
-    at = stop + 1;
+// The comment text as written into an event line: "." and "?" removed, and
+// nothing a player would read as markup. Control characters become spaces
+// (no line break, no NUL), and braces and backslashes their full-width forms,
+// so no viewer's text opens an override block.
+void AppendCommentText(std::string& out, std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '.' || c == '?') continue;
+    if (byte < 0x20 || byte == 0x7F) {
+      out += ' ';
+    } else if (c == '{') {
+      out += "\xEF\xBD\x9B";  // U+FF5B
+    } else if (c == '}') {
+      out += "\xEF\xBD\x9D";  // U+FF5D
+    } else if (c == '\\') {
+      out += "\xEF\xBC\xBC";  // U+FF3C
+    } else {
+      out += c;
+    }
   }
+}
+
+// Code point of a numeric reference body ("#65", "#x41"); -1 when it is not
+// one or names no Unicode scalar value.
+[[nodiscard]] std::int32_t NumericReference(std::string_view body) {
+  if (body.size() < 2 || body[0] != '#') return -1;
+  const bool hex = body[1] == 'x';
+  const std::string_view digits = body.substr(hex ? 2 : 1);
+  if (digits.empty() || digits.size() > 8) return -1;
+  std::uint32_t value = 0;
+  const auto result =
+      std::from_chars(digits.data(), digits.data() + digits.size(), value, hex ? 16 : 10);
+  if (result.ec != std::errc() || result.ptr != digits.data() + digits.size()) return -1;
+  if (value == 0 || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) return -1;
+  return static_cast<std::int32_t>(value);
+}
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// The replacement for the entity body between '&' and ';', if it is one.
+[[nodiscard]] bool AppendEntity(std::string& out, std::string_view body) {
+  static constexpr std::pair<std::string_view, char> kNamed[] = {
+      {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+  for (const auto& [name, c] : kNamed) {
+    if (body == name) {
+      out += c;
+      return true;
+    }
+  }
+  const std::int32_t cp = NumericReference(body);
+  if (cp < 0) return false;
+  AppendUtf8(out, static_cast<std::uint32_t>(cp));
+  return true;
 }
 
 [[nodiscard]] Mode ModeOf(std::string_view mode) {
@@ -273,7 +337,7 @@ void AppendWithoutDotsAndQuestionMarks(std::string& out, std::string_view text) 
 
 // A comment that passed the filter, with what its event line needs.
 struct Kept {
-  std::string_view text;    // in the document, or a repaired copy
+  std::string_view text;    // decoded: in the document, or an own copy
   Int start = 0;            // whole seconds
   std::uint32_t width = 0;  // GBK bytes of the text
   std::uint32_t colour = 0;
@@ -289,9 +353,10 @@ struct SortKey {
 struct KeptComments {
   std::vector<Kept> comments;  // document order
   std::vector<SortKey> order;  // by time
-  // Texts with broken UTF-8, with U+FFFD in place of the bad bytes, so the
-  // subtitle file stays readable. A deque keeps them in place as it grows.
-  std::deque<std::string> repairedTexts;
+  // Texts with their entities decoded, and texts with broken UTF-8 given
+  // U+FFFD in place of the bad bytes so the subtitle file stays readable. A
+  // deque keeps them in place as it grows.
+  std::deque<std::string> ownTexts;
   int found = 0;
 };
 
@@ -313,7 +378,10 @@ void CollectComments(std::string_view document, const std::vector<std::string_vi
     ++kept.found;
     const Mode mode = ModeOf(element.mode);
     std::string_view text = element.text;
-    if (!IsValidUtf8(text)) text = kept.repairedTexts.emplace_back(RepairUtf8(text));
+    if (text.find('&') != std::string_view::npos) {
+      text = kept.ownTexts.emplace_back(DecodeCommentText(text));
+    }
+    if (!IsValidUtf8(text)) text = kept.ownTexts.emplace_back(RepairUtf8(text));
     const std::size_t width = GbkWidth(text);
     if (!Passes(text, width, mode, blocked)) continue;
     kept.order.push_back(
@@ -335,7 +403,7 @@ void CollectComments(std::string_view document, const std::vector<std::string_vi
   if (rowHeight == 0) return -1;  // no limit rather than a division by zero
   const Int density = lastSecond == 0 ? 0 : found / lastSecond;
   const double rows =
-      static_cast<double>(kLayoutWidth - 2 * rowHeight) / static_cast<double>(rowHeight);
+      static_cast<double>(kPlayHeight - 2 * rowHeight) / static_cast<double>(rowHeight);
   double limit = rows;
   if (density <= 0) {
     limit = rows / 4;
@@ -396,7 +464,7 @@ void AppendEvent(std::string& out, const Kept& comment, Layout& layout) {
     AppendAssColour(out, comment.colour);
     out += '}';
   }
-  AppendWithoutDotsAndQuestionMarks(out, comment.text);
+  AppendCommentText(out, comment.text);
   if (layout.lane == layout.rowLimit) layout.lane = 0;
 }
 
@@ -439,6 +507,27 @@ void AppendHeader(std::string& out, std::string_view cid, std::string_view bvid,
 DanmakuSettings ReadDanmakuSettings(const Controls& controls) {
   return {controls.Text(kScrollingSizeBox), controls.Text(kFixedSizeBox),
           controls.Text(kBlockListBox), controls.Text(kDanmakuStyleBox)};
+}
+
+std::string DecodeCommentText(std::string_view text) {
+  // The longest entity body: "#x10FFFF" with room for leading zeros.
+  constexpr std::size_t kLongestBody = 10;
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t amp = std::min(text.find('&', at), text.size());
+    out.append(text, at, amp - at);
+    if (amp == text.size()) break;
+    const std::size_t semicolon = text.find(';', amp + 1);
+    if (semicolon != std::string_view::npos && semicolon - amp - 1 <= kLongestBody &&
+        AppendEntity(out, text.substr(amp + 1, semicolon - amp - 1))) {
+      at = semicolon + 1;
+    } else {
+      out += '&';
+      at = amp + 1;
+    }
+  }
+  return out;
 }
 
 bool ContainsOnlyOneCharacter(std::string_view text) {

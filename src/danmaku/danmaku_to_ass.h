@@ -32,6 +32,12 @@ struct DanmakuStats {
                                        std::string_view bvid, const DanmakuSettings& settings,
                                        DanmakuStats* stats = nullptr);
 
+// A comment's text as viewers read it: &lt; &gt; &amp; &quot; &apos; and
+// numeric references (&#N; &#xN;) decoded once. A reference to no Unicode
+// scalar value (0, a surrogate, past U+10FFFF) and every other entity stay as
+// written, so "&amp;#128514;" becomes the text "&#128514;".
+[[nodiscard]] std::string DecodeCommentText(std::string_view text);
+
 // True when every character of the UTF-8 text is the same one (also for an
 // empty text); CR LF counts as one character.
 [[nodiscard]] bool ContainsOnlyOneCharacter(std::string_view text);

@@ -45,12 +45,13 @@ constexpr std::size_t kEstimateAfter = std::size_t{1} << 20;
 // Reserves for the whole document as the stream has compressed so far, with
 // a margin: copying a large buffer that fills late costs more than memory
 // reserved and never touched.
-void ReserveForWhole(std::string& out, std::size_t compressedSize, std::size_t inputUsed) {
+void ReserveForWhole(std::string& out, std::size_t compressedSize, std::size_t inputUsed,
+                     std::size_t outputLimit) {
   if (inputUsed == 0) return;
   const double ratio =
       std::min(static_cast<double>(out.size()) / static_cast<double>(inputUsed), kMaxExpectedRatio);
   const auto whole = static_cast<std::size_t>(static_cast<double>(compressedSize) * ratio * 1.25);
-  if (whole > out.capacity()) out.reserve(whole + kChunk);
+  if (whole > out.capacity()) out.reserve(std::min(whole + kChunk, outputLimit));
 }
 
 // zlib counts in uInt; larger buffers are fed in pieces of this size.
@@ -73,7 +74,7 @@ bool LooksLikeCommentXml(std::string_view bytes) {
 
 }  // namespace
 
-InflateResult InflateRawDetailed(std::string_view compressed) {
+InflateResult InflateRawDetailed(std::string_view compressed, std::size_t outputLimit) {
   InflateResult result;
   if (compressed.empty()) return result;
   InflateStream inflater;
@@ -84,7 +85,7 @@ InflateResult InflateRawDetailed(std::string_view compressed) {
   // the input (re-estimated once the ratio shows), growing by at least the
   // input size when full: no zero-filling, rarely a reallocation.
   std::string& out = result.bytes;
-  out.reserve(compressed.size() * 3);
+  out.reserve(std::min(compressed.size() * 3, outputLimit));
   const auto chunk = std::make_unique<char[]>(kChunk);
   std::size_t inputUsed = 0;
   bool estimated = false;
@@ -98,14 +99,20 @@ InflateResult InflateRawDetailed(std::string_view compressed) {
     code = inflate(&stream, Z_SYNC_FLUSH);
     inputUsed += inputGiven - stream.avail_in;
     const std::size_t produced = kChunk - stream.avail_out;
+    if ((code == Z_OK || code == Z_STREAM_END) && out.size() + produced > outputLimit) {
+      result.tooLarge = true;
+      break;
+    }
     if (code == Z_OK || code == Z_STREAM_END) {
       if (out.size() + produced > out.capacity()) {
-        out.reserve(out.capacity() + std::max(compressed.size(), out.capacity() / 2) + produced);
+        out.reserve(
+            std::min(out.capacity() + std::max(compressed.size(), out.capacity() / 2) + produced,
+                     outputLimit));
       }
       out.append(chunk.get(), produced);
       if (!estimated && out.size() >= kEstimateAfter) {
         estimated = true;
-        ReserveForWhole(out, compressed.size(), inputUsed);
+        ReserveForWhole(out, compressed.size(), inputUsed, outputLimit);
       }
     }
     if (code == Z_STREAM_END) break;
@@ -116,9 +123,9 @@ InflateResult InflateRawDetailed(std::string_view compressed) {
     if (code != Z_OK) break;
     if (inputDone && stream.avail_out > 0) break;
   }
-  result.ok = code == Z_OK || code == Z_STREAM_END ||
-              (code == Z_BUF_ERROR && inputUsed == compressed.size());
-  result.complete = code == Z_STREAM_END;
+  result.ok = !result.tooLarge && (code == Z_OK || code == Z_STREAM_END ||
+                                   (code == Z_BUF_ERROR && inputUsed == compressed.size()));
+  result.complete = result.ok && code == Z_STREAM_END;
   if (!result.ok) result.bytes = std::string();
   return result;
 }
@@ -127,16 +134,14 @@ std::string InflateRaw(std::string_view compressed) {
   return InflateRawDetailed(compressed).bytes;
 }
 
-std::optional<std::string> DecodeCommentDocument(std::string bytes) {
+std::optional<std::string> DecodeCommentDocument(std::string bytes, std::size_t outputLimit) {
   // Plain XML is recognised by its start; a raw deflate stream that began
   // with "<?xml" or "<i>" would have to be a very odd one.
   if (LooksLikeCommentXml(bytes)) return bytes;
-  InflateResult inflated = InflateRawDetailed(bytes);
-  // A whole stream is taken at its word. Other bytes may inflate into noise
-  // before an error shows, so a partial result counts only when it begins
-  // like a comment document.
+  // Only a whole stream: a cut one would be kept as if it held every comment,
+  // and never fetched again.
+  InflateResult inflated = InflateRawDetailed(bytes, outputLimit);
   if (inflated.complete && !inflated.bytes.empty()) return std::move(inflated.bytes);
-  if (inflated.ok && LooksLikeCommentXml(inflated.bytes)) return std::move(inflated.bytes);
   return std::nullopt;
 }
 

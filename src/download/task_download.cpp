@@ -9,6 +9,7 @@
 #include "danmaku/comment_file.h"
 #include "download/download_engine.h"
 #include "library/artwork.h"
+#include "library/episode_files.h"
 #include "library/nfo_writer.h"
 #include "net/http_client.h"
 #include "site/clean_name.h"
@@ -77,15 +78,18 @@ bool IsAudioOfPairInOneFile(const JsonDocument& record, const StreamChoice& choi
          Value(record, record::kStreamKind) == record::kAudio;
 }
 
-void WriteSideFiles(const Controls& ui, const JsonDocument& record, const std::string& text,
+// False when the comments were missing and could not be fetched.
+bool WriteSideFiles(const Controls& ui, const JsonDocument& record, const std::string& text,
                     const VideoLayout& layout) {
   (void)WriteNfoIfMissing(layout.folder, text);
   (void)WriteFanArtIfMissing(layout.folder, Value(record, "data.pic"));
+  (void)WriteEpisodeFiles(text, fs::path(layout.subtitle).replace_extension(),
+                          EpisodeOptions::Read(ui));
   std::error_code ec;
-  if (!fs::exists(layout.subtitle, ec)) {
-    (void)FetchCommentFile(ui, Value(record, record::kCid), Value(record, "data.bvid"),
-                           layout.subtitle);
-  }
+  if (fs::exists(layout.subtitle, ec)) return true;
+  return FetchCommentFile(ui, Value(record, record::kCid), Value(record, "data.bvid"),
+                          layout.subtitle)
+      .Fresh();
 }
 
 }  // namespace
@@ -161,7 +165,7 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
     EndRow(state, row, record, kStateStartFailed);
     return TaskDownloadEnd::kFolderFailed;
   }
-  WriteSideFiles(ui, record, text, layout);
+  const bool commentsOk = WriteSideFiles(ui, record, text, layout);
 
   // Asked before the list lock is taken: no request runs under it.
   const bool halfOnDisk = AlreadyComplete(layout.media, choice.url);
@@ -170,6 +174,7 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
   TaskList& list = state.Tasks();
   (void)record.SetValue(record::kMediaPath, layout.media.string());
   list.SetCellText(row, kColRecord, record.ToText());
+  list.SetCellTip(row, kColState, commentsOk ? "" : kTipCommentsFailed);
   if (present) {
     // A half found on disk may be the later of its pair: its partner's end
     // report came first and found nothing to merge with yet.

@@ -98,10 +98,22 @@ std::string PlotText(std::string description) {
   return description;
 }
 
-std::string ActorElement(std::string_view name) {
+struct Person {
+  std::string name;
+  std::string role;   // "UP主" or the staff title
+  std::string thumb;  // the avatar address
+};
+
+std::string ActorElement(const Person& person) {
   std::string element = "  <actor>\r\n    <name>";
-  element += XmlElementText(name);
-  element += "</name>\r\n    <type>Actor</type>\r\n  </actor>\r\n";
+  element += XmlElementText(person.name);
+  element += "</name>\r\n";
+  if (!person.role.empty()) element += "    <role>" + XmlElementText(person.role) + "</role>\r\n";
+  element += "    <type>Actor</type>\r\n";
+  if (!person.thumb.empty()) {
+    element += "    <thumb>" + XmlElementText(person.thumb) + "</thumb>\r\n";
+  }
+  element += "  </actor>\r\n";
   return element;
 }
 
@@ -119,7 +131,17 @@ std::string SimpleElement(std::string_view tag, std::string_view text) {
 
 struct NfoValues {
   std::string bvid, aid, cid, part, day, year, resolution, runtime, category, plot, title, people;
+  std::vector<Person> persons;  // uploader first, then staff members 1, 2, ...
 };
+
+constexpr std::string_view kUploaderRole = "UP主";
+constexpr double kSecondsPerMinute = 60;
+
+// Whole minutes, rounded up, as media servers read <runtime>; "" when unknown.
+std::string RuntimeMinutes(double seconds) {
+  if (!std::isfinite(seconds) || seconds <= 0) return {};
+  return std::to_string(static_cast<long long>(std::ceil(seconds / kSecondsPerMinute)));
+}
 
 NfoValues ReadValues(const JsonDocument& record) {
   NfoValues values;
@@ -132,26 +154,36 @@ NfoValues ReadValues(const JsonDocument& record) {
   values.day = date.substr(0, 10);
   values.resolution =
       record.GetValue("data.dimension.width") + "x" + record.GetValue("data.dimension.height");
-  values.runtime = record.GetValue("data.pages[0].duration") + "秒";
+  values.runtime = RuntimeMinutes(record.GetNumber("data.pages[0].duration"));
   values.category = record.GetValue("data.tname");
   values.plot = PlotText(record.GetValue("data.desc"));
   values.title = record.GetValue("data.title");
   values.people = record.GetValue("data.owner.name");
+  values.persons.push_back(
+      {values.people, std::string(kUploaderRole), record.GetValue("data.owner.face")});
   // Member 0 of the staff is the uploader, already named above.
   const int staff = record.GetCount("data.staff");
   for (int i = 1; i < staff; ++i) {
-    values.people += "/" + record.GetValue("data.staff[" + std::to_string(i) + "].name");
+    const std::string member = "data.staff[" + std::to_string(i) + "].";
+    values.people += "/" + record.GetValue(member + "name");
+    values.persons.push_back({record.GetValue(member + "name"), record.GetValue(member + "title"),
+                              record.GetValue(member + "face")});
   }
   return values;
 }
 
-// Newest first: the last person (the uploader comes first) leads.
-std::string ActorElements(const std::string& people) {
+// Newest first: the last person (the uploader comes first) leads. A name
+// holding "/" stands for several people without a role or picture.
+std::string ActorElements(const std::vector<Person>& persons) {
   std::string elements;
-  for (const std::string& name : Split(people, '/')) {
-    if (!name.empty()) elements.insert(0, ActorElement(name));
+  for (const Person& person : persons) {
+    const std::vector<std::string> names = Split(person.name, '/');
+    for (const std::string& name : names) {
+      if (name.empty()) continue;
+      elements.insert(0, ActorElement(names.size() == 1 ? person : Person{name, {}, {}}));
+    }
   }
-  return elements.empty() ? ActorElement("") : elements;
+  return elements.empty() ? ActorElement(Person{}) : elements;
 }
 
 std::vector<std::string> Labels(const NfoValues& values, const std::string& pageTags) {
@@ -255,7 +287,9 @@ std::string BuildNfo(std::string_view recordText, const PageTagSource& pageTags)
   nfo += "  <country>中国</country>\r\n";
   nfo += "  <id>" + XmlElementText(values.bvid) + "</id>\r\n";
   nfo += "  <num>" + XmlElementText(values.bvid) + "</num>\r\n";
-  nfo += GenreAndTagElements(Labels(values, tags)) + ActorElements(values.people) + "</movie>";
+  nfo += "  <uniqueid type=\"bilibili\" default=\"true\">" + XmlElementText(values.bvid) +
+         "</uniqueid>\r\n";
+  nfo += GenreAndTagElements(Labels(values, tags)) + ActorElements(values.persons) + "</movie>";
   return nfo;
 }
 

@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
@@ -32,6 +33,53 @@ constexpr HttpTimeouts kPlainGetTimeouts{15000, 15000};
 constexpr HttpTimeouts kContentLengthTimeouts{5000, 10000};
 constexpr long kMaxRedirects = 10;
 constexpr std::size_t kCharsetSearchLength = 1024;
+
+// One connection cache (with the name and TLS session caches) for every
+// request handle of the process: a request reuses an idle keep-alive
+// connection to its host whichever handle opened it, so a loop of requests
+// costs one connection (and, against the real site, one TLS handshake) per
+// worker and host instead of one per request. libcurl drops a connection
+// that failed or that the server closed, and opens a new one. Cookies are
+// not shared: each request sends only its own.
+class SharedConnections {
+ public:
+  SharedConnections() : m_share(curl_share_init()) {
+    if (m_share == nullptr) return;
+    curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, &SharedConnections::Lock);
+    curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, &SharedConnections::Unlock);
+    curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
+    for (const curl_lock_data data :
+         {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION}) {
+      curl_share_setopt(m_share, CURLSHOPT_SHARE, data);
+    }
+  }
+  SharedConnections(const SharedConnections&) = delete;
+  SharedConnections& operator=(const SharedConnections&) = delete;
+
+  [[nodiscard]] CURLSH* Share() const { return m_share; }
+
+ private:
+  static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+    static_cast<SharedConnections*>(self)->MutexOf(data).lock();
+  }
+  static void Unlock(CURL*, curl_lock_data data, void* self) {
+    static_cast<SharedConnections*>(self)->MutexOf(data).unlock();
+  }
+  std::mutex& MutexOf(curl_lock_data data) {
+    const auto index = static_cast<std::size_t>(data);
+    return m_mutexes[index < m_mutexes.size() ? index : 0];
+  }
+
+  CURLSH* m_share;
+  std::array<std::mutex, CURL_LOCK_DATA_LAST> m_mutexes;
+};
+
+// Lives until the process ends: handles of threads still running at exit may
+// use it.
+CURLSH* ConnectionShare() {
+  static SharedConnections* const shared = new SharedConnections();
+  return shared->Share();
+}
 
 struct UrlParts {
   std::string scheme;
@@ -273,10 +321,12 @@ template <typename Value>
 }
 
 bool ApplyBasics(CURL* curl, const EngineRequest& request, Received& received) {
-  // HTTP/1.1 only: header names then arrive as the server spelt them, and
-  // the Set-Cookie and Location lines are found by name.
+  // HTTP/2 where a TLS server offers it, else HTTP/1.1. The Set-Cookie and
+  // Location lines are found by name in either case.
+  CURLSH* share = ConnectionShare();
   return Set(curl, CURLOPT_URL, request.url.c_str()) && Set(curl, CURLOPT_NOSIGNAL, 1L) &&
-         Set(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
+         (share == nullptr || Set(curl, CURLOPT_SHARE, share)) &&
+         Set(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS)) &&
          Set(curl, CURLOPT_PROTOCOLS_STR, "http,https") &&
          Set(curl, CURLOPT_WRITEFUNCTION, &OnBody) && Set(curl, CURLOPT_WRITEDATA, &received) &&
          Set(curl, CURLOPT_HEADERFUNCTION, &OnHeader) && Set(curl, CURLOPT_HEADERDATA, &received) &&

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <list>
+#include <memory>
 #include <mutex>
 
 #define PCRE2_CODE_UNIT_WIDTH 8
@@ -177,6 +179,54 @@ CodePtr Compile(const std::string& translated, bool caseSensitive, bool validSub
   return code;
 }
 
+using SharedCode = std::shared_ptr<const pcre2_code>;
+
+// Compiled (and JIT-compiled) patterns of recent calls, so a loop that runs
+// one pattern over many pages compiles it once. A compiled pattern is
+// read-only while matching, so threads share it; each match has its own
+// match data.
+class PatternCache {
+ public:
+  [[nodiscard]] SharedCode Get(const std::string& pattern, bool multiLine, bool caseSensitive,
+                               bool validSubject) {
+    Key key{pattern, multiLine, caseSensitive, validSubject};
+    {
+      std::lock_guard guard(m_mutex);
+      for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        if (it->first == key) {
+          m_entries.splice(m_entries.begin(), m_entries, it);  // most recent first
+          return it->second;
+        }
+      }
+    }
+    // Compiled outside the lock: a slow pattern does not hold up the others.
+    CodePtr compiled = Compile(TranslatePattern(pattern, multiLine), caseSensitive, validSubject);
+    if (!compiled) return nullptr;
+    SharedCode code(compiled.release(), CodeDeleter());
+    std::lock_guard guard(m_mutex);
+    m_entries.emplace_front(std::move(key), code);
+    if (m_entries.size() > kCapacity) m_entries.pop_back();
+    return code;
+  }
+
+ private:
+  static constexpr std::size_t kCapacity = 64;
+  struct Key {
+    std::string pattern;
+    bool multiLine;
+    bool caseSensitive;
+    bool validSubject;
+    bool operator==(const Key&) const = default;
+  };
+  std::mutex m_mutex;
+  std::list<std::pair<Key, SharedCode>> m_entries;
+};
+
+PatternCache& Patterns() {
+  static PatternCache cache;
+  return cache;
+}
+
 }  // namespace
 
 struct RegexMatcher::State {
@@ -346,8 +396,7 @@ bool RegexMatcher::Execute(std::string_view pattern, std::string_view subject, b
     if (subject.size() > static_cast<std::size_t>(kMaxSubjectBytes)) return false;
     m_subject = std::string(subject);
     const bool validSubject = IsValidUtf8(subject);
-    const CodePtr code =
-        Compile(TranslatePattern(state->pattern, multiLine), caseSensitive, validSubject);
+    const SharedCode code = Patterns().Get(state->pattern, multiLine, caseSensitive, validSubject);
     if (!code) return false;
     uint32_t captureCount = 0;
     pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &captureCount);

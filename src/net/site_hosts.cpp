@@ -84,6 +84,7 @@ std::string JoinPath(std::string_view base, std::string_view path) {
 
 std::mutex g_hostsMutex;
 std::optional<SiteHosts> g_currentHosts;
+std::optional<std::string> g_refreshKey;
 
 }  // namespace
 
@@ -119,6 +120,27 @@ SiteHosts LoadSiteHosts(const std::function<std::string(std::string_view key)>& 
     }
   }
   return hosts;
+}
+
+std::string LoadRefreshKey(const std::function<std::string(std::string_view key)>& iniLookup) {
+  std::string key(kDefaultRefreshKey);
+  const std::string candidates[] = {iniLookup ? iniLookup(kRefreshKeySetting) : std::string(),
+                                    EnvironmentText(kRefreshKeySetting.data())};
+  for (const std::string& candidate : candidates) {
+    if (!candidate.empty()) key = candidate;
+  }
+  return key;
+}
+
+std::string CurrentRefreshKey() {
+  std::lock_guard lock(g_hostsMutex);
+  if (!g_refreshKey) g_refreshKey = LoadRefreshKey();
+  return *g_refreshKey;
+}
+
+void SetCurrentRefreshKey(std::string key) {
+  std::lock_guard lock(g_hostsMutex);
+  g_refreshKey = std::move(key);
 }
 
 SiteHosts CurrentSiteHosts() {

@@ -43,6 +43,20 @@ inline constexpr std::string_view kSiteHostsSection = "站点";
 [[nodiscard]] SiteHosts CurrentSiteHosts();
 void SetCurrentSiteHosts(SiteHosts hosts);
 
+// The site's RSA public key for the cookie refresh (SubjectPublicKeyInfo,
+// base64 of the DER form, one line). Overridden like the hosts, under the
+// key KORVID_REFRESH_KEY, so a stand-in site can use a key pair of its own.
+inline constexpr std::string_view kRefreshKeySetting = "KORVID_REFRESH_KEY";
+inline constexpr std::string_view kDefaultRefreshKey =
+    "MIGfMA0GCSqGSIb3DQEBAQUAA4GNADCBiQKBgQDLgd2OAkcGVtoE3ThUREbio0Eg"
+    "Uc/prcajMKXvkCKFCWhJYJcLkcM2DKKcSeFpD/j6Boy538YXnR6VhcuUJOhH2x71"
+    "nzPjfdTcqMz7djHum0qSZA0AyCBDABUqCrfNgCiJ00Ra7GmRj+YCK1NJEuewlb40"
+    "JNrRuoEUXpabUzGB8QIDAQAB";
+[[nodiscard]] std::string LoadRefreshKey(
+    const std::function<std::string(std::string_view key)>& iniLookup = {});
+[[nodiscard]] std::string CurrentRefreshKey();
+void SetCurrentRefreshKey(std::string key);
+
 // Addresses built from the current hosts.
 [[nodiscard]] std::string VideoPageUrl(std::string_view bvid);
 [[nodiscard]] std::string ApiUrl(std::string_view pathAndQuery);

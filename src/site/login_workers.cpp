@@ -5,6 +5,7 @@
 
 #include "controls/control_names.h"
 #include "site/account_info.h"
+#include "site/cookie_refresh.h"
 
 namespace korvid {
 namespace {
@@ -38,6 +39,10 @@ void LoginWorkers::StartQrLogin() {
     const std::unique_ptr<QrLoginApi> api = m_makeApi();
     QrLoginHooks hooks;
     hooks.wait = [this](std::chrono::milliseconds interval) { return WaitOrStop(interval); };
+    hooks.loggedIn = [this](const std::string& cookies, const std::string& refreshToken) {
+      (void)StoreNewLogin(m_state.Paths().ConfigFile().string(), cookies, refreshToken,
+                          UnixNowMs());
+    };
     (void)RunQrLogin(m_state.Ui(), *api, hooks);
     held->Release();
   });
@@ -53,7 +58,11 @@ void LoginWorkers::CheckLogin() {
 
 bool LoginWorkers::StartAccountCheckIfLoggedIn() {
   if (m_state.Ui().Text(kCookiesBox).empty()) return false;
-  return m_workers.Start(kAccountJob, [this] { (void)ShowAccountInfo(m_state.Ui()); });
+  return m_workers.Start(kAccountJob, [this] {
+    // Before the first request with the cookie: renew it when the site asks.
+    (void)RefreshLoginIfDue(m_state.Ui(), m_state.Paths().ConfigFile().string(), UnixNowMs());
+    (void)ShowAccountInfo(m_state.Ui());
+  });
 }
 
 void LoginWorkers::SetPollWait(std::function<void(std::chrono::milliseconds)> wait) {

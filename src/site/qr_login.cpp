@@ -109,6 +109,7 @@ QrPoll QrcodeKeyQrLogin::Poll(const QrCode& code) {
   const std::string state = answer.GetValue("data.code");
   if (state == "0") {
     poll.state = QrPollState::kConfirmed;
+    poll.refreshToken = answer.GetValue("data.refresh_token");
   } else if (state == "86038") {
     poll.state = QrPollState::kExpired;
   } else if (state == "86090") {
@@ -153,11 +154,13 @@ QrLoginOutcome RunQrLogin(Controls& controls, QrLoginApi& api, const QrLoginHook
   if (hooks.codeShown) hooks.codeShown(*code);
 
   std::string captured;
+  std::string refreshToken;
   QrPollState shown = QrPollState::kUnknown;
   QrLoginOutcome outcome = QrLoginOutcome::kTimedOut;
   for (int polls = 0;;) {
     const QrPoll poll = api.Poll(*code);
     captured = poll.cookies;
+    refreshToken = poll.refreshToken;
     if (poll.state != shown && poll.state != QrPollState::kUnknown) {
       shown = poll.state;
       if (shown == QrPollState::kScanned) controls.ShowNotice(kNoticeQrScanned, kNoticeDone);
@@ -177,6 +180,7 @@ QrLoginOutcome RunQrLogin(Controls& controls, QrLoginApi& api, const QrLoginHook
 
   if (outcome == QrLoginOutcome::kLoggedIn) {
     controls.SetText(kCookiesBox, captured);
+    if (hooks.loggedIn) hooks.loggedIn(captured, refreshToken);
     controls.SetPicture(kQrPicture, {});  // a used code is no use to anyone
     (void)ShowAccountInfo(controls);
   } else if (outcome == QrLoginOutcome::kNoCookie) {

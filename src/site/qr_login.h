@@ -29,6 +29,8 @@ struct QrPoll {
   QrPollState state = QrPollState::kUnknown;
   // The first name=value pair of each Set-Cookie header of this answer.
   std::string cookies;
+  // The token that later renews the cookie (confirmed polls of the newer pair).
+  std::string refreshToken;
 };
 
 // One generation of the site's QR log-in calls: where a code comes from and
@@ -96,6 +98,9 @@ struct QrLoginHooks {
   // state as it changes.
   std::function<void(const QrCode&)> codeShown;
   std::function<void(QrPollState)> stateChanged;
+  // Optional: a successful log-in's cookie and refresh token, to be stored at
+  // once, on the log-in worker.
+  std::function<void(const std::string& cookies, const std::string& refreshToken)> loggedIn;
 };
 
 // The QR log-in, on the calling worker: gets a code and draws it into

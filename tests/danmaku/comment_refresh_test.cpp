@@ -63,7 +63,7 @@ TEST_F(CommentFileTest, WritesTheSubtitleAndTheXmlBesideIt) {
   EXPECT_EQ(m_site.Requests().back().path, "/123.xml");
 }
 
-TEST_F(CommentFileTest, AFailedFetchKeepsExistingFilesAndWritesAHeaderWhenThereAreNone) {
+TEST_F(CommentFileTest, AFailedFetchWritesNothingAndTheNextOneWrites) {
   m_site.SetFault("/123.xml", Fault::Status(500));
   ASSERT_TRUE(m_sandbox.WriteFile("old.ass", "old subtitle"));
   ASSERT_TRUE(m_sandbox.WriteFile("old.xml", "old comments"));
@@ -73,11 +73,22 @@ TEST_F(CommentFileTest, AFailedFetchKeepsExistingFilesAndWritesAHeaderWhenThereA
   EXPECT_EQ(Read("old.xml"), "old comments");
 
   const CommentFileResult first = FetchCommentFile(m_controls, "123", "BV1", m_sandbox / "new.ass");
-  EXPECT_EQ(first.state, CommentFileState::kWrittenEmpty);
+  EXPECT_EQ(first.state, CommentFileState::kFetchFailed);
   EXPECT_FALSE(first.error.empty());
-  EXPECT_TRUE(Read("new.ass").ends_with("Effect, Text"));
-  EXPECT_TRUE(std::filesystem::exists(m_sandbox / "new.xml"));
-  EXPECT_EQ(Read("new.xml"), "");
+  EXPECT_FALSE(std::filesystem::exists(m_sandbox / "new.ass"));
+  EXPECT_FALSE(std::filesystem::exists(m_sandbox / "new.xml"));
+  m_site.ClearFaults();
+  ServeComments("123", CommentXml("后来的"));
+  EXPECT_TRUE(FetchCommentFile(m_controls, "123", "BV1", m_sandbox / "new.ass").Fresh());
+  EXPECT_NE(Read("new.ass").find("}后来的"), std::string::npos);
+
+  // Cut short or past the size limit: no document either.
+  const std::string packed = fakesite::DeflateRaw(CommentXml(std::string(3000, 'x') + "y"));
+  m_site.SetCanned("GET", "/125.xml",
+                   CannedReply{200, {}, packed.substr(0, packed.size() / 2), "text/xml"});
+  EXPECT_EQ(FetchCommentFile(m_controls, "125", "BV1", m_sandbox / "cut.ass").state,
+            CommentFileState::kFetchFailed);
+  EXPECT_FALSE(std::filesystem::exists(m_sandbox / "cut.ass"));
 
   m_site.SetCanned("GET", "/124.xml", CannedReply{200, {}, "<html>error</html>", "text/html"});
   ASSERT_TRUE(m_sandbox.WriteFile("page.ass", "kept"));
@@ -149,6 +160,22 @@ TEST(AssSource, ReadsCidAndBvidFromTheMarkerLine) {
   EXPECT_EQ(ReadAssSource("x\r\nOriginal Script: [bid_BV1xx],[cid_123]$\r\n").bvid, "BV1xx");
   EXPECT_EQ(ReadAssSource("Original Script: 字幕组\r\n[cid_9]\r\n").cid, "");
   EXPECT_EQ(ReadAssSource("[Script Info]\r\nTitle: x\r\n").cid, "");
+}
+
+// The refresh needs the marker line only: however many comments a file holds,
+// at most its header is read.
+TEST(AssSource, OnlyTheHeaderIsRead) {
+  test::Sandbox sandbox;
+  const std::string header = "[Script Info]\r\nOriginal Script: [bid_BV1xx],[cid_123]$\r\n";
+  const std::string events(1 << 20, 'e');
+  ASSERT_TRUE(sandbox.WriteFile("a.ass", header + "[Events]\r\n" + events));
+  ASSERT_TRUE(sandbox.WriteFile("b.ass", header + events));  // no events section
+  ASSERT_TRUE(sandbox.WriteFile("c.ass", std::string(4090, 'x') + "[Events]"));  // across blocks
+  EXPECT_EQ(ReadAssHeader(sandbox / "a.ass"), header);
+  EXPECT_EQ(ReadAssHeader(sandbox / "b.ass").size(), kAssHeaderLimit);
+  EXPECT_EQ(ReadAssSource(ReadAssHeader(sandbox / "b.ass")).cid, "123");
+  EXPECT_EQ(ReadAssHeader(sandbox / "c.ass"), std::string(4090, 'x'));
+  EXPECT_EQ(ReadAssHeader(sandbox / "missing.ass"), "");
 }
 
 }  // namespace

@@ -169,15 +169,9 @@ TEST_F(DanmakuToAssTest, TimesDurationsAndPlacement) {
   };
   std::vector<Comment> tops;
   std::vector<Comment> bottoms;
-  std::vector<Comment> sparse;  // 7 comments, 7 / 106 per second: 6 rows
-  std::vector<Comment> dense;   // 13 comments in 13 s: 12 rows
   for (int i = 0; i < 6; ++i) tops.push_back({std::to_string(i + 1), "5", "t" + std::to_string(i)});
   for (int i = 0; i < 4; ++i)
     bottoms.push_back({std::to_string(i + 1), "4", "b" + std::to_string(i)});
-  for (int i = 0; i < 7; ++i)
-    sparse.push_back({std::to_string(100 + i), "1", "s" + std::to_string(i)});
-  for (int i = 0; i < 13; ++i)
-    dense.push_back({std::to_string(1 + i), "1", "d" + std::to_string(i)});
 
   const std::vector<LineCase> cases = {
       {"20 bytes last 16 s", {scroll("1", 19)}, 0, "Dialogue: 0,0:00:01.00,0:00:17.00,"},
@@ -207,10 +201,10 @@ TEST_F(DanmakuToAssTest, TimesDurationsAndPlacement) {
        {{"1", "1", "火🔥"}},
        0,
        "Dialogue: 0,0:00:01.00,0:00:17.00,R2L,,20,20,2,,{\\move(600,42,-40,42)}火🔥"},
-      {"entities stay as written",
+      {"entities decoded, width from the decoded text",
        {{"1", "1", "a&amp;b&lt;"}},
        0,
-       "Dialogue: 0,0:00:01.00,0:00:17.00,R2L,,20,20,2,,{\\move(670,42,-110,42)}a&amp;b&lt;"},
+       "Dialogue: 0,0:00:01.00,0:00:17.00,R2L,,20,20,2,,{\\move(600,42,-40,42)}a&b<"},
       {"colour as BBGGRR",
        {{"1", "4", "ab", "1193046"}},
        0,
@@ -224,10 +218,6 @@ TEST_F(DanmakuToAssTest, TimesDurationsAndPlacement) {
       {"bottom rows cycle (2nd)", bottoms, 1, "{\\pos(280,387)"},
       {"bottom rows cycle (3rd)", bottoms, 2, "{\\pos(280,366)"},
       {"bottom rows cycle (4th)", bottoms, 3, "{\\pos(280,408)"},
-      {"sparse comments wrap after 6 rows (6th)", sparse, 5, "{\\move(580,105,"},
-      {"sparse comments wrap after 6 rows (7th)", sparse, 6, "{\\move(580,42,"},
-      {"dense comments wrap after 12 rows (12th)", dense, 11, "{\\move(590,231,"},
-      {"dense comments wrap after 12 rows (13th)", dense, 12, "{\\move(590,42,"},
   };
   for (const LineCase& c : cases) {
     const std::vector<std::string> lines = Convert(c.comments);
@@ -264,6 +254,107 @@ TEST_F(DanmakuToAssTest, StylesFillTheSizesAsEnteredInOnePass) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[0].find("{\\move(580,2,-20,2)}"), std::string::npos);  // H = 1
   EXPECT_NE(lines[1].find("{\\pos(280,31)"), std::string::npos);         // G = 31
+}
+
+struct TextCase {
+  std::string name;
+  std::string raw;      // as the document holds it
+  std::string written;  // after the override block, "" when dropped
+  int width = 0;        // GBK bytes the motion is computed from
+};
+
+// Viewers' texts are decoded once, filtered and measured as decoded, and
+// written so that no player reads them as markup.
+TEST_F(DanmakuToAssTest, CommentTextsAreDecodedAndDefused) {
+  std::string amps;  // 145 bytes as written, 29 decoded
+  for (int i = 0; i < 29; ++i) amps += "&amp;";
+  const std::vector<TextCase> cases = {
+      {.name = "named entities", .raw = "&gt;_&lt;", .written = ">_<", .width = 3},
+      {.name = "quotes", .raw = "&quot;a&apos;", .written = "\"a'", .width = 3},
+      {.name = "double escaped stays one level",
+       .raw = "&amp;#128514;",
+       .written = "&#128514;",
+       .width = 9},
+      {.name = "numeric references", .raw = "&#128514;&#x41;", .written = "😂A", .width = 3},
+      {.name = "no scalar value stays",
+       .raw = "&#0;&#xD800;",
+       .written = "&#0;&#xD800;",
+       .width = 12},
+      {.name = "past U+10FFFF stays", .raw = "a&#x110000;", .written = "a&#x110000;", .width = 11},
+      {.name = "other entities stay", .raw = "&nbsp;a&", .written = "&nbsp;a&", .width = 8},
+      {.name = "override block", .raw = "{\\fs200}大字", .written = "｛＼fs200｝大字", .width = 12},
+      {.name = "override block from references",
+       .raw = "&#123;\\an8&#125;x",
+       .written = "｛＼an8｝x",
+       .width = 7},
+      {.name = "control characters become spaces",
+       .raw = std::string("a\x01"
+                          "b&#10;c&#127;d\0e",
+                          18),
+       .written = "a b c d e",
+       .width = 9},
+      {.name = "blocked once decoded", .raw = "&#25171;&#21345;", .written = "", .width = 0},
+      {.name = "one character once decoded", .raw = "&#21704;哈", .written = "", .width = 0},
+      {.name = "30 bytes counted decoded",
+       .raw = "b" + amps,
+       .written = "b" + std::string(29, '&'),
+       .width = 30},
+  };
+  for (const TextCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<std::string> lines = Convert({{"1", "1", c.raw}});
+    if (c.written.empty()) {
+      EXPECT_TRUE(lines.empty());
+      continue;
+    }
+    ASSERT_EQ(lines.size(), 1u);
+    const std::string expected = "{\\move(" + std::to_string(560 + 10 * c.width) + ",42,-" +
+                                 std::to_string(10 * c.width) + ",42)}" + c.written;
+    EXPECT_TRUE(lines[0].ends_with(expected)) << lines[0];
+  }
+}
+
+struct RowLimitCase {
+  std::string scrollSize;
+  int comments;
+  int lastSecond;  // density = comments / lastSecond
+  int rows;
+};
+
+// Scrolling rows wrap within the 420-pixel play height, fewer rows the
+// sparser the comments.
+TEST_F(DanmakuToAssTest, ScrollRowsWrapWithinThePlayHeight) {
+  const std::vector<RowLimitCase> cases = {
+      {.scrollSize = "20", .comments = 30, .lastSecond = 100, .rows = 4},
+      {.scrollSize = "20", .comments = 30, .lastSecond = 30, .rows = 9},
+      {.scrollSize = "20", .comments = 30, .lastSecond = 15, .rows = 9},
+      {.scrollSize = "20", .comments = 30, .lastSecond = 10, .rows = 13},
+      {.scrollSize = "20", .comments = 32, .lastSecond = 8, .rows = 18},
+      {.scrollSize = "29", .comments = 30, .lastSecond = 100, .rows = 3},
+      {.scrollSize = "29", .comments = 30, .lastSecond = 30, .rows = 6},
+      {.scrollSize = "29", .comments = 30, .lastSecond = 15, .rows = 6},
+      {.scrollSize = "29", .comments = 30, .lastSecond = 10, .rows = 9},
+      {.scrollSize = "29", .comments = 32, .lastSecond = 8, .rows = 12},
+  };
+  for (const RowLimitCase& c : cases) {
+    SCOPED_TRACE("H = " + c.scrollSize + " + 1, " + std::to_string(c.comments) + " comments by " +
+                 std::to_string(c.lastSecond) + " s");
+    m_settings.scrollSize = c.scrollSize;
+    std::vector<Comment> comments;
+    for (int i = 0; i < c.comments; ++i) {
+      const int time = i + 1 == c.comments ? c.lastSecond : 1;
+      comments.push_back({std::to_string(time), "1", "c" + std::to_string(i)});
+    }
+    const std::vector<std::string> lines = Convert(comments);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(c.comments));
+    const int height = std::stoi(c.scrollSize) + 1;
+    const std::string firstRow = "," + std::to_string(2 * height) + ",-";
+    int rows = 0;
+    for (std::size_t i = 1; i < lines.size() && rows == 0; ++i) {
+      if (lines[i].find(firstRow) != std::string::npos) rows = static_cast<int>(i);
+    }
+    EXPECT_EQ(rows, c.rows);
+  }
 }
 
 TEST(ContainsOnlyOneCharacter, CountsCharactersNotBytes) {

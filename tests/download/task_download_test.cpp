@@ -31,7 +31,7 @@ namespace fs = std::filesystem;
 using fakesite::MediaKind;
 
 constexpr int kWaitMs = 90000;
-const std::vector<std::string> kSideFiles = {"tvshow.nfo", "fanart.jpg"};
+const std::vector<std::string> kSideFiles = {"tvshow.nfo", "fanart.jpg", "poster.jpg"};
 
 struct Settings {
   explicit Settings(std::string linkText, bool splitTasks = false, std::string cookieText = {},
@@ -91,8 +91,10 @@ class TaskDownloadTest : public test::FakeSiteTest {
     scheduler.WaitForWorkers();
     EXPECT_TRUE(engine.WaitIdle(kWaitMs));
     std::vector<std::string> states;
+    m_tips.clear();
     for (int row = 1; row <= app.Tasks().RowCount(); ++row) {
       states.push_back(app.Tasks().CellText(row, kColState));
+      m_tips.push_back(app.Tasks().CellTip(row, kColState));
     }
     return states;
   }
@@ -117,6 +119,7 @@ class TaskDownloadTest : public test::FakeSiteTest {
 
   test::Sandbox m_sandbox;
   ControlStore m_controls;
+  std::vector<std::string> m_tips;  // of the state cells after the last Download
 };
 
 // A video folder and the names of its media files; every media file must hold
@@ -172,7 +175,14 @@ TEST_F(TaskDownloadTest, LinksEndAsLibraryFolders) {
     const fs::path folder = m_sandbox / c.folder;
     std::vector<std::string> expected = kSideFiles;
     for (const std::string& name : c.media) {
-      for (const char* extension : {".mp4", ".ass", ".xml"}) expected.push_back(name + extension);
+      for (const char* extension : {".mp4", ".ass", ".xml", ".nfo"}) {
+        expected.push_back(name + extension);
+      }
+      // The three-page video has a subtitle track and first frames on the fake site.
+      if (c.media.size() == 3) {
+        expected.push_back(name + ".zh-CN.srt");
+        expected.push_back(name + "-thumb.jpg");  // its pages have first frames
+      }
       const std::string bytes = test::ReadWholeFile(folder / (name + ".mp4"));
       if (c.settings.split && !c.settings.cookies.empty()) {
         EXPECT_GT(bytes.size(), m_site.MediaBytes(c.kind).size()) << name;  // video and audio
@@ -249,6 +259,19 @@ TEST_F(TaskDownloadTest, AHalfFromAnEarlierRunJoinsTheMerge) {
   const fs::path folder = m_sandbox / "library" / "单页视频 A一 BC";
   EXPECT_TRUE(fs::exists(folder / "唯一的一集S1E1.mp4"));
   EXPECT_FALSE(fs::exists(folder / "唯一的一集S1E1.mp4.视频"));
+}
+
+TEST_F(TaskDownloadTest, CommentsThatCouldNotBeFetchedAreFetchedByTheNextRun) {
+  const fs::path ass = m_sandbox / "library" / "单页视频 A一 BC" / "唯一的一集S1E1.ass";
+  m_site.SetFault("/35306865841.xml", fakesite::Fault::Status(502));
+  EXPECT_EQ(Download(Settings("BV1Ks411D7aa")), std::vector<std::string>{"完成"});
+  EXPECT_EQ(m_tips, std::vector<std::string>{"弹幕获取失败"});
+  EXPECT_FALSE(fs::exists(ass));
+  EXPECT_FALSE(fs::exists(fs::path(ass).replace_extension(".xml")));
+  m_site.ClearFaults();
+  EXPECT_EQ(Download(Settings("BV1Ks411D7aa")), std::vector<std::string>{"已存在"});
+  EXPECT_EQ(m_tips, std::vector<std::string>{""});
+  EXPECT_NE(test::ReadWholeFile(ass).find("Dialogue: "), std::string::npos);
 }
 
 TEST_F(TaskDownloadTest, ARefusedStreamWritesNothing) {

@@ -142,8 +142,14 @@ TEST_F(NfoWriter, ValuesOfTheRecord) {
        ""},
       {"runtime, resolution and ids",
        [](Json&) {},
-       {{"movie/runtime", {"486秒"}},
+       {{"movie/runtime", {"9"}},  // 486 s, in whole minutes rounded up
         {"movie/id", {"BV117411r7R1"}},
+        {"movie/uniqueid", {"BV117411r7R1"}},
+        {"movie/actor/name", {"Warma", "陈楒潼桶桶桶"}},
+        {"movie/actor/role", {"曲绘", "UP主"}},
+        {"movie/actor/thumb",
+         {"https://i2.hdslb.com/bfs/face/87c0b7e4d3eedf04c458a82b9271013beaa4bc59.jpg",
+          "https://i2.hdslb.com/bfs/face/c9af3b32cf74baec5a4b65af8ca18ae5ff571f77.jpg"}},
         {"movie/num", {"BV117411r7R1"}},
         {"movie/title", {"当我给拜年祭的快板加了电音配乐…"}}},
        "  <mpaa>PG</mpaa>\r\n  <customrating>PG</customrating>\r\n  "
@@ -174,7 +180,8 @@ TEST_F(NfoWriter, LabelsNewestFirstWithPageTagsLeading) {
                         "1920x1080",
                         "2020-01-30"};
   EXPECT_EQ(ReadNfo(nfo).Texts("movie/genre"), labels);
-  EXPECT_NE(nfo.find("  <num>BV117411r7R1</num>\r\n  <genre>A&amp;B</genre>\r\n"),
+  EXPECT_NE(nfo.find("  <num>BV117411r7R1</num>\r\n  <uniqueid type=\"bilibili\" default=\"true\">"
+                     "BV117411r7R1</uniqueid>\r\n  <genre>A&amp;B</genre>\r\n"),
             std::string::npos);
 }
 

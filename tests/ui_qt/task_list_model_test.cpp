@@ -66,6 +66,12 @@ TEST(TaskListModelTest, ShowsRowsAppendedOnAWorker) {
   EXPECT_EQ(Cell(model, 0, kColIndex), "1");
   EXPECT_EQ(Cell(model, 2, kColTitle), "视频:标题3");
   EXPECT_EQ(model.data(model.index(2, kColTitle), Qt::ToolTipRole).toString(), "视频:标题3");
+  // A tip of its own replaces the text, also when set after the row was shown.
+  list.SetCellText(2, kColState, "完成");
+  list.SetCellTip(2, kColState, "弹幕获取失败");
+  ASSERT_TRUE(SpinUntil([&] { return Cell(model, 1, kColState) == "完成"; }));
+  EXPECT_EQ(model.data(model.index(1, kColState), Qt::ToolTipRole).toString(), "弹幕获取失败");
+  EXPECT_EQ(model.data(model.index(1, kColState), Qt::DisplayRole).toString(), "完成");
 }
 
 TEST(TaskListModelTest, StateColoursAreTheCellForeground) {

@@ -49,6 +49,28 @@ void TaskList::SetCellText(int row, int column, std::string_view text) {
   if (notify) notify();
 }
 
+std::string TaskList::CellTip(int row, int column) const {
+  std::lock_guard guard(m_lock);
+  if (row < 1 || row > static_cast<int>(m_rows.size())) return {};
+  if (column < 0 || column >= kTaskColumnCount) return {};
+  return m_rows[static_cast<std::size_t>(row - 1)].tip[static_cast<std::size_t>(column)];
+}
+
+void TaskList::SetCellTip(int row, int column, std::string_view tip) {
+  std::function<void()> notify;
+  {
+    std::lock_guard guard(m_lock);
+    if (row < 1 || row > static_cast<int>(m_rows.size())) return;
+    if (column < 0 || column >= kTaskColumnCount) return;
+    auto& cell = m_rows[static_cast<std::size_t>(row - 1)].tip[static_cast<std::size_t>(column)];
+    if (cell == tip) return;
+    cell.assign(tip);
+    MarkDirty(row);
+    notify = NotifierForChange();
+  }
+  if (notify) notify();
+}
+
 std::uint32_t TaskList::CellColor(int row, int column) const {
   std::lock_guard guard(m_lock);
   if (row < 1 || row > static_cast<int>(m_rows.size())) return kColorDefault;

@@ -75,6 +75,9 @@ class TaskList {
   [[nodiscard]] std::uint32_t CellColor(int row, int column) const;
   void SetCellColor(int row, int column, std::uint32_t argb);
   void ResetRowColors(int row);
+  // A note shown when the pointer rests on the cell (empty: the cell's text).
+  [[nodiscard]] std::string CellTip(int row, int column) const;
+  void SetCellTip(int row, int column, std::string_view tip);
 
   // Asks every observer to redraw the whole list.
   void Refresh();
@@ -92,6 +95,7 @@ class TaskList {
   struct Row {
     std::array<std::string, kTaskColumnCount> text;
     std::array<std::uint32_t, kTaskColumnCount> color{};
+    std::array<std::string, kTaskColumnCount> tip;
   };
 
   void MarkDirty(int row);  // m_lock held

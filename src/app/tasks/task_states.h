@@ -34,6 +34,9 @@ inline constexpr std::string_view kStateRefusedPrefix = "下载:";
 inline constexpr std::string_view kStateRedownload = "重新下载";
 // The video could not be read when the link was added.
 inline constexpr std::string_view kStateParseFailed = "解析失败";
+// Tip of the state cell when the comments could not be fetched; the next
+// download of the task tries again.
+inline constexpr std::string_view kTipCommentsFailed = "弹幕获取失败";
 
 // True for a state after which nothing more happens to the row by itself.
 [[nodiscard]] bool IsFinalState(std::string_view state);

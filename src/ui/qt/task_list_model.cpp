@@ -41,8 +41,9 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const {
   const auto column = static_cast<std::size_t>(index.column());
   switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
       return row.text[column];
+    case Qt::ToolTipRole:
+      return row.tip[column].isEmpty() ? row.text[column] : row.tip[column];
     case Qt::ForegroundRole: {
       const std::uint32_t argb = row.color[column];
       if (argb == kColorDefault) return {};
@@ -131,6 +132,7 @@ TaskListModel::Row TaskListModel::ReadRow(int listRow) const {
     const auto at = static_cast<std::size_t>(column);
     row.text[at] = QString::fromStdString(m_list.CellText(listRow, column));
     row.color[at] = m_list.CellColor(listRow, column);
+    row.tip[at] = QString::fromStdString(m_list.CellTip(listRow, column));
   }
   return row;
 }

@@ -55,6 +55,7 @@ class TaskListModel : public QAbstractTableModel {
   struct Row {
     std::array<QString, kTaskColumnCount> text;
     std::array<std::uint32_t, kTaskColumnCount> color{};
+    std::array<QString, kTaskColumnCount> tip;
   };
 
   void ScheduleApply();

@@ -303,6 +303,7 @@ QWidget* BuildDownloadSettingsPage(ControlWidgets& widgets) {
   AddIf(*page, widgets.Take(kByTypeCheck));
   AddIf(*page, widgets.Take(kByUploaderCheck));
   AddIf(*page, widgets.Take(kBestQualityCheck));
+  AddIf(*page, widgets.Take(kAiSubtitlesCheck));
   if (QWidget* codec = widgets.Take(kCodecDrop)) {
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel(Text("默认编码")));

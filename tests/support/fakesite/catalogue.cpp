@@ -316,6 +316,7 @@ Json Catalogue::MadeUpData(const Json& entry) const {
     const std::int64_t duration = page["duration"].get<std::int64_t>();
     pages.push_back(PageObject(page["cid"].get<std::int64_t>(), number++,
                                page["part"].get<std::string>(), duration, dimension, pubdate));
+    if (page.contains("first_frame")) pages.back()["first_frame"] = page["first_frame"];
     total += duration;
   }
   data["videos"] = pages.size();

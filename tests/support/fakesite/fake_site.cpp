@@ -152,6 +152,7 @@ void FakeSite::Impl::Handle(const httplib::Request& req, httplib::Response& res)
   request.query = QueryOf(req.target);
   request.headers = RecordingServer::CurrentHeaders();
   request.body = req.body;
+  request.connection = RecordingServer::CurrentConnection();
   {
     std::lock_guard lock(mutex);
     requests.push_back(request);
@@ -323,6 +324,10 @@ std::string FakeSite::BaseUrl() const {
   return "http://127.0.0.1:" + std::to_string(m_impl->port);
 }
 
+int FakeSite::AcceptedConnections() const {
+  return m_impl->server.AcceptedConnections();
+}
+
 std::vector<RecordedRequest> FakeSite::Requests() const {
   std::lock_guard lock(m_impl->mutex);
   return m_impl->requests;
@@ -381,6 +386,22 @@ void FakeSite::SetWbiKeys(std::string imgKey, std::string subKey) {
 
 std::string FakeSite::LoginCookie() const {
   return m_impl->routes.LoginCookie();
+}
+
+void FakeSite::SetRefreshNeeded(bool needed) {
+  m_impl->routes.CookieRefresh().SetRefreshNeeded(needed);
+}
+
+void FakeSite::SetRefreshAnswerCode(int code) {
+  m_impl->routes.CookieRefresh().SetRefreshAnswerCode(code);
+}
+
+std::string FakeSite::RefreshPublicKey() const {
+  return m_impl->routes.CookieRefresh().PublicKeyBase64();
+}
+
+RefreshCalls FakeSite::RefreshCallsSeen() const {
+  return m_impl->routes.CookieRefresh().Calls();
 }
 
 void FakeSite::SetEmbyApiKey(std::string key) {

@@ -15,6 +15,7 @@ struct RecordedRequest {
   std::string query;                                         // raw text after '?', empty when none
   std::vector<std::pair<std::string, std::string>> headers;  // in arrival order, names as sent
   std::string body;
+  int connection = 0;  // which accepted connection carried it (1 for the first)
 
   // First header of that name (case-insensitive); empty when absent.
   [[nodiscard]] std::string Header(const std::string& name) const;
@@ -120,6 +121,16 @@ struct EmbyUpload {
   std::string body;  // as received (Base64 text)
 };
 
+// What the cookie refresh routes were asked.
+struct RefreshCalls {
+  int info = 0;
+  int correspond = 0;
+  int refresh = 0;
+  int confirm = 0;
+  std::string confirmCsrf;   // csrf of the last confirm/refresh
+  std::string confirmToken;  // refresh_token of the last confirm/refresh
+};
+
 // The loopback stand-in for every outside party Korvid talks to: web, API,
 // comment, passport and media hosts of the video site, and an Emby server.
 // All hosts share the one base URL; their paths do not collide. What it
@@ -147,6 +158,8 @@ class FakeSite {
   [[nodiscard]] std::string BaseUrl() const;
 
   [[nodiscard]] std::vector<RecordedRequest> Requests() const;
+  // Connections accepted since Start.
+  [[nodiscard]] int AcceptedConnections() const;
   void ClearRequests();
 
   void SetFault(const std::string& pathPrefix, Fault fault);
@@ -170,6 +183,15 @@ class FakeSite {
   // those of tests/data/api/nav_not_logged_in_wbi_img.json).
   void SetRetired(Retired which);
   void SetWbiKeys(std::string imgKey, std::string subKey);
+
+  // The cookie refresh: cookie/info answers refresh: needed; refresh_token
+  // and the correspond page use the fake site's own RSA key pair, whose
+  // public half (base64 DER) the client must be given as its refresh key.
+  // A non-zero answer code makes cookie/refresh answer it (86095, -111 ...).
+  void SetRefreshNeeded(bool needed);
+  void SetRefreshAnswerCode(int code);
+  [[nodiscard]] std::string RefreshPublicKey() const;
+  [[nodiscard]] RefreshCalls RefreshCallsSeen() const;
 
   // Emby: persons and uploads need ?api_key= equal to this key (else 401).
   void SetEmbyApiKey(std::string key);

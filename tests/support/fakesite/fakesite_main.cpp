@@ -29,11 +29,12 @@ void OnSignal(int) {
 constexpr const char* kHelp =
     R"(korvid-fakesite [--port N] [--stdin-lifetime] [--data DIR] [--media DIR]
                 [--media-size BYTES]
-                [--fault PREFIX=SPEC]... [--retire older|newer]
+                [--fault PREFIX=SPEC]... [--retire older|newer] [--refresh-needed]
 
 Serves every host of the video site, its media files and an Emby server on
 http://127.0.0.1:PORT (all hosts share the one address). The first line on
-stdout is "listening on http://127.0.0.1:PORT". Runs until SIGINT/SIGTERM, or
+stdout is "listening on http://127.0.0.1:PORT", the second the refresh key the
+client needs for the cookie refresh ("KORVID_REFRESH_KEY=..."). Runs until SIGINT/SIGTERM, or
 with --stdin-lifetime until stdin is closed.
 
 Options
@@ -47,6 +48,8 @@ Options
                      retire one generation of the site's calls: older makes
                      /x/space/arc/search answer -799; newer makes nav,
                      finger/spi and /x/space/wbi/arc/search answer HTTP 404
+  --refresh-needed   cookie/info answers refresh: true, so a client renews its
+                     log-in (cookie/refresh and confirm/refresh)
   --fault PREFIX=SPEC
                      misbehave for every path starting with PREFIX; SPEC is a
                      comma-separated list of
@@ -73,11 +76,21 @@ Routes (hosts are a setting of the client; here they all are this server)
             GET  /x/frontend/finger/spi        data.b_3, data.b_4 (buvid3/4)
             GET  /x/v3/fav/resource/list?media_id=..&pn=..&ps=20  (medias null when empty)
             GET  /x/space/myinfo               needs Cookie SESSDATA, else code -101
+            GET  /x/player/wbi/v2?aid=..&cid=..&wts=..&w_rid=..  subtitle list
+                                               (code -352 when w_rid is wrong)
+            GET  /x/player/v2?aid=..&cid=..    the same list, unsigned
+  subtitles GET  /bfs/subtitle/{lan}.json      body[] of from, to, content
   passport  GET  /qrcode/getLoginUrl           data.url, data.oauthKey
             POST /qrcode/getLoginInfo          body oauthKey=..: -4, -5, then success
             GET  /x/passport-login/web/qrcode/generate  data.url, data.qrcode_key
             GET  /x/passport-login/web/qrcode/poll?qrcode_key=..  86101, 86090, then 0
                                                with Set-Cookie (or -2 expired)
+            GET  /x/passport-login/web/cookie/info  data.refresh, data.timestamp
+            POST /x/passport-login/web/cookie/refresh  csrf, refresh_csrf, source,
+                                               refresh_token: new cookies and token
+            POST /x/passport-login/web/confirm/refresh  csrf (new), refresh_token (old)
+  web       GET  /correspond/1/{hex}           <div id="1-name">refresh_csrf</div> when
+                                               the hex decrypts to refresh_<timestamp>
   QR image  GET  /action/qrcode/generate?data=..   a GIF
   comments  GET  /{cid}.xml                    raw deflate, Content-Encoding: deflate
   media     GET|HEAD /media/video/* /media/audio/* /media/progressive/* /img/*
@@ -207,6 +220,7 @@ int Run(int argc, char** argv) {
   std::vector<std::pair<std::string, Fault>> faults;
   bool help = false;
   korvid::fakesite::Retired retired = korvid::fakesite::Retired::kNothing;
+  bool refreshNeeded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -222,6 +236,8 @@ int Run(int argc, char** argv) {
       dataDir = argv[++i];
     } else if (arg == "--media" && hasValue) {
       mediaDir = argv[++i];
+    } else if (arg == "--refresh-needed") {
+      refreshNeeded = true;
     } else if (arg == "--media-size" && hasValue) {
       mediaSize = std::atoll(argv[++i]);
     } else if (arg == "--retire" && hasValue &&
@@ -259,13 +275,16 @@ int Run(int argc, char** argv) {
     site.SetFault(prefix, fault);
   }
   site.SetRetired(retired);
+  site.SetRefreshNeeded(refreshNeeded);
   if (!site.Start(port)) {
     std::cerr << "korvid-fakesite: cannot listen on port " << port << "\n";
     return 1;
   }
   std::cout << "listening on " << site.BaseUrl() << std::endl;
+  std::cout << "KORVID_REFRESH_KEY=" << site.RefreshPublicKey() << std::endl;
   WaitForEnd(stdinLifetime);
   site.Stop();
+  std::cerr << "korvid-fakesite: " << site.AcceptedConnections() << " connections accepted\n";
   return 0;
 }
 

@@ -101,7 +101,7 @@ Reply SiteRoutes::WebQrPoll(const Incoming& in) {
                 account["dedeUserId"].get<std::string>() +
                 "&SESSDATA=" + account["sessdata"].get<std::string>() +
                 "&gourl=https%3A%2F%2Fpassport.bilibili.com";
-  data["refresh_token"] = "fakesite0refresh0token";
+  data["refresh_token"] = kQrRefreshToken;
   data["timestamp"] = 1662363009601;
   data["code"] = 0;
   data["message"] = "";

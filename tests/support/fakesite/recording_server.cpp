@@ -23,6 +23,7 @@ constexpr std::size_t kMaxRequestsPerConnection = 100;
 constexpr std::size_t kThreadCount = 48;
 
 thread_local HeaderList t_currentHeaders;
+thread_local int t_currentConnection = 0;
 
 bool WaitSocket(int sock, short events, int timeoutMs) {
   pollfd pfd{sock, events, 0};
@@ -161,11 +162,20 @@ const HeaderList& RecordingServer::CurrentHeaders() {
   return t_currentHeaders;
 }
 
+int RecordingServer::CurrentConnection() {
+  return t_currentConnection;
+}
+
+int RecordingServer::AcceptedConnections() const {
+  return m_accepted.load();
+}
+
 bool RecordingServer::IsStopping() const {
   return svr_sock_ == INVALID_SOCKET;
 }
 
 bool RecordingServer::process_and_close_socket(socket_t sock) {
+  t_currentConnection = ++m_accepted;
   RecordingStream stream(sock);
   bool ok = true;
   for (std::size_t left = kMaxRequestsPerConnection; left > 0 && !IsStopping(); --left) {

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <utility>
@@ -28,6 +29,11 @@ class RecordingServer : public httplib::Server {
   // Header lines of the request being handled on the calling thread.
   [[nodiscard]] static const HeaderList& CurrentHeaders();
 
+  // The number of the connection the calling thread serves (1 for the first
+  // accepted), and how many were accepted so far.
+  [[nodiscard]] static int CurrentConnection();
+  [[nodiscard]] int AcceptedConnections() const;
+
   // True once stop() has been called (the listening socket is gone).
   [[nodiscard]] bool IsStopping() const;
 
@@ -35,6 +41,7 @@ class RecordingServer : public httplib::Server {
   bool process_and_close_socket(socket_t sock) override;
 
   HeadHook m_headHook;
+  std::atomic<int> m_accepted{0};
 };
 
 // Header lines of a raw request head ("GET / HTTP/1.1\r\nName: value\r\n...").

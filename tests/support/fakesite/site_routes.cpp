@@ -224,9 +224,13 @@ std::shared_ptr<const Catalogue> SharedCatalogue(const std::filesystem::path& da
 
 SiteRoutes::SiteRoutes(const std::filesystem::path& dataDir, std::filesystem::path mediaDir)
     : m_catalogue(SharedCatalogue(dataDir, m_loadError)), m_media(std::move(mediaDir)) {
+  const Json* account = m_loadError.empty() ? &m_catalogue->Settings()["account"] : nullptr;
   if (m_loadError.empty()) {
     m_embyApiKey = m_catalogue->Settings()["emby"]["apiKey"].get<std::string>();
   }
+  m_refresh = std::make_unique<CookieRefreshRoutes>(
+      account ? (*account)["sessdata"].get<std::string>() : std::string(),
+      account ? (*account)["biliJct"].get<std::string>() : std::string(), kQrRefreshToken);
 }
 
 void SiteRoutes::SetBaseUrl(std::string baseUrl) {
@@ -275,6 +279,9 @@ Reply SiteRoutes::Route(const Incoming& in) {
   std::smatch match;
   if (!m_loadError.empty()) {
     return TextReply(500, "fake site data not loaded: " + m_loadError);
+  }
+  if (auto refresh = m_refresh->Route(in)) {
+    return std::move(*refresh);
   }
   if (auto current = CurrentApiRoute(in)) {
     return std::move(*current);
@@ -537,7 +544,8 @@ Reply SiteRoutes::Favourites(const Incoming& in) {
 
 Reply SiteRoutes::AccountInfo(const Incoming& in) {
   const std::string sessdata = m_catalogue->Settings()["account"]["sessdata"].get<std::string>();
-  if (CookieValue(in.request.Header("Cookie"), "SESSDATA") != sessdata) {
+  const std::string sent = CookieValue(in.request.Header("Cookie"), "SESSDATA");
+  if (sent != sessdata && !m_refresh->Accepts(sent)) {
     return JsonReply(kNotLoggedInBody);
   }
   return JsonReply(DumpApiJson(PointedAtSite(m_catalogue->Account())));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/fakesite/catalogue.h"
+#include "support/fakesite/cookie_refresh_routes.h"
 #include "support/fakesite/fake_site.h"
 #include "support/fakesite/media_cache.h"
 #include "support/fakesite/recording_server.h"
@@ -62,6 +63,8 @@ class SiteRoutes {
   void SetEmbyPersons(Json persons);
   [[nodiscard]] MediaCache& Media() { return m_media; }
 
+  [[nodiscard]] CookieRefreshRoutes& CookieRefresh() { return *m_refresh; }
+
   // The site's current calls (site_routes_current.cpp).
   void SetRetired(Retired which);
   void SetWbiKeys(std::string imgKey, std::string subKey);
@@ -108,11 +111,15 @@ class SiteRoutes {
   [[nodiscard]] Reply Finger();
   [[nodiscard]] Reply SignedSpaceList(const Incoming& in);
   [[nodiscard]] bool SignatureValid(const Incoming& in) const;
+  // The player answer with the page's subtitle list, and a subtitle body.
+  [[nodiscard]] Reply Player(const Incoming& in, bool signedCall);
+  [[nodiscard]] Reply SubtitleBody();
 
   std::string m_loadError;
   // Loaded once per data folder and process; read-only afterwards.
   std::shared_ptr<const Catalogue> m_catalogue;
   MediaCache m_media;
+  std::unique_ptr<CookieRefreshRoutes> m_refresh;
 
   mutable std::mutex m_mutex;
   std::string m_baseUrl;
@@ -147,6 +154,8 @@ inline constexpr std::int64_t kFnvalAv1 = 2048;
 
 // Site JSON as the API writes it: compact, with & < > escaped as \u0026 ...
 [[nodiscard]] std::string DumpApiJson(const Json& value);
+// The refresh token a QR log-in of the fake site yields.
+inline constexpr const char* kQrRefreshToken = "fakesite0refresh0token";
 // Page state as the web pages embed it: compact, '/' written as \u002F.
 [[nodiscard]] std::string DumpPageJson(const Json& value);
 // Raw deflate (no zlib or gzip wrapper), as the comment host sends.

@@ -4,6 +4,7 @@
 // fault in the client's signing cannot hide behind the same fault here.
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -22,6 +23,8 @@ constexpr const char* kFingerFile = "api/finger_spi.json";
 constexpr const char* kRiskControlBody = R"({"code":-352,"message":"-352","ttl":1})";
 constexpr const char* kRetiredListBody =
     R"({"code":-799,"message":"请求过于频繁，请稍后再试","ttl":1})";
+constexpr const char* kSubtitlePath = "/bfs/subtitle/";
+constexpr const char* kUnknownVideoBody = R"({"code":-400,"message":"请求错误","ttl":1})";
 constexpr const char* kWbiImageBase = "https://i0.hdslb.com/bfs/wbi/";
 
 // Position in img + sub of each mixin-key character, as the site documents it.
@@ -102,7 +105,7 @@ std::optional<Reply> SiteRoutes::CurrentApiRoute(const Incoming& in) {
     return std::nullopt;
   }
   const bool current = path == "/x/web-interface/nav" || path == "/x/frontend/finger/spi" ||
-                       path == "/x/space/wbi/arc/search";
+                       path == "/x/space/wbi/arc/search" || path == "/x/player/wbi/v2";
   Retired retired = Retired::kNothing;
   {
     std::lock_guard lock(m_mutex);
@@ -122,6 +125,12 @@ std::optional<Reply> SiteRoutes::CurrentApiRoute(const Incoming& in) {
   }
   if (path == "/x/space/wbi/arc/search") {
     return SignedSpaceList(in);
+  }
+  if (path == "/x/player/wbi/v2" || path == "/x/player/v2") {
+    return Player(in, path == "/x/player/wbi/v2");
+  }
+  if (path.rfind(kSubtitlePath, 0) == 0) {
+    return SubtitleBody();
   }
   return std::nullopt;
 }
@@ -201,6 +210,50 @@ Reply SiteRoutes::SignedSpaceList(const Incoming& in) {
     return JsonReply(kRiskControlBody);
   }
   return SpaceList(in);
+}
+
+Reply SiteRoutes::Player(const Incoming& in, bool signedCall) {
+  if (signedCall && !SignatureValid(in)) {
+    return JsonReply(kRiskControlBody);
+  }
+  std::int64_t aid = 0;
+  try {
+    aid = std::stoll(in.Param("aid"));
+  } catch (const std::exception&) {
+    return JsonReply(kUnknownVideoBody);
+  }
+  const auto video = m_catalogue->FindVideoByAid(aid);
+  if (!video) {
+    return JsonReply(kUnknownVideoBody);
+  }
+  const Json& config = m_catalogue->Settings()["subtitles"];
+  const Json& listed = config["bvids"];
+  const bool hasTracks = std::find(listed.begin(), listed.end(), video->bvid) != listed.end();
+  const std::string file = config[hasTracks ? "answer" : "plainAnswer"].get<std::string>();
+  Json answer = ReadJson(m_catalogue->DataDir() / file);
+  if (answer.is_discarded()) {
+    return TextReply(500, "cannot read " + file);
+  }
+  answer["data"]["aid"] = aid;
+  answer["data"]["bvid"] = video->bvid;
+  answer["data"]["cid"] = std::atoll(in.Param("cid").c_str());
+  if (hasTracks) {
+    for (Json& track : answer["data"]["subtitle"]["subtitles"]) {
+      track["subtitle_url"] = BaseUrl() + kSubtitlePath + track["lan"].get<std::string>() + ".json";
+    }
+  }
+  return JsonReply(DumpApiJson(answer));
+}
+
+Reply SiteRoutes::SubtitleBody() {
+  const std::string file = m_catalogue->Settings()["subtitles"]["body"].get<std::string>();
+  std::ifstream in(m_catalogue->DataDir() / file, std::ios::binary);
+  if (!in) {
+    return TextReply(500, "cannot read " + file);
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return JsonReply(text.str());
 }
 
 }  // namespace korvid::fakesite
