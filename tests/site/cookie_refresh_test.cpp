@@ -202,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
                         },
                     .outcome = RefreshOutcome::kFailed,
                     .reasonHas = "HTTP 412"}),
-    [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<FailureCase>& instance) { return instance.param.name; });
 
 TEST_F(CookieRefreshTest, AWrongKeyMakesAPathThePageRefuses) {
   m_site.SetRefreshNeeded(true);
