@@ -2,7 +2,10 @@
 // the way 按钮_解析下载 does, and prints the wall time, the share of it spent
 // outside the network wait, CPU time and peak memory.
 //
-//   bench_favourites_add [--folder ID] [--fakesite PATH]
+//   bench_favourites_add [--folder ID] [--fakesite PATH] [--store yes]
+//
+// --store yes keeps the task list in a task store (a fresh 任务.db), as the
+// window and `korvid-cli download` do; the time includes its last write.
 //
 // The fake site runs as its own process (korvid-fakesite beside this program),
 // so its work counts as network wait, as the real site's would.
@@ -18,6 +21,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/tasks/task_store_writer.h"
 #include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
@@ -110,10 +114,12 @@ std::string FakeSiteBesideUs() {
 int main(int argc, char** argv) {
   std::string folder = "31000";
   std::string fakesite = FakeSiteBesideUs();
+  bool keep = false;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--folder") folder = argv[i + 1];
     if (option == "--fakesite") fakesite = argv[i + 1];
+    if (option == "--store") keep = std::string(argv[i + 1]) == "yes";
   }
   ::signal(SIGPIPE, SIG_IGN);
   FakeSiteProcess site;
@@ -132,14 +138,19 @@ int main(int argc, char** argv) {
 
   korvid::ControlStore controls;
   korvid::CreateMainWindowControls(controls);
-  korvid::AppState app(controls, korvid::AppPaths{std::filesystem::temp_directory_path()});
+  const std::filesystem::path program =
+      std::filesystem::temp_directory_path() / ("korvid-bench-add-" + std::to_string(::getpid()));
+  korvid::AppState app(controls, korvid::AppPaths{program});
   controls.SetText(korvid::kTaskLinkBox, site.base + "/1/favlist?fid=" + folder);
+  korvid::KeptTaskList kept;
+  if (keep && kept.Open(app) != korvid::KeptTaskList::Outcome::kKept) return 1;
   const auto start = Clock::now();
   {
     korvid::LinkJobs jobs(app, [] { return std::make_unique<TimedTransport>(); });
     jobs.OnAddLinkPressed();
     jobs.WaitAll();
   }
+  kept.Close();
   const double wallMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   StopFakeSite(site);
 
@@ -159,5 +170,7 @@ int main(int argc, char** argv) {
   for (const auto& notice : controls.NoticeHistory()) {
     std::printf("notice %s: %s\n", notice.title.c_str(), notice.text.c_str());
   }
+  std::error_code error;
+  std::filesystem::remove_all(program, error);
   return app.Tasks().RowCount() > 0 ? 0 : 1;
 }

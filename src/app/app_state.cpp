@@ -47,6 +47,12 @@ AppState::AppState(Controls& controls, AppPaths paths)
 
 AppState::~AppState() = default;
 
+bool AppState::QueueTask(int row, std::string_view record) {
+  if (!m_taskQueue.PushText(record)) return false;
+  m_tasks.NoteQueued(row, std::string(record));
+  return true;
+}
+
 std::string AppState::LastClipboardText() const {
   std::lock_guard guard(m_clipboardMutex);
   return m_lastClipboardText;

@@ -99,6 +99,9 @@ class AppState {
   [[nodiscard]] WorkQueue& TaskQueue() { return m_taskQueue; }
   [[nodiscard]] TaskList& Tasks() { return m_tasks; }
   [[nodiscard]] Lock& ListLock() { return m_tasks.ListLock(); }
+  // Puts a row's record on the task queue and notes it on the row, so the
+  // task store can bring the queue back after a restart. List lock held.
+  [[nodiscard]] bool QueueTask(int row, std::string_view record);
   // Downloads under way: +1 on a start report, -1 on an end report.
   [[nodiscard]] std::atomic<int>& RunningCount() { return m_runningCount; }
   [[nodiscard]] DownloadRegistry& Downloads() { return m_downloads; }

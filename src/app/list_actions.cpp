@@ -72,7 +72,7 @@ bool RedownloadRow(AppState& state, int row) {
   TaskList& tasks = state.Tasks();
   if (tasks.CellText(row, kColState) == kStateRedownload) return false;
   const std::string record = RecordOrTell(state, row);
-  if (record.empty() || !state.TaskQueue().PushText(record)) return false;
+  if (record.empty() || !state.QueueTask(row, record)) return false;
   tasks.SetCellText(row, kColState, kStateRedownload);
   return true;
 }

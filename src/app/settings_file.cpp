@@ -220,11 +220,14 @@ bool ReadForUpdate(IniFile& ini, const std::string& file, Controls& controls) {
   return true;
 }
 
-// Section and stored value of a persisted control; nullopt for other kinds.
+}  // namespace
+
 std::optional<std::pair<std::string_view, std::string>> StoredState(const Controls& controls,
                                                                     const std::string& name) {
   switch (controls.KindOf(name)) {
     case ControlKind::EditBox:
+      // An empty count would start no download at the next start, silently.
+      if (name == kMaxDownloadsBox && controls.Text(name).empty()) return std::nullopt;
       return std::pair{kSectionEditBox, EncodeEditText(controls.Text(name))};
     case ControlKind::RadioButton:
       return std::pair{kSectionRadio, std::string(controls.Checked(name) ? kTrue : kFalse)};
@@ -238,6 +241,8 @@ std::optional<std::pair<std::string_view, std::string>> StoredState(const Contro
       return std::nullopt;
   }
 }
+
+namespace {
 
 std::string ResolvePath(const std::string& path) {
   return path.empty() ? ProgramPaths().ConfigFile().string() : path;
@@ -451,6 +456,18 @@ bool SaveStates(Controls& controls, const std::string& path) {
     for (const std::string& name : controls.Names(kind)) {
       if (auto stored = StoredState(controls, name)) ini.Set(stored->first, name, stored->second);
     }
+  }
+  return ini.Save(file);
+}
+
+bool SaveStates(Controls& controls, const std::vector<std::string>& names,
+                const std::string& path) {
+  const std::string file = ResolvePath(path);
+  SettingsLock lock(file);
+  IniFile ini;
+  if (!lock.Held() || !ReadForUpdate(ini, file, controls)) return false;
+  for (const std::string& name : names) {
+    if (auto stored = StoredState(controls, name)) ini.Set(stored->first, name, stored->second);
   }
   return ini.Save(file);
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "controls/control_names.h"
 #include "controls/controls.h"
 
 namespace korvid {
@@ -75,6 +77,14 @@ inline constexpr std::string_view kSectionDropDown = "组合框";
 [[nodiscard]] std::string EncodeDropDown(const std::vector<DropItem>& items, int selected,
                                          std::string_view shown);
 
+// The number of parallel downloads (kMaxDownloadsBox) is never written empty:
+// the file keeps the last number.
+
+// Section and stored value of a persisted control as it is now; nullopt for
+// other kinds and for a value that is never stored.
+[[nodiscard]] std::optional<std::pair<std::string_view, std::string>> StoredState(
+    const Controls& controls, const std::string& name);
+
 // Restores every edit box, radio button, check box and drop-down of the
 // controls from the settings file (path empty: the program's 配置/Korvid配置.ini).
 // A missing file restores nothing; an empty value leaves its control as it is.
@@ -85,6 +95,10 @@ bool RestoreStates(Controls& controls, const std::string& path = "");
 // Writes every control of those kinds, keeping the file's other keys; false
 // when the file could not be written.
 bool SaveStates(Controls& controls, const std::string& path = "");
+// Writes the persisted controls among `names`, keeping every other key of the
+// file as it is on disk now; false when the file could not be written.
+bool SaveStates(Controls& controls, const std::vector<std::string>& names,
+                const std::string& path = "");
 // Writes the one persisted control `name`, keeping every other key of the
 // file as it is on disk now; false when it is not a persisted control or the
 // file could not be written.

@@ -3,16 +3,19 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "app/app_state.h"
 #include "app/tasks/task_record.h"
+#include "app/tasks/task_store_writer.h"
 #include "app/text_helpers.h"
 #include "cli/download_run.h"
 #include "controls/control_names.h"
@@ -35,15 +38,25 @@ void OnInterrupt(int) {
   g_interrupted = true;
 }
 
+// Ctrl-C, and the end of a session (SIGTERM, SIGHUP): the run stops its
+// transfers and writes the task list before it ends.
 class InterruptHandler {
  public:
-  InterruptHandler() { m_previous = std::signal(SIGINT, OnInterrupt); }
-  ~InterruptHandler() { std::signal(SIGINT, m_previous); }
+  static constexpr std::array kSignals{SIGINT, SIGTERM, SIGHUP};
+
+  InterruptHandler() {
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+      m_previous[i] = std::signal(kSignals[i], OnInterrupt);
+    }
+  }
+  ~InterruptHandler() {
+    for (std::size_t i = 0; i < kSignals.size(); ++i) std::signal(kSignals[i], m_previous[i]);
+  }
   InterruptHandler(const InterruptHandler&) = delete;
   InterruptHandler& operator=(const InterruptHandler&) = delete;
 
  private:
-  void (*m_previous)(int) = SIG_DFL;
+  std::array<void (*)(int), kSignals.size()> m_previous{};
 };
 
 bool ParseDownloadArgs(const Args& args, DownloadOptions& options) {
@@ -57,18 +70,21 @@ bool ParseDownloadArgs(const Args& args, DownloadOptions& options) {
       options.maximum = args[++i];
     } else if (arg == "--split") {
       options.split = true;
+    } else if (arg == "--no-store") {
+      options.keepStore = false;
     } else if (arg.starts_with("--")) {
       return false;
     } else {
       options.links.push_back(arg);
     }
   }
-  return !options.links.empty();
+  // With the store, no link continues what is stored.
+  return options.keepStore || !options.links.empty();
 }
 
 bool IsRunningState(std::string_view state) {
-  return state.empty() || state == kStateStarted || state == kStateDownloading ||
-         state == kStateMerging;
+  return state.empty() || state == kStateWaiting || state == kStateRedownload ||
+         state == kStateStarted || state == kStateDownloading || state == kStateMerging;
 }
 
 // A complete half of a split page still waits for its merge.
@@ -103,8 +119,11 @@ std::string RowLine(int row, const RowView& view) {
 // terminal, or every few seconds as plain lines.
 class ProgressPrinter {
  public:
-  explicit ProgressPrinter(TaskList& tasks)
-      : m_tasks(tasks), m_terminal(::isatty(STDERR_FILENO) == 1) {}
+  // Rows in `earlier` ended in an earlier run and are not shown.
+  ProgressPrinter(TaskList& tasks, const std::set<int>& earlier)
+      : m_tasks(tasks), m_terminal(::isatty(STDERR_FILENO) == 1) {
+    for (int row : earlier) m_reported.emplace(row, true);
+  }
 
   // force: the last call, every row has its final state.
   void Show(bool force) {
@@ -181,27 +200,29 @@ void StopEverything(DownloadEngine& engine, Scheduler& scheduler) {
   while (!engine.WaitIdle(1000)) engine.StopAll();
 }
 
-int Summarise(AppState& app, bool linkFailed, bool interrupted) {
+int Summarise(AppState& app, const std::set<int>& earlier, bool linkFailed, bool interrupted) {
   TaskList& tasks = app.Tasks();
   int failures = 0;
+  const int rows = tasks.RowCount() - static_cast<int>(earlier.size());
   for (int row = 1; row <= tasks.RowCount(); ++row) {
+    if (earlier.contains(row)) continue;
     const RowView view = ReadRow(tasks, row);
     if (IsSuccessState(view.state)) continue;
     if (failures++ == 0) std::cerr << "Not downloaded:\n";
     std::cerr << "  " << RowLine(row, view) << "\n";
   }
-  std::cerr << tasks.RowCount() << " tasks, " << tasks.RowCount() - failures << " done, "
-            << failures << " failed\n";
+  std::cerr << rows << " tasks, " << rows - failures << " done, " << failures << " failed\n";
   if (interrupted) {
     std::cerr << "korvid-cli: interrupted\n";
     return kInterrupted;
   }
-  if (tasks.RowCount() == 0) return Fail("no task rows were added");
+  if (rows == 0) return Fail("no task rows were added");
   return failures > 0 || linkFailed ? 1 : 0;
 }
 
 int Download(const Args& args) {
   DownloadOptions options;
+  options.keepStore = true;
   if (!ParseDownloadArgs(args, options)) {
     return UsageError("download", "download needs a link (and a value after --dir/--max)");
   }
@@ -230,6 +251,28 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   // Before the first request with the cookie: renew it when the site asks.
   (void)RefreshLoginIfDue(core.controls, core.started.settingsPath, UnixNowMs());
   AppState app(core.controls, core.paths);
+  KeptTaskList kept;
+  std::set<int> earlier;  // stored rows that ended in an earlier run
+  if (options.keepStore) {
+    const KeptTaskList::Outcome outcome = kept.Open(app);
+    for (const NoticeRecord& notice : core.controls.TakeNotices()) {
+      std::cerr << notice.title << ": " << notice.text << "\n";
+    }
+    if (outcome == KeptTaskList::Outcome::kHeld) {
+      Fail("the task list is in use by process " + std::to_string(kept.HolderPid()) +
+           " (任务列表正被其他进程使用); --no-store runs a list of its own");
+      return kStoreHeld;
+    }
+    if (outcome == KeptTaskList::Outcome::kUnusable) return Fail("the task list cannot be kept");
+    const std::set<int> requeued(kept.Requeued().begin(), kept.Requeued().end());
+    for (int row = 1; row <= app.Tasks().RowCount(); ++row) {
+      if (!requeued.contains(row)) earlier.insert(row);
+    }
+    if (options.links.empty() && requeued.empty()) {
+      std::cerr << "korvid-cli: no waiting tasks (没有等待中的任务)\n";
+      return 0;
+    }
+  }
   DownloadEngine engine(app);
   if (!core.started.ffmpeg.empty()) engine.SetFfmpeg(core.started.ffmpeg);
   const bool linkFailed = AddLinks(core, app, options);
@@ -237,7 +280,7 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   const InterruptHandler interrupt;
   Scheduler scheduler(app,
                       SchedulerJobs{[&app, &engine] { (void)DownloadOneTask(app, engine); }, {}});
-  ProgressPrinter printer(app.Tasks());
+  ProgressPrinter printer(app.Tasks(), earlier);
   scheduler.Tick();  // the first task starts now, not a second later
   scheduler.StartClock();
   while (!g_interrupted && !Idle(app, engine, scheduler)) {
@@ -245,20 +288,28 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
     std::this_thread::sleep_for(kRedrawPeriod);
   }
   const bool interrupted = g_interrupted;
+  // Written before the transfers are stopped: a stopped transfer ends short,
+  // and the rows it cut off are to wait for the next run, not read as failed.
+  if (interrupted) kept.Close();
   StopEverything(engine, scheduler);
   printer.Show(true);
-  return Summarise(app, linkFailed, interrupted);
+  kept.Close();
+  return Summarise(app, earlier, linkFailed, interrupted);
 }
 
 KORVID_CLI_COMMAND(
     "download",
-    "download LINK... [--dir DIR] [--max N] [--split]\n"
+    "download [LINK...] [--dir DIR] [--max N] [--split] [--no-store]\n"
     "                      add the links as the window's 解析下载 button does and download\n"
     "                      every task into the library layout (video folder, S1E names,\n"
     "                      tvshow.nfo, fanart.jpg, danmaku). --dir: download folder for\n"
     "                      this run; --max: parallel downloads; --split: video and audio\n"
     "                      as separate tasks, merged with FFmpeg (needs a log-in cookie).\n"
-    "                      Exit 0 when every task ended 完成, 合并完成 or 已存在",
+    "                      The tasks are kept in 配置/任务.db: the links join the stored\n"
+    "                      queue and the run lasts until it is empty; without a link it\n"
+    "                      continues an interrupted run. --no-store: a list of its own.\n"
+    "                      Exit 0 when every task ended 完成, 合并完成 or 已存在; 2 when\n"
+    "                      another process holds the task list",
     Download, 35);
 
 }  // namespace korvid::cli

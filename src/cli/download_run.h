@@ -15,10 +15,16 @@ struct DownloadOptions {
   std::string maximum;  // --max: 编辑框_最大线程 for this run
   bool split = false;   // --split
   std::string cookies;  // 编辑框_cookies for this run (the demo's log-in)
+  // Keep the rows in 配置/任务.db: add to the stored queue and run it until
+  // empty. False: a private list in memory (--no-store, the demo).
+  bool keepStore = false;
 };
 
+// Exit code when another process holds the task store.
+inline constexpr int kStoreHeld = 2;
+
 // Exit code: 0 when every task ended 完成, 合并完成 or 已存在; 130 after
-// Ctrl-C; 1 otherwise, after a summary of the failures.
+// Ctrl-C; 2 when the task store is held elsewhere; 1 otherwise, after a summary of the failures.
 int RunDownloads(Core& core, const DownloadOptions& options);
 
 }  // namespace korvid::cli

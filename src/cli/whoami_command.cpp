@@ -44,18 +44,22 @@ int WhoAmI(const Args& args) {
       std::cout << PrintableLines(core.controls.Text(kUserInfoLabel)) << "\n";
       return 0;
     case AccountCheck::kRefused:
-      return Fail("the site refused the saved cookies: log in again (korvid-cli login)");
-    case AccountCheck::kUnreachable:
+      return Fail(
+          "the site says the saved cookies are not logged in: log in again "
+          "(korvid-cli login)");
+    case AccountCheck::kKept:
       break;
   }
-  return Fail("the site could not be asked (network?)");
+  return Fail(core.controls.Text(kUserInfoLabel));
 }
 
 }  // namespace
 
-KORVID_CLI_COMMAND("whoami",
-                   "whoami                the account of the saved cookies; exit status 1 when\n"
-                   "                      the site refuses them",
-                   WhoAmI, 31);
+KORVID_CLI_COMMAND(
+    "whoami",
+    "whoami                the account of the saved cookies; exit status 1 when\n"
+    "                      the site refuses them (the cookies are cleared only when\n"
+    "                      it says they are not logged in)",
+    WhoAmI, 31);
 
 }  // namespace korvid::cli

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/app_state.h"
+#include "app/settings_file.h"
 #include "controls/control_names.h"
 #include "transfer/periodic_thread.h"
 #include "transfer/worker_set.h"

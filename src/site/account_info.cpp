@@ -15,6 +15,9 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kStateFailed = "登录状态：失败";
+// The one answer that says the cookies are not (any more) logged in.
+constexpr std::string_view kCodeNotLoggedIn = "-101";
+constexpr int kHttpOk = 200;
 
 bool IsVip(const JsonDocument& account) {
   return account.GetValue("data.vip.status") != "0";
@@ -40,6 +43,18 @@ void ShowAvatar(Controls& controls, const std::string& faceUrl) {
   controls.SetPicture(kUserAvatarPicture, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 }
 
+std::string AccountFailureReason(const HttpResponse& response, const JsonDocument& account,
+                                 bool readable) {
+  if (!response.Completed()) return "网络错误";
+  if (readable) {
+    std::string reason = "代码 " + account.GetValue("code");
+    const std::string message = account.GetValue("message");
+    return message.empty() ? reason : reason + " " + message;
+  }
+  if (response.status != kHttpOk) return "HTTP " + std::to_string(response.status);
+  return "无法读取的回答";
+}
+
 }  // namespace
 
 std::string AccountLabelText(std::string_view answer) {
@@ -56,23 +71,30 @@ AccountCheck ShowAccountInfo(Controls& controls) {
   JsonDocument account;
   const bool readable = response.Completed() && account.Parse(response.body) &&
                         account.TypeOf("code") != kJsonMissing;
-  if (!readable) {
-    // A network failure says nothing about the cookies: they are kept.
-    controls.SetText(kUserInfoLabel, kStateFailed);
-    controls.ShowNotice(kNoticeAccountUnreachable, kNoticeFailed);
-    return AccountCheck::kUnreachable;
-  }
-  ShowAvatar(controls, account.GetValue("data.face"));
-  if (account.GetValue("code") != "0") {
+  const std::string code = readable ? account.GetValue("code") : std::string();
+  if (code == kCodeNotLoggedIn) {
+    ShowAvatar(controls, account.GetValue("data.face"));
     controls.SetText(kCookiesBox, "");
     controls.SetText(kUserInfoLabel, kStateFailed);
     controls.ShowNotice(kNoticeLoginFailed, kNoticeFailed);
     controls.SetPicture(kVipBadgePicture, NonVipBadgePng());
     return AccountCheck::kRefused;
   }
+  if (code != "0") {
+    // A block, a busy server or a lost answer says nothing about the cookies.
+    const std::string text = AccountKeptText(AccountFailureReason(response, account, readable));
+    controls.SetText(kUserInfoLabel, text);
+    controls.ShowNotice(text, kNoticeFailed);
+    return AccountCheck::kKept;
+  }
+  ShowAvatar(controls, account.GetValue("data.face"));
   controls.SetPicture(kVipBadgePicture, IsVip(account) ? VipBadgePng() : NonVipBadgePng());
   controls.SetText(kUserInfoLabel, AccountLines(account));
   return AccountCheck::kLoggedIn;
+}
+
+std::string AccountKeptText(std::string_view reason) {
+  return "账号信息获取失败：" + std::string(reason) + "，已保留登录信息";
 }
 
 void ShowLoginMissing(Controls& controls) {

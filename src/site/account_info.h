@@ -8,16 +8,21 @@
 namespace korvid {
 
 enum class AccountCheck {
-  kLoggedIn,     // the site accepted the cookies
-  kRefused,      // the site answered with a code other than 0
-  kUnreachable,  // no readable answer (network, blocked, not JSON)
+  kLoggedIn,  // the site accepted the cookies
+  kRefused,   // code -101: the cookies are not logged in; the box was emptied
+  kKept,      // any other failure (a block, -352, HTTP 412 or 5xx, no or no
+              // readable answer): the cookies are kept, AccountKeptText shown
 };
 
 // ShowAccountInfo: asks the site who the cookies of 编辑框_cookies belong to
-// and fills 图片框_用户头像, 标签_用户信息 and 窗口EX1. Refused cookies empty
-// the box and show the failure display with its notice; an unreachable site
-// keeps the cookies and says so. Makes requests: workers only.
+// and fills 图片框_用户头像, 标签_用户信息 and 窗口EX1. Only code -101 empties
+// the box (with the failure display and its notice); every other failure
+// keeps the cookies and says so in the label and a notice. Makes requests:
+// workers only.
 AccountCheck ShowAccountInfo(Controls& controls);
+
+// "账号信息获取失败：<reason>，已保留登录信息".
+[[nodiscard]] std::string AccountKeptText(std::string_view reason);
 
 // The failure display of a check with an empty cookie box: no avatar,
 // "登录状态：失败", the non-VIP badge and the notice.
@@ -29,6 +34,5 @@ void ShowLoginMissing(Controls& controls);
 [[nodiscard]] std::string AccountLabelText(std::string_view answer);
 
 inline constexpr std::string_view kNoticeLoginFailed = "登录失败,请重新获取二维码登录";
-inline constexpr std::string_view kNoticeAccountUnreachable = "无法获取账号信息,请检查网络后重试";
 
 }  // namespace korvid

@@ -55,8 +55,8 @@ void AddTaskRow(AppState& app, VideoRows& video, int episode, std::string_view k
   tasks.SetCellText(row, kColPart, record.GetValue(record::kPart));
   tasks.SetCellText(row, kColHeight, video.height);
   // A record that cannot be queued would leave a row that never downloads.
-  if (!app.TaskQueue().PushText(record.ToText()))
-    tasks.SetCellText(row, kColState, kStateParseFailed);
+  const bool queued = app.QueueTask(row, record.ToText());
+  tasks.SetCellText(row, kColState, queued ? kStateWaiting : kStateParseFailed);
 }
 
 void AddPages(AppState& app, VideoRows& video) {

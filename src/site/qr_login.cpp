@@ -67,7 +67,9 @@ QrPoll OauthKeyQrLogin::Poll(const QrCode& code) {
   const HttpDirectResponse response =
       HttpRequestDirect(PassportUrl("/qrcode/getLoginInfo"), options);
   QrPoll poll;
-  poll.cookies = ExtractSetCookies(response.headers);
+  // Only what the passport host (or its parent domain) set: the client keeps
+  // no cookie of an answer that a redirect brought from another site.
+  poll.cookies = response.newCookies;
   JsonDocument answer;
   if (!response.Completed() || !answer.Parse(response.body)) return poll;
   const std::string data = answer.GetValue("data");
@@ -100,7 +102,9 @@ QrPoll QrcodeKeyQrLogin::Poll(const QrCode& code) {
   const HttpResponse response = HttpRequestInet(
       PassportUrl("/x/passport-login/web/qrcode/poll?qrcode_key=" + PercentEncode(code.key)));
   QrPoll poll;
-  poll.cookies = ExtractSetCookies(response.headers);
+  // Only what the passport host (or its parent domain) set: the client keeps
+  // no cookie of an answer that a redirect brought from another site.
+  poll.cookies = response.newCookies;
   JsonDocument answer;
   if (!response.Completed() || !answer.Parse(response.body) || answer.GetValue("code") != "0" ||
       answer.TypeOf("data.code") == kJsonMissing) {
@@ -139,6 +143,10 @@ QrPoll FallbackQrLogin::Poll(const QrCode& code) {
   return m_issuer != nullptr ? m_issuer->Poll(code) : QrPoll{};
 }
 
+QrPollLimit FallbackQrLogin::Limit() const {
+  return m_issuer != nullptr ? m_issuer->Limit() : QrLoginApi::Limit();
+}
+
 std::unique_ptr<QrLoginApi> DefaultQrLoginApi() {
   return std::make_unique<FallbackQrLogin>(std::make_unique<QrcodeKeyQrLogin>(),
                                            std::make_unique<OauthKeyQrLogin>());
@@ -153,6 +161,9 @@ QrLoginOutcome RunQrLogin(Controls& controls, QrLoginApi& api, const QrLoginHook
   controls.SetPicture(kQrPicture, QrPng(code->url));
   if (hooks.codeShown) hooks.codeShown(*code);
 
+  const auto now = hooks.now ? hooks.now : [] { return std::chrono::steady_clock::now(); };
+  const QrPollLimit limit = api.Limit();
+  const auto shownAt = now();
   std::string captured;
   std::string refreshToken;
   QrPollState shown = QrPollState::kUnknown;
@@ -175,7 +186,11 @@ QrLoginOutcome RunQrLogin(Controls& controls, QrLoginApi& api, const QrLoginHook
       break;
     }
     if (hooks.wait && !hooks.wait(kQrPollInterval)) return QrLoginOutcome::kStopped;
-    if (++polls >= kQrMaxPolls) break;
+    ++polls;
+    if (limit.polls > 0 && polls >= limit.polls) break;
+    if (limit.lifetime.count() > 0 && now() - shownAt >= limit.lifetime) break;
+    // Neither limit set: the count of the older calls still ends the log-in.
+    if (limit.polls <= 0 && limit.lifetime.count() <= 0 && polls >= kQrMaxPolls) break;
   }
 
   if (outcome == QrLoginOutcome::kLoggedIn) {

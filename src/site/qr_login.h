@@ -33,6 +33,18 @@ struct QrPoll {
   std::string refreshToken;
 };
 
+// How long a code is polled before the log-in gives up: a number of polls,
+// or the time the host keeps a code valid.
+struct QrPollLimit {
+  int polls = 0;                    // 0: no count
+  std::chrono::seconds lifetime{};  // 0: no time limit
+};
+
+inline constexpr std::chrono::milliseconds kQrPollInterval{500};
+inline constexpr int kQrMaxPolls = 120;
+// The current calls keep a code valid this long.
+inline constexpr std::chrono::seconds kQrCodeLifetime{180};
+
 // One generation of the site's QR log-in calls: where a code comes from and
 // how to ask about it. The log-in below works with any of them. Called on the
 // log-in worker only.
@@ -42,6 +54,8 @@ class QrLoginApi {
   // Nothing when the host does not serve this generation or the request fails.
   [[nodiscard]] virtual std::optional<QrCode> NewCode() = 0;
   [[nodiscard]] virtual QrPoll Poll(const QrCode& code) = 0;
+  // For the code NewCode gave last.
+  [[nodiscard]] virtual QrPollLimit Limit() const { return {.polls = kQrMaxPolls}; }
 };
 
 // GET /qrcode/getLoginUrl (data.url, data.oauthKey), then POST
@@ -60,6 +74,8 @@ class QrcodeKeyQrLogin : public QrLoginApi {
  public:
   std::optional<QrCode> NewCode() override;
   QrPoll Poll(const QrCode& code) override;
+  // Polled until 86038 says the code expired, or its lifetime passed.
+  QrPollLimit Limit() const override { return {.lifetime = kQrCodeLifetime}; }
 };
 
 // Gets its code from the first generation that issues one and polls there.
@@ -68,6 +84,7 @@ class FallbackQrLogin : public QrLoginApi {
   FallbackQrLogin(std::unique_ptr<QrLoginApi> preferred, std::unique_ptr<QrLoginApi> fallback);
   std::optional<QrCode> NewCode() override;
   QrPoll Poll(const QrCode& code) override;
+  QrPollLimit Limit() const override;
 
  private:
   std::unique_ptr<QrLoginApi> m_preferred;
@@ -79,14 +96,11 @@ class FallbackQrLogin : public QrLoginApi {
 // pair, and the older one where the current pair is not served.
 [[nodiscard]] std::unique_ptr<QrLoginApi> DefaultQrLoginApi();
 
-inline constexpr std::chrono::milliseconds kQrPollInterval{500};
-inline constexpr int kQrMaxPolls = 120;
-
 enum class QrLoginOutcome {
   kLoggedIn,  // cookies captured and put into 编辑框_cookies
   kNoCookie,  // confirmed, but the answer set no cookie
   kExpired,   // the host said the code expired
-  kTimedOut,  // kQrMaxPolls polls without confirmation
+  kTimedOut,  // the api's poll limit passed without confirmation
   kNoCode,    // no code could be had
   kStopped,   // the program is ending
 };
@@ -98,6 +112,8 @@ struct QrLoginHooks {
   // state as it changes.
   std::function<void(const QrCode&)> codeShown;
   std::function<void(QrPollState)> stateChanged;
+  // Optional: the clock the lifetime of a code is measured with (tests).
+  std::function<std::chrono::steady_clock::time_point()> now;
   // Optional: a successful log-in's cookie and refresh token, to be stored at
   // once, on the log-in worker.
   std::function<void(const std::string& cookies, const std::string& refreshToken)> loggedIn;
@@ -105,7 +121,7 @@ struct QrLoginHooks {
 
 // The QR log-in, on the calling worker: gets a code and draws it into
 // 图片框_登录二维码, polls every kQrPollInterval until the phone confirms,
-// the code expires or kQrMaxPolls polls pass, then puts the captured cookies
+// the code expires or the api's poll limit passes, then puts the captured cookies
 // into 编辑框_cookies and shows the account. An expired code shows the
 // expired picture and "请重新获取二维码" in the caption. A log-in that yields
 // no cookie leaves the cookies the box held before.

@@ -163,13 +163,34 @@ TEST(KorvidCli, LoginSavesTheCookiesAndWhoamiTellsWhetherTheSiteTakesThem) {
 
   const test::ShellRun whoami = RunCli(home, "whoami", hosts);
   EXPECT_EQ(whoami.exitCode, 0);
-  EXPECT_EQ(whoami.output, accountLines);
+  EXPECT_TRUE(whoami.output.ends_with(accountLines)) << whoami.output;  // after the check line
   ASSERT_EQ(RunCli(home, "set 编辑框_cookies SESSDATA=stale").exitCode, 0);
   EXPECT_EQ(RunCli(home, "whoami", hosts).exitCode, 1);
 
   site.SetLoginScript(fakesite::LoginScript{1, 0, true});
   EXPECT_EQ(RunCli(home, "login", hosts).exitCode, 1);  // expired
   EXPECT_EQ(RunCli(home, "get 编辑框_cookies").output, "SESSDATA=stale\n");
+
+  // A setting changed while the log-in waits for the phone stays.
+  site.SetLoginScript(fakesite::LoginScript{8, 1, false});
+  const std::string printed = test::ShellQuote((sandbox / "login.txt").string());
+  const test::ShellRun both =
+      test::RunShell("(" + test::CliCommand(home, "login", hosts) + " >" + printed +
+                     " 2>&1 & pid=$!; for i in $(seq 200); do grep -q 等待扫码 " + printed +
+                     " && break; sleep 0.05; done; " +
+                     test::CliCommand(home, "set 编辑框_emby_url http://nas") + "; wait $pid)");
+  EXPECT_EQ(both.exitCode, 0);
+  EXPECT_EQ(RunCli(home, "get 编辑框_emby_url").output, "http://nas\n");
+  EXPECT_EQ(RunCli(home, "get 编辑框_cookies").output, site.LoginCookie() + "\n");
+
+  // Only "not logged in" (-101) clears the cookies; a block keeps them.
+  site.SetFault("/x/space/myinfo", fakesite::Fault::Blocked());
+  const test::ShellRun blocked = test::RunShell(test::CliCommand(home, "whoami", hosts) + " 2>&1");
+  EXPECT_EQ(blocked.exitCode, 1);
+  EXPECT_NE(blocked.output.find("账号信息获取失败：代码 -412 请求被拦截，已保留登录信息"),
+            std::string::npos)
+      << blocked.output;
+  EXPECT_EQ(RunCli(home, "get 编辑框_cookies").output, site.LoginCookie() + "\n");
 }
 
 }  // namespace

@@ -74,5 +74,46 @@ TEST_F(KorvidCliDownload, CtrlCStopsTheTransfersAndFails) {
   EXPECT_NE(run.output.find("interrupted"), std::string::npos) << run.output;
 }
 
+int CountLines(const std::string& text, const std::string& word) {
+  int count = 0;
+  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// Six tasks, one at a time; the run is killed with SIGKILL once the first
+// finished. The kept list shows the rest waiting, a second holder is turned
+// away meanwhile, and a run without links finishes them.
+TEST_F(KorvidCliDownload, AKilledRunIsContinuedByTheNextOne) {
+  m_site.SetFault("/media/", Fault::Throttle(40'000));
+  const std::string env = test::SiteHostsEnvironment(m_site.BaseUrl());
+  const auto cli = [&](const std::string& arguments) {
+    return test::CliCommand((m_sandbox / "home").string(), arguments, env);
+  };
+  const std::string links = "BV1Mp411T7bb BV1Av411D7gg BV1Ks411D7aa --max 1 --dir " +
+                            test::ShellQuote((m_sandbox / "媒体库").string());
+  const ShellRun killed = RunShell(
+      "(" + cli("download " + links) + " >/dev/null 2>&1 & pid=$!; for i in $(seq 300); do " +
+      cli("tasks") + " | grep -q 完成 && break; sleep 0.1; done; " + cli("download BV1Ks411D7aa") +
+      " 2>&1; echo \"second=$?\"; kill -9 $pid; wait $pid; echo \"killed=$?\")");
+  EXPECT_NE(killed.output.find("in use by process"), std::string::npos) << killed.output;
+  EXPECT_NE(killed.output.find("second=2"), std::string::npos) << killed.output;
+  EXPECT_NE(killed.output.find("killed=137"), std::string::npos) << killed.output;
+
+  const ShellRun left = RunShell(cli("tasks"));
+  EXPECT_EQ(left.exitCode, 0);
+  EXPECT_EQ(CountLines(left.output, "\n"), 6) << left.output;
+  EXPECT_GE(CountLines(left.output, "完成"), 1) << left.output;
+  EXPECT_GE(CountLines(left.output, "等待中"), 1) << left.output;
+  EXPECT_EQ(CountLines(left.output, "完成") + CountLines(left.output, "等待中"), 6) << left.output;
+
+  m_site.ClearFaults();
+  const ShellRun continued = RunShell(cli("download") + " 2>&1");
+  EXPECT_EQ(continued.exitCode, 0) << continued.output;
+  const ShellRun done = RunShell(cli("tasks --json"));
+  EXPECT_EQ(CountLines(done.output, "\"完成\""), 6) << done.output;
+}
+
 }  // namespace
 }  // namespace korvid

@@ -70,7 +70,7 @@ class AddLinkTest : public test::FakeSiteTest {
       row.height = tasks.CellText(index, kColHeight);
       row.state = tasks.CellText(index, kColState);
       EXPECT_EQ(tasks.CellText(index, kColIndex), std::to_string(index));
-      if (row.state.empty()) {
+      if (row.state == kStateWaiting) {
         JsonDocument record;
         EXPECT_TRUE(m_app.TaskQueue().PopText(text) && record.Parse(text)) << index;
         EXPECT_EQ(record.GetValue(record::kRow), std::to_string(index));
@@ -181,7 +181,7 @@ TEST_F(AddLinkTest, AVideoThePageDoesNotDescribeIsReadFromTheViewApi) {
     const auto rows = AddLink(c.link);
     ASSERT_FALSE(rows.empty()) << c.link;
     EXPECT_EQ(rows[0].title, c.title);
-    EXPECT_TRUE(rows[0].state.empty());
+    EXPECT_EQ(rows[0].state, kStateWaiting);
     const auto views = QueriesOf("/x/web-interface/view");
     EXPECT_EQ(views, c.viewQuery.empty() ? std::vector<std::string>{}
                                          : std::vector<std::string>{c.viewQuery})

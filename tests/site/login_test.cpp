@@ -180,8 +180,19 @@ TEST_F(LoginTest, AccountDisplayForEachAnswer) {
        loggedIn},
       {"refused", "SESSDATA=stale", std::nullopt, std::nullopt, AccountCheck::kRefused,
        "登录状态：失败", ""},
-      {"unreachable", loggedIn, std::nullopt, Fault::Status(502, "<html>bad gateway</html>"),
-       AccountCheck::kUnreachable, "登录状态：失败", loggedIn},
+      // Only -101 clears the cookies; every other failure keeps them and says why.
+      {"blocked (-412)", loggedIn, std::nullopt, Fault::Blocked(), AccountCheck::kKept,
+       AccountKeptText("代码 -412 请求被拦截"), loggedIn},
+      {"risk control (-352)", loggedIn, std::nullopt, Fault::ApiCode(-352), AccountCheck::kKept,
+       AccountKeptText("代码 -352 fault -352"), loggedIn},
+      {"HTTP 412", loggedIn, std::nullopt, Fault::Status(412), AccountCheck::kKept,
+       AccountKeptText("HTTP 412"), loggedIn},
+      {"HTTP 500", loggedIn, std::nullopt, Fault::Status(500, "<html>oops</html>"),
+       AccountCheck::kKept, AccountKeptText("HTTP 500"), loggedIn},
+      {"answer cut off", loggedIn, std::nullopt, Fault::DropAfter(3), AccountCheck::kKept,
+       AccountKeptText("网络错误"), loggedIn},
+      {"not JSON", loggedIn, "abc", std::nullopt, AccountCheck::kKept,
+       AccountKeptText("无法读取的回答"), loggedIn},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -200,11 +211,68 @@ TEST_F(LoginTest, AccountDisplayForEachAnswer) {
     if (c.result == AccountCheck::kRefused) {
       EXPECT_EQ(store.NoticeHistory().back().text, kNoticeLoginFailed);
     }
-    if (c.result != AccountCheck::kUnreachable) {
+    if (c.result == AccountCheck::kKept) {
+      EXPECT_EQ(store.NoticeHistory().back().text, c.label);
+    } else {
       const bool vip = c.result == AccountCheck::kLoggedIn && !c.canned;
       EXPECT_EQ(store.Picture(kVipBadgePicture), vip ? VipBadgePng() : NonVipBadgePng());
     }
   }
+}
+
+// The current pair's code lives 180 s: a confirmation after a minute and a
+// half still logs in, and an unconfirmed code is given up at its end. The
+// clock moves with each wait, so nothing here waits for real.
+TEST_F(LoginTest, CurrentPairPollsForTheCodesLifetime) {
+  struct Case {
+    std::string name;
+    LoginScript script;
+    QrLoginOutcome outcome;
+    int polls;
+  };
+  const std::vector<Case> cases = {
+      {.name = "confirmed at 90 s",
+       .script = LoginScript{170, 10, false},
+       .outcome = QrLoginOutcome::kLoggedIn,
+       .polls = 181},
+      {.name = "never confirmed",
+       .script = LoginScript{1000, 0, false},
+       .outcome = QrLoginOutcome::kTimedOut,
+       .polls = 360},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    site.ClearRequests();
+    site.SetLoginScript(c.script);
+    store.SetText(kCookiesBox, "");
+    auto clock = std::chrono::steady_clock::time_point{};
+    QrcodeKeyQrLogin api;
+    QrLoginHooks hooks;
+    hooks.now = [&clock] { return clock; };
+    hooks.wait = [&clock](std::chrono::milliseconds interval) {
+      clock += interval;
+      return true;
+    };
+    EXPECT_EQ(RunQrLogin(store, api, hooks), c.outcome);
+    EXPECT_EQ(Requests("/x/passport-login/web/qrcode/poll"), c.polls);
+    EXPECT_EQ(store.Text(kCookiesBox).empty(), c.outcome != QrLoginOutcome::kLoggedIn);
+  }
+}
+
+TEST_F(LoginTest, ARedirectedPollCannotPlantACookie) {
+  const std::string elsewhere = "http://localhost:" + std::to_string(site.Port()) + "/planted";
+  site.SetCanned("GET", "/x/passport-login/web/qrcode/poll",
+                 CannedReply{302, {{"Location", elsewhere}}, ""});
+  site.SetCanned("GET", "/planted",
+                 CannedReply{200,
+                             {{"Set-Cookie", "bili_jct=planted; Path=/"}},
+                             R"({"code":0,"data":{"code":0,"url":"x"}})"});
+  store.SetText(kCookiesBox, "SESSDATA=earlier");
+  QrcodeKeyQrLogin api;
+  QrLoginHooks hooks;
+  hooks.wait = [](std::chrono::milliseconds) { return true; };
+  EXPECT_EQ(RunQrLogin(store, api, hooks), QrLoginOutcome::kNoCookie);
+  EXPECT_EQ(store.Text(kCookiesBox), "SESSDATA=earlier");
 }
 
 TEST_F(LoginTest, CurrentQrPairFirstAndTheOlderPairWhereItIsNotServed) {

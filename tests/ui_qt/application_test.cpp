@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <csignal>
 #include <filesystem>
 
 #include "app/settings_file.h"
@@ -112,6 +113,47 @@ TEST_F(ApplicationTest, ClosingTheWindowSavesTheStatesSizeAndTabsForTheNextStart
   EXPECT_EQ(again.Window().Placement(), placement);
   EXPECT_EQ(Find<QTabWidget>(again, kComponentTabs)->currentIndex(), 1);
   EXPECT_EQ(Find<QTabWidget>(again, kSettingsTabs)->currentIndex(), 2);
+}
+
+// Settings reach the disk as they change and at a SIGTERM (a desktop
+// log-out), the task list too; the next start shows both.
+TEST_F(ApplicationTest, ChangesAreKeptWithoutTheExitMenu) {
+  const std::string file = Paths().ConfigFile().string();
+  const auto stored = [&file](const char* name) {
+    IniFile ini;
+    return ini.Load(file) ? ini.Get(kSectionEditBox, name) : std::string();
+  };
+  {
+    Application application(Paths(), InstanceName());
+    ASSERT_FALSE(application.Start().has_value());
+    Find<QLineEdit>(application, kEmbyUrlBox)->setText("http://nas:8096");
+    EXPECT_TRUE(test::SpinUntil([&] { return stored(kEmbyUrlBox) == "http://nas:8096"; }));
+
+    auto* maximum = Find<QLineEdit>(application, kMaxDownloadsBox);
+    maximum->setText("4");
+    maximum->setText("");
+    emit maximum->editingFinished();  // what leaving the box sends
+    EXPECT_EQ(maximum->text(), "4");
+
+    AppState& state = application.State();
+    {
+      std::lock_guard held(state.ListLock());
+      const int row = state.Tasks().AppendRow();
+      ASSERT_TRUE(state.QueueTask(row, R"({"任务id":"1"})"));
+      state.Tasks().SetCellText(row, kColState, kStateDownloading);
+    }
+    // A log-in's cookie, then the session ends.
+    application.Controls().SetText(kCookiesBox, "SESSDATA=kept");
+    std::raise(SIGTERM);
+    EXPECT_TRUE(test::SpinUntil([&] { return stored(kCookiesBox) == "SESSDATA=kept"; }));
+    EXPECT_EQ(stored(kMaxDownloadsBox), "4");
+  }
+  Application again(Paths(), InstanceName());
+  ASSERT_FALSE(again.Start().has_value());
+  EXPECT_EQ(again.Controls().Text(kCookiesBox), "SESSDATA=kept");
+  ASSERT_EQ(again.State().Tasks().RowCount(), 1);
+  EXPECT_EQ(again.State().Tasks().CellText(1, kColState), kStateWaiting);
+  EXPECT_EQ(again.State().TaskQueue().Count(), 1);
 }
 
 TEST_F(ApplicationTest, SecondStartRaisesTheFirstWindowAndEndsWithoutOne) {

@@ -15,7 +15,7 @@ int TaskList::AppendRow() {
     m_rows.emplace_back();
     m_dirtyFlag.push_back(false);
     row = static_cast<int>(m_rows.size());
-    MarkDirty(row);
+    MarkDirty(row, (1U << kTaskColumnCount) - 1);
     notify = NotifierForChange();
   }
   if (notify) notify();
@@ -43,7 +43,7 @@ void TaskList::SetCellText(int row, int column, std::string_view text) {
     auto& cell = m_rows[static_cast<std::size_t>(row - 1)].text[static_cast<std::size_t>(column)];
     if (cell == text) return;
     cell.assign(text);
-    MarkDirty(row);
+    MarkDirty(row, 1U << column);
     notify = NotifierForChange();
   }
   if (notify) notify();
@@ -65,7 +65,7 @@ void TaskList::SetCellTip(int row, int column, std::string_view tip) {
     auto& cell = m_rows[static_cast<std::size_t>(row - 1)].tip[static_cast<std::size_t>(column)];
     if (cell == tip) return;
     cell.assign(tip);
-    MarkDirty(row);
+    MarkDirty(row, 0);  // a tip is for the view; the store keeps no tips
     notify = NotifierForChange();
   }
   if (notify) notify();
@@ -87,7 +87,7 @@ void TaskList::SetCellColor(int row, int column, std::uint32_t argb) {
     auto& color = m_rows[static_cast<std::size_t>(row - 1)].color[static_cast<std::size_t>(column)];
     if (color == argb) return;
     color = argb;
-    MarkDirty(row);
+    MarkDirty(row, kStoreColorsBit);
     notify = NotifierForChange();
   }
   if (notify) notify();
@@ -103,7 +103,7 @@ void TaskList::ResetRowColors(int row) {
       return;
     }
     colors.fill(kColorDefault);
-    MarkDirty(row);
+    MarkDirty(row, kStoreColorsBit);
     notify = NotifierForChange();
   }
   if (notify) notify();
@@ -126,6 +126,8 @@ void TaskList::Clear() {
     m_rows.clear();
     m_dirty.clear();
     m_dirtyFlag.clear();
+    m_storeDirtyRows.clear();
+    m_storeCleared = true;
     m_reset = true;
     notify = NotifierForChange();
   }
@@ -159,8 +161,72 @@ std::function<void()> TaskList::NotifierForChange() {
   return m_notify;
 }
 
-void TaskList::MarkDirty(int row) {
+TaskStoreChanges TaskList::TakeStoreChanges() {
+  std::lock_guard guard(m_lock);
+  TaskStoreChanges changes;
+  changes.cleared = std::exchange(m_storeCleared, false);
+  changes.rows.reserve(m_storeDirtyRows.size());
+  for (int row : m_storeDirtyRows) {
+    Row& source = m_rows[static_cast<std::size_t>(row - 1)];
+    TaskStoreChanges::Entry entry;
+    entry.columns = std::exchange(source.storeDirty, 0U);
+    entry.row.row = row;
+    entry.row.text = source.text;
+    // The record cells are large and rarely change: copied only when they did.
+    if ((entry.columns & 1U) == 0) entry.row.text[kColRecord].clear();
+    entry.row.color = source.color;
+    entry.row.seq = source.seq;
+    if ((entry.columns & kStoreQueuedBit) != 0) entry.row.queued = source.queued;
+    changes.rows.push_back(std::move(entry));
+  }
+  m_storeDirtyRows.clear();
+  return changes;
+}
+
+void TaskList::NoteQueued(int row, std::string record) {
+  std::lock_guard guard(m_lock);
+  if (row < 1 || row > static_cast<int>(m_rows.size())) return;
+  Row& target = m_rows[static_cast<std::size_t>(row - 1)];
+  target.queued = std::move(record);
+  target.seq = ++m_lastSeq;
+  MarkDirty(row, kStoreQueuedBit);
+}
+
+std::string TaskList::QueuedRecord(int row) const {
+  std::lock_guard guard(m_lock);
+  if (row < 1 || row > static_cast<int>(m_rows.size())) return {};
+  return m_rows[static_cast<std::size_t>(row - 1)].queued;
+}
+
+std::int64_t TaskList::QueuedSeq(int row) const {
+  std::lock_guard guard(m_lock);
+  if (row < 1 || row > static_cast<int>(m_rows.size())) return 0;
+  return m_rows[static_cast<std::size_t>(row - 1)].seq;
+}
+
+void TaskList::RestoreRow(const StoredTaskRow& stored) {
+  std::function<void()> notify;
+  {
+    std::lock_guard guard(m_lock);
+    if (stored.row != static_cast<int>(m_rows.size()) + 1) return;
+    Row& row = m_rows.emplace_back();
+    row.text = stored.text;
+    row.color = stored.color;
+    row.queued = stored.queued;
+    row.seq = stored.seq;
+    m_lastSeq = std::max(m_lastSeq, stored.seq);
+    m_dirtyFlag.push_back(false);
+    MarkDirty(stored.row, 0);
+    notify = NotifierForChange();
+  }
+  if (notify) notify();
+}
+
+void TaskList::MarkDirty(int row, std::uint32_t storeBits) {
   auto index = static_cast<std::size_t>(row - 1);
+  Row& target = m_rows[index];
+  if (storeBits != 0 && target.storeDirty == 0) m_storeDirtyRows.push_back(row);
+  target.storeDirty |= storeBits;
   if (m_dirtyFlag[index]) return;
   m_dirtyFlag[index] = true;
   m_dirty.push_back(row);

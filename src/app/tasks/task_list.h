@@ -53,6 +53,30 @@ struct TaskListChanges {
   std::vector<int> dirtyRows;  // 1-based, ascending, no duplicates
 };
 
+// Bits of TaskStoreChanges::Entry::columns beyond the ten column bits.
+inline constexpr std::uint32_t kStoreColorsBit = 1U << kTaskColumnCount;
+inline constexpr std::uint32_t kStoreQueuedBit = 1U << (kTaskColumnCount + 1);
+
+// One row as the task store keeps it.
+struct StoredTaskRow {
+  int row = 0;
+  std::array<std::string, kTaskColumnCount> text;
+  std::array<std::uint32_t, kTaskColumnCount> color{};
+  std::string queued;    // the record last put on the task queue for this row
+  std::int64_t seq = 0;  // when it was queued: a later push has a higher number
+};
+
+// What changed for the task store since it last looked. Rows are copied
+// under the list lock; records only when they changed.
+struct TaskStoreChanges {
+  struct Entry {
+    std::uint32_t columns = 0;  // one bit per column, kStoreColorsBit, kStoreQueuedBit
+    StoredTaskRow row;
+  };
+  bool cleared = false;  // every row before `rows` was removed
+  std::vector<Entry> rows;
+};
+
 // The rows of 超级列表框_下载列表: 10 text cells and 10 colours per row.
 // Rows are 1-based, appended one at a time, never renumbered, removed only all
 // together. Every method is safe from any thread; callers that pair several
@@ -86,6 +110,17 @@ class TaskList {
 
   // Returns and forgets what changed since the last call.
   TaskListChanges TakeChanges();
+  // The same for the task store, kept apart from the view's changes.
+  TaskStoreChanges TakeStoreChanges();
+
+  // Records that `record` was put on the task queue for `row` (list lock held
+  // by the caller together with the push, so the numbers follow queue order).
+  void NoteQueued(int row, std::string record);
+  [[nodiscard]] std::string QueuedRecord(int row) const;
+  [[nodiscard]] std::int64_t QueuedSeq(int row) const;
+  // Appends a row as the store kept it, without reporting it back to the
+  // store. Its index must be RowCount() + 1.
+  void RestoreRow(const StoredTaskRow& stored);
   // Called (on the updating thread, without the list lock held by this class)
   // when the first change after a TakeChanges happens, so a view can schedule
   // one refresh for a burst of updates. Set once, before other threads run.
@@ -96,9 +131,12 @@ class TaskList {
     std::array<std::string, kTaskColumnCount> text;
     std::array<std::uint32_t, kTaskColumnCount> color{};
     std::array<std::string, kTaskColumnCount> tip;
+    std::string queued;
+    std::int64_t seq = 0;
+    std::uint32_t storeDirty = 0;  // bits not yet taken by the store
   };
 
-  void MarkDirty(int row);  // m_lock held
+  void MarkDirty(int row, std::uint32_t storeBits);  // m_lock held
   // The notifier to call once the lock is released, or an empty one when this
   // burst was already announced. m_lock held.
   std::function<void()> NotifierForChange();
@@ -110,6 +148,9 @@ class TaskList {
   std::vector<bool> m_dirtyFlag;
   bool m_notified = false;
   std::function<void()> m_notify;
+  bool m_storeCleared = false;
+  std::vector<int> m_storeDirtyRows;
+  std::int64_t m_lastSeq = 0;
 };
 
 }  // namespace korvid

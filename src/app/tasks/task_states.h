@@ -30,6 +30,8 @@ inline constexpr std::string_view kStateExisting = "已存在";
 inline constexpr std::string_view kStateInVideoFile = "随视频下载";
 // "下载:" + the site's message: the site refused the stream.
 inline constexpr std::string_view kStateRefusedPrefix = "下载:";
+// The row's record waits on the task queue for a download worker.
+inline constexpr std::string_view kStateWaiting = "等待中";
 // The row's record was queued again by the list menu.
 inline constexpr std::string_view kStateRedownload = "重新下载";
 // The video could not be read when the link was added.

@@ -1,6 +1,8 @@
 #include "application.h"
 
 #include <QByteArray>
+#include <QGuiApplication>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "details_panel_wiring.h"
 #include "download/download_engine.h"
 #include "download/task_download.h"
+#include "end_signals.h"
 #include "global_hotkey.h"
 #include "library_panel.h"
 #include "window_tray.h"
@@ -39,6 +42,10 @@ Application::Application(AppPaths paths, QString instanceName, QObject* parent)
 }
 
 Application::~Application() {
+  m_autosave.reset();
+  // Before the downloads stop: a stopped transfer ends short, and its row is
+  // to wait for the next start rather than read as failed.
+  m_kept.Close();
   // Its workers write to the controls and the task list, so they end first.
   m_scheduler.reset();
   // Actions and log-in workers end first: they report to the window. The
@@ -59,6 +66,7 @@ std::optional<int> Application::Start() {
   // Folders, FFmpeg, saved states and start settings, before the window
   // exists, so it opens showing them.
   m_ffmpeg = StartCore(m_store, m_paths).ffmpeg;
+  KeepTasksAndSettings();
 
   m_window = std::make_unique<MainWindow>(m_store, m_state->Tasks());
   m_shell.SetDialogParent(m_window.get());
@@ -94,6 +102,30 @@ void Application::SaveAllStates() {
   (void)SaveStates(m_store, SettingsPath());
 }
 
+void Application::KeepTasksAndSettings() {
+  m_autosave = std::make_unique<SettingsAutosave>(m_store, SettingsPath());
+  m_autosave->Start();
+  if (m_kept.Open(*m_state) == KeptTaskList::Outcome::kHeld) {
+    m_store.ShowNotice(
+        "任务列表正被进程 " + std::to_string(m_kept.HolderPid()) + " 使用，本次的任务不会保存",
+        kNoticeFailed);
+  }
+  m_endSignals = new EndSignals(this);
+  connect(m_endSignals, &EndSignals::Received, this, [this] {
+    SaveChangesNow();
+    QCoreApplication::quit();
+  });
+  if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+    connect(gui, &QGuiApplication::commitDataRequest, this, [this] { SaveChangesNow(); });
+    connect(gui, &QCoreApplication::aboutToQuit, this, [this] { SaveChangesNow(); });
+  }
+}
+
+void Application::SaveChangesNow() {
+  if (m_autosave) (void)m_autosave->SaveChanged();
+  m_kept.FlushNow();
+}
+
 void Application::ConnectLinkButtons() {
   const auto onClick = [this](const QString& name, void (LinkJobs::*handler)()) {
     if (auto* button = m_window->findChild<QPushButton*>(name)) {
@@ -112,7 +144,24 @@ void Application::ConnectWorkerButtons() {
   }
 }
 
+void Application::KeepMaxDownloadsValid() {
+  auto* box = m_window->findChild<QLineEdit*>(
+      QString::fromUtf8(kMaxDownloadsBox.data(), static_cast<qsizetype>(kMaxDownloadsBox.size())));
+  if (box == nullptr) return;
+  // An emptied box would start no download and say nothing about it.
+  auto lastValid = std::make_shared<QString>(box->text());
+  connect(box, &QLineEdit::textChanged, box, [lastValid](const QString& text) {
+    if (ParseMaxDownloads(text.toStdString()) > 0) *lastValid = text;
+  });
+  connect(box, &QLineEdit::editingFinished, box, [box, lastValid] {
+    if (ParseMaxDownloads(box->text().toStdString()) <= 0 && !lastValid->isEmpty()) {
+      box->setText(*lastValid);
+    }
+  });
+}
+
 void Application::StartWindowExtras() {
+  KeepMaxDownloadsValid();
   m_library = new LibraryPanel(*m_state, *m_window);
   m_tray = new WindowTray(m_store, *m_window);
   // Registered once: a change of 下拉框_热键 takes effect at the next start.

@@ -9,6 +9,8 @@
 
 #include "app/app_paths.h"
 #include "app/app_state.h"
+#include "app/settings_autosave.h"
+#include "app/tasks/task_store_writer.h"
 #include "controls/control_store.h"
 #include "danmaku/danmaku_refresh.h"
 #include "download/download_engine.h"
@@ -22,6 +24,7 @@
 
 namespace korvid {
 
+class EndSignals;
 class GlobalHotkey;
 class LibraryPanel;
 class WindowTray;
@@ -55,11 +58,17 @@ class Application : public QObject {
 
   // Writes every control state to the settings file.
   void SaveAllStates();
+  // Writes the settings that changed and the task list's pending changes:
+  // the end of the session, a signal, or a test that must see the disk now.
+  void SaveChangesNow();
+  [[nodiscard]] KeptTaskList& KeptTasks() { return m_kept; }
   // The QR log-in calls; set before Start (tests).
   void SetQrLoginApi(LoginWorkers::ApiFactory makeApi) { m_makeQrApi = std::move(makeApi); }
 
  private:
   void OnExit();
+  void KeepTasksAndSettings();
+  void KeepMaxDownloadsValid();
   void ConnectLinkButtons();
   void ConnectWorkerButtons();
   void StartWindowExtras();
@@ -68,6 +77,10 @@ class Application : public QObject {
   QtDesktopShell m_shell;
   ControlStore m_store;
   std::unique_ptr<AppState> m_state;
+  // Written on their own threads; closed before the downloads are stopped,
+  // so rows cut off by the exit wait for the next start.
+  KeptTaskList m_kept;
+  std::unique_ptr<SettingsAutosave> m_autosave;
   // Media downloads and merges of the rows; its threads use the state above.
   std::unique_ptr<DownloadEngine> m_engine;
   // Its workers write to the store and the task list, so it goes before them.
@@ -81,6 +94,7 @@ class Application : public QObject {
   // Children of the window.
   LibraryPanel* m_library = nullptr;
   WindowTray* m_tray = nullptr;
+  EndSignals* m_endSignals = nullptr;
   GlobalHotkey* m_hotkey = nullptr;
   std::string m_ffmpeg;
   // Joined before the state it works on goes away.

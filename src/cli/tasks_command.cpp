@@ -1,0 +1,79 @@
+// tasks: the rows kept in 配置/任务.db, also while another process runs them.
+
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "app/tasks/task_record.h"
+#include "app/tasks/task_store.h"
+#include "app/tasks/task_store_writer.h"
+#include "cli/cli_command.h"
+
+namespace korvid::cli {
+namespace {
+
+struct TaskLine {
+  int index = 0;
+  std::string bvid;
+  std::string page;
+  std::string state;
+};
+
+std::string StringAt(const nlohmann::json& object, std::string_view key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// `restartView`: no process runs the rows, so a row that was cut off shows
+// what the next start makes of it.
+TaskLine LineOf(const StoredTaskRow& row, bool restartView) {
+  const std::string& text = row.queued.empty() ? row.text[kColRecord] : row.queued;
+  TaskLine line;
+  line.index = row.row;
+  line.state = row.text[kColState];
+  const auto record = nlohmann::json::parse(text, nullptr, false);
+  if (record.is_object()) {
+    if (const auto data = record.find("data"); data != record.end() && data->is_object()) {
+      line.bvid = StringAt(*data, "bvid");
+    }
+    line.page = StringAt(record, record::kEpisode);
+  }
+  if (line.bvid.empty()) line.bvid = row.text[kColTitle];  // a 解析失败 row names its BV there
+  if (restartView && !text.empty() && !IsFinalState(line.state)) line.state = kStateWaiting;
+  return line;
+}
+
+int Tasks(const Args& args) {
+  const bool json = args.size() == 1 && args[0] == "--json";
+  if (!args.empty() && !json) return UsageError("tasks", "tasks takes only --json");
+  const std::string path = TaskStorePath(ProgramPaths());
+  bool running = false;
+  {
+    const TaskStoreLock probe(path);
+    running = !probe.Held();
+  }
+  std::string why;
+  const auto rows = TaskStore::ReadRows(path, &why);
+  if (!rows) return Fail("the task list cannot be read: " + why);
+  nlohmann::json list = nlohmann::json::array();
+  for (const StoredTaskRow& row : *rows) {
+    const TaskLine line = LineOf(row, !running);
+    if (json) {
+      list.push_back(
+          {{"index", line.index}, {"bvid", line.bvid}, {"page", line.page}, {"state", line.state}});
+    } else {
+      std::cout << line.index << "\t" << line.bvid << "\t" << line.page << "\t" << line.state
+                << "\n";
+    }
+  }
+  if (json) std::cout << list.dump(2) << "\n";
+  return 0;
+}
+
+}  // namespace
+
+KORVID_CLI_COMMAND("tasks",
+                   "tasks [--json]        the kept task list: index, BV, page and state of each\n"
+                   "                      row, also while the window or a download runs them",
+                   Tasks, 36);
+
+}  // namespace korvid::cli
