@@ -242,8 +242,8 @@ TEST_F(LoginTest, CurrentPairPollsForTheCodesLifetime) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    site.ClearRequests();
-    site.SetLoginScript(c.script);
+    m_site.ClearRequests();
+    m_site.SetLoginScript(c.script);
     store.SetText(kCookiesBox, "");
     auto clock = std::chrono::steady_clock::time_point{};
     QrcodeKeyQrLogin api;
@@ -260,13 +260,13 @@ TEST_F(LoginTest, CurrentPairPollsForTheCodesLifetime) {
 }
 
 TEST_F(LoginTest, ARedirectedPollCannotPlantACookie) {
-  const std::string elsewhere = "http://localhost:" + std::to_string(site.Port()) + "/planted";
-  site.SetCanned("GET", "/x/passport-login/web/qrcode/poll",
-                 CannedReply{302, {{"Location", elsewhere}}, ""});
-  site.SetCanned("GET", "/planted",
-                 CannedReply{200,
-                             {{"Set-Cookie", "bili_jct=planted; Path=/"}},
-                             R"({"code":0,"data":{"code":0,"url":"x"}})"});
+  const std::string elsewhere = "http://localhost:" + std::to_string(m_site.Port()) + "/planted";
+  m_site.SetCanned("GET", "/x/passport-login/web/qrcode/poll",
+                   CannedReply{302, {{"Location", elsewhere}}, ""});
+  m_site.SetCanned("GET", "/planted",
+                   CannedReply{200,
+                               {{"Set-Cookie", "bili_jct=planted; Path=/"}},
+                               R"({"code":0,"data":{"code":0,"url":"x"}})"});
   store.SetText(kCookiesBox, "SESSDATA=earlier");
   QrcodeKeyQrLogin api;
   QrLoginHooks hooks;
