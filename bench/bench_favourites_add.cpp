@@ -22,6 +22,7 @@
 
 #include "app/app_state.h"
 #include "app/tasks/task_store_writer.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "net/site_hosts.h"
@@ -140,7 +141,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path program =
       std::filesystem::temp_directory_path() / ("korvid-bench-add-" + std::to_string(::getpid()));
   korvid::AppState app(controls, korvid::AppPaths{program});
-  controls.SetText("编辑框_解析下载", site.base + "/1/favlist?fid=" + folder);
+  controls.SetText(korvid::kTaskLinkBox, site.base + "/1/favlist?fid=" + folder);
   korvid::KeptTaskList kept;
   if (keep && kept.Open(app) != korvid::KeptTaskList::Outcome::kKept) return 1;
   const auto start = Clock::now();

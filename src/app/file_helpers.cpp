@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <set>
@@ -127,6 +128,17 @@ SideFileResult WriteFileIfMissing(const fs::path& path, std::string_view bytes) 
   if (fs::exists(path, error)) return SideFileResult::kExisted;
   if (bytes.empty()) return SideFileResult::kFailed;
   return WriteFileAtomically(path, bytes) ? SideFileResult::kWritten : SideFileResult::kFailed;
+}
+
+bool DeleteFile(const std::string& path) {
+  if (::unlink(path.c_str()) == 0) return true;
+  return errno == ENOENT;
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
 }  // namespace korvid

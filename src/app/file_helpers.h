@@ -46,4 +46,12 @@ enum class SideFileResult {
 [[nodiscard]] SideFileResult WriteFileIfMissing(const std::filesystem::path& path,
                                                 std::string_view bytes);
 
+// Removes a file; a missing file is no error. Returns false only when a file
+// that exists could not be removed.
+[[nodiscard]] bool DeleteFile(const std::string& path);
+
+// True when the path names an entry that is not a folder (a symbolic link
+// counts by what it points to). Used to skip files already present.
+[[nodiscard]] bool FileExists(const std::string& path);
+
 }  // namespace korvid

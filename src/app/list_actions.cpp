@@ -7,6 +7,8 @@
 #include <system_error>
 #include <vector>
 
+#include "app/tasks/task_record.h"
+#include "app/text_helpers.h"
 #include "net/json_document.h"
 
 namespace fs = std::filesystem;
@@ -39,7 +41,7 @@ std::string RecordOrTell(AppState& state, int row) {
 
 std::string RowMediaPath(TaskList& tasks, int row) {
   const std::string record = tasks.CellText(row, kColRecord);
-  return record.empty() ? std::string() : RecordValue(record, "视频路径");
+  return record.empty() ? std::string() : RecordValue(record, record::kMediaPath);
 }
 
 std::string MergedMediaPath(std::string_view path) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/settings_file.h"
+#include "controls/control_names.h"
 
 namespace korvid {
 namespace {
@@ -10,7 +11,6 @@ namespace {
 constexpr std::string_view kTokenKey = "refresh_token";
 constexpr std::string_view kCheckTimeKey = "续期检查时间";
 constexpr std::string_view kCheckAnswerKey = "续期检查结果";
-constexpr std::string_view kCookieKey = "编辑框_cookies";
 
 }  // namespace
 
@@ -32,7 +32,7 @@ bool SaveLoginRecord(const std::string& settingsPath, const LoginRecord& record,
   ini.Set(kLoginSection, kTokenKey, record.refreshToken);
   ini.Set(kLoginSection, kCheckTimeKey, std::to_string(record.lastCheckUnixMs));
   ini.Set(kLoginSection, kCheckAnswerKey, record.lastCheckAnswer);
-  if (cookies != nullptr) ini.Set(kSectionEditBox, kCookieKey, EncodeEditText(*cookies));
+  if (cookies != nullptr) ini.Set(kSectionEditBox, kCookiesBox, EncodeEditText(*cookies));
   return ini.Save(settingsPath);
 }
 

@@ -5,14 +5,12 @@
 #include <string>
 
 #include "app/list_actions.h"
+#include "controls/control_names.h"
 #include "controls/window_layout.h"
 
 namespace korvid {
 
 namespace {
-
-constexpr std::string_view kMaxThreadsBox = "编辑框_最大线程";
-constexpr std::string_view kDownloadPathBox = "编辑框_下载路径";
 
 // Leading digits after optional blanks and sign, like the old integer
 // conversion; no digits is 0, and a number too long for 64 bits is clamped.
@@ -31,14 +29,14 @@ long long LeadingNumber(std::string_view text) {
 }  // namespace
 
 void StepMaxThreads(Controls& controls, int delta) {
-  const long long current = LeadingNumber(controls.Text(kMaxThreadsBox));
+  const long long current = LeadingNumber(controls.Text(kMaxDownloadsBox));
   const long long stepped = std::clamp<long long>(current, -1'000'000, 1'000'000) + delta;
   const long long kept = std::clamp<long long>(stepped, kMinDownloadThreads, kMaxDownloadThreads);
-  controls.SetText(kMaxThreadsBox, std::to_string(kept));
+  controls.SetText(kMaxDownloadsBox, std::to_string(kept));
 }
 
 void RestoreDefaultDanmakuStyle(Controls& controls) {
-  controls.SetText("编辑框_弹幕样式", kDefaultDanmakuStyle);
+  controls.SetText(kDanmakuStyleBox, kDefaultDanmakuStyle);
 }
 
 std::string EffectiveDownloadFolder(const Controls& controls, const std::string& defaultFolder) {

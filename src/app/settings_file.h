@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "controls/control_names.h"
 #include "controls/controls.h"
 
 namespace korvid {
@@ -76,9 +77,8 @@ inline constexpr std::string_view kSectionDropDown = "组合框";
 [[nodiscard]] std::string EncodeDropDown(const std::vector<DropItem>& items, int selected,
                                          std::string_view shown);
 
-// The number of parallel downloads. An empty box is never written: the file
-// keeps the last number.
-inline constexpr std::string_view kMaxDownloadsBox = "编辑框_最大线程";
+// The number of parallel downloads (kMaxDownloadsBox) is never written empty:
+// the file keeps the last number.
 
 // Section and stored value of a persisted control as it is now; nullopt for
 // other kinds and for a value that is never stored.

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/settings_file.h"
+#include "controls/control_names.h"
 #include "net/site_hosts.h"
 
 namespace korvid {
@@ -17,10 +18,10 @@ CoreStart StartCore(Controls& controls, const AppPaths& paths) {
 }
 
 void ApplyStartSettings(Controls& controls) {
-  controls.SetText("标签_当前版本", kVersionCaption);
-  if (controls.Text("编辑框_cookies").empty()) {
-    controls.SetPicture("图片框_用户头像", {});
-    controls.SetText("标签_用户信息", kLoginStateFailed);
+  controls.SetText(kVersionLabel, kVersionCaption);
+  if (controls.Text(kCookiesBox).empty()) {
+    controls.SetPicture(kUserAvatarPicture, {});
+    controls.SetText(kUserInfoLabel, kLoginStateFailed);
   }
 }
 

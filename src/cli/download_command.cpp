@@ -19,8 +19,10 @@
 #include "app/app_state.h"
 #include "app/tasks/task_record.h"
 #include "app/tasks/task_store_writer.h"
+#include "app/text_helpers.h"
 #include "cli/download_run.h"
 #include "cli/terminal_text.h"
+#include "controls/control_names.h"
 #include "download/download_engine.h"
 #include "download/scheduler.h"
 #include "download/task_download.h"
@@ -181,7 +183,7 @@ bool AddLinks(Core& core, AppState& app, const DownloadOptions& options) {
   if (options.split) jobs.SetSplitCondition(true);
   bool failed = false;
   for (const std::string& link : options.links) {
-    core.controls.SetText("编辑框_解析下载", link);
+    core.controls.SetText(kTaskLinkBox, link);
     jobs.OnAddLinkPressed();
     jobs.WaitAll();
     for (const NoticeRecord& notice : core.controls.TakeNotices()) {
@@ -282,10 +284,10 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
     if (!std::filesystem::is_directory(options.folder, error)) {
       return Fail("cannot create the download folder " + options.folder);
     }
-    core.controls.SetText("编辑框_下载路径", options.folder);
+    core.controls.SetText(kDownloadPathBox, options.folder);
   }
   if (!options.maximum.empty()) core.controls.SetText(kMaxDownloadsBox, options.maximum);
-  if (!options.cookies.empty()) core.controls.SetText("编辑框_cookies", options.cookies);
+  if (!options.cookies.empty()) core.controls.SetText(kCookiesBox, options.cookies);
   if (ParseMaxDownloads(core.controls.Text(kMaxDownloadsBox)) <= 0) {
     return Fail("the maximum number of downloads must be a number above 0");
   }

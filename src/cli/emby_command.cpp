@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/cli_command.h"
+#include "controls/control_names.h"
 #include "library/emby_upload.h"
 
 namespace korvid::cli {
@@ -14,9 +15,9 @@ bool ParseEmbyArgs(const Args& args, Controls& controls) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
     if (args[i] == "--url" && hasValue) {
-      controls.SetText("编辑框_emby_url", args[++i]);
+      controls.SetText(kEmbyUrlBox, args[++i]);
     } else if (args[i] == "--key" && hasValue) {
-      controls.SetText("编辑框_emby_api", args[++i]);
+      controls.SetText(kEmbyKeyBox, args[++i]);
     } else {
       return false;
     }
@@ -36,7 +37,7 @@ int EmbyUpload(const Args& args) {
               << TerminalLine(person.name) << "\033[K" << std::flush;
   };
   const AvatarUploadResult result =
-      UploadAvatars(core.controls.Text("编辑框_emby_url"), core.controls.Text("编辑框_emby_api"),
+      UploadAvatars(core.controls.Text(kEmbyUrlBox), core.controls.Text(kEmbyKeyBox),
                     core.paths.AvatarFolder(), progress);
   if (terminal && result.successes + result.failures > 0) std::cerr << "\n";
   if (result.failure != EmbyFailure::kNone) return Fail(EmbyFailureText(result.failure));

@@ -7,6 +7,7 @@
 
 #include "app/app_state.h"
 #include "cli/cli_command.h"
+#include "controls/control_names.h"
 #include "site/details_loader.h"
 #include "site/video_details.h"
 
@@ -59,8 +60,8 @@ std::string OneLine(const std::string& text) {
 std::string FieldOfPage(const Controls& controls, const JsonDocument& video,
                         std::string_view control, int page) {
   const std::string path = "data.pages[" + std::to_string(page - 1) + "]";
-  if (control == "编辑框_CID") return video.GetValue(path + ".cid");
-  if (control == "编辑框_视频时长") {
+  if (control == kCidBox) return video.GetValue(path + ".cid");
+  if (control == kDurationBox) {
     const double seconds = video.GetNumber(path + ".duration");
     return DurationText(std::isfinite(seconds) && seconds > 0 && seconds < 1e15
                             ? static_cast<std::int64_t>(seconds)
@@ -74,12 +75,12 @@ void PrintPanel(const Controls& controls, const JsonDocument& video, int page) {
     std::cout << field.caption << ": "
               << TerminalLine(OneLine(FieldOfPage(controls, video, field.control, page))) << "\n";
   }
-  const auto parts = controls.Items("下拉框_视频part");
+  const auto parts = controls.Items(kPartDrop);
   const std::string part = parts[static_cast<std::size_t>(page - 1)].text;
   std::cout << "分P: " << page << "/" << parts.size() << " " << TerminalLine(OneLine(part)) << "\n"
             << "封面: " << TerminalLine(video.GetValue("data.pic")) << "\n"
             << "头像: " << TerminalLine(video.GetValue("data.owner.face")) << "\n";
-  for (const DropItem& item : controls.Items("下拉框_默认下载源")) {
+  for (const DropItem& item : controls.Items(kSourceDrop)) {
     std::cout << TerminalLine(item.text) << "\t" << item.value << "\n";
   }
 }
@@ -89,16 +90,16 @@ int Info(const Args& args) {
   if (!ParseInfoArgs(args, info)) return Fail("info needs a video link (see --help)");
   Core core;
   AppState app(core.controls, core.paths);
-  core.controls.SetText("编辑框_解析链接", info.link);
+  core.controls.SetText(kDetailsLinkBox, info.link);
   DetailsLoader loader(app);
   if (!loader.Load()) return Fail(kDetailsFailed);
-  const auto pages = static_cast<int>(core.controls.Items("下拉框_视频part").size());
+  const auto pages = static_cast<int>(core.controls.Items(kPartDrop).size());
   if (info.page > pages) {
     return Fail("the video has " + std::to_string(pages) + " page(s), not " +
                 std::to_string(info.page));
   }
   if (info.page > 1) {
-    core.controls.SelectIndex("下拉框_视频part", info.page - 1);
+    core.controls.SelectIndex(kPartDrop, info.page - 1);
     (void)loader.LoadPage(info.page - 1);
   }
   PrintPanel(core.controls, loader.CurrentVideo(), info.page);

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/cli_command.h"
+#include "controls/control_names.h"
 #include "library/library_scan.h"
 
 namespace korvid::cli {
@@ -39,9 +40,9 @@ int Library(const Args& args) {
     if (!std::filesystem::is_directory(parsed.folder, error)) {
       return Fail("no folder " + parsed.folder);
     }
-    core.controls.SetText("编辑框_文件管理", parsed.folder);
+    core.controls.SetText(kLibraryFolderBox, parsed.folder);
   }
-  if (parsed.haveKeyword) core.controls.SetText("编辑框_关键词", parsed.keyword);
+  if (parsed.haveKeyword) core.controls.SetText(kKeywordBox, parsed.keyword);
 
   AppState state(core.controls, core.paths);
   LibraryBrowser browser(state);

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "cli/cli_command.h"
+#include "controls/control_names.h"
 #include "site/cookie_refresh.h"
 #include "site/qr_image.h"
 #include "site/qr_login.h"
@@ -52,7 +53,7 @@ void PrintCode(const QrCode& code, bool inverted) {
 
 // login --refresh: the cookie refresh check, now.
 int RefreshNow(Core& core) {
-  if (core.controls.Text("编辑框_cookies").empty()) {
+  if (core.controls.Text(kCookiesBox).empty()) {
     return Fail("not logged in (run korvid-cli login)");
   }
   const std::optional<RefreshResult> result =
@@ -95,8 +96,8 @@ int Login(const Args& args) {
   };
   const QrLoginOutcome outcome = RunQrLogin(core.controls, *api, hooks);
   if (outcome != QrLoginOutcome::kLoggedIn) return Fail(OutcomeText(outcome));
-  const std::string info = core.controls.Text("标签_用户信息");
-  if (core.controls.Text("编辑框_cookies").empty()) {
+  const std::string info = core.controls.Text(kUserInfoLabel);
+  if (core.controls.Text(kCookiesBox).empty()) {
     return Fail("the site refused the new cookies: " + info);
   }
   if (!stored) return Fail("could not write " + core.started.settingsPath);

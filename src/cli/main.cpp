@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/cli_command.h"
+#include "net/curl_global.h"
 
 namespace korvid::cli {
 namespace {
@@ -96,6 +97,7 @@ int Run(Args args) {
 }  // namespace korvid::cli
 
 int main(int argc, char** argv) {
+  korvid::EnsureCurlInitialised();  // before any thread
   try {
     return korvid::cli::Run(korvid::cli::Args(argv + 1, argv + argc));
   } catch (const std::exception& error) {

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/file_helpers.h"
+#include "app/tasks/task_record.h"
 #include "cli/cli_command.h"
 #include "library/nfo_writer.h"
 #include "net/json_document.h"
@@ -53,11 +54,11 @@ std::optional<std::string> ReadRecord(const std::string& path) {
 // would have made it; a saved task record is used as it is.
 std::string AsTaskRecord(const std::string& text, int page) {
   JsonDocument record;
-  if (!record.Parse(text) || record.Exists("cid序号")) return text;
+  if (!record.Parse(text) || record.Exists(record::kCid)) return text;
   const std::string pagePath = "data.pages[" + std::to_string(page - 1) + "]";
-  (void)record.SetValue("cid序号", record.GetValue(pagePath + ".cid"));
-  (void)record.SetValue("视频part", record.GetValue(pagePath + ".part"));
-  (void)record.SetValue("分集序号", std::to_string(page));
+  (void)record.SetValue(record::kCid, record.GetValue(pagePath + ".cid"));
+  (void)record.SetValue(record::kPart, record.GetValue(pagePath + ".part"));
+  (void)record.SetValue(record::kEpisode, std::to_string(page));
   return record.ToText();
 }
 

@@ -8,6 +8,7 @@
 #include "app/app_state.h"
 #include "app/tasks/task_record.h"
 #include "cli/cli_command.h"
+#include "controls/control_names.h"
 #include "net/json_document.h"
 #include "site/add_video.h"
 #include "site/link_jobs.h"
@@ -94,7 +95,7 @@ int Resolve(const Args& args) {
     LinkJobs jobs(app);
     if (resolve.split) jobs.SetSplitCondition(true);
     for (const std::string& link : resolve.links) {
-      core.controls.SetText("编辑框_解析下载", link);
+      core.controls.SetText(kTaskLinkBox, link);
       jobs.OnAddLinkPressed();
       jobs.WaitAll();
       noticeFailure = PrintNotices(core.controls) || noticeFailure;

@@ -5,6 +5,7 @@
 
 #include "app/login_record.h"
 #include "cli/cli_command.h"
+#include "controls/control_names.h"
 #include "site/account_info.h"
 #include "site/cookie_refresh.h"
 
@@ -30,17 +31,17 @@ void PrintRefreshCheck(Core& core) {
 int WhoAmI(const Args& args) {
   if (!args.empty()) return Fail("whoami takes no arguments");
   Core core;
-  if (core.controls.Text("编辑框_cookies").empty()) {
+  if (core.controls.Text(kCookiesBox).empty()) {
     return Fail("not logged in (run korvid-cli login)");
   }
   (void)RefreshLoginIfDue(core.controls, core.started.settingsPath, UnixNowMs());
   PrintRefreshCheck(core);
-  if (core.controls.Text("编辑框_cookies").empty()) {
+  if (core.controls.Text(kCookiesBox).empty()) {
     return Fail("the site says the log-in has ended: log in again (korvid-cli login)");
   }
   switch (ShowAccountInfo(core.controls)) {
     case AccountCheck::kLoggedIn:
-      std::cout << PrintableLines(core.controls.Text("标签_用户信息")) << "\n";
+      std::cout << PrintableLines(core.controls.Text(kUserInfoLabel)) << "\n";
       return 0;
     case AccountCheck::kRefused:
       return Fail(
@@ -49,7 +50,7 @@ int WhoAmI(const Args& args) {
     case AccountCheck::kKept:
       break;
   }
-  return Fail(core.controls.Text("标签_用户信息"));
+  return Fail(core.controls.Text(kUserInfoLabel));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "controls/control_store.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <utility>
 
@@ -10,6 +12,18 @@ template <typename Entry>
 void PushBounded(std::deque<Entry>& list, Entry entry) {
   list.push_back(std::move(entry));
   while (list.size() > ControlStore::kHistoryLimit) list.pop_front();
+}
+
+// A misspelt name would otherwise read as empty and drop every write; debug
+// builds (and so the tests) stop at once instead.
+void ReportUnknownControl(std::string_view name) {
+#ifdef NDEBUG
+  (void)name;
+#else
+  std::fprintf(stderr, "korvid: unknown control \"%.*s\"\n", static_cast<int>(name.size()),
+               name.data());
+  std::abort();
+#endif
 }
 
 }  // namespace
@@ -25,7 +39,7 @@ void ControlStore::Add(std::string_view name, ControlKind kind) {
 
 bool ControlStore::Has(std::string_view name) const {
   std::lock_guard guard(m_mutex);
-  return Find(name) != nullptr;
+  return m_controls.contains(name);
 }
 
 ControlKind ControlStore::KindOf(std::string_view name) const {
@@ -220,11 +234,13 @@ void ControlStore::SetChangeNotifier(std::function<void()> notify) {
 
 ControlStore::State* ControlStore::Find(std::string_view name) {
   auto it = m_controls.find(name);
+  if (it == m_controls.end()) ReportUnknownControl(name);
   return it == m_controls.end() ? nullptr : &it->second;
 }
 
 const ControlStore::State* ControlStore::Find(std::string_view name) const {
   auto it = m_controls.find(name);
+  if (it == m_controls.end()) ReportUnknownControl(name);
   return it == m_controls.end() ? nullptr : &it->second;
 }
 

@@ -49,7 +49,8 @@ inline constexpr std::string_view kNoticeFailed = "失败";
 // layout names (编辑框_下载路径, 下拉框_默认编码, ...). Every method may be called
 // from any thread and never waits for the window thread: reads come from a
 // mirror of the widget state, writes are applied to the widgets later on the
-// window thread. Unknown names read as empty and ignore writes.
+// window thread. Names come from controls/control_names.h; an unknown name
+// stops a debug build, and in a release build reads as empty and ignores writes.
 class Controls {
  public:
   virtual ~Controls() = default;

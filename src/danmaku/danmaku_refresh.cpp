@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <exception>
 #include <fstream>
+#include <memory>
 #include <system_error>
 
 #include "app/file_helpers.h"
+#include "controls/control_names.h"
 #include "net/http_text.h"
 
 namespace korvid {
@@ -13,6 +15,8 @@ namespace korvid {
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr std::string_view kRefreshJob = "danmaku refresh";
 
 RefreshFileState StateOf(CommentFileState state) {
   switch (state) {
@@ -40,7 +44,7 @@ RefreshProgress RefreshOne(const fs::path& file, const Controls& controls) {
 }
 
 fs::path StartFolder(const AppState& state, const Controls& controls) {
-  const std::string downloads = controls.Text("编辑框_下载路径");
+  const std::string downloads = controls.Text(kDownloadPathBox);
   std::error_code error;
   if (!downloads.empty() && fs::is_directory(downloads, error)) return downloads;
   return state.Paths().programFolder;
@@ -109,7 +113,7 @@ DanmakuRefresher::~DanmakuRefresher() {
 }
 
 void DanmakuRefresher::Wait() {
-  if (m_worker.joinable()) m_worker.join();
+  m_worker.JoinAll();
 }
 
 bool DanmakuRefresher::Start() {
@@ -127,11 +131,14 @@ bool DanmakuRefresher::Start() {
   const std::string folder =
       controls.Shell().PickFolder(kRefreshPickerTitle, StartFolder(m_state, controls).string());
   Wait();  // the previous worker has cleared the flag and is ending
-  m_worker = std::thread(&DanmakuRefresher::Run, this, std::move(busy), fs::path(folder));
-  return true;
+  auto held = std::make_shared<BusyGuard>(std::move(busy));
+  return m_worker.Start(kRefreshJob, [this, held, path = fs::path(folder)] {
+    Run(path);
+    held->Release();
+  });
 }
 
-void DanmakuRefresher::Run(BusyGuard busy, fs::path folder) {
+void DanmakuRefresher::Run(const fs::path& folder) {
   Controls& controls = m_state.Ui();
   try {
     const std::vector<fs::path> files = FindFiles(folder, ".ass", m_state.Paths().programFolder);
@@ -140,7 +147,6 @@ void DanmakuRefresher::Run(BusyGuard busy, fs::path folder) {
   } catch (const std::exception& error) {
     SetStatusCaption(controls, std::string("刷新弹幕失败: ") + error.what());
   }
-  busy.Release();
 }
 
 }  // namespace korvid

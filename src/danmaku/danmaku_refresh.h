@@ -5,11 +5,11 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "app/app_state.h"
 #include "danmaku/comment_file.h"
+#include "transfer/worker_set.h"
 
 namespace korvid {
 
@@ -82,11 +82,12 @@ class DanmakuRefresher {
   void Wait();
 
  private:
-  void Run(BusyGuard busy, std::filesystem::path folder);
+  void Run(const std::filesystem::path& folder);
 
   AppState& m_state;
   std::atomic<bool> m_stop{false};
-  std::thread m_worker;
+  // Last: its destructor joins the worker before what it uses goes.
+  WorkerSet m_worker;
 };
 
 }  // namespace korvid

@@ -10,6 +10,7 @@
 #include <limits>
 #include <vector>
 
+#include "controls/control_names.h"
 #include "net/site_hosts.h"
 #include "net/text_width.h"
 
@@ -484,6 +485,8 @@ void AppendHeader(std::string& out, std::string_view cid, std::string_view bvid,
       "Timer: 10.0000",
       "",
       "[V4+ Styles]",
+      // One long line, split for width.
+      // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
       "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, "
       "BackColour, Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, "
       "BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, MarginV, Encoding",
@@ -502,8 +505,8 @@ void AppendHeader(std::string& out, std::string_view cid, std::string_view bvid,
 }  // namespace
 
 DanmakuSettings ReadDanmakuSettings(const Controls& controls) {
-  return {controls.Text("编辑框_滚动弹幕大小"), controls.Text("编辑框_固定弹幕大小"),
-          controls.Text("编辑框_屏蔽弹幕"), controls.Text("编辑框_弹幕样式")};
+  return {controls.Text(kScrollingSizeBox), controls.Text(kFixedSizeBox),
+          controls.Text(kBlockListBox), controls.Text(kDanmakuStyleBox)};
 }
 
 std::string DecodeCommentText(std::string_view text) {

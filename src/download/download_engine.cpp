@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "app/app_state.h"
+#include "app/tasks/task_record.h"
+#include "app/text_helpers.h"
 #include "net/json_document.h"
 #include "transfer/completion_event.h"
 #include "transfer/media_merge.h"
@@ -214,7 +216,7 @@ bool DownloadEngine::StartMergeIfPairDone(int row) {
   JsonDocument record;
   if (!record.Parse(list.CellText(row, kColRecord))) return false;
   const std::optional<MergeHalves> halves =
-      MergeHalvesOf(Unquote(record.GetValue("视频路径")), row);
+      MergeHalvesOf(Unquote(record.GetValue(record::kMediaPath)), row);
   if (!halves) return false;
   const int partner = row == halves->videoRow ? halves->audioRow : halves->videoRow;
   // A partner found complete on disk (a half that arrived in an earlier run)

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <cstdio>
-#include <exception>
+#include <memory>
 #include <optional>
 
 #include "net/regex_matcher.h"
@@ -13,6 +12,8 @@ namespace korvid {
 namespace {
 
 constexpr std::string_view kCountsCaptionPrefix = "Korvid - 正在下载:";
+constexpr std::string_view kDownloadJobName = "download worker";
+constexpr std::string_view kDetailsJobName = "details loader";
 
 }  // namespace
 
@@ -35,12 +36,12 @@ Scheduler::Scheduler(AppState& state, SchedulerJobs jobs)
 
 Scheduler::~Scheduler() {
   StopClock();
-  JoinWorkers(false);
+  m_workers.JoinAll();
 }
 
 void Scheduler::Tick() {
   const std::lock_guard lock(m_tickMutex);
-  JoinWorkers(true);
+  m_workers.Reap();
   StartDownloads();
   UpdateCaption();
   WatchClipboard();
@@ -55,14 +56,11 @@ void Scheduler::StopClock() {
 }
 
 void Scheduler::WaitForWorkers() {
-  JoinWorkers(false);
+  m_workers.JoinAll();
 }
 
 int Scheduler::ActiveWorkers() const {
-  const std::lock_guard lock(m_workersMutex);
-  int active = 0;
-  for (const Worker& worker : m_workers) active += worker.done->load() ? 0 : 1;
-  return active;
+  return m_workers.Active();
 }
 
 // The running count rises only when a download reports its start, so a
@@ -72,7 +70,10 @@ void Scheduler::StartDownloads() {
   if (!m_jobs.downloadWorker) return;
   const int maximum = ParseMaxDownloads(m_state.Ui().Text(kMaxDownloadsBox));
   if (m_state.RunningCount().load() < maximum && m_state.TaskQueue().Count() > 0) {
-    StartWorker(m_jobs.downloadWorker);
+    // Counted before its thread runs, so ActiveWorkers never misses a worker
+    // that has already taken a record; a thread that cannot be had is
+    // reported by the set and the next tick tries again.
+    (void)m_workers.Start(kDownloadJobName, m_jobs.downloadWorker);
   }
 }
 
@@ -102,42 +103,10 @@ void Scheduler::WatchClipboard() {
   BusyGuard busy = m_state.Busy().TryAcquire(BusyFlag::kDetails);
   if (!busy) return;
   auto guard = std::make_shared<BusyGuard>(std::move(busy));
-  StartWorker([loader = m_jobs.detailsLoader, guard] {
+  (void)m_workers.Start(kDetailsJobName, [loader = m_jobs.detailsLoader, guard] {
     loader();
     guard->Release();
   });
-}
-
-// The worker is listed before its thread runs, so ActiveWorkers never
-// misses one that has already taken a record off the queue.
-void Scheduler::StartWorker(std::function<void()> job) {
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  const std::lock_guard lock(m_workersMutex);
-  std::thread thread([job = std::move(job), done] {
-    try {
-      job();
-    } catch (const std::exception& error) {
-      std::fprintf(stderr, "korvid: a worker ended with an error: %s\n", error.what());
-    } catch (...) {
-      std::fprintf(stderr, "korvid: a worker ended with an unknown error\n");
-    }
-    done->store(true);
-  });
-  m_workers.push_back(Worker{std::move(thread), std::move(done)});
-}
-
-void Scheduler::JoinWorkers(bool onlyFinished) {
-  std::vector<Worker> ending;
-  {
-    const std::lock_guard lock(m_workersMutex);
-    std::vector<Worker> running;
-    for (auto& worker : m_workers) {
-      const bool ends = !onlyFinished || worker.done->load();
-      (ends ? ending : running).push_back(std::move(worker));
-    }
-    m_workers = std::move(running);
-  }
-  for (Worker& worker : ending) worker.thread.join();
 }
 
 }  // namespace korvid

@@ -1,23 +1,18 @@
 #pragma once
 
-#include <atomic>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
 
 #include "app/app_state.h"
 #include "app/settings_file.h"
+#include "controls/control_names.h"
 #include "transfer/periodic_thread.h"
+#include "transfer/worker_set.h"
 
 namespace korvid {
 
-inline constexpr std::string_view kClipboardWatchBox = "选择框_监控剪辑版";
-inline constexpr std::string_view kDetailsLinkBox = "编辑框_解析链接";
-inline constexpr std::string_view kTaskLinkBox = "编辑框_解析下载";
 inline constexpr std::string_view kBvidPattern = "BV[0-9a-zA-Z]{10}";
 
 // The jobs the scheduler starts, each on a new thread of its own.
@@ -66,23 +61,16 @@ class Scheduler {
   [[nodiscard]] int ActiveWorkers() const;
 
  private:
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-
   void StartDownloads();
   void UpdateCaption();
   void WatchClipboard();
-  void StartWorker(std::function<void()> job);
-  void JoinWorkers(bool onlyFinished);
 
   AppState& m_state;
   SchedulerJobs m_jobs;
   std::mutex m_tickMutex;  // one Tick at a time, whoever drives it
-  mutable std::mutex m_workersMutex;
-  std::vector<Worker> m_workers;
   PeriodicThread m_clock;
+  // Last: its destructor joins the workers before the jobs they run go.
+  WorkerSet m_workers;
 };
 
 }  // namespace korvid

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "app/tasks/task_record.h"
+#include "app/text_helpers.h"
+#include "controls/control_names.h"
 #include "danmaku/comment_file.h"
 #include "download/download_engine.h"
 #include "library/artwork.h"
@@ -112,9 +114,9 @@ std::string ReadFolderNfo(const fs::path& folder) {
 
 LayoutSettings LayoutSettings::Read(const Controls& controls) {
   LayoutSettings layout;
-  layout.downloadPath = controls.Text("编辑框_下载路径");
-  layout.byType = controls.Checked("选择框_按类型分组");
-  layout.byUploader = controls.Checked("选择框_按演员分组");
+  layout.downloadPath = controls.Text(kDownloadPathBox);
+  layout.byType = controls.Checked(kByTypeCheck);
+  layout.byUploader = controls.Checked(kByUploaderCheck);
   return layout;
 }
 
@@ -205,7 +207,7 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
     return TaskDownloadEnd::kInVideoFile;
   }
 
-  const fs::path root = DownloadRoot(ui.Text("编辑框_下载路径"), state.Paths());
+  const fs::path root = DownloadRoot(ui.Text(kDownloadPathBox), state.Paths());
   VideoLayout layout = PlanVideoLayout(record, LayoutSettings::Read(ui), root, choice.suffix);
   // Both halves go where the first one went, whatever the settings say now.
   if (const auto partner = PartnerHalfPath(state.Tasks(), row, choice.suffix)) {

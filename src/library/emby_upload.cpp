@@ -2,9 +2,11 @@
 
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "controls/control_names.h"
 #include "net/http_client.h"
 #include "net/http_text.h"
 
@@ -14,6 +16,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kUploadFailed = "上传头像失败：";
+constexpr std::string_view kUploadJob = "Emby avatar upload";
 
 bool IsSuccess(int status) {
   return status >= 200 && status < 300;
@@ -186,18 +189,21 @@ bool AvatarUploader::Start() {
     return false;
   }
   Wait();
-  m_worker = std::thread(&AvatarUploader::Run, this, std::move(busy));
-  return true;
+  auto held = std::make_shared<BusyGuard>(std::move(busy));
+  return m_worker.Start(kUploadJob, [this, held] {
+    Run();
+    held->Release();
+  });
 }
 
 void AvatarUploader::Wait() {
-  if (m_worker.joinable()) m_worker.join();
+  m_worker.JoinAll();
 }
 
-void AvatarUploader::Run(BusyGuard busy) {
+void AvatarUploader::Run() {
   Controls& ui = m_state.Ui();
-  const std::string url = ui.Text("编辑框_emby_url");
-  const std::string key = ui.Text("编辑框_emby_api");
+  const std::string url = ui.Text(kEmbyUrlBox);
+  const std::string key = ui.Text(kEmbyKeyBox);
   SetStatusCaption(ui, kAvatarUploadRunning);
   const AvatarUploadResult result =
       UploadAvatars(url, key, m_state.Paths().AvatarFolder(), {}, &m_stop);
@@ -208,7 +214,6 @@ void AvatarUploader::Run(BusyGuard busy) {
   } else {
     SetStatusCaption(ui, UploadDoneText(result));
   }
-  busy.Release();
 }
 
 }  // namespace korvid

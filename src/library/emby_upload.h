@@ -7,10 +7,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "app/app_state.h"
+#include "transfer/worker_set.h"
 
 namespace korvid {
 
@@ -104,11 +104,12 @@ class AvatarUploader {
   void Wait();
 
  private:
-  void Run(BusyGuard busy);
+  void Run();
 
   AppState& m_state;
   std::atomic<bool> m_stop{false};
-  std::thread m_worker;
+  // Last: its destructor joins the worker before what it uses goes.
+  WorkerSet m_worker;
 };
 
 }  // namespace korvid

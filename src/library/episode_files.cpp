@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/file_helpers.h"
+#include "controls/control_names.h"
 #include "library/artwork.h"
 #include "library/nfo_writer.h"
 #include "library/subtitle_srt.h"
@@ -108,7 +109,7 @@ void WriteSubtitles(const EpisodeInfo& info, const fs::path& base, const Episode
 }  // namespace
 
 EpisodeOptions EpisodeOptions::Read(const Controls& controls) {
-  return {controls.Checked(kAiSubtitleControl), controls.Text("编辑框_cookies")};
+  return {controls.Checked(kAiSubtitlesCheck), controls.Text(kCookiesBox)};
 }
 
 EpisodeInfo ReadEpisodeInfo(std::string_view recordText) {

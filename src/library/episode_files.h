@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "controls/control_names.h"
 #include "controls/controls.h"
 #include "site/player_subtitles.h"
 
@@ -14,7 +15,6 @@
 // <name> is the media file's name without ".mp4".
 namespace korvid {
 
-inline constexpr std::string_view kAiSubtitleControl = "选择框_下载AI字幕";
 inline constexpr std::string_view kThumbSuffix = "-thumb.jpg";
 
 struct EpisodeOptions {

@@ -4,10 +4,12 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <system_error>
 #include <utility>
 
 #include "app/file_helpers.h"
+#include "controls/control_names.h"
 #include "net/http_text.h"
 
 namespace korvid {
@@ -16,6 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kNfoName = "tvshow.nfo";
+constexpr std::string_view kScanJob = "library scan";
 constexpr std::int64_t kSecondsFrom = 5000;
 
 std::string ReadFileText(const fs::path& path) {
@@ -114,10 +117,10 @@ LibraryBrowser::~LibraryBrowser() {
 
 bool LibraryBrowser::ChooseFolderAndScan() {
   Controls& ui = m_state.Ui();
-  const fs::path current = fs::path(ui.Text("编辑框_文件管理"));
+  const fs::path current = fs::path(ui.Text(kLibraryFolderBox));
   const fs::path start = IsFolder(current) ? current : m_state.Paths().programFolder;
   const std::string chosen = ui.Shell().PickFolder(kLibraryPickerTitle, start.string());
-  ui.SetText("编辑框_文件管理", chosen);
+  ui.SetText(kLibraryFolderBox, chosen);
   return StartScan();
 }
 
@@ -129,28 +132,30 @@ bool LibraryBrowser::StartScan() {
   }
   SetStatusCaption(m_state.Ui(), kLibraryLoading);
   WaitForScan();  // the last worker has released its flag and is ending
-  m_worker = std::thread(&LibraryBrowser::RunScan, this, std::move(busy));
-  return true;
+  auto held = std::make_shared<BusyGuard>(std::move(busy));
+  return m_worker.Start(kScanJob, [this, held] {
+    RunScan();
+    held->Release();
+  });
 }
 
 void LibraryBrowser::WaitForScan() {
-  if (m_worker.joinable()) m_worker.join();
+  m_worker.JoinAll();
 }
 
 fs::path LibraryBrowser::SearchFolder() const {
-  const fs::path chosen = fs::path(m_state.Ui().Text("编辑框_文件管理"));
+  const fs::path chosen = fs::path(m_state.Ui().Text(kLibraryFolderBox));
   return IsFolder(chosen) ? chosen : m_state.Paths().DownloadFolder();
 }
 
-void LibraryBrowser::RunScan(BusyGuard busy) {
+void LibraryBrowser::RunScan() {
   const std::int64_t started = m_clock();
   Publish(std::make_shared<const LibraryList>());
   auto found = std::make_shared<const LibraryList>(
-      ScanLibrary(SearchFolder(), m_state.Ui().Text("编辑框_关键词")));
+      ScanLibrary(SearchFolder(), m_state.Ui().Text(kKeywordBox)));
   const std::size_t count = found->size();
   Publish(std::move(found));
   SetStatusCaption(m_state.Ui(), ScanDoneText(count, m_clock() - started));
-  busy.Release();
 }
 
 void LibraryBrowser::Publish(std::shared_ptr<const LibraryList> list) {

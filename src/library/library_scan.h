@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "app/app_state.h"
+#include "transfer/worker_set.h"
 
 namespace korvid {
 
@@ -96,7 +96,7 @@ class LibraryBrowser {
   bool OpenFolder(std::size_t index);
 
  private:
-  void RunScan(BusyGuard busy);
+  void RunScan();
   void Publish(std::shared_ptr<const LibraryList> list);
   [[nodiscard]] std::optional<std::filesystem::path> EntryFolder(std::size_t index) const;
   bool OpenWithShell(const std::filesystem::path& path);
@@ -106,7 +106,8 @@ class LibraryBrowser {
   ListListener m_listener;
   mutable std::mutex m_mutex;
   std::shared_ptr<const LibraryList> m_entries;
-  std::thread m_worker;
+  // Last: its destructor joins the worker before what it uses goes.
+  WorkerSet m_worker;
 };
 
 }  // namespace korvid

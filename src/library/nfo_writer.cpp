@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "app/tasks/task_record.h"
 #include "net/http_client.h"
 #include "net/json_document.h"
 #include "net/regex_matcher.h"
@@ -23,7 +24,7 @@ constexpr std::int64_t kLatestSeconds = 253402300799 - kChinaOffsetSeconds;
 
 constexpr std::string_view kTagPattern = "tag_name#引号:#引号(.+?)#引号,#引号cover";
 
-std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
+std::string ReplaceAll(const std::string& text, std::string_view from, std::string_view to) {
   std::string out;
   out.reserve(text.size());
   std::size_t start = 0;
@@ -90,8 +91,8 @@ std::string ResolveJsonEscapes(const std::string& raw) {
 // The description as plot text: its line breaks become CR LF; "?" and "&"
 // are removed, as media servers used to choke on them.
 std::string PlotText(std::string description) {
-  description = ReplaceAll(std::move(description), "\r", "");
-  description = ReplaceAll(std::move(description), "\n", kCrLf);
+  description = ReplaceAll(description, "\r", "");
+  description = ReplaceAll(description, "\n", kCrLf);
   std::erase(description, '?');
   std::erase(description, '&');
   return description;
@@ -146,8 +147,8 @@ NfoValues ReadValues(const JsonDocument& record) {
   NfoValues values;
   values.bvid = record.GetValue("data.bvid");
   values.aid = record.GetValue("data.aid");
-  values.cid = record.GetValue("cid序号");
-  values.part = record.GetValue("视频part");
+  values.cid = record.GetValue(record::kCid);
+  values.part = record.GetValue(record::kPart);
   const std::string date = ChinaDateTimeText(ClampedSeconds(record.GetNumber("data.pubdate")));
   values.year = date.substr(0, 4);
   values.day = date.substr(0, 10);
@@ -190,8 +191,8 @@ std::vector<std::string> Labels(const NfoValues& values, const std::string& page
                      "|cid:" + values.cid + "|" + VideoPageUrl(values.bvid) + "|" +
                      ReplaceAll(values.people, "/", "|") + "|" + values.category + "|" +
                      values.part + "|" + pageTags;
-  text = ReplaceAll(std::move(text), "|||", "|");
-  text = ReplaceAll(std::move(text), "||", "|");
+  text = ReplaceAll(text, "|||", "|");
+  text = ReplaceAll(text, "||", "|");
   return Split(text, '|');
 }
 
@@ -241,10 +242,9 @@ std::string XmlElementText(std::string_view text) {
       out += "&gt;";
     } else if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') {
       continue;
-    } else if (byte == 0xEF && text.substr(i, 3) == "\xEF\xBF\xBE") {
-      i += 2;  // U+FFFE
-    } else if (byte == 0xEF && text.substr(i, 3) == "\xEF\xBF\xBF") {
-      i += 2;  // U+FFFF
+    } else if (byte == 0xEF &&
+               (text.substr(i, 3) == "\xEF\xBF\xBE" || text.substr(i, 3) == "\xEF\xBF\xBF")) {
+      i += 2;  // U+FFFE, U+FFFF
     } else {
       out += c;
     }

@@ -15,20 +15,15 @@
 #include <optional>
 #include <vector>
 
+#include "net/curl_global.h"
 #include "net/http_text.h"
 #include "net/regex_matcher.h"
 #include "net/text_codec.h"
+#include "net/user_agents.h"
 
 namespace korvid {
 namespace {
 
-constexpr std::string_view kRequestAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
-constexpr std::string_view kDirectAgent =
-    "Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; WOW64; Trident/5.0)";
-constexpr std::string_view kHeadAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1)";
-constexpr std::string_view kPlainAgent =
-    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/76.0.3809.132 Safari/537.36";
 constexpr std::string_view kFormContentType = "application/x-www-form-urlencoded";
 
 constexpr long kRequestDefaultMs = 15000;
@@ -38,11 +33,6 @@ constexpr HttpTimeouts kPlainGetTimeouts{15000, 15000};
 constexpr HttpTimeouts kContentLengthTimeouts{5000, 10000};
 constexpr long kMaxRedirects = 10;
 constexpr std::size_t kCharsetSearchLength = 1024;
-
-void EnsureCurlInitialised() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 // One connection cache (with the name and TLS session caches) for every
 // request handle of the process: a request reuses an idle keep-alive
@@ -320,7 +310,7 @@ using CurlList = std::unique_ptr<curl_slist, SlistDeleter>;
 [[nodiscard]] bool Append(CurlList& list, const std::string& line) {
   curl_slist* grown = curl_slist_append(list.get(), line.c_str());
   if (grown == nullptr) return false;
-  list.release();
+  (void)list.release();  // grown is the same list, one line longer
   list.reset(grown);
   return true;
 }
@@ -677,7 +667,7 @@ std::vector<std::string> RequestHeaderLines(std::string_view url,
     AppendLineIfMissing(headers, "Accept", "*/*");
     AppendLineIfMissing(headers, "Referer", url);
     AppendLineIfMissing(headers, "Accept-Language", "zh-cn");
-    AppendLineIfMissing(headers, "User-Agent", kRequestAgent);
+    AppendLineIfMissing(headers, "User-Agent", kHttpRequestAgent);
     if (IsPost(options)) AppendLineIfMissing(headers, "Content-Type", kFormContentType);
   }
   if (options.normaliseHeaderNames) headers = NormaliseHeaderNames(headers);
@@ -693,7 +683,7 @@ std::vector<std::string> DirectHeaderLines(const HttpDirectOptions& options) {
   std::string headers = options.headers;
   if (headers.size() < 2 || headers.substr(headers.size() - 2) != "\r\n") headers += "\r\n";
   if (options.defaultHeaders) {
-    AppendLineIfMissing(headers, "User-Agent", kDirectAgent);
+    AppendLineIfMissing(headers, "User-Agent", kHttpDirectAgent);
     AppendLineIfMissing(headers, "Accept", "text/html, application/xhtml+xml, */*");
     AppendLineIfMissing(headers, "Accept-Encoding", "identity");
     AppendLineIfMissing(headers, "Accept-Language", "zh-cn");
@@ -719,7 +709,7 @@ std::vector<std::string> InetHeaderLines(std::string_view url, const HttpInetOpt
     if (IsPost(options)) AppendLineIfMissing(headers, "Content-Type", kFormContentType);
   }
   if (options.normaliseHeaderNames) headers = NormaliseHeaderNames(headers);
-  agent = std::string(kRequestAgent);
+  agent = std::string(kHttpRequestAgent);
   std::vector<std::string> lines;
   for (std::string& line : HeaderLinesOf(headers)) {
     if (EqualsIgnoreCase(HeaderName(line), "User-Agent")) {
@@ -760,7 +750,8 @@ std::string DecodeByMetaCharset(const std::string& body) {
     return body;
   }
   std::optional<std::string> decoded = DecodeToUtf8Lossy(body, charset);
-  return decoded ? std::move(*decoded) : body;
+  if (decoded) return std::move(*decoded);
+  return body;
 }
 
 }  // namespace
@@ -940,7 +931,7 @@ std::int64_t HeadLength(std::string_view url, std::vector<std::string> headerLin
 
 std::int64_t QueryContentLength(std::string_view url, std::string_view proxy, bool useProxy) {
   return HeadLength(url,
-                    {"User-Agent: " + std::string(kHeadAgent), "Accept-Language: zh-cn",
+                    {"User-Agent: " + std::string(kContentLengthAgent), "Accept-Language: zh-cn",
                      "Connection: Keep-Alive"},
                     proxy, useProxy);
 }
@@ -965,7 +956,7 @@ std::string PlainGet(std::string_view url) {
   EngineRequest request;
   request.url = std::string(url);
   request.headerLines = {"Accept: */*"};
-  request.userAgent = std::string(kPlainAgent);
+  request.userAgent = std::string(kPlainGetAgent);
   request.timeouts = kPlainGetTimeouts;
   request.caFile = CaFileOf(HttpOptions{});
   EngineResult result = HttpEngine::Perform(session, request);
@@ -973,12 +964,6 @@ std::string PlainGet(std::string_view url) {
     return {};
   }
   return std::move(result.body);
-}
-
-bool FileExists(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
 }  // namespace korvid

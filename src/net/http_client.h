@@ -176,8 +176,4 @@ struct HttpDirectResponse : HttpResponse {
 // empty on any failure, including a status outside 200..299.
 [[nodiscard]] std::string PlainGet(std::string_view url);
 
-// True when the path names an entry that is not a folder (a symbolic link
-// counts by what it points to). Used to skip files already present.
-[[nodiscard]] bool FileExists(const std::string& path);
-
 }  // namespace korvid

@@ -14,7 +14,7 @@ namespace {
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
 std::string IconvName(std::string_view charset) {
-  const std::string name = Trim(charset);
+  std::string name = Trim(charset);
   if (EqualsIgnoreCase(name, "gbk") || EqualsIgnoreCase(name, "gb2312") ||
       EqualsIgnoreCase(name, "cp936") || EqualsIgnoreCase(name, "x-gbk")) {
     return "GB18030";
@@ -32,6 +32,8 @@ class Converter {
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
 
+  // (iconv_t)-1 is how iconv_open reports a failure.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
   [[nodiscard]] bool Valid() const { return m_handle != reinterpret_cast<iconv_t>(-1); }
 
   [[nodiscard]] std::optional<std::string> Convert(std::string_view bytes, bool lossy) {

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "controls/control_names.h"
 #include "net/http_client.h"
 #include "net/json_document.h"
 #include "net/site_hosts.h"
@@ -12,9 +13,6 @@ namespace korvid {
 
 namespace {
 
-constexpr std::string_view kInfoLabel = "标签_用户信息";
-constexpr std::string_view kAvatarBox = "图片框_用户头像";
-constexpr std::string_view kBadgeBox = "窗口EX1";
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kStateFailed = "登录状态：失败";
 // The one answer that says the cookies are not (any more) logged in.
@@ -42,7 +40,7 @@ std::string AccountLines(const JsonDocument& account) {
 
 void ShowAvatar(Controls& controls, const std::string& faceUrl) {
   std::string bytes = faceUrl.empty() ? std::string() : PlainGet(faceUrl);
-  controls.SetPicture(kAvatarBox, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  controls.SetPicture(kUserAvatarPicture, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 }
 
 std::string AccountFailureReason(const HttpResponse& response, const JsonDocument& account,
@@ -65,7 +63,7 @@ std::string AccountLabelText(std::string_view answer) {
 }
 
 AccountCheck ShowAccountInfo(Controls& controls) {
-  std::string cookies = controls.Text(kCookieBox);
+  std::string cookies = controls.Text(kCookiesBox);
   HttpInetOptions options;
   options.cookies = &cookies;
   options.headers = SiteRequestHeaders(CurrentSiteHosts());
@@ -76,22 +74,22 @@ AccountCheck ShowAccountInfo(Controls& controls) {
   const std::string code = readable ? account.GetValue("code") : std::string();
   if (code == kCodeNotLoggedIn) {
     ShowAvatar(controls, account.GetValue("data.face"));
-    controls.SetText(kCookieBox, "");
-    controls.SetText(kInfoLabel, kStateFailed);
+    controls.SetText(kCookiesBox, "");
+    controls.SetText(kUserInfoLabel, kStateFailed);
     controls.ShowNotice(kNoticeLoginFailed, kNoticeFailed);
-    controls.SetPicture(kBadgeBox, NonVipBadgePng());
+    controls.SetPicture(kVipBadgePicture, NonVipBadgePng());
     return AccountCheck::kRefused;
   }
   if (code != "0") {
     // A block, a busy server or a lost answer says nothing about the cookies.
     const std::string text = AccountKeptText(AccountFailureReason(response, account, readable));
-    controls.SetText(kInfoLabel, text);
+    controls.SetText(kUserInfoLabel, text);
     controls.ShowNotice(text, kNoticeFailed);
     return AccountCheck::kKept;
   }
   ShowAvatar(controls, account.GetValue("data.face"));
-  controls.SetPicture(kBadgeBox, IsVip(account) ? VipBadgePng() : NonVipBadgePng());
-  controls.SetText(kInfoLabel, AccountLines(account));
+  controls.SetPicture(kVipBadgePicture, IsVip(account) ? VipBadgePng() : NonVipBadgePng());
+  controls.SetText(kUserInfoLabel, AccountLines(account));
   return AccountCheck::kLoggedIn;
 }
 
@@ -100,10 +98,10 @@ std::string AccountKeptText(std::string_view reason) {
 }
 
 void ShowLoginMissing(Controls& controls) {
-  controls.SetPicture(kAvatarBox, {});
-  controls.SetText(kInfoLabel, kStateFailed);
+  controls.SetPicture(kUserAvatarPicture, {});
+  controls.SetText(kUserInfoLabel, kStateFailed);
   controls.ShowNotice(kNoticeLoginFailed, kNoticeFailed);
-  controls.SetPicture(kBadgeBox, NonVipBadgePng());
+  controls.SetPicture(kVipBadgePicture, NonVipBadgePng());
 }
 
 }  // namespace korvid

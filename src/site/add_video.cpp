@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/tasks/task_record.h"
+#include "controls/control_names.h"
 #include "net/regex_matcher.h"
 #include "site/clean_name.h"
 #include "site/video_info.h"
@@ -74,7 +75,7 @@ void AddPages(AppState& app, VideoRows& video) {
 }  // namespace
 
 bool SplitWanted(const Controls& controls) {
-  return controls.Checked("选择框_默认下载最高画质") && !controls.Text("编辑框_cookies").empty();
+  return controls.Checked(kBestQualityCheck) && !controls.Text(kCookiesBox).empty();
 }
 
 bool AddVideo(SiteJob& job, std::string_view bvid, AddVideoFlags flags) {
@@ -93,7 +94,7 @@ bool AddVideo(SiteJob& job, std::string_view bvid, AddVideoFlags flags) {
 }
 
 void AddVideoFromDetails(SiteJob& job) {
-  const std::string text = job.app.Ui().Text("编辑框_解析链接");
+  const std::string text = job.app.Ui().Text(kDetailsLinkBox);
   RegexMatcher matcher;
   if (!matcher.Execute(kBvidPattern, text) || matcher.Count() == 0) return;
   const std::string bvid = matcher.MatchText(1);

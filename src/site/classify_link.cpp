@@ -1,5 +1,6 @@
 #include "site/classify_link.h"
 
+#include "controls/control_names.h"
 #include "net/http_text.h"
 #include "net/regex_matcher.h"
 #include "site/add_video.h"
@@ -83,8 +84,8 @@ ClassifiedLink ClassifyLinkText(std::string_view text, const SiteHosts& hosts) {
 
 void ClassifyLink(SiteJob& job) {
   Controls& ui = job.app.Ui();
-  const ClassifiedLink link = ClassifyLinkText(ui.Text("编辑框_解析下载"), CurrentSiteHosts());
-  if (link.boxText) ui.SetText("编辑框_解析下载", *link.boxText);
+  const ClassifiedLink link = ClassifyLinkText(ui.Text(kTaskLinkBox), CurrentSiteHosts());
+  if (link.boxText) ui.SetText(kTaskLinkBox, *link.boxText);
   switch (link.kind) {
     case LinkKind::kVideo:
       (void)AddVideo(job, link.id);

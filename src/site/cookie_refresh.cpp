@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/login_record.h"
+#include "controls/control_names.h"
 #include "net/http_client.h"
 #include "net/http_text.h"
 #include "net/json_document.h"
@@ -24,7 +25,6 @@ constexpr std::string_view kRefreshPath = "/x/passport-login/web/cookie/refresh"
 constexpr std::string_view kConfirmPath = "/x/passport-login/web/confirm/refresh";
 constexpr std::string_view kCsrfOpen = "<div id=\"1-name\">";
 constexpr std::string_view kNotLoggedIn = "-101";
-constexpr std::string_view kCookieBox = "编辑框_cookies";
 
 struct KeyFree {
   void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
@@ -286,7 +286,7 @@ std::int64_t UnixNowMs() {
 
 std::optional<RefreshResult> RefreshLoginIfDue(Controls& controls, const std::string& settingsPath,
                                                std::int64_t nowUnixMs, bool force) {
-  const std::string cookies = controls.Text(kCookieBox);
+  const std::string cookies = controls.Text(kCookiesBox);
   if (cookies.empty()) return std::nullopt;
   LoginRecord record = LoadLoginRecord(settingsPath);
   const std::int64_t sinceLast = nowUnixMs - record.lastCheckUnixMs;
@@ -304,13 +304,13 @@ std::optional<RefreshResult> RefreshLoginIfDue(Controls& controls, const std::st
   record.lastCheckAnswer = RefreshAnswerText(result);
   if (result.outcome == RefreshOutcome::kRefreshed) {
     record.refreshToken = result.tokens.refreshToken;
-    controls.SetText(kCookieBox, result.tokens.cookies);
+    controls.SetText(kCookiesBox, result.tokens.cookies);
   }
   const std::string gone;
   const bool loggedOut = result.outcome == RefreshOutcome::kLoggedOut;
   if (loggedOut) {
     record.refreshToken.clear();
-    controls.SetText(kCookieBox, gone);
+    controls.SetText(kCookiesBox, gone);
   }
   (void)SaveLoginRecord(settingsPath, record, loggedOut ? &gone : nullptr);
   if (result.outcome == RefreshOutcome::kFailed) {

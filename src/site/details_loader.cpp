@@ -1,8 +1,11 @@
 #include "site/details_loader.h"
 
-#include <chrono>
+#include <memory>
+#include <utility>
+#include <vector>
 
-#include "app/tasks/task_list.h"
+#include "app/text_helpers.h"
+#include "controls/control_names.h"
 #include "net/http_client.h"
 #include "net/regex_matcher.h"
 #include "site/site_transport.h"
@@ -15,6 +18,8 @@ namespace korvid {
 namespace {
 
 constexpr std::string_view kBvidPattern = "BV[0-9a-zA-Z]{10}";
+constexpr std::string_view kLoadJob = "details loader";
+constexpr std::string_view kPageJob = "page streams loader";
 
 }  // namespace
 
@@ -27,12 +32,7 @@ std::optional<std::string> FindBvid(std::string_view text) {
 DetailsLoader::DetailsLoader(AppState& app) : m_app(app) {}
 
 DetailsLoader::~DetailsLoader() {
-  std::vector<Worker> workers;
-  {
-    std::lock_guard guard(m_workersMutex);
-    workers.swap(m_workers);
-  }
-  for (Worker& worker : workers) worker.thread.join();
+  m_workers.JoinAll();
 }
 
 bool DetailsLoader::Start() {
@@ -41,11 +41,10 @@ bool DetailsLoader::Start() {
   // Shared, because the job is copied into a std::function; it clears the
   // flag when the worker's job ends.
   auto held = std::make_shared<BusyGuard>(std::move(busy));
-  Launch([this, held] {
+  return m_workers.Start(kLoadJob, [this, held] {
     (void)Load();
     held->Release();
   });
-  return true;
 }
 
 void DetailsLoader::SelectPage(int pageIndex) {
@@ -55,7 +54,9 @@ void DetailsLoader::SelectPage(int pageIndex) {
     if (m_pageWorkerRunning) return;
     m_pageWorkerRunning = true;
   }
-  Launch([this] { ServePageRequests(); });
+  if (m_workers.Start(kPageJob, [this] { ServePageRequests(); })) return;
+  std::lock_guard guard(m_pageMutex);
+  m_pageWorkerRunning = false;
 }
 
 void DetailsLoader::ServePageRequests() {
@@ -83,7 +84,7 @@ bool DetailsLoader::Load() {
   // Held across the requests: the rows of AddVideo wait until the panel is
   // filled. Only workers ever wait for it; the window's task view try-locks.
   std::lock_guard listLock(m_app.ListLock());
-  const auto bvid = FindBvid(ui.Text("编辑框_解析链接"));
+  const auto bvid = FindBvid(ui.Text(kDetailsLinkBox));
   // Obtained as AddVideo obtains it: the page's state, else the view API.
   NetTransport transport;
   const VideoInfo video = bvid ? FetchVideoInfo(transport, *bvid) : VideoInfo{{}, true, false};
@@ -119,32 +120,29 @@ bool DetailsLoader::LoadPage(int pageIndex) {
     aid = m_video.GetValue("data.aid");
     generation = m_generation;
   }
-  const PlayUrlAnswer answer =
-      RequestDashPlayUrl(cid, bvid, aid, m_app.Ui().Text("编辑框_cookies"));
+  const PlayUrlAnswer answer = RequestDashPlayUrl(cid, bvid, aid, m_app.Ui().Text(kCookiesBox));
   const std::vector<DropItem> items = StreamListItems(answer.json);
   std::lock_guard guard(m_documentsMutex);
   // A video loaded meanwhile owns the list now.
   if (generation != m_generation) return false;
   m_streams = answer.json;
   Controls& ui = m_app.Ui();
-  ui.ClearItems("下拉框_默认下载源");
-  for (const DropItem& item : items) ui.AddItem("下拉框_默认下载源", item);
-  ui.SelectIndex("下拉框_默认下载源", 0);
+  ui.ClearItems(kSourceDrop);
+  for (const DropItem& item : items) ui.AddItem(kSourceDrop, item);
+  ui.SelectIndex(kSourceDrop, 0);
   return true;
 }
 
 void DetailsLoader::ShowPictures(const std::string& faceUrl, const std::string& coverUrl) {
   for (const auto& [box, url] :
-       {std::pair{"图片框_up头像", &faceUrl}, std::pair{"图片框_视频封面", &coverUrl}}) {
+       {std::pair{kUploaderFacePicture, &faceUrl}, std::pair{kCoverPicture, &coverUrl}}) {
     const std::string bytes = url->empty() ? std::string() : PlainGet(*url);
     m_app.Ui().SetPicture(box, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
   }
 }
 
 bool DetailsLoader::WaitIdle(int timeoutMs) {
-  std::unique_lock guard(m_workersMutex);
-  return m_workersIdle.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                                [this] { return m_running == 0; });
+  return m_workers.WaitIdle(timeoutMs);
 }
 
 JsonDocument DetailsLoader::CurrentVideo() const {
@@ -155,33 +153,6 @@ JsonDocument DetailsLoader::CurrentVideo() const {
 JsonDocument DetailsLoader::CurrentStreams() const {
   std::lock_guard guard(m_documentsMutex);
   return m_streams.GetObject("");
-}
-
-void DetailsLoader::Launch(std::function<void()> job) {
-  std::lock_guard guard(m_workersMutex);
-  // Finished workers are joined here, so their threads do not pile up.
-  std::erase_if(m_workers, [](Worker& worker) {
-    if (!worker.done->load()) return false;
-    worker.thread.join();
-    return true;
-  });
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  ++m_running;
-  m_workers.push_back({std::thread([this, job = std::move(job), done] {
-                         try {
-                           job();
-                         } catch (...) {
-                           // A worker's failure must not end the program; the
-                           // job's guards have already cleaned up.
-                         }
-                         {
-                           std::lock_guard guard(m_workersMutex);
-                           --m_running;
-                         }
-                         m_workersIdle.notify_all();
-                         done->store(true);
-                       }),
-                       done});
 }
 
 }  // namespace korvid

@@ -1,19 +1,14 @@
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
 
 #include "app/app_state.h"
 #include "net/json_document.h"
+#include "transfer/worker_set.h"
 
 // The loader of the video-details panel: one video's information, its pages,
 // the stream list of a page, the pictures and the avatars in 头像.
@@ -57,12 +52,6 @@ class DetailsLoader {
   [[nodiscard]] JsonDocument CurrentStreams() const;
 
  private:
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-
-  void Launch(std::function<void()> job);
   void ServePageRequests();
   void ShowPictures(const std::string& faceUrl, const std::string& coverUrl);
 
@@ -77,10 +66,8 @@ class DetailsLoader {
   std::optional<int> m_wantedPage;
   bool m_pageWorkerRunning = false;
 
-  std::mutex m_workersMutex;
-  std::condition_variable m_workersIdle;
-  int m_running = 0;
-  std::vector<Worker> m_workers;
+  // Last: its destructor joins the workers before what they use goes.
+  WorkerSet m_workers;
 };
 
 }  // namespace korvid

@@ -1,12 +1,18 @@
 #include "site/link_jobs.h"
 
-#include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "site/add_video.h"
 #include "site/classify_link.h"
 
 namespace korvid {
+namespace {
+
+constexpr std::string_view kAddLinkJob = "link adder";
+constexpr std::string_view kAddFromDetailsJob = "details adder";
+
+}  // namespace
 
 LinkJobs::LinkJobs(AppState& app, TransportFactory transports)
     : m_app(app), m_transports(std::move(transports)) {
@@ -14,13 +20,8 @@ LinkJobs::LinkJobs(AppState& app, TransportFactory transports)
 }
 
 LinkJobs::~LinkJobs() {
-  std::vector<Worker> workers;
-  {
-    std::lock_guard lock(m_mutex);
-    workers.swap(m_workers);
-  }
-  for (Worker& worker : workers) worker.thread.request_stop();
-  // The jthreads join as the vector goes.
+  m_stop.request_stop();
+  m_workers.JoinAll();
 }
 
 void LinkJobs::OnAddLinkPressed() {
@@ -29,47 +30,31 @@ void LinkJobs::OnAddLinkPressed() {
     m_app.Ui().ShowNotice(kAddLater, kNoticeFailed);
     return;
   }
-  Start([](SiteJob& job) { ClassifyLink(job); }, std::move(busy));
+  Start(
+      kAddLinkJob, [](SiteJob& job) { ClassifyLink(job); }, std::move(busy));
 }
 
 void LinkJobs::OnAddFromDetailsPressed() {
-  Start([](SiteJob& job) { AddVideoFromDetails(job); }, BusyGuard());
+  Start(
+      kAddFromDetailsJob, [](SiteJob& job) { AddVideoFromDetails(job); }, BusyGuard());
 }
 
 void LinkJobs::WaitAll() {
-  std::vector<Worker> workers;
-  {
-    std::lock_guard lock(m_mutex);
-    workers.swap(m_workers);
-  }
-  for (Worker& worker : workers) worker.thread.join();
+  m_workers.JoinAll();
 }
 
-void LinkJobs::Start(std::function<void(SiteJob&)> work, BusyGuard busy) {
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  std::jthread thread([this, work = std::move(work), busy = std::move(busy), done,
-                       split = m_split](std::stop_token stop) mutable {
-    try {
-      const std::unique_ptr<SiteTransport> transport = m_transports();
-      SiteJob job{m_app, *transport, stop, split};
-      work(job);
-    } catch (...) {
-      // The rows added so far stay; the flag is cleared below all the same.
-    }
-    busy.Release();
-    done->store(true);
-  });
-  std::lock_guard lock(m_mutex);
-  ReapFinished();
-  m_workers.push_back(Worker{std::move(thread), std::move(done)});
-}
-
-void LinkJobs::ReapFinished() {
-  std::erase_if(m_workers, [](Worker& worker) {
-    if (!worker.done->load()) return false;
-    worker.thread.join();
-    return true;
-  });
+// The busy flag is shared, because the job is copied into a std::function;
+// it clears when the job ends, however it ends, and also when no thread
+// could be had.
+void LinkJobs::Start(std::string_view name, std::function<void(SiteJob&)> work, BusyGuard busy) {
+  auto held = std::make_shared<BusyGuard>(std::move(busy));
+  (void)m_workers.Start(
+      name, [this, work = std::move(work), held, split = m_split, stop = m_stop.get_token()] {
+        const std::unique_ptr<SiteTransport> transport = m_transports();
+        SiteJob job{m_app, *transport, stop, split};
+        work(job);
+        held->Release();
+      });
 }
 
 }  // namespace korvid

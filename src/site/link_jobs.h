@@ -2,14 +2,14 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
-#include <vector>
+#include <stop_token>
+#include <string_view>
 
 #include "app/app_state.h"
 #include "site/site_job.h"
 #include "site/site_transport.h"
+#include "transfer/worker_set.h"
 
 namespace korvid {
 
@@ -40,19 +40,15 @@ class LinkJobs {
   void WaitAll();
 
  private:
-  struct Worker {
-    std::jthread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-
-  void Start(std::function<void(SiteJob&)> work, BusyGuard busy);
-  void ReapFinished();  // m_mutex held
+  void Start(std::string_view name, std::function<void(SiteJob&)> work, BusyGuard busy);
 
   AppState& m_app;
   TransportFactory m_transports;
   std::optional<bool> m_split;
-  std::mutex m_mutex;
-  std::vector<Worker> m_workers;
+  // Asked when this goes; every job watches it.
+  std::stop_source m_stop;
+  // Last: its destructor joins the workers before what they use goes.
+  WorkerSet m_workers;
 };
 
 }  // namespace korvid

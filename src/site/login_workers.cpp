@@ -1,11 +1,19 @@
 #include "site/login_workers.h"
 
+#include <string_view>
 #include <utility>
 
+#include "controls/control_names.h"
 #include "site/account_info.h"
 #include "site/cookie_refresh.h"
 
 namespace korvid {
+namespace {
+
+constexpr std::string_view kQrLoginJob = "QR log-in";
+constexpr std::string_view kAccountJob = "account check";
+
+}  // namespace
 
 LoginWorkers::LoginWorkers(AppState& state, ApiFactory makeApi)
     : m_state(state), m_makeApi(std::move(makeApi)) {}
@@ -27,7 +35,7 @@ void LoginWorkers::StartQrLogin() {
   }
   // Held by the worker, so the flag clears on every way the log-in ends.
   auto held = std::make_shared<BusyGuard>(std::move(busy));
-  Launch([this, held] {
+  (void)m_workers.Start(kQrLoginJob, [this, held] {
     const std::unique_ptr<QrLoginApi> api = m_makeApi();
     QrLoginHooks hooks;
     hooks.wait = [this](std::chrono::milliseconds interval) { return WaitOrStop(interval); };
@@ -41,21 +49,20 @@ void LoginWorkers::StartQrLogin() {
 }
 
 void LoginWorkers::CheckLogin() {
-  if (m_state.Ui().Text("编辑框_cookies").empty()) {
+  if (m_state.Ui().Text(kCookiesBox).empty()) {
     ShowLoginMissing(m_state.Ui());
     return;
   }
-  Launch([this] { (void)ShowAccountInfo(m_state.Ui()); });
+  (void)m_workers.Start(kAccountJob, [this] { (void)ShowAccountInfo(m_state.Ui()); });
 }
 
 bool LoginWorkers::StartAccountCheckIfLoggedIn() {
-  if (m_state.Ui().Text("编辑框_cookies").empty()) return false;
-  Launch([this] {
+  if (m_state.Ui().Text(kCookiesBox).empty()) return false;
+  return m_workers.Start(kAccountJob, [this] {
     // Before the first request with the cookie: renew it when the site asks.
     (void)RefreshLoginIfDue(m_state.Ui(), m_state.Paths().ConfigFile().string(), UnixNowMs());
     (void)ShowAccountInfo(m_state.Ui());
   });
-  return true;
 }
 
 void LoginWorkers::SetPollWait(std::function<void(std::chrono::milliseconds)> wait) {
@@ -63,10 +70,7 @@ void LoginWorkers::SetPollWait(std::function<void(std::chrono::milliseconds)> wa
 }
 
 void LoginWorkers::Join() {
-  for (Worker& worker : m_workers) {
-    if (worker.thread.joinable()) worker.thread.join();
-  }
-  m_workers.clear();
+  m_workers.JoinAll();
 }
 
 bool LoginWorkers::WaitOrStop(std::chrono::milliseconds interval) {
@@ -78,25 +82,6 @@ bool LoginWorkers::WaitOrStop(std::chrono::milliseconds interval) {
     return !m_stopping;
   }
   return !m_stopSignal.wait_for(lock, interval, [this] { return m_stopping; });
-}
-
-void LoginWorkers::Launch(std::function<void()> job) {
-  // Workers that have ended are joined here, so the list stays short.
-  std::erase_if(m_workers, [](Worker& worker) {
-    if (!worker.done->load()) return false;
-    worker.thread.join();
-    return true;
-  });
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  std::thread thread([job = std::move(job), done] {
-    try {
-      job();
-    } catch (...) {
-      // A worker ends quietly rather than taking the program with it.
-    }
-    done->store(true);
-  });
-  m_workers.push_back(Worker{std::move(thread), std::move(done)});
 }
 
 }  // namespace korvid

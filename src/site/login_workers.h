@@ -1,16 +1,14 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 #include "app/app_state.h"
 #include "site/qr_login.h"
+#include "transfer/worker_set.h"
 
 namespace korvid {
 
@@ -45,7 +43,6 @@ class LoginWorkers {
  private:
   // Waits between polls; false once the workers must stop.
   bool WaitOrStop(std::chrono::milliseconds interval);
-  void Launch(std::function<void()> job);
 
   AppState& m_state;
   ApiFactory m_makeApi;
@@ -54,12 +51,8 @@ class LoginWorkers {
   std::mutex m_mutex;
   std::condition_variable m_stopSignal;
   bool m_stopping = false;
-
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  std::vector<Worker> m_workers;
+  // Last: its destructor joins the workers before what they use goes.
+  WorkerSet m_workers;
 };
 
 }  // namespace korvid

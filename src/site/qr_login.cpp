@@ -2,10 +2,12 @@
 
 #include <cctype>
 
+#include "controls/control_names.h"
 #include "net/http_client.h"
 #include "net/http_text.h"
 #include "net/json_document.h"
 #include "net/site_hosts.h"
+#include "net/user_agents.h"
 #include "site/account_info.h"
 #include "site/login_images.h"
 #include "site/qr_image.h"
@@ -14,13 +16,10 @@ namespace korvid {
 
 namespace {
 
-constexpr std::string_view kCookieBox = "编辑框_cookies";
-constexpr std::string_view kQrBox = "图片框_登录二维码";
-
 // The poll of the older calls carries a fixed browser header block.
 std::string OauthPollHeaders() {
-  return "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64; rv:46.0) Gecko/20100101 "
-         "Firefox/46.0\r\n"
+  return "User-Agent: " + std::string(kQrPollAgent) +
+         "\r\n"
          "Accept:text/html,application/xhtml+xml,application/xml;q=0.9,image/webp,image/"
          "apng,*/*;q=0.8,application/signed-exchange;v=b3;q=0.9\r\n"
          "referer: " +
@@ -45,7 +44,7 @@ std::string PercentEncode(std::string_view text) {
 }
 
 void ShowExpired(Controls& controls) {
-  controls.SetPicture(kQrBox, ExpiredQrPng());
+  controls.SetPicture(kQrPicture, ExpiredQrPng());
   SetStatusCaption(controls, "请重新获取二维码");
 }
 
@@ -159,7 +158,7 @@ QrLoginOutcome RunQrLogin(Controls& controls, QrLoginApi& api, const QrLoginHook
     controls.ShowNotice(kNoticeQrFailed, kNoticeFailed);
     return QrLoginOutcome::kNoCode;
   }
-  controls.SetPicture(kQrBox, QrPng(code->url));
+  controls.SetPicture(kQrPicture, QrPng(code->url));
   if (hooks.codeShown) hooks.codeShown(*code);
 
   const auto now = hooks.now ? hooks.now : [] { return std::chrono::steady_clock::now(); };
@@ -196,9 +195,9 @@ QrLoginOutcome RunQrLogin(Controls& controls, QrLoginApi& api, const QrLoginHook
   }
 
   if (outcome == QrLoginOutcome::kLoggedIn) {
-    controls.SetText(kCookieBox, captured);
+    controls.SetText(kCookiesBox, captured);
     if (hooks.loggedIn) hooks.loggedIn(captured, refreshToken);
-    controls.SetPicture(kQrBox, {});  // a used code is no use to anyone
+    controls.SetPicture(kQrPicture, {});  // a used code is no use to anyone
     (void)ShowAccountInfo(controls);
   } else if (outcome == QrLoginOutcome::kNoCookie) {
     controls.ShowNotice(kNoticeLoginFailed, kNoticeFailed);

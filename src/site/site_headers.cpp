@@ -25,7 +25,7 @@ bool IsCookieSafe(std::string_view value) {
          });
 }
 
-std::string SafeOrEmpty(std::string value) {
+std::string SafeOrEmpty(const std::string& value) {
   return IsCookieSafe(value) ? value : std::string();
 }
 
@@ -154,7 +154,7 @@ std::string SiteCookieText(std::string_view loginCookie, const VisitorCookies& v
 }
 
 std::string SiteCookieText(const Controls& controls, VisitorCookieStore& store) {
-  return SiteCookieText(controls.Text(kCookieBox), store.Get());
+  return SiteCookieText(controls.Text(kCookiesBox), store.Get());
 }
 
 }  // namespace korvid

@@ -6,20 +6,17 @@
 #include <string>
 #include <string_view>
 
+#include "controls/control_names.h"
 #include "controls/controls.h"
 #include "net/http_client.h"
 #include "net/site_hosts.h"
+#include "net/user_agents.h"
 #include "site/wbi_keys.h"
 
 // What the site wants to see on a request before it answers a client: a
 // browser's User-Agent and Referer (plus Origin on the space list), and the
 // visitor cookies a browser gets on its first visit.
 namespace korvid {
-
-// A current desktop browser; the site refuses some calls to older agents.
-inline constexpr std::string_view kBrowserUserAgent =
-    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/131.0.0.0 Safari/537.36";
 
 // Header lines (CR LF separated, for HttpOptions::headers): User-Agent,
 // "Referer: {web}/", and with withOrigin "Origin: {web}".
@@ -98,6 +95,5 @@ class VisitorCookieStore {
                                          const VisitorCookies& visitor);
 // The same for the log-in cookie in 编辑框_cookies and the store's cookies.
 [[nodiscard]] std::string SiteCookieText(const Controls& controls, VisitorCookieStore& store);
-inline constexpr std::string_view kCookieBox = "编辑框_cookies";
 
 }  // namespace korvid

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "controls/control_names.h"
 #include "site/add_video.h"
 #include "site/signed_space_list.h"
 
@@ -221,7 +222,7 @@ bool ReadSpaceListPage(SiteJob& job, std::string_view url, JsonDocument& answer,
 
 void EnumerateSpaceList(SiteJob& job, ListMode mode) {
   const SiteHosts hosts = CurrentSiteHosts();
-  const std::string boxText = job.app.Ui().Text("编辑框_解析下载");
+  const std::string boxText = job.app.Ui().Text(kTaskLinkBox);
   const RunResult run = mode == ListMode::kWholeSpace
                             ? AddWholeSpace(job, boxText, hosts)
                             : AddOneSpacePage(job, SpaceListUrl(boxText, mode, 0, hosts));

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 
-#include "app/tasks/task_list.h"
+#include "app/tasks/task_record.h"
+#include "app/text_helpers.h"
+#include "controls/control_names.h"
 #include "net/http_client.h"
 #include "net/site_hosts.h"
 #include "site/quality_table.h"
@@ -123,10 +125,10 @@ TaskKeys ReadTaskKeys(std::string_view record) {
   TaskKeys keys;
   keys.bvid = read("data.bvid");
   keys.aid = read("data.aid");
-  keys.cid = read("cid序号");
-  keys.split = read("音视分离") == "真";
-  keys.audio = read("音视状态") == "音频";
-  keys.customSource = read("自定义源") == "自定义源";
+  keys.cid = read(record::kCid);
+  keys.split = read(record::kSplit) == record::kTrue;
+  keys.audio = read(record::kStreamKind) == record::kAudio;
+  keys.customSource = read(record::kCustomSource) == record::kCustomSource;
   return keys;
 }
 
@@ -231,9 +233,9 @@ PlayUrlAnswer RequestProgressivePlayUrl(std::string_view aid, std::string_view c
 
 StreamSettings StreamSettings::Read(const Controls& controls) {
   StreamSettings settings;
-  settings.cookies = controls.Text("编辑框_cookies");
-  settings.codecIndex = controls.SelectedIndex("下拉框_默认编码");
-  settings.sourceValue = controls.SelectedValue("下拉框_默认下载源");
+  settings.cookies = controls.Text(kCookiesBox);
+  settings.codecIndex = controls.SelectedIndex(kCodecDrop);
+  settings.sourceValue = controls.SelectedValue(kSourceDrop);
   return settings;
 }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "controls/control_names.h"
 #include "net/http_client.h"
 #include "site/clean_name.h"
 
@@ -25,14 +26,14 @@ constexpr std::array<std::string_view, 6> kStatPaths{
 };
 
 constexpr std::array kPanelFields{
-    PanelField{"编辑框_视频标题", "标题"}, PanelField{"编辑框_视频分区", "分区"},
-    PanelField{"编辑框_视频数", "分P数"},  PanelField{"编辑框_AID", "AID"},
-    PanelField{"编辑框_CID", "CID"},       PanelField{"编辑框_UP名", "UP主"},
-    PanelField{"编辑框_UPID", "UP主ID"},   PanelField{"编辑框_发布时间", "发布时间"},
-    PanelField{"编辑框_视频时长", "时长"}, PanelField{"编辑框_视频描述", "简介"},
-    PanelField{"标签_点赞数", "点赞"},     PanelField{"标签_投币数", "投币"},
-    PanelField{"标签_收藏数", "收藏"},     PanelField{"标签_分享数", "分享"},
-    PanelField{"标签_评论数", "评论"},     PanelField{"标签_弹幕数", "弹幕"},
+    PanelField{kTitleBox, "标题"},        PanelField{kCategoryBox, "分区"},
+    PanelField{kPageCountBox, "分P数"},   PanelField{kAidBox, "AID"},
+    PanelField{kCidBox, "CID"},           PanelField{kUploaderNameBox, "UP主"},
+    PanelField{kUploaderIdBox, "UP主ID"}, PanelField{kPublishedBox, "发布时间"},
+    PanelField{kDurationBox, "时长"},     PanelField{kDescriptionBox, "简介"},
+    PanelField{kLikesLabel, "点赞"},      PanelField{kCoinsLabel, "投币"},
+    PanelField{kFavouritesLabel, "收藏"}, PanelField{kSharesLabel, "分享"},
+    PanelField{kRepliesLabel, "评论"},    PanelField{kDanmakuCountLabel, "弹幕"},
 };
 
 std::int64_t WholeNumber(const JsonDocument& video, std::string_view path) {
@@ -156,14 +157,22 @@ std::span<const PanelField> PanelFields() {
 
 std::string FieldText(const VideoDetails& details, std::string_view control) {
   const std::pair<std::string_view, const std::string*> texts[] = {
-      {"编辑框_视频标题", &details.title},    {"编辑框_视频分区", &details.category},
-      {"编辑框_视频数", &details.videoCount}, {"编辑框_AID", &details.aid},
-      {"编辑框_CID", &details.cid},           {"编辑框_UP名", &details.names},
-      {"编辑框_UPID", &details.mids},         {"编辑框_发布时间", &details.published},
-      {"编辑框_视频时长", &details.duration}, {"编辑框_视频描述", &details.description},
-      {"标签_点赞数", &details.stats[0]},     {"标签_投币数", &details.stats[1]},
-      {"标签_收藏数", &details.stats[2]},     {"标签_分享数", &details.stats[3]},
-      {"标签_评论数", &details.stats[4]},     {"标签_弹幕数", &details.stats[5]},
+      {kTitleBox, &details.title},
+      {kCategoryBox, &details.category},
+      {kPageCountBox, &details.videoCount},
+      {kAidBox, &details.aid},
+      {kCidBox, &details.cid},
+      {kUploaderNameBox, &details.names},
+      {kUploaderIdBox, &details.mids},
+      {kPublishedBox, &details.published},
+      {kDurationBox, &details.duration},
+      {kDescriptionBox, &details.description},
+      {kLikesLabel, &details.stats[0]},
+      {kCoinsLabel, &details.stats[1]},
+      {kFavouritesLabel, &details.stats[2]},
+      {kSharesLabel, &details.stats[3]},
+      {kRepliesLabel, &details.stats[4]},
+      {kDanmakuCountLabel, &details.stats[5]},
   };
   for (const auto& [name, text] : texts) {
     if (name == control) return *text;
@@ -172,11 +181,11 @@ std::string FieldText(const VideoDetails& details, std::string_view control) {
 }
 
 void ShowVideoDetails(Controls& controls, const VideoDetails& details) {
-  controls.ClearItems("下拉框_视频part");
+  controls.ClearItems(kPartDrop);
   for (const std::string& title : details.pageTitles) {
-    controls.AddItem("下拉框_视频part", DropItem{title});
+    controls.AddItem(kPartDrop, DropItem{title});
   }
-  controls.SelectIndex("下拉框_视频part", 0);
+  controls.SelectIndex(kPartDrop, 0);
   for (const PanelField& field : kPanelFields) {
     controls.SetText(field.control, FieldText(details, field.control));
   }

@@ -1,4 +1,5 @@
 #include "transfer/stream_downloader.h"
+#include "net/curl_global.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -22,11 +23,6 @@ constexpr long kMaxRedirects = 10;
 constexpr float kBytesPerSampleUnit = 512.0F;
 
 std::atomic<std::uint64_t> g_lastTransferId{0};
-
-void EnsureCurlInitialised() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 std::int64_t SteadyMilliseconds() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(

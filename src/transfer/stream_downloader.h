@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "net/user_agents.h"
 #include "transfer/completion_event.h"
 #include "transfer/periodic_thread.h"
 #include "transfer/speed_sampler.h"
@@ -110,9 +111,7 @@ struct TransferOutcome {
 // ResumableDownload. One object serves one transfer.
 class StreamDownloader {
  public:
-  static constexpr std::string_view kDefaultAgent =
-      "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-      "Chrome/76.0.3809.132 Safari/537.36";
+  static constexpr std::string_view kDefaultAgent = kStreamAgent;
   static constexpr std::size_t kWriteBufferBytes = 1024 * 1024;
   static constexpr long kReceiveBufferBytes = 512 * 1024;
 

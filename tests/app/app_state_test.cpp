@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 
 namespace korvid {
@@ -75,10 +76,10 @@ TEST(DownloadRegistry, RefusesASecondDownloadForARow) {
 
 TEST(AppState, CreatedHeadlessWithAControlStore) {
   ControlStore controls;
-  controls.Add("编辑框_最大线程", ControlKind::EditBox);
+  controls.Add(kMaxDownloadsBox, ControlKind::EditBox);
   AppState state(controls, AppPaths{"/tmp/korvid-unused"});
-  state.Ui().SetText("编辑框_最大线程", "2");
-  EXPECT_EQ(controls.Text("编辑框_最大线程"), "2");
+  state.Ui().SetText(kMaxDownloadsBox, "2");
+  EXPECT_EQ(controls.Text(kMaxDownloadsBox), "2");
   EXPECT_EQ(state.Paths().DownloadFolder(), std::filesystem::path("/tmp/korvid-unused/下载"));
   EXPECT_EQ(state.RunningCount().load(), 0);
   EXPECT_EQ(state.TaskQueue().Count(), 0);

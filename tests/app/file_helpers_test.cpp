@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/sandbox.h"
@@ -48,6 +50,35 @@ TEST(WriteFileAtomically, ReplacesWholeFilesAndLeavesNothingBehind) {
   EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.Path()), fs::directory_iterator()), 1);
   EXPECT_EQ(ReadFileBytes(sandbox / "none"), std::nullopt);
   EXPECT_EQ(ReadFileBytes(sandbox.Path()), std::nullopt);
+}
+
+TEST(FileHelpersTest, DeleteFileTreatsMissingFileAsDone) {
+  test::Sandbox sandbox;
+  ASSERT_TRUE(sandbox.WriteFile("S1E1.视频", "bytes"));
+  const std::string path = (sandbox / "S1E1.视频").string();
+  EXPECT_TRUE(DeleteFile(path));
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(DeleteFile(path));
+  // A folder is not a file: it stays, and that is reported.
+  std::filesystem::create_directory(sandbox / "folder");
+  EXPECT_FALSE(DeleteFile((sandbox / "folder").string()));
+  EXPECT_TRUE(std::filesystem::exists(sandbox / "folder"));
+}
+
+TEST(FileExistsTest, TrueForEntriesThatAreNotFolders) {
+  test::Sandbox sandbox;
+  ASSERT_TRUE(sandbox.WriteFile("video.mp4", "x"));
+  ASSERT_TRUE(sandbox.WriteFile("folder/inside", ""));
+  std::filesystem::create_symlink(sandbox / "video.mp4", sandbox / "link");
+  std::filesystem::create_symlink(sandbox / "gone", sandbox / "dangling");
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"video.mp4", true}, {"folder/inside", true}, {"link", true},
+      {"folder", false},   {"missing", false},      {"dangling", false},
+  };
+  for (const auto& [name, exists] : cases) {
+    EXPECT_EQ(FileExists((sandbox / name).string()), exists) << name;
+  }
+  EXPECT_FALSE(FileExists(""));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 
@@ -13,9 +14,9 @@ class SettingButtonsTest : public ::testing::Test {
   void SetUp() override { CreateMainWindowControls(controls); }
 
   std::string StepFrom(std::string_view text, int delta) {
-    controls.SetText("编辑框_最大线程", text);
+    controls.SetText(kMaxDownloadsBox, text);
     StepMaxThreads(controls, delta);
-    return controls.Text("编辑框_最大线程");
+    return controls.Text(kMaxDownloadsBox);
   }
 
   ControlStore controls;
@@ -39,30 +40,30 @@ TEST_F(SettingButtonsTest, MaxThreadsTextThatIsNoNumberCountsAsZero) {
 }
 
 TEST_F(SettingButtonsTest, DefaultDanmakuStyleReplacesAnEditedOne) {
-  controls.SetText("编辑框_弹幕样式", "Style: mine");
+  controls.SetText(kDanmakuStyleBox, "Style: mine");
   RestoreDefaultDanmakuStyle(controls);
-  EXPECT_EQ(controls.Text("编辑框_弹幕样式"), kDefaultDanmakuStyle);
-  EXPECT_NE(controls.Text("编辑框_弹幕样式").find("R2L,黑体,大小参数,"), std::string::npos);
+  EXPECT_EQ(controls.Text(kDanmakuStyleBox), kDefaultDanmakuStyle);
+  EXPECT_NE(controls.Text(kDanmakuStyleBox).find("R2L,黑体,大小参数,"), std::string::npos);
 }
 
 TEST_F(SettingButtonsTest, DownloadFolderIsPickedFromTheOneInEffectAndOpened) {
   int saves = 0;
   const auto save = [&] {
     ++saves;
-    EXPECT_EQ(controls.Text("编辑框_下载路径"), "/srv/视频");  // saved after the change
+    EXPECT_EQ(controls.Text(kDownloadPathBox), "/srv/视频");  // saved after the change
   };
   controls.Scripted().QueueFolderAnswer("/srv/视频");
   EXPECT_TRUE(ChangeDownloadFolder(controls, "/opt/korvid/下载", save));
   EXPECT_FALSE(ChangeDownloadFolder(controls, "/opt/korvid/下载", save));  // cancelled
   EXPECT_EQ(saves, 1);
-  EXPECT_EQ(controls.Text("编辑框_下载路径"), "/srv/视频");
+  EXPECT_EQ(controls.Text(kDownloadPathBox), "/srv/视频");
   EXPECT_EQ(controls.Scripted().PickerTitles(),
             (std::vector<std::string>{"选择下载目录", "选择下载目录"}));
   EXPECT_EQ(controls.Scripted().PickerStartFolders(),
             (std::vector<std::string>{"/opt/korvid/下载", "/srv/视频"}));
 
   OpenDownloadFolder(controls, "/opt/korvid/下载");
-  controls.SetText("编辑框_下载路径", "");
+  controls.SetText(kDownloadPathBox, "");
   controls.Scripted().SetOpenResult(false);
   OpenDownloadFolder(controls, "/opt/korvid/下载");
   EXPECT_EQ(controls.Scripted().OpenedPaths(),

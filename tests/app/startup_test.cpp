@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/settings_file.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "net/site_hosts.h"
@@ -34,9 +35,9 @@ TEST_F(StartCoreTest, FirstStartCreatesFoldersAndShowsLoggedOut) {
   EXPECT_TRUE(std::filesystem::is_directory(paths.DownloadFolder()));
   EXPECT_TRUE(std::filesystem::is_directory(paths.AvatarFolder()));
   EXPECT_FALSE(started.settingsRestored);
-  EXPECT_EQ(controls.Text("标签_当前版本"), "当前版本: 0.1.1");
-  EXPECT_EQ(controls.Text("标签_用户信息"), "登录状态：失败");
-  EXPECT_EQ(controls.Text("编辑框_最大线程"), "3");
+  EXPECT_EQ(controls.Text(kVersionLabel), "当前版本: 0.1.1");
+  EXPECT_EQ(controls.Text(kUserInfoLabel), "登录状态：失败");
+  EXPECT_EQ(controls.Text(kMaxDownloadsBox), "3");
 }
 
 TEST_F(StartCoreTest, RestoresSavedStatesAndSiteHostsFromTheSettingsFile) {
@@ -48,9 +49,9 @@ TEST_F(StartCoreTest, RestoresSavedStatesAndSiteHostsFromTheSettingsFile) {
   const CoreStart started = StartCore(controls, paths);
 
   EXPECT_TRUE(started.settingsRestored);
-  EXPECT_EQ(controls.Text("编辑框_最大线程"), "7");
+  EXPECT_EQ(controls.Text(kMaxDownloadsBox), "7");
   // A saved log-in is left for the account display, not marked as failed.
-  EXPECT_NE(controls.Text("标签_用户信息"), "登录状态：失败");
+  EXPECT_NE(controls.Text(kUserInfoLabel), "登录状态：失败");
   EXPECT_EQ(CurrentSiteHosts().api, "http://127.0.0.1:8123");
   EXPECT_EQ(ApiUrl("/x/space/myinfo"), "http://127.0.0.1:8123/x/space/myinfo");
 }

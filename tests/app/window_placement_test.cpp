@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/settings_file.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "support/sandbox.h"
@@ -17,7 +18,7 @@ TEST(WindowPlacementTest, RoundTripsBesideTheControlSectionsAndRefusesNonsense) 
 
   ControlStore controls;
   CreateMainWindowControls(controls);
-  controls.SetText("编辑框_下载路径", "/srv/视频");
+  controls.SetText(kDownloadPathBox, "/srv/视频");
   ASSERT_TRUE(SaveStates(controls, path));
   const WindowPlacement placement{-8, 30, 1280, 720, true, 2, 1};
   ASSERT_TRUE(SaveWindowPlacement(path, placement));
@@ -28,7 +29,7 @@ TEST(WindowPlacementTest, RoundTripsBesideTheControlSectionsAndRefusesNonsense) 
   ControlStore restored;
   CreateMainWindowControls(restored);
   ASSERT_TRUE(RestoreStates(restored, path));
-  EXPECT_EQ(restored.Text("编辑框_下载路径"), "/srv/视频");
+  EXPECT_EQ(restored.Text(kDownloadPathBox), "/srv/视频");
 
   for (const char* broken :
        {"[窗口]\n左边=0\n顶边=0\n宽度=0\n高度=700\n",

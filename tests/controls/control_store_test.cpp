@@ -1,9 +1,11 @@
 #include "controls/control_store.h"
+#include "controls/control_names.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -15,33 +17,43 @@ constexpr int kItemsPerWriter = 200;
 class ControlStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    store.Add("编辑框_下载路径", ControlKind::EditBox);
-    store.Add("选择框_按类型分组", ControlKind::CheckBox);
-    store.Add("下拉框_默认编码", ControlKind::DropDown);
-    store.Add("图片框_用户头像", ControlKind::PictureBox);
-    store.Add("编辑框_cookies", ControlKind::EditBox);
+    store.Add(kDownloadPathBox, ControlKind::EditBox);
+    store.Add(kByTypeCheck, ControlKind::CheckBox);
+    store.Add(kCodecDrop, ControlKind::DropDown);
+    store.Add(kUserAvatarPicture, ControlKind::PictureBox);
+    store.Add(kCookiesBox, ControlKind::EditBox);
   }
   ControlStore store;
 };
 
-TEST_F(ControlStoreTest, NamesByKindInCreationOrderAndUnknownNamesAreInert) {
-  store.Add("编辑框_下载路径", ControlKind::Label);  // second Add ignored
+TEST_F(ControlStoreTest, NamesByKindInCreationOrderAndUnknownNamesAreLoud) {
+  store.Add(kDownloadPathBox, ControlKind::Label);  // second Add ignored
   EXPECT_EQ(store.Names(ControlKind::EditBox),
-            (std::vector<std::string>{"编辑框_下载路径", "编辑框_cookies"}));
-  EXPECT_EQ(store.KindOf("编辑框_下载路径"), ControlKind::EditBox);
+            (std::vector<std::string>{std::string(kDownloadPathBox), std::string(kCookiesBox)}));
+  EXPECT_EQ(store.KindOf(kDownloadPathBox), ControlKind::EditBox);
   EXPECT_TRUE(store.Names(ControlKind::RadioButton).empty());
 
+  // Asking whether a control exists is never a mistake.
+  EXPECT_FALSE(store.Has("编辑框_不存在"));
+#ifdef NDEBUG
+  // A release build carries on: reads are empty, writes are dropped.
   store.SetText("编辑框_不存在", "x");
   store.SetChecked("编辑框_不存在", true);
-  EXPECT_FALSE(store.Has("编辑框_不存在"));
   EXPECT_EQ(store.Text("编辑框_不存在"), "");
   EXPECT_FALSE(store.Checked("编辑框_不存在"));
   EXPECT_EQ(store.SelectedIndex("编辑框_不存在"), -1);
   EXPECT_TRUE(store.TakeChangedControls().empty());
+#else
+  // A misspelt name stops a debug build (and every test) at the first use.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(store.SetText("编辑框_不存在", "x"), "unknown control");
+  EXPECT_DEATH((void)store.Text("编辑框_不存在"), "unknown control");
+  EXPECT_DEATH((void)store.SelectedIndex("编辑框_不存在"), "unknown control");
+#endif
 }
 
 TEST_F(ControlStoreTest, DropDownSelectionShowsItemTextAndValue) {
-  const char* name = "下拉框_默认编码";
+  const std::string_view name = kCodecDrop;
   store.AddItem(name, {"AVC/H.264", 7});
   store.AddItem(name, {"HEVC/H.265", 12});
   EXPECT_EQ(store.SelectedIndex(name), -1);
@@ -62,22 +74,23 @@ TEST_F(ControlStoreTest, DropDownSelectionShowsItemTextAndValue) {
 TEST_F(ControlStoreTest, ChangesAndNoticesAreTrackedButUserEditsAreNot) {
   int notified = 0;
   store.SetChangeNotifier([&] { ++notified; });
-  store.SetText("编辑框_下载路径", "/媒体");
-  store.SetChecked("选择框_按类型分组", true);
-  store.SetPicture("图片框_用户头像", {1, 2, 3});
+  store.SetText(kDownloadPathBox, "/媒体");
+  store.SetChecked(kByTypeCheck, true);
+  store.SetPicture(kUserAvatarPicture, {1, 2, 3});
   store.SetCaption("Korvid - 正在下载:1  剩余任务:0");
   store.ShowNotice("复制json完成", "完成");
   EXPECT_EQ(notified, 1);
 
   EXPECT_EQ(store.TakeChangedControls(),
-            (std::set<std::string>{"", "编辑框_下载路径", "选择框_按类型分组", "图片框_用户头像"}));
+            (std::set<std::string>{"", std::string(kDownloadPathBox), std::string(kByTypeCheck),
+                                   std::string(kUserAvatarPicture)}));
   ASSERT_EQ(store.TakeNotices().size(), 1u);
   EXPECT_TRUE(store.TakeNotices().empty());
 
-  store.SetTextFromUser("编辑框_cookies", "SESSDATA=abc");
-  store.SetCheckedFromUser("选择框_按类型分组", false);
-  EXPECT_EQ(store.Text("编辑框_cookies"), "SESSDATA=abc");
-  EXPECT_FALSE(store.Checked("选择框_按类型分组"));
+  store.SetTextFromUser(kCookiesBox, "SESSDATA=abc");
+  store.SetCheckedFromUser(kByTypeCheck, false);
+  EXPECT_EQ(store.Text(kCookiesBox), "SESSDATA=abc");
+  EXPECT_FALSE(store.Checked(kByTypeCheck));
   EXPECT_TRUE(store.TakeChangedControls().empty());
   EXPECT_EQ(notified, 1);
 
@@ -109,26 +122,25 @@ TEST_F(ControlStoreTest, ConcurrentWritersAndReadersSeeWholeValues) {
     threads.emplace_back([this, w] {
       const std::string text(64, static_cast<char>('a' + w));
       for (int i = 0; i < kWrites; ++i) {
-        store.SetText("编辑框_下载路径", text);
-        store.SetChecked("选择框_按类型分组", i % 2 == 0);
-        if (i < kItemsPerWriter) store.AddItem("下拉框_默认编码", {text, i});
+        store.SetText(kDownloadPathBox, text);
+        store.SetChecked(kByTypeCheck, i % 2 == 0);
+        if (i < kItemsPerWriter) store.AddItem(kCodecDrop, {text, i});
         store.ShowNotice(text, "完成");
       }
     });
   }
   threads.emplace_back([this, &torn] {
     for (int i = 0; i < kWrites; ++i) {
-      const std::string text = store.Text("编辑框_下载路径");
+      const std::string text = store.Text(kDownloadPathBox);
       if (!text.empty() && text != std::string(64, text[0])) ++torn;
-      (void)store.Items("下拉框_默认编码");
+      (void)store.Items(kCodecDrop);
       (void)store.TakeChangedControls();
       (void)store.TakeNotices();
     }
   });
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(torn.load(), 0);
-  EXPECT_EQ(store.Items("下拉框_默认编码").size(),
-            static_cast<std::size_t>(kWriters * kItemsPerWriter));
+  EXPECT_EQ(store.Items(kCodecDrop).size(), static_cast<std::size_t>(kWriters * kItemsPerWriter));
   EXPECT_EQ(store.NoticeHistory().size(), ControlStore::kHistoryLimit);
   EXPECT_GE(notified.load(), 1);
 }

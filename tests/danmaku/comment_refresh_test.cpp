@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "danmaku/comment_file.h"
@@ -34,7 +35,7 @@ class CommentFileTest : public ::testing::Test {
     hosts.comment = m_site.BaseUrl();
     SetCurrentSiteHosts(hosts);
     CreateMainWindowControls(m_controls);
-    m_controls.SetText("编辑框_下载路径", m_sandbox.Path().string());
+    m_controls.SetText(kDownloadPathBox, m_sandbox.Path().string());
   }
   void TearDown() override { SetCurrentSiteHosts(m_savedHosts); }
 

@@ -204,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(
                   nullptr, "merged by an earlier run"},
         MergeCase{"FullDiskCaughtByTheCheck", true, kStateMergeFailed, kColorCrimson, true,
                   kFullDiskFfmpeg, nullptr}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& instance) { return instance.param.name; });
 
 TEST_F(DownloadEngineTest, SingleTaskEndsDoneWithoutMerge) {
   AddRows(1);
@@ -572,7 +572,7 @@ INSTANTIATE_TEST_SUITE_P(
                  .color = kColorCrimson,
                  .file = "",
                  .tip = "/sys/korvid-test.mp4.part"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& instance) { return instance.param.name; });
 #pragma GCC diagnostic pop
 
 // Many short downloads, ten at a time: every row ends done and the count

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "download/download_engine.h"
@@ -24,6 +25,7 @@
 #include "net/site_hosts.h"
 #include "site/link_jobs.h"
 #include "site/site_headers.h"
+#include "support/fake_site_test.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -31,7 +33,6 @@ namespace korvid {
 namespace {
 
 namespace fs = std::filesystem;
-using fakesite::FakeSite;
 using fakesite::MediaKind;
 
 constexpr int kWaitMs = 90000;
@@ -68,17 +69,14 @@ RetryPolicy QuickRetries(int retries) {
   return policy;
 }
 
-class TaskDownloadTest : public ::testing::Test {
+class TaskDownloadTest : public test::FakeSiteTest {
  protected:
   TaskDownloadTest() { CreateMainWindowControls(m_controls); }
 
   void SetUp() override {
-    ASSERT_TRUE(m_site.Start());
-    const std::string base = m_site.BaseUrl();
-    SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
+    ASSERT_NO_FATAL_FAILURE(FakeSiteTest::SetUp());
     fs::create_directories(m_sandbox / "library");
   }
-  void TearDown() override { SetCurrentSiteHosts(LoadSiteHosts()); }
 
   // Adds the link and lets the scheduler drain the queue; the final state
   // of every row.
@@ -86,18 +84,18 @@ class TaskDownloadTest : public ::testing::Test {
     AppState app(m_controls, AppPaths{m_sandbox / "program"});
     DownloadEngine engine(app);
     engine.SetRetryPolicy(QuickRetries(settings.retries));
-    m_controls.SetText("编辑框_cookies", settings.cookies);
-    m_controls.SetText("编辑框_下载路径", settings.downloadPath.empty()
-                                              ? std::string()
-                                              : (m_sandbox / settings.downloadPath).string());
-    m_controls.SetChecked("选择框_按类型分组", settings.byType);
-    m_controls.SetChecked("选择框_按演员分组", settings.byUploader);
+    m_controls.SetText(kCookiesBox, settings.cookies);
+    m_controls.SetText(kDownloadPathBox, settings.downloadPath.empty()
+                                             ? std::string()
+                                             : (m_sandbox / settings.downloadPath).string());
+    m_controls.SetChecked(kByTypeCheck, settings.byType);
+    m_controls.SetChecked(kByUploaderCheck, settings.byUploader);
     {
       LinkJobs jobs(app);
       if (settings.split) jobs.SetSplitCondition(true);
       std::istringstream links(settings.link);  // links separated by spaces, added in turn
       for (std::string link; links >> link;) {
-        m_controls.SetText("编辑框_解析下载", link);
+        m_controls.SetText(kTaskLinkBox, link);
         jobs.OnAddLinkPressed();
         jobs.WaitAll();
       }
@@ -141,7 +139,6 @@ class TaskDownloadTest : public ::testing::Test {
     return times;
   }
 
-  FakeSite m_site;
   test::Sandbox m_sandbox;
   ControlStore m_controls;
   std::vector<std::string> m_tips;  // of the state cells after the last Download

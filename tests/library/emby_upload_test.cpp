@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "net/http_text.h"
@@ -135,8 +136,8 @@ TEST_F(EmbyUploadTest, UploaderReportsInTheCaptionAndNeverShowsTheKey) {
   AvatarUploader uploader(state);
   site.SetEmbyPersons({{"甲", "101"}, {"乙", "102"}});
   Picture("甲", "a");
-  controls.SetText("编辑框_emby_url", site.BaseUrl());
-  controls.SetText("编辑框_emby_api", key);
+  controls.SetText(kEmbyUrlBox, site.BaseUrl());
+  controls.SetText(kEmbyKeyBox, key);
 
   ASSERT_TRUE(uploader.Start());
   uploader.Wait();
@@ -145,7 +146,7 @@ TEST_F(EmbyUploadTest, UploaderReportsInTheCaptionAndNeverShowsTheKey) {
                                       "Korvid - 上传头像完成，成功：1      失败：1"}));
   EXPECT_FALSE(state.Busy().IsSet(BusyFlag::kAvatarUpload));
 
-  controls.SetText("编辑框_emby_api", "secret-wrong-key");
+  controls.SetText(kEmbyKeyBox, "secret-wrong-key");
   ASSERT_TRUE(uploader.Start());
   uploader.Wait();
   ASSERT_EQ(controls.NoticeHistory().size(), 1U);

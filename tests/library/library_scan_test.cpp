@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "app/file_helpers.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "support/sandbox.h"
@@ -90,7 +91,7 @@ class LibraryBrowserTest : public ::testing::Test {
 TEST_F(LibraryBrowserTest, CancelledPickerScansTheDownloadFolderAndReportsTheTime) {
   ASSERT_TRUE(box.WriteFile("程序/下载/视频一/tvshow.nfo", Nfo("视频一")));
   ASSERT_TRUE(box.WriteFile("别处/视频二/tvshow.nfo", Nfo("视频二")));
-  controls.SetText("编辑框_文件管理", (box / "别处").string());
+  controls.SetText(kLibraryFolderBox, (box / "别处").string());
   std::vector<std::size_t> published;
   browser.SetListListener([&](auto list) { published.push_back(list->size()); });
 
@@ -99,7 +100,7 @@ TEST_F(LibraryBrowserTest, CancelledPickerScansTheDownloadFolderAndReportsTheTim
 
   EXPECT_EQ(controls.Scripted().PickerTitles(),
             std::vector<std::string>{std::string(kLibraryPickerTitle)});
-  EXPECT_EQ(controls.Text("编辑框_文件管理"), "");
+  EXPECT_EQ(controls.Text(kLibraryFolderBox), "");
   ASSERT_EQ(browser.Entries()->size(), 1U);
   EXPECT_EQ(browser.Entries()->front(),
             (paths.DownloadFolder() / "视频一" / "tvshow.nfo").string());

@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
                   .workers = 1,
                   .requestsEach = 250,
                   .mostConnections = 3}),
-    [](const ::testing::TestParamInfo<ReuseCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<ReuseCase>& instance) { return instance.param.name; });
 
 TEST_F(ConnectionReuseTest, AConnectionThatBrokeOffIsNotUsedAgain) {
   ASSERT_TRUE(Get("/x/web-interface/view?bvid=BV1Ks411D7aa"));

@@ -101,7 +101,7 @@ Json StateOfPage(const std::string& html) {
   return Json::parse(line.substr(std::strlen(kStateMarker), end - std::strlen(kStateMarker)));
 }
 
-class FakeSiteTest : public ::testing::Test {
+class FakeSiteServerTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(m_site.Start()); }
 
@@ -127,7 +127,7 @@ class FakeSiteTest : public ::testing::Test {
   int m_lastStatus = 0;
 };
 
-TEST_F(FakeSiteTest, StartsOnEphemeralPortAndStopsTwice) {
+TEST_F(FakeSiteServerTest, StartsOnEphemeralPortAndStopsTwice) {
   EXPECT_GT(m_site.Port(), 0);
   EXPECT_EQ(m_site.BaseUrl(), "http://127.0.0.1:" + std::to_string(m_site.Port()));
   FakeSite other;
@@ -139,7 +139,7 @@ TEST_F(FakeSiteTest, StartsOnEphemeralPortAndStopsTwice) {
   EXPECT_FALSE(sameAddress.Start(m_site.Port()));
 }
 
-TEST_F(FakeSiteTest, LogKeepsHeadersInArrivalOrderWithNamesAsSent) {
+TEST_F(FakeSiteServerTest, LogKeepsHeadersInArrivalOrderWithNamesAsSent) {
   const std::string answer =
       RawExchange(m_site.Port(),
                   "POST /qrcode/getLoginInfo?x=%E4%B8%AD HTTP/1.1\r\nHost: 127.0.0.1\r\n"
@@ -163,7 +163,7 @@ TEST_F(FakeSiteTest, LogKeepsHeadersInArrivalOrderWithNamesAsSent) {
   EXPECT_TRUE(m_site.Requests().empty());
 }
 
-TEST_F(FakeSiteTest, LogSeparatesRequestsOnOneKeptAliveConnection) {
+TEST_F(FakeSiteServerTest, LogSeparatesRequestsOnOneKeptAliveConnection) {
   auto client = NewClient();
   client.set_keep_alive(true);
   ASSERT_TRUE(client.Post("/emby/Persons", "first body", "text/plain"));
@@ -176,7 +176,7 @@ TEST_F(FakeSiteTest, LogSeparatesRequestsOnOneKeptAliveConnection) {
   EXPECT_FALSE(requests[1].HasHeader("Content-Length"));
 }
 
-TEST_F(FakeSiteTest, CannedReplyOverridesRouteForExactMethodAndPath) {
+TEST_F(FakeSiteServerTest, CannedReplyOverridesRouteForExactMethodAndPath) {
   CannedReply canned;
   canned.status = 203;
   canned.body = R"({"code":0,"data":{"coins":12.5}})";
@@ -199,7 +199,7 @@ TEST_F(FakeSiteTest, CannedReplyOverridesRouteForExactMethodAndPath) {
   EXPECT_EQ(GetJson("/x/space/myinfo")["code"], -101);
 }
 
-TEST_F(FakeSiteTest, VideoPagesEmbedOneCompactStateLineLikeTheSite) {
+TEST_F(FakeSiteServerTest, VideoPagesEmbedOneCompactStateLineLikeTheSite) {
   auto client = NewClient();
   auto res = client.Get("/video/BV1ZF411g7EZ");
   ASSERT_TRUE(res);
@@ -227,7 +227,7 @@ TEST_F(FakeSiteTest, VideoPagesEmbedOneCompactStateLineLikeTheSite) {
   EXPECT_EQ(image->get_header_value("Content-Type"), "image/jpeg");
 }
 
-TEST_F(FakeSiteTest, VideoPageVariantsServeWhatTheCatalogueSays) {
+TEST_F(FakeSiteServerTest, VideoPageVariantsServeWhatTheCatalogueSays) {
   auto client = NewClient();
   auto tenPages = client.Get("/video/BV17x411w7KC");
   ASSERT_TRUE(tenPages);
@@ -258,7 +258,7 @@ TEST_F(FakeSiteTest, VideoPageVariantsServeWhatTheCatalogueSays) {
   EXPECT_EQ(unknown->status, 404);
 }
 
-TEST_F(FakeSiteTest, ViewApiAnswersEveryCatalogueVideoAsListed) {
+TEST_F(FakeSiteServerTest, ViewApiAnswersEveryCatalogueVideoAsListed) {
   std::ifstream in(m_site.CataloguePath());
   const Json catalogue = Json::parse(in);
   for (const auto& video : catalogue["videos"]) {
@@ -290,7 +290,7 @@ TEST_F(FakeSiteTest, ViewApiAnswersEveryCatalogueVideoAsListed) {
   EXPECT_EQ(GetJson("/x/web-interface/view?bvid=BV1sa0000062")["code"], -404);
 }
 
-TEST_F(FakeSiteTest, PlayUrlIsDashWithCookiesAndProgressiveWithout) {
+TEST_F(FakeSiteServerTest, PlayUrlIsDashWithCookiesAndProgressiveWithout) {
   auto client = NewClient();
   const std::string cid = "35306865841";
   const Json dash =
@@ -328,7 +328,7 @@ TEST_F(FakeSiteTest, PlayUrlIsDashWithCookiesAndProgressiveWithout) {
   EXPECT_EQ(GetJson("/x/player/playurl?cid=12345&fnval=16")["code"], -404);
 }
 
-TEST_F(FakeSiteTest, SpaceListsPageByThirtyWithTheTotalCount) {
+TEST_F(FakeSiteServerTest, SpaceListsPageByThirtyWithTheTotalCount) {
   std::vector<std::string> seen;
   for (int pn = 1; pn <= 3; ++pn) {
     const Json answer =
@@ -355,7 +355,7 @@ TEST_F(FakeSiteTest, SpaceListsPageByThirtyWithTheTotalCount) {
   EXPECT_EQ(GetJson("/x/space/arc/search?mid=1&ps=30")["code"], -404);
 }
 
-TEST_F(FakeSiteTest, FavouritesPageByTwentyAndAnswerNullWhenEmpty) {
+TEST_F(FakeSiteServerTest, FavouritesPageByTwentyAndAnswerNullWhenEmpty) {
   std::size_t total = 0;
   for (int pn = 1; pn <= 3; ++pn) {
     const Json answer = GetJson("/x/v3/fav/resource/list?media_id=30045&pn=" + std::to_string(pn) +
@@ -376,7 +376,7 @@ TEST_F(FakeSiteTest, FavouritesPageByTwentyAndAnswerNullWhenEmpty) {
   EXPECT_EQ(GetJson("/x/v3/fav/resource/list?media_id=30045&pn=1&ps=21")["code"], -400);
 }
 
-TEST_F(FakeSiteTest, QrLoginPlaysItsScriptAndSetsTheLoginCookies) {
+TEST_F(FakeSiteServerTest, QrLoginPlaysItsScriptAndSetsTheLoginCookies) {
   m_site.SetLoginScript({2, 1, false});
   const Json url = GetJson("/qrcode/getLoginUrl");
   const std::string key = url["data"]["oauthKey"];
@@ -420,7 +420,7 @@ TEST_F(FakeSiteTest, QrLoginPlaysItsScriptAndSetsTheLoginCookies) {
   EXPECT_EQ(qr->body.substr(0, 3), "GIF");
 }
 
-TEST_F(FakeSiteTest, AccountInfoNeedsTheLoginCookie) {
+TEST_F(FakeSiteServerTest, AccountInfoNeedsTheLoginCookie) {
   EXPECT_EQ(GetJson("/x/space/myinfo")["code"], -101);
   EXPECT_EQ(GetJson("/x/space/myinfo", {{"Cookie", "SESSDATA=wrong"}})["code"], -101);
   const Json info = GetJson("/x/space/myinfo", {{"Cookie", m_site.LoginCookie()}});
@@ -429,7 +429,7 @@ TEST_F(FakeSiteTest, AccountInfoNeedsTheLoginCookie) {
   EXPECT_EQ(info["data"]["face"].get<std::string>().rfind(m_site.BaseUrl(), 0), 0U);
 }
 
-TEST_F(FakeSiteTest, CommentBodiesInflateBackToTheRecordedDocuments) {
+TEST_F(FakeSiteServerTest, CommentBodiesInflateBackToTheRecordedDocuments) {
   auto client = NewClient();
   auto res = client.Get("/367013145.xml");
   ASSERT_TRUE(res);
@@ -449,7 +449,7 @@ TEST_F(FakeSiteTest, CommentBodiesInflateBackToTheRecordedDocuments) {
   EXPECT_EQ(client.Get("/abc.xml")->status, 404);
 }
 
-TEST_F(FakeSiteTest, MediaFilesAreRealAndAnswerRangeAndHead) {
+TEST_F(FakeSiteServerTest, MediaFilesAreRealAndAnswerRangeAndHead) {
   auto client = NewClient();
   const struct {
     const char* path;
@@ -489,7 +489,7 @@ TEST_F(FakeSiteTest, MediaFilesAreRealAndAnswerRangeAndHead) {
   EXPECT_EQ(api->status, 200);
 }
 
-TEST_F(FakeSiteTest, EmbyListsPersonsAndRecordsImageUploads) {
+TEST_F(FakeSiteServerTest, EmbyListsPersonsAndRecordsImageUploads) {
   const std::string key = m_site.EmbyApiKey();
   auto client = NewClient();
   auto persons = client.Get(("/emby/Persons?api_key=" + key).c_str());
@@ -528,7 +528,7 @@ TEST_F(FakeSiteTest, EmbyListsPersonsAndRecordsImageUploads) {
   EXPECT_EQ(client.Get("/emby/Persons?api_key=other")->status, 200);
 }
 
-TEST_F(FakeSiteTest, StatusFaultsReplaceTheAnswer) {
+TEST_F(FakeSiteServerTest, StatusFaultsReplaceTheAnswer) {
   auto client = NewClient();
   m_site.SetFault("/x/", Fault::Status(500, "boom"));
   auto res = client.Get("/x/space/myinfo");
@@ -554,7 +554,7 @@ TEST_F(FakeSiteTest, StatusFaultsReplaceTheAnswer) {
   EXPECT_EQ(m_site.Requests().size(), 5U) << "faulted requests are logged too";
 }
 
-TEST_F(FakeSiteTest, DropFaultClosesTheConnectionAfterThatManyBodyBytes) {
+TEST_F(FakeSiteServerTest, DropFaultClosesTheConnectionAfterThatManyBodyBytes) {
   const std::string bytes = m_site.MediaBytes(MediaKind::VideoOnly);
   ASSERT_GT(bytes.size(), 5000U);
   m_site.SetFault("/media/", Fault::DropAfter(5000));
@@ -571,7 +571,7 @@ TEST_F(FakeSiteTest, DropFaultClosesTheConnectionAfterThatManyBodyBytes) {
           .empty());
 }
 
-TEST_F(FakeSiteTest, ChunkedFaultSendsNoContentLength) {
+TEST_F(FakeSiteServerTest, ChunkedFaultSendsNoContentLength) {
   m_site.SetFault("/media/", Fault::Chunked());
   const std::string bytes = m_site.MediaBytes(MediaKind::AudioOnly);
   auto client = NewClient();
@@ -582,7 +582,7 @@ TEST_F(FakeSiteTest, ChunkedFaultSendsNoContentLength) {
   EXPECT_EQ(res->body, bytes);
 }
 
-TEST_F(FakeSiteTest, CompressesOnlyWhenSwitchedOn) {
+TEST_F(FakeSiteServerTest, CompressesOnlyWhenSwitchedOn) {
   auto client = NewClient();
   const httplib::Headers gzip = {{"Accept-Encoding", "gzip, deflate"}};
   auto plain = client.Get("/x/web-interface/view?bvid=BV1Ks411D7aa", gzip);
@@ -597,7 +597,7 @@ TEST_F(FakeSiteTest, CompressesOnlyWhenSwitchedOn) {
   EXPECT_LT(packed->body.size(), plain->body.size());
 }
 
-TEST_F(FakeSiteTest, ThrottleAndDelayFaultsSlowTheAnswer) {
+TEST_F(FakeSiteServerTest, ThrottleAndDelayFaultsSlowTheAnswer) {
   m_site.SetCanned("GET", "/slow", CannedReply{200, {}, std::string(3000, 'x'), "text/plain"});
   m_site.SetFault("/slow", Fault::Throttle(10000));
   auto client = NewClient();
@@ -612,7 +612,7 @@ TEST_F(FakeSiteTest, ThrottleAndDelayFaultsSlowTheAnswer) {
   EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(290));
 }
 
-TEST_F(FakeSiteTest, StopEndsAThrottledTransferInFlight) {
+TEST_F(FakeSiteServerTest, StopEndsAThrottledTransferInFlight) {
   m_site.SetFault("/media/", Fault::Throttle(1000));
   ASSERT_FALSE(m_site.MediaBytes(MediaKind::VideoOnly).empty());
   std::thread downloader([port = m_site.Port()] {

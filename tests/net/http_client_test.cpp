@@ -780,21 +780,5 @@ TEST_F(HttpClientTest, AMultiLineCookieIsSentWholeOnOneLine) {
   EXPECT_FALSE(Last().HasHeader("Injected"));
 }
 
-TEST(FileExistsTest, TrueForEntriesThatAreNotFolders) {
-  test::Sandbox sandbox;
-  ASSERT_TRUE(sandbox.WriteFile("video.mp4", "x"));
-  ASSERT_TRUE(sandbox.WriteFile("folder/inside", ""));
-  std::filesystem::create_symlink(sandbox / "video.mp4", sandbox / "link");
-  std::filesystem::create_symlink(sandbox / "gone", sandbox / "dangling");
-  const std::vector<std::pair<std::string, bool>> cases = {
-      {"video.mp4", true}, {"folder/inside", true}, {"link", true},
-      {"folder", false},   {"missing", false},      {"dangling", false},
-  };
-  for (const auto& [name, exists] : cases) {
-    EXPECT_EQ(FileExists((sandbox / name).string()), exists) << name;
-  }
-  EXPECT_FALSE(FileExists(""));
-}
-
 }  // namespace
 }  // namespace korvid

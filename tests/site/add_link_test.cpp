@@ -8,6 +8,7 @@
 
 #include "app/app_state.h"
 #include "app/tasks/task_record.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "net/json_document.h"
@@ -18,6 +19,7 @@
 #include "site/site_headers.h"
 #include "site/site_lists.h"
 #include "site/site_transport.h"
+#include "support/fake_site_test.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -40,22 +42,15 @@ struct Row {
   bool customSource = false;
 };
 
-class AddLinkTest : public ::testing::Test {
+class AddLinkTest : public test::FakeSiteTest {
  protected:
   AddLinkTest() { CreateMainWindowControls(m_controls); }
-
-  void SetUp() override {
-    ASSERT_TRUE(m_site.Start());
-    const std::string base = m_site.BaseUrl();
-    SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
-  }
-  void TearDown() override { SetCurrentSiteHosts(LoadSiteHosts()); }
 
   [[nodiscard]] std::string Space(const std::string& path) const { return m_site.BaseUrl() + path; }
 
   // Presses 按钮_解析下载 with the text in the box and waits for the worker.
   std::vector<Row> AddLink(const std::string& text) {
-    m_controls.SetText("编辑框_解析下载", text);
+    m_controls.SetText(kTaskLinkBox, text);
     m_jobs.OnAddLinkPressed();
     m_jobs.WaitAll();
     EXPECT_FALSE(m_app.Busy().IsSet(BusyFlag::kLinkAdd));
@@ -127,7 +122,6 @@ class AddLinkTest : public ::testing::Test {
     return prefix + std::string(7 - digits.size(), '0') + digits;
   }
 
-  fakesite::FakeSite m_site;
   test::Sandbox m_sandbox;
   ControlStore m_controls;
   AppState m_app{m_controls, AppPaths{m_sandbox.Path()}};
@@ -155,8 +149,8 @@ TEST_F(AddLinkTest, AVideoOfThreePagesBecomesOneRowPerPage) {
 }
 
 TEST_F(AddLinkTest, SplitTasksTakeTwoAdjacentRowsPerPage) {
-  m_controls.SetChecked("选择框_默认下载最高画质", true);
-  m_controls.SetText("编辑框_cookies", "SESSDATA=x");
+  m_controls.SetChecked(kBestQualityCheck, true);
+  m_controls.SetText(kCookiesBox, "SESSDATA=x");
   const auto rows = AddLink("BV1Mp411T7bb");
   ASSERT_EQ(rows.size(), 6u);
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -167,7 +161,7 @@ TEST_F(AddLinkTest, SplitTasksTakeTwoAdjacentRowsPerPage) {
     EXPECT_EQ(rows[i].split, "真");
   }
   // Without the cookie the box alone does not split.
-  m_controls.SetText("编辑框_cookies", "");
+  m_controls.SetText(kCookiesBox, "");
   EXPECT_EQ(AddLink("BV1Mp411T7bb").size(), 3u);
 }
 
@@ -214,7 +208,7 @@ TEST_F(AddLinkTest, AWholeSpaceIsWalkedFromItsLastPage) {
   // The older call alone shows each page's own query.
   m_site.SetRetired(fakesite::Retired::kNewerCalls);
   const auto rows = AddLink(Space("/20061"));
-  EXPECT_EQ(m_controls.Text("编辑框_解析下载"), Space("/20061/video?tid=0&keyword=&order=pubdate"));
+  EXPECT_EQ(m_controls.Text(kTaskLinkBox), Space("/20061/video?tid=0&keyword=&order=pubdate"));
   ASSERT_EQ(rows.size(), 61u);
   for (int i = 0; i < 61; ++i) {
     EXPECT_EQ(rows[static_cast<std::size_t>(i)].bvid, ListBvid("BV1sa", 61 - i));
@@ -388,7 +382,7 @@ TEST_F(AddLinkTest, ALinkOfNoKnownFormIsRefused) {
 
 TEST_F(AddLinkTest, ASecondPressWhileAddingIsTurnedAway) {
   m_site.SetFault("/video/", fakesite::Fault::Delay(300));
-  m_controls.SetText("编辑框_解析下载", "BV1Ks411D7aa");
+  m_controls.SetText(kTaskLinkBox, "BV1Ks411D7aa");
   m_jobs.OnAddLinkPressed();
   m_jobs.OnAddLinkPressed();
   m_jobs.WaitAll();
@@ -398,7 +392,7 @@ TEST_F(AddLinkTest, ASecondPressWhileAddingIsTurnedAway) {
 }
 
 TEST_F(AddLinkTest, TheDetailsPanelAddsItsVideoSplitWithTheChosenSource) {
-  m_controls.SetText("编辑框_解析链接", "https://www.bilibili.com/video/BV1Ks411D7aa/");
+  m_controls.SetText(kDetailsLinkBox, "https://www.bilibili.com/video/BV1Ks411D7aa/");
   m_jobs.OnAddFromDetailsPressed();
   m_jobs.WaitAll();
   const auto rows = Rows();
@@ -407,7 +401,7 @@ TEST_F(AddLinkTest, TheDetailsPanelAddsItsVideoSplitWithTheChosenSource) {
   EXPECT_EQ(rows[1].kind, "音频");
   EXPECT_TRUE(rows[0].customSource && rows[1].customSource);
 
-  m_controls.SetText("编辑框_解析链接", "no video here");
+  m_controls.SetText(kDetailsLinkBox, "no video here");
   m_jobs.OnAddFromDetailsPressed();
   m_jobs.WaitAll();
   EXPECT_TRUE(Rows().empty());

@@ -9,6 +9,7 @@
 
 #include "app/login_record.h"
 #include "app/settings_file.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "support/closed_port.h"
@@ -19,7 +20,6 @@ namespace korvid {
 namespace {
 
 constexpr std::int64_t kNow = 1'700'000'000'000;
-constexpr std::string_view kCookieBox = "编辑框_cookies";
 constexpr std::string_view kQrToken = "fakesite0refresh0token";
 
 // A key pair of the test's own, for the round trip.
@@ -97,7 +97,7 @@ class CookieRefreshTest : public test::FakeSiteTest {
     m_savedKey = CurrentRefreshKey();
     SetCurrentRefreshKey(m_site.RefreshPublicKey());
     ASSERT_TRUE(StoreNewLogin(Settings(), m_site.LoginCookie(), std::string(kQrToken), 0));
-    m_controls.SetText(kCookieBox, m_site.LoginCookie());
+    m_controls.SetText(kCookiesBox, m_site.LoginCookie());
   }
   void TearDown() override {
     SetCurrentRefreshKey(m_savedKey);
@@ -106,7 +106,7 @@ class CookieRefreshTest : public test::FakeSiteTest {
   [[nodiscard]] std::string Settings() const { return (m_sandbox.Path() / "k.ini").string(); }
   [[nodiscard]] std::string StoredCookie() const {
     IniFile ini;
-    return ini.Load(Settings()) ? DecodeEditText(ini.Get(kSectionEditBox, kCookieBox)) : "";
+    return ini.Load(Settings()) ? DecodeEditText(ini.Get(kSectionEditBox, kCookiesBox)) : "";
   }
   [[nodiscard]] std::string NoticeTexts() {
     std::string texts;
@@ -135,7 +135,7 @@ TEST_F(CookieRefreshTest, AWholeRefreshStoresTheNewCookieAndTokenAndConfirmsWith
   const auto result = RefreshLoginIfDue(m_controls, Settings(), kNow);
   ASSERT_TRUE(result);
   ASSERT_EQ(result->outcome, RefreshOutcome::kRefreshed) << result->reason;
-  const std::string cookie = m_controls.Text(kCookieBox);
+  const std::string cookie = m_controls.Text(kCookiesBox);
   EXPECT_NE(cookie.find("SESSDATA=sess00000001"), std::string::npos) << cookie;
   EXPECT_NE(cookie.find("bili_jct=jct00000001"), std::string::npos) << cookie;
   EXPECT_NE(cookie.find("DedeUserID="), std::string::npos) << "unchanged cookies stay";
@@ -169,7 +169,7 @@ TEST_P(CookieRefreshFailure, KeepsTheLogInAndSaysWhyOnce) {
   ASSERT_TRUE(result);
   EXPECT_EQ(result->outcome, GetParam().outcome);
   EXPECT_NE(result->reason.find(GetParam().reasonHas), std::string::npos) << result->reason;
-  EXPECT_EQ(m_controls.Text(kCookieBox), m_site.LoginCookie());
+  EXPECT_EQ(m_controls.Text(kCookiesBox), m_site.LoginCookie());
   EXPECT_EQ(StoredCookie(), m_site.LoginCookie());
   EXPECT_EQ(LoadLoginRecord(Settings()).refreshToken, kQrToken);
   EXPECT_EQ(NoticeTexts(), "登录续期失败：" + result->reason + "\n");
@@ -202,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
                         },
                     .outcome = RefreshOutcome::kFailed,
                     .reasonHas = "HTTP 412"}),
-    [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<FailureCase>& instance) { return instance.param.name; });
 
 TEST_F(CookieRefreshTest, AWrongKeyMakesAPathThePageRefuses) {
   m_site.SetRefreshNeeded(true);
@@ -224,17 +224,17 @@ TEST_F(CookieRefreshTest, AnUnreachableSiteKeepsTheLogIn) {
 }
 
 TEST_F(CookieRefreshTest, MinusOneHundredAndOneEndsTheLogIn) {
-  m_controls.SetText(kCookieBox, "SESSDATA=stale; bili_jct=x");
+  m_controls.SetText(kCookiesBox, "SESSDATA=stale; bili_jct=x");
   const auto result = RefreshLoginIfDue(m_controls, Settings(), kNow);
   ASSERT_TRUE(result);
   EXPECT_EQ(result->outcome, RefreshOutcome::kLoggedOut);
-  EXPECT_EQ(m_controls.Text(kCookieBox), "");
+  EXPECT_EQ(m_controls.Text(kCookiesBox), "");
   EXPECT_EQ(StoredCookie(), "");
   EXPECT_EQ(LoadLoginRecord(Settings()).lastCheckAnswer, "登录已失效");
 }
 
 TEST_F(CookieRefreshTest, NothingIsAskedWithoutACookie) {
-  m_controls.SetText(kCookieBox, "");
+  m_controls.SetText(kCookiesBox, "");
   EXPECT_FALSE(RefreshLoginIfDue(m_controls, Settings(), kNow, true));
   EXPECT_EQ(m_site.RefreshCallsSeen().info, 0);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "site/details_loader.h"
@@ -80,10 +81,10 @@ class DetailsPanelTest : public test::FakeSiteTest {
   }
 
   bool LoadLink(const std::string& link) {
-    m_controls.SetText("编辑框_解析链接", link);
+    m_controls.SetText(kDetailsLinkBox, link);
     return m_loader.Load();
   }
-  std::vector<std::string> ItemTexts(const char* name) const {
+  std::vector<std::string> ItemTexts(std::string_view name) const {
     std::vector<std::string> texts;
     for (const DropItem& item : m_controls.Items(name)) texts.push_back(item.text);
     return texts;
@@ -98,38 +99,37 @@ class DetailsPanelTest : public test::FakeSiteTest {
 
 TEST_F(DetailsPanelTest, FillsEveryFieldOfAVideoWithTwoStaff) {
   ScopedTimeZone newYork("America/New_York");
-  m_controls.SetText("编辑框_cookies", kSomeCookie);
+  m_controls.SetText(kCookiesBox, kSomeCookie);
   ASSERT_TRUE(LoadLink("看看 https://www.bilibili.com/video/BV117411r7R1?p=1 这个"));
-  const std::vector<std::pair<const char*, std::string>> expected = {
-      {"编辑框_视频标题", "当我给拜年祭的快板加了电音配乐…"},
-      {"编辑框_视频分区", "原创音乐"},
-      {"编辑框_视频数", "1"},
-      {"编辑框_AID", "85440373"},
-      {"编辑框_CID", "146044693"},
-      {"编辑框_UP名", "陈楒潼桶桶桶/Warma"},
-      {"编辑框_UPID", "66606350/53456"},
-      {"编辑框_发布时间", "2020-01-30 17:40:55"},
-      {"编辑框_视频时长", "8分6秒"},
-      {"标签_点赞数", "161270"},
-      {"标签_投币数", "72793"},
-      {"标签_收藏数", "58329"},
-      {"标签_分享数", "9620"},
-      {"标签_评论数", "2676"},
-      {"标签_弹幕数", "12348"},
+  const std::vector<std::pair<std::string_view, std::string>> expected = {
+      {kTitleBox, "当我给拜年祭的快板加了电音配乐…"},
+      {kCategoryBox, "原创音乐"},
+      {kPageCountBox, "1"},
+      {kAidBox, "85440373"},
+      {kCidBox, "146044693"},
+      {kUploaderNameBox, "陈楒潼桶桶桶/Warma"},
+      {kUploaderIdBox, "66606350/53456"},
+      {kPublishedBox, "2020-01-30 17:40:55"},
+      {kDurationBox, "8分6秒"},
+      {kLikesLabel, "161270"},
+      {kCoinsLabel, "72793"},
+      {kFavouritesLabel, "58329"},
+      {kSharesLabel, "9620"},
+      {kRepliesLabel, "2676"},
+      {kDanmakuCountLabel, "12348"},
   };
   for (const auto& [name, text] : expected) EXPECT_EQ(m_controls.Text(name), text) << name;
-  EXPECT_NE(m_controls.Text("编辑框_视频描述").find("！！！\r\n【Warma想说的】"),
-            std::string::npos);
-  EXPECT_EQ(ItemTexts("下拉框_视频part").size(), 1U);
-  EXPECT_EQ(m_controls.SelectedIndex("下拉框_视频part"), 0);
+  EXPECT_NE(m_controls.Text(kDescriptionBox).find("！！！\r\n【Warma想说的】"), std::string::npos);
+  EXPECT_EQ(ItemTexts(kPartDrop).size(), 1U);
+  EXPECT_EQ(m_controls.SelectedIndex(kPartDrop), 0);
   // The older recording: hev1 before avc1 at each quality.
-  EXPECT_EQ(ItemTexts("下拉框_默认下载源"),
+  EXPECT_EQ(ItemTexts(kSourceDrop),
             (std::vector<std::string>{"高清 1080P H.265", "高清 1080P H.264", "高清 720P H.265",
                                       "高清 720P H.264", "清晰 480P H.265", "清晰 480P H.264",
                                       "清晰 360P H.265", "清晰 360P H.264"}));
-  EXPECT_EQ(m_controls.SelectedValue("下拉框_默认下载源"), 1080);
-  EXPECT_FALSE(m_controls.Picture("图片框_up头像").empty());
-  EXPECT_FALSE(m_controls.Picture("图片框_视频封面").empty());
+  EXPECT_EQ(m_controls.SelectedValue(kSourceDrop), 1080);
+  EXPECT_FALSE(m_controls.Picture(kUploaderFacePicture).empty());
+  EXPECT_FALSE(m_controls.Picture(kCoverPicture).empty());
   EXPECT_TRUE(fs::is_regular_file(Avatars() / "陈楒潼桶桶桶.jpg"));
   EXPECT_TRUE(fs::is_regular_file(Avatars() / "Warma.jpg"));
   EXPECT_EQ(m_loader.CurrentVideo().GetValue("data.bvid"), "BV117411r7R1");
@@ -138,22 +138,22 @@ TEST_F(DetailsPanelTest, FillsEveryFieldOfAVideoWithTwoStaff) {
 
 TEST_F(DetailsPanelTest, StaffShownOnlyFromTwoEntriesAndTextsKeepTheirCharacters) {
   ASSERT_TRUE(LoadLink("BV1Ks411D7aa"));  // no staff
-  EXPECT_EQ(m_controls.Text("编辑框_UP名"), "测试UP主甲");
-  EXPECT_EQ(m_controls.Text("编辑框_UPID"), "70000001");
-  EXPECT_EQ(m_controls.Text("编辑框_发布时间"), "2021-01-01 00:00:00");
-  EXPECT_EQ(m_controls.Text("编辑框_视频时长"), "1小时2分5秒");
-  EXPECT_EQ(m_controls.Text("编辑框_视频描述"), "第一行\r\n第二行");
+  EXPECT_EQ(m_controls.Text(kUploaderNameBox), "测试UP主甲");
+  EXPECT_EQ(m_controls.Text(kUploaderIdBox), "70000001");
+  EXPECT_EQ(m_controls.Text(kPublishedBox), "2021-01-01 00:00:00");
+  EXPECT_EQ(m_controls.Text(kDurationBox), "1小时2分5秒");
+  EXPECT_EQ(m_controls.Text(kDescriptionBox), "第一行\r\n第二行");
 
   ASSERT_TRUE(LoadLink("bv1Av411D7gg"));  // one staff entry: the uploader himself
-  EXPECT_EQ(m_controls.Text("编辑框_UP名"), "测试UP主丙:2");
-  EXPECT_EQ(m_controls.Text("编辑框_UPID"), "70000003");
-  EXPECT_EQ(m_controls.Text("编辑框_视频标题"), "编码测试 \"AV1\" 视频");
-  EXPECT_EQ(m_controls.Text("编辑框_视频描述"), "他说\"你好\" C:\\new 不换行\r\n第二行");
-  EXPECT_EQ(ItemTexts("下拉框_视频part"), (std::vector<std::string>{"上集", "下集"}));
+  EXPECT_EQ(m_controls.Text(kUploaderNameBox), "测试UP主丙:2");
+  EXPECT_EQ(m_controls.Text(kUploaderIdBox), "70000003");
+  EXPECT_EQ(m_controls.Text(kTitleBox), "编码测试 \"AV1\" 视频");
+  EXPECT_EQ(m_controls.Text(kDescriptionBox), "他说\"你好\" C:\\new 不换行\r\n第二行");
+  EXPECT_EQ(ItemTexts(kPartDrop), (std::vector<std::string>{"上集", "下集"}));
   // Cleaned without numerals: the colon goes, the digit stays.
   EXPECT_TRUE(fs::is_regular_file(Avatars() / "测试UP主丙2.jpg"));
   // No cookie: the site answers no DASH list.
-  EXPECT_TRUE(m_controls.Items("下拉框_默认下载源").empty());
+  EXPECT_TRUE(m_controls.Items(kSourceDrop).empty());
 }
 
 TEST_F(DetailsPanelTest, AvatarsAreWrittenOnceAndNeverRefreshed) {
@@ -189,12 +189,12 @@ TEST_F(DetailsPanelTest, UnreadableVideoShowsTheNoticeAndLeavesThePanel) {
     ASSERT_EQ(notices.size(), 1U) << link;
     EXPECT_EQ(notices[0].text, "解析失败");
     EXPECT_EQ(notices[0].title, "失败");
-    EXPECT_EQ(m_controls.Text("编辑框_视频标题"), "单页视频 A-1: B.C  ") << link;
+    EXPECT_EQ(m_controls.Text(kTitleBox), "单页视频 A-1: B.C  ") << link;
   }
 }
 
 TEST_F(DetailsPanelTest, PageChoiceReloadsThatPagesStreams) {
-  m_controls.SetText("编辑框_cookies", kSomeCookie);
+  m_controls.SetText(kCookiesBox, kSomeCookie);
   ASSERT_TRUE(LoadLink("BV1Mp411T7bb"));
   m_site.ClearRequests();
   m_loader.SelectPage(2);
@@ -209,13 +209,13 @@ TEST_F(DetailsPanelTest, PageChoiceReloadsThatPagesStreams) {
   }
   ASSERT_FALSE(cids.empty());
   EXPECT_EQ(cids.back(), "35306865852");  // the last choice wins
-  EXPECT_EQ(m_controls.Items("下拉框_默认下载源").size(), 8U);
+  EXPECT_EQ(m_controls.Items(kSourceDrop).size(), 8U);
   EXPECT_FALSE(m_loader.LoadPage(3));  // no such page
 }
 
 TEST_F(DetailsPanelTest, WorkerHoldsTheListLockAndTheBusyFlag) {
   m_site.SetFault("/video/", fakesite::Fault::Delay(300));
-  m_controls.SetText("编辑框_解析链接", "BV1Ks411D7aa");
+  m_controls.SetText(kDetailsLinkBox, "BV1Ks411D7aa");
   {
     // The starter never waits for the list lock, even when it is held.
     std::lock_guard held(m_state.ListLock());
@@ -230,7 +230,7 @@ TEST_F(DetailsPanelTest, WorkerHoldsTheListLockAndTheBusyFlag) {
   EXPECT_FALSE(m_state.Busy().IsSet(BusyFlag::kDetails));
   ASSERT_TRUE(listLock.TryEnter());
   listLock.Leave();
-  EXPECT_EQ(m_controls.Text("编辑框_AID"), "900000001");
+  EXPECT_EQ(m_controls.Text(kAidBox), "900000001");
 }
 
 }  // namespace

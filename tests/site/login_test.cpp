@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/app_state.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "net/site_hosts.h"
@@ -16,6 +17,7 @@
 #include "site/login_workers.h"
 #include "site/qr_image.h"
 #include "site/qr_login.h"
+#include "support/fake_site_test.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -23,7 +25,6 @@ namespace korvid {
 namespace {
 
 using fakesite::CannedReply;
-using fakesite::FakeSite;
 using fakesite::Fault;
 using fakesite::LoginScript;
 
@@ -44,16 +45,12 @@ std::string Replace(std::string text, std::string_view from, std::string_view to
   return text;
 }
 
-class LoginTest : public ::testing::Test {
+class LoginTest : public test::FakeSiteTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(site.Start());
-    m_savedHosts = CurrentSiteHosts();
-    const std::string base = site.BaseUrl();
-    SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
+    ASSERT_NO_FATAL_FAILURE(FakeSiteTest::SetUp());
     CreateMainWindowControls(store);
   }
-  void TearDown() override { SetCurrentSiteHosts(m_savedHosts); }
 
   QrLoginOutcome Login() {
     OauthKeyQrLogin api;
@@ -68,7 +65,7 @@ class LoginTest : public ::testing::Test {
 
   int Requests(const std::string& path) {
     int count = 0;
-    for (const auto& request : site.Requests()) count += request.path == path ? 1 : 0;
+    for (const auto& request : m_site.Requests()) count += request.path == path ? 1 : 0;
     return count;
   }
 
@@ -78,32 +75,28 @@ class LoginTest : public ::testing::Test {
     return texts;
   }
 
-  FakeSite site;
   ControlStore store;
   int waits = 0;
-
- private:
-  SiteHosts m_savedHosts;
 };
 
 TEST_F(LoginTest, ConfirmedAfterSomePollsFillsTheCookiesAndShowsTheAccount) {
-  site.SetLoginScript(LoginScript{2, 1, false});
+  m_site.SetLoginScript(LoginScript{2, 1, false});
   EXPECT_EQ(Login(), QrLoginOutcome::kLoggedIn);
   EXPECT_EQ(Requests("/qrcode/getLoginInfo"), 4);
   EXPECT_EQ(waits, 3);
-  EXPECT_EQ(store.Text("编辑框_cookies"), site.LoginCookie());
-  EXPECT_EQ(store.Text("标签_用户信息"), kRecordedAccountLabel);
-  EXPECT_EQ(store.Picture("窗口EX1"), VipBadgePng());
-  EXPECT_FALSE(store.Picture("图片框_用户头像").empty());
-  EXPECT_TRUE(store.Picture("图片框_登录二维码").empty());  // the used code is gone
+  EXPECT_EQ(store.Text(kCookiesBox), m_site.LoginCookie());
+  EXPECT_EQ(store.Text(kUserInfoLabel), kRecordedAccountLabel);
+  EXPECT_EQ(store.Picture(kVipBadgePicture), VipBadgePng());
+  EXPECT_FALSE(store.Picture(kUserAvatarPicture).empty());
+  EXPECT_TRUE(store.Picture(kQrPicture).empty());  // the used code is gone
   EXPECT_EQ(NoticeTexts(), std::vector<std::string>{"已扫码，请在手机上确认"});
   EXPECT_EQ(store.NoticeHistory().front().title, "提示") << "not done yet: the phone must confirm";
 
-  for (const auto& request : site.Requests()) {
+  for (const auto& request : m_site.Requests()) {
     if (request.path == "/qrcode/getLoginInfo") {
       EXPECT_EQ(request.method, "POST");
       EXPECT_TRUE(request.body.starts_with("oauthKey=")) << request.body;
-      EXPECT_EQ(request.Header("Referer"), site.BaseUrl() + "/");
+      EXPECT_EQ(request.Header("Referer"), m_site.BaseUrl() + "/");
       EXPECT_EQ(request.Header("User-Agent"),
                 "Mozilla/5.0 (Windows NT 6.1; WOW64; rv:46.0) Gecko/20100101 Firefox/46.0");
       EXPECT_FALSE(request.HasHeader("Cookie"));
@@ -111,7 +104,7 @@ TEST_F(LoginTest, ConfirmedAfterSomePollsFillsTheCookiesAndShowsTheAccount) {
     // The log-in address is a credential: no outside image service is asked.
     EXPECT_NE(request.path, "/action/qrcode/generate");
     if (request.path == "/x/space/myinfo") {
-      EXPECT_EQ(request.Header("Cookie"), site.LoginCookie());
+      EXPECT_EQ(request.Header("Cookie"), m_site.LoginCookie());
     }
   }
 }
@@ -135,32 +128,32 @@ TEST_F(LoginTest, EndsWithoutALogInKeepThePreviousCookies) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    site.ClearRequests();
-    site.ClearCanned();
-    site.SetLoginScript(c.script);
+    m_site.ClearRequests();
+    m_site.ClearCanned();
+    m_site.SetLoginScript(c.script);
     if (!c.cannedPoll.empty()) {
-      site.SetCanned("POST", "/qrcode/getLoginInfo", CannedReply{200, {}, c.cannedPoll});
+      m_site.SetCanned("POST", "/qrcode/getLoginInfo", CannedReply{200, {}, c.cannedPoll});
     }
-    store.SetText("编辑框_cookies", "SESSDATA=earlier");
-    store.SetPicture("图片框_登录二维码", {});
+    store.SetText(kCookiesBox, "SESSDATA=earlier");
+    store.SetPicture(kQrPicture, {});
     SetStatusCaption(store, "");
     waits = 0;
 
     EXPECT_EQ(Login(), c.outcome);
     EXPECT_EQ(Requests("/qrcode/getLoginInfo"), c.polls);
-    EXPECT_EQ(store.Text("编辑框_cookies"), "SESSDATA=earlier");
+    EXPECT_EQ(store.Text(kCookiesBox), "SESSDATA=earlier");
     EXPECT_EQ(Requests("/x/space/myinfo"), 0);
     if (c.outcome == QrLoginOutcome::kNoCookie) {
       EXPECT_EQ(store.NoticeHistory().back().text, kNoticeLoginFailed);
     } else {
-      EXPECT_EQ(store.Picture("图片框_登录二维码"), ExpiredQrPng());
+      EXPECT_EQ(store.Picture(kQrPicture), ExpiredQrPng());
       EXPECT_EQ(store.Caption(), "Korvid - 请重新获取二维码");
     }
   }
 }
 
 TEST_F(LoginTest, NoCodeFromThePassportHostIsANotice) {
-  site.SetFault("/qrcode/getLoginUrl", Fault::Status(404));
+  m_site.SetFault("/qrcode/getLoginUrl", Fault::Status(404));
   EXPECT_EQ(Login(), QrLoginOutcome::kNoCode);
   EXPECT_EQ(NoticeTexts(), std::vector<std::string>{std::string(kNoticeQrFailed)});
   EXPECT_EQ(Requests("/qrcode/getLoginInfo"), 0);
@@ -178,7 +171,7 @@ TEST_F(LoginTest, AccountDisplayForEachAnswer) {
     std::string label;
     std::string cookiesAfter;
   };
-  const std::string loggedIn = site.LoginCookie();
+  const std::string loggedIn = m_site.LoginCookie();
   const std::vector<Case> cases = {
       {"recorded account", loggedIn, std::nullopt, std::nullopt, AccountCheck::kLoggedIn,
        std::string(kRecordedAccountLabel), loggedIn},
@@ -204,16 +197,16 @@ TEST_F(LoginTest, AccountDisplayForEachAnswer) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    site.ClearCanned();
-    site.ClearFaults();
-    if (c.canned) site.SetCanned("GET", "/x/space/myinfo", CannedReply{200, {}, *c.canned});
-    if (c.fault) site.SetFault("/x/space/myinfo", *c.fault);
-    store.SetText("编辑框_cookies", c.cookies);
+    m_site.ClearCanned();
+    m_site.ClearFaults();
+    if (c.canned) m_site.SetCanned("GET", "/x/space/myinfo", CannedReply{200, {}, *c.canned});
+    if (c.fault) m_site.SetFault("/x/space/myinfo", *c.fault);
+    store.SetText(kCookiesBox, c.cookies);
     const std::size_t noticesBefore = store.NoticeHistory().size();
 
     EXPECT_EQ(ShowAccountInfo(store), c.result);
-    EXPECT_EQ(store.Text("标签_用户信息"), c.label);
-    EXPECT_EQ(store.Text("编辑框_cookies"), c.cookiesAfter);
+    EXPECT_EQ(store.Text(kUserInfoLabel), c.label);
+    EXPECT_EQ(store.Text(kCookiesBox), c.cookiesAfter);
     const bool failed = c.result != AccountCheck::kLoggedIn;
     EXPECT_EQ(store.NoticeHistory().size(), noticesBefore + (failed ? 1 : 0));
     if (c.result == AccountCheck::kRefused) {
@@ -223,7 +216,7 @@ TEST_F(LoginTest, AccountDisplayForEachAnswer) {
       EXPECT_EQ(store.NoticeHistory().back().text, c.label);
     } else {
       const bool vip = c.result == AccountCheck::kLoggedIn && !c.canned;
-      EXPECT_EQ(store.Picture("窗口EX1"), vip ? VipBadgePng() : NonVipBadgePng());
+      EXPECT_EQ(store.Picture(kVipBadgePicture), vip ? VipBadgePng() : NonVipBadgePng());
     }
   }
 }
@@ -250,9 +243,9 @@ TEST_F(LoginTest, CurrentPairPollsForTheCodesLifetime) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    site.ClearRequests();
-    site.SetLoginScript(c.script);
-    store.SetText("编辑框_cookies", "");
+    m_site.ClearRequests();
+    m_site.SetLoginScript(c.script);
+    store.SetText(kCookiesBox, "");
     auto clock = std::chrono::steady_clock::time_point{};
     QrcodeKeyQrLogin api;
     QrLoginHooks hooks;
@@ -263,24 +256,24 @@ TEST_F(LoginTest, CurrentPairPollsForTheCodesLifetime) {
     };
     EXPECT_EQ(RunQrLogin(store, api, hooks), c.outcome);
     EXPECT_EQ(Requests("/x/passport-login/web/qrcode/poll"), c.polls);
-    EXPECT_EQ(store.Text("编辑框_cookies").empty(), c.outcome != QrLoginOutcome::kLoggedIn);
+    EXPECT_EQ(store.Text(kCookiesBox).empty(), c.outcome != QrLoginOutcome::kLoggedIn);
   }
 }
 
 TEST_F(LoginTest, ARedirectedPollCannotPlantACookie) {
-  const std::string elsewhere = "http://localhost:" + std::to_string(site.Port()) + "/planted";
-  site.SetCanned("GET", "/x/passport-login/web/qrcode/poll",
-                 CannedReply{302, {{"Location", elsewhere}}, ""});
-  site.SetCanned("GET", "/planted",
-                 CannedReply{200,
-                             {{"Set-Cookie", "bili_jct=planted; Path=/"}},
-                             R"({"code":0,"data":{"code":0,"url":"x"}})"});
-  store.SetText("编辑框_cookies", "SESSDATA=earlier");
+  const std::string elsewhere = "http://localhost:" + std::to_string(m_site.Port()) + "/planted";
+  m_site.SetCanned("GET", "/x/passport-login/web/qrcode/poll",
+                   CannedReply{302, {{"Location", elsewhere}}, ""});
+  m_site.SetCanned("GET", "/planted",
+                   CannedReply{200,
+                               {{"Set-Cookie", "bili_jct=planted; Path=/"}},
+                               R"({"code":0,"data":{"code":0,"url":"x"}})"});
+  store.SetText(kCookiesBox, "SESSDATA=earlier");
   QrcodeKeyQrLogin api;
   QrLoginHooks hooks;
   hooks.wait = [](std::chrono::milliseconds) { return true; };
   EXPECT_EQ(RunQrLogin(store, api, hooks), QrLoginOutcome::kNoCookie);
-  EXPECT_EQ(store.Text("编辑框_cookies"), "SESSDATA=earlier");
+  EXPECT_EQ(store.Text(kCookiesBox), "SESSDATA=earlier");
 }
 
 TEST_F(LoginTest, CurrentQrPairFirstAndTheOlderPairWhereItIsNotServed) {
@@ -326,15 +319,15 @@ TEST_F(LoginTest, CurrentQrPairFirstAndTheOlderPairWhereItIsNotServed) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    site.ClearRequests();
-    site.ClearCanned();
-    site.RetireQrLogin(c.retired);
-    site.SetLoginScript(c.script);
+    m_site.ClearRequests();
+    m_site.ClearCanned();
+    m_site.RetireQrLogin(c.retired);
+    m_site.SetLoginScript(c.script);
     if (!c.cannedGenerate.empty()) {
-      site.SetCanned("GET", "/x/passport-login/web/qrcode/generate",
-                     CannedReply{200, {}, c.cannedGenerate});
+      m_site.SetCanned("GET", "/x/passport-login/web/qrcode/generate",
+                       CannedReply{200, {}, c.cannedGenerate});
     }
-    store.SetText("编辑框_cookies", "");
+    store.SetText(kCookiesBox, "");
     const std::size_t noticesBefore = store.NoticeHistory().size();
     const std::unique_ptr<QrLoginApi> api = DefaultQrLoginApi();
     QrLoginHooks hooks;
@@ -346,9 +339,9 @@ TEST_F(LoginTest, CurrentQrPairFirstAndTheOlderPairWhereItIsNotServed) {
     EXPECT_EQ(Requests("/x/passport-login/web/qrcode/poll"), c.newerPolls);
     EXPECT_EQ(Requests("/qrcode/getLoginInfo"), c.olderPolls);
     const bool loggedIn = c.outcome == QrLoginOutcome::kLoggedIn;
-    EXPECT_EQ(store.Text("编辑框_cookies"), loggedIn ? site.LoginCookie() : "");
+    EXPECT_EQ(store.Text(kCookiesBox), loggedIn ? m_site.LoginCookie() : "");
     if (loggedIn) {
-      EXPECT_EQ(store.Text("标签_用户信息"), kRecordedAccountLabel);
+      EXPECT_EQ(store.Text(kUserInfoLabel), kRecordedAccountLabel);
     }
     if (c.script.notConfirmedPolls > 0) {
       // "已扫码，请在手机上确认" once the phone has scanned.
@@ -358,15 +351,15 @@ TEST_F(LoginTest, CurrentQrPairFirstAndTheOlderPairWhereItIsNotServed) {
     EXPECT_EQ(states.front(), QrPollState::kNotScanned);
   }
   // With both gone there is no code to show.
-  site.ClearCanned();
-  site.RetireQrLogin({true, true});
-  site.SetFault("/qrcode/getLoginUrl", Fault::Status(404));
+  m_site.ClearCanned();
+  m_site.RetireQrLogin({true, true});
+  m_site.SetFault("/qrcode/getLoginUrl", Fault::Status(404));
   const std::unique_ptr<QrLoginApi> api = DefaultQrLoginApi();
   EXPECT_EQ(RunQrLogin(store, *api, QrLoginHooks{}), QrLoginOutcome::kNoCode);
 }
 
 TEST_F(LoginTest, RetiredOlderPairNeverConfirms) {
-  site.RetireQrLogin({true, false});
+  m_site.RetireQrLogin({true, false});
   EXPECT_EQ(Login(), QrLoginOutcome::kTimedOut);  // code 20000 to every poll
   EXPECT_EQ(Requests("/qrcode/getLoginInfo"), kQrMaxPolls);
 }
@@ -391,7 +384,7 @@ TEST_F(LoginWorkersTest, OneQrLogInAtATimeAndTheFlagClearsAfterIt) {
     std::unique_lock lock(mutex);
     released.wait_for(lock, std::chrono::seconds(10), [&] { return go; });
   });
-  site.SetLoginScript(LoginScript{1, 0, false});
+  m_site.SetLoginScript(LoginScript{1, 0, false});
   workers.StartQrLogin();
   ASSERT_TRUE(test::WaitFor([&] { return Polls() == 1; }, 5000));
   EXPECT_TRUE(state.Busy().IsSet(BusyFlag::kQrLogin));
@@ -404,12 +397,12 @@ TEST_F(LoginWorkersTest, OneQrLogInAtATimeAndTheFlagClearsAfterIt) {
   released.notify_all();
   workers.Join();
   EXPECT_FALSE(state.Busy().IsSet(BusyFlag::kQrLogin));
-  EXPECT_EQ(store.Text("编辑框_cookies"), site.LoginCookie());
+  EXPECT_EQ(store.Text(kCookiesBox), m_site.LoginCookie());
   EXPECT_EQ(Requests("/x/passport-login/web/qrcode/generate"), 1);
 }
 
 TEST_F(LoginWorkersTest, EndingTheProgramStopsAPollingLogIn) {
-  site.SetLoginScript(LoginScript{1000, 0, false});
+  m_site.SetLoginScript(LoginScript{1000, 0, false});
   const auto start = std::chrono::steady_clock::now();
   {
     LoginWorkers workers(state);  // the real 500 ms wait
@@ -425,16 +418,16 @@ TEST_F(LoginWorkersTest, CheckAndStartUpAskTheSiteOnlyWithCookies) {
   LoginWorkers workers(state);
   EXPECT_FALSE(workers.StartAccountCheckIfLoggedIn());
   workers.CheckLogin();  // empty box: the failure display at once, no request
-  EXPECT_EQ(store.Text("标签_用户信息"), "登录状态：失败");
+  EXPECT_EQ(store.Text(kUserInfoLabel), "登录状态：失败");
   EXPECT_EQ(NoticeTexts(), std::vector<std::string>{std::string(kNoticeLoginFailed)});
-  EXPECT_EQ(store.Picture("窗口EX1"), NonVipBadgePng());
+  EXPECT_EQ(store.Picture(kVipBadgePicture), NonVipBadgePng());
 
-  store.SetText("编辑框_cookies", site.LoginCookie());
+  store.SetText(kCookiesBox, m_site.LoginCookie());
   EXPECT_TRUE(workers.StartAccountCheckIfLoggedIn());
   workers.CheckLogin();
   workers.Join();
   EXPECT_EQ(Requests("/x/space/myinfo"), 2);
-  EXPECT_EQ(store.Text("标签_用户信息"), kRecordedAccountLabel);
+  EXPECT_EQ(store.Text(kUserInfoLabel), kRecordedAccountLabel);
 }
 
 TEST(QrImageTest, HalfBlocksDrawTwoModuleRowsPerLineWithABorder) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/settings_file.h"
+#include "controls/control_names.h"
 #include "support/fake_site_test.h"
 #include "support/sandbox.h"
 
@@ -78,7 +79,7 @@ TEST_F(VisitorCookiesTest, FetchedOnceAndKeptBesideTheLogInCookie) {
 
   IniFile ini;
   ASSERT_TRUE(ini.Load(file));
-  EXPECT_EQ(ini.Get(kSectionEditBox, "编辑框_cookies"), "SESSDATA=s");
+  EXPECT_EQ(ini.Get(kSectionEditBox, kCookiesBox), "SESSDATA=s");
   EXPECT_EQ(ini.Get(kVisitorSection, "buvid3"), kBuvid3);
   EXPECT_EQ(ReadVisitorCookies(file), expected);
 
@@ -124,7 +125,7 @@ TEST_F(VisitorCookiesTest, WrittenUnderTheSettingsLockAndNeverOverAnUnreadableFi
   EXPECT_TRUE(written);
   IniFile ini;
   ASSERT_TRUE(ini.Load(file));
-  EXPECT_EQ(ini.Get(kSectionEditBox, "编辑框_cookies"), "SESSDATA=s");
+  EXPECT_EQ(ini.Get(kSectionEditBox, kCookiesBox), "SESSDATA=s");
   EXPECT_EQ(ReadVisitorCookies(file), cookies);
 
   // A settings path that cannot be read (here a folder) is left alone.

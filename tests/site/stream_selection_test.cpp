@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "site/add_video.h"
@@ -172,12 +173,12 @@ TEST_F(StreamSelectionTest, RefusalsNameTheSiteMessage) {
 TEST_F(StreamSelectionTest, ReadsTheSettingsWhenCalled) {
   ControlStore controls;
   CreateMainWindowControls(controls);
-  controls.SetText("编辑框_cookies", kSomeCookie);
-  controls.AddItem("下拉框_默认下载源", DropItem{"高清 720P H.265", 1064});
-  controls.SelectIndex("下拉框_默认下载源", 0);
+  controls.SetText(kCookiesBox, kSomeCookie);
+  controls.AddItem(kSourceDrop, DropItem{"高清 720P H.265", 1064});
+  controls.SelectIndex(kSourceDrop, 0);
   const std::string record = Record("BV1Av411D7gg", "900000007", kAv1Cid, true, false, true);
   EXPECT_NE(SelectStream(record, controls).url.find("-64-hev1"), std::string::npos);
-  controls.SetText("编辑框_cookies", "");
+  controls.SetText(kCookiesBox, "");
   EXPECT_NE(SelectStream(record, controls).url.find("/media/progressive/"), std::string::npos);
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/text_helpers.h"
 #include "support/sandbox.h"
 
 namespace korvid {
@@ -162,19 +163,6 @@ TEST(TaskListText, DropCharsCountsCharactersNotBytes) {
   EXPECT_EQ(DropTrailingChars("ab", 5), "");
   EXPECT_EQ(DropTrailingChars("a😀", 1), "a");  // four-byte character
   EXPECT_EQ(DropLeadingChars("abc", 0), "abc");
-}
-
-TEST(TaskListFiles, DeleteFileTreatsMissingFileAsDone) {
-  test::Sandbox sandbox;
-  ASSERT_TRUE(sandbox.WriteFile("S1E1.视频", "bytes"));
-  const std::string path = (sandbox / "S1E1.视频").string();
-  EXPECT_TRUE(DeleteFile(path));
-  EXPECT_FALSE(std::filesystem::exists(path));
-  EXPECT_TRUE(DeleteFile(path));
-  // A folder is not a file: it stays, and that is reported.
-  std::filesystem::create_directory(sandbox / "folder");
-  EXPECT_FALSE(DeleteFile((sandbox / "folder").string()));
-  EXPECT_TRUE(std::filesystem::exists(sandbox / "folder"));
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"StandardInputIsEmpty", {"cat"}, true, 0, ""},
         RunCase{"MissingProgram", {"/nonexistent/korvid-no-such-program"}, false, -1, ""},
         RunCase{"EmptyVector", {}, false, -1, ""}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& instance) { return instance.param.name; });
 
 TEST(CommandRunner, RunsInTheWorkingFolderAndStopsReadingWhenTheHandlerSaysSo) {
   test::Sandbox sandbox;

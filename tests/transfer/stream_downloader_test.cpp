@@ -268,7 +268,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   false,
                                   {},
                                   -1}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& instance) { return instance.param.name; });
 
 TEST_F(StreamDownloaderTest, StopTransferEndsPromptlyWithTheEndReport) {
   m_site.SetFault(kBlobPath, Fault::Throttle(200 * 1024));

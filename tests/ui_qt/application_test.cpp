@@ -12,6 +12,7 @@
 
 #include "app/settings_file.h"
 #include "app/window_placement.h"
+#include "controls/control_names.h"
 #include "net/site_hosts.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
@@ -29,8 +30,9 @@ class ApplicationTest : public ::testing::Test {
   QString InstanceName() const { return m_sockets.SocketPath(); }
 
   template <typename T>
-  static T* Find(Application& application, const char* name) {
-    return application.Window().findChild<T*>(QString::fromUtf8(name));
+  static T* Find(Application& application, std::string_view name) {
+    return application.Window().findChild<T*>(
+        QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
   }
 
   // The settings file's [站点] section sets the process-wide hosts.
@@ -47,10 +49,10 @@ TEST_F(ApplicationTest, FirstStartCreatesTheFoldersAndAppliesTheStartSettings) {
   EXPECT_TRUE(fs::is_directory(Paths().DownloadFolder()));
   EXPECT_TRUE(fs::is_directory(Paths().AvatarFolder()));
   EXPECT_TRUE(application.Window().isVisible());
-  EXPECT_EQ(Find<QLabel>(application, "标签_当前版本")->text(), "当前版本: 0.1.1");
+  EXPECT_EQ(Find<QLabel>(application, kVersionLabel)->text(), "当前版本: 0.1.1");
   // No cookie: the account shows the failed log-in and no picture.
-  EXPECT_EQ(Find<QLabel>(application, "标签_用户信息")->text(), "登录状态：失败");
-  EXPECT_TRUE(application.Controls().Picture("图片框_用户头像").empty());
+  EXPECT_EQ(Find<QLabel>(application, kUserInfoLabel)->text(), "登录状态：失败");
+  EXPECT_TRUE(application.Controls().Picture(kUserAvatarPicture).empty());
   EXPECT_EQ(application.Window().windowTitle(), "Korvid");
 }
 
@@ -61,9 +63,9 @@ TEST_F(ApplicationTest, SavedStatesAreShownAtStartAndSavedByExit) {
   {
     ControlStore saved;
     CreateMainWindowControls(saved);
-    saved.SetText("编辑框_下载路径", "/srv/media");
-    saved.SetText("编辑框_cookies", cookies);
-    saved.SetChecked("选择框_按演员分组", true);
+    saved.SetText(kDownloadPathBox, "/srv/media");
+    saved.SetText(kCookiesBox, cookies);
+    saved.SetChecked(kByUploaderCheck, true);
     const std::string file = Paths().ConfigFile().string();
     ASSERT_TRUE(SaveStates(saved, file));
     IniFile ini;
@@ -74,21 +76,21 @@ TEST_F(ApplicationTest, SavedStatesAreShownAtStartAndSavedByExit) {
   {
     Application application(Paths(), InstanceName());
     ASSERT_FALSE(application.Start().has_value());
-    EXPECT_EQ(Find<QLineEdit>(application, "编辑框_下载路径")->text(), "/srv/media");
+    EXPECT_EQ(Find<QLineEdit>(application, kDownloadPathBox)->text(), "/srv/media");
     // With a cookie the account worker shows who is logged in.
-    auto* info = Find<QLabel>(application, "标签_用户信息");
+    auto* info = Find<QLabel>(application, kUserInfoLabel);
     EXPECT_TRUE(test::SpinUntil([&] { return info->text().startsWith("登录状态：已登录"); }));
 
-    Find<QLineEdit>(application, "编辑框_emby_url")->setText("http://nas:8096");
+    Find<QLineEdit>(application, kEmbyUrlBox)->setText("http://nas:8096");
     application.Window().ExitAction().trigger();
     EXPECT_FALSE(application.Window().isVisible());
   }
   ControlStore restored;
   CreateMainWindowControls(restored);
   ASSERT_TRUE(RestoreStates(restored, Paths().ConfigFile().string()));
-  EXPECT_EQ(restored.Text("编辑框_emby_url"), "http://nas:8096");
-  EXPECT_EQ(restored.Text("编辑框_cookies"), cookies);
-  EXPECT_TRUE(restored.Checked("选择框_按演员分组"));
+  EXPECT_EQ(restored.Text(kEmbyUrlBox), "http://nas:8096");
+  EXPECT_EQ(restored.Text(kCookiesBox), cookies);
+  EXPECT_TRUE(restored.Checked(kByUploaderCheck));
 }
 
 TEST_F(ApplicationTest, ClosingTheWindowSavesTheStatesSizeAndTabsForTheNextStart) {
@@ -96,21 +98,21 @@ TEST_F(ApplicationTest, ClosingTheWindowSavesTheStatesSizeAndTabsForTheNextStart
   {
     Application application(Paths(), InstanceName());
     ASSERT_FALSE(application.Start().has_value());
-    Find<QLineEdit>(application, "编辑框_emby_url")->setText("http://nas:8096");
+    Find<QLineEdit>(application, kEmbyUrlBox)->setText("http://nas:8096");
     application.Window().ApplyPlacement(placement);
     EXPECT_TRUE(application.Window().close());
   }
   ControlStore restored;
   CreateMainWindowControls(restored);
   (void)RestoreStates(restored, Paths().ConfigFile().string());
-  EXPECT_EQ(restored.Text("编辑框_emby_url"), "http://nas:8096");
+  EXPECT_EQ(restored.Text(kEmbyUrlBox), "http://nas:8096");
   EXPECT_EQ(LoadWindowPlacement(Paths().ConfigFile().string()), placement);
 
   Application again(Paths(), InstanceName());
   ASSERT_FALSE(again.Start().has_value());
   EXPECT_EQ(again.Window().Placement(), placement);
-  EXPECT_EQ(Find<QTabWidget>(again, "选择夹_组件")->currentIndex(), 1);
-  EXPECT_EQ(Find<QTabWidget>(again, "选择夹_设置")->currentIndex(), 2);
+  EXPECT_EQ(Find<QTabWidget>(again, kComponentTabs)->currentIndex(), 1);
+  EXPECT_EQ(Find<QTabWidget>(again, kSettingsTabs)->currentIndex(), 2);
 }
 
 // Settings reach the disk as they change and at a SIGTERM (a desktop
@@ -124,10 +126,10 @@ TEST_F(ApplicationTest, ChangesAreKeptWithoutTheExitMenu) {
   {
     Application application(Paths(), InstanceName());
     ASSERT_FALSE(application.Start().has_value());
-    Find<QLineEdit>(application, "编辑框_emby_url")->setText("http://nas:8096");
-    EXPECT_TRUE(test::SpinUntil([&] { return stored("编辑框_emby_url") == "http://nas:8096"; }));
+    Find<QLineEdit>(application, kEmbyUrlBox)->setText("http://nas:8096");
+    EXPECT_TRUE(test::SpinUntil([&] { return stored(kEmbyUrlBox) == "http://nas:8096"; }));
 
-    auto* maximum = Find<QLineEdit>(application, "编辑框_最大线程");
+    auto* maximum = Find<QLineEdit>(application, kMaxDownloadsBox);
     maximum->setText("4");
     maximum->setText("");
     emit maximum->editingFinished();  // what leaving the box sends
@@ -141,14 +143,14 @@ TEST_F(ApplicationTest, ChangesAreKeptWithoutTheExitMenu) {
       state.Tasks().SetCellText(row, kColState, kStateDownloading);
     }
     // A log-in's cookie, then the session ends.
-    application.Controls().SetText("编辑框_cookies", "SESSDATA=kept");
+    application.Controls().SetText(kCookiesBox, "SESSDATA=kept");
     std::raise(SIGTERM);
-    EXPECT_TRUE(test::SpinUntil([&] { return stored("编辑框_cookies") == "SESSDATA=kept"; }));
-    EXPECT_EQ(stored("编辑框_最大线程"), "4");
+    EXPECT_TRUE(test::SpinUntil([&] { return stored(kCookiesBox) == "SESSDATA=kept"; }));
+    EXPECT_EQ(stored(kMaxDownloadsBox), "4");
   }
   Application again(Paths(), InstanceName());
   ASSERT_FALSE(again.Start().has_value());
-  EXPECT_EQ(again.Controls().Text("编辑框_cookies"), "SESSDATA=kept");
+  EXPECT_EQ(again.Controls().Text(kCookiesBox), "SESSDATA=kept");
   ASSERT_EQ(again.State().Tasks().RowCount(), 1);
   EXPECT_EQ(again.State().Tasks().CellText(1, kColState), kStateWaiting);
   EXPECT_EQ(again.State().TaskQueue().Count(), 1);
@@ -208,7 +210,7 @@ TEST_F(ApplicationTest, TheDanmakuRefreshButtonIsRefusedWhileARefreshRuns) {
   Application application(Paths(), InstanceName());
   ASSERT_FALSE(application.Start().has_value());
   application.State().Busy()[BusyFlag::kDanmakuRefresh] = 1;
-  Find<QPushButton>(application, "按钮_刷新弹幕")->click();
+  Find<QPushButton>(application, kRefreshDanmakuButton)->click();
   const auto notices = application.Controls().NoticeHistory();
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].text, "有刷新任务在进行中...");

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "application.h"
+#include "controls/control_names.h"
 #include "net/site_hosts.h"
 #include "support/fake_site_test.h"
 #include "support/sandbox.h"
@@ -37,8 +38,9 @@ class DetailsPanelWindowTest : public test::FakeSiteTest {
   }
 
   template <typename T>
-  T* Find(const char* name) {
-    return m_app.Window().findChild<T*>(QString::fromUtf8(name));
+  T* Find(std::string_view name) {
+    return m_app.Window().findChild<T*>(
+        QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
   }
 
   test::Sandbox m_sandbox;
@@ -47,11 +49,11 @@ class DetailsPanelWindowTest : public test::FakeSiteTest {
 };
 
 TEST_F(DetailsPanelWindowTest, LoadsOnAWorkerWhileTheWindowRuns) {
-  m_app.Controls().SetText("编辑框_cookies", "SESSDATA=fakesite");
+  m_app.Controls().SetText(kCookiesBox, "SESSDATA=fakesite");
   // Slow pages: the load takes a while, during which the window must run on.
   m_site.SetFault("/video/", fakesite::Fault::Delay(400));
-  auto* link = Find<QLineEdit>("编辑框_解析链接");
-  auto* load = Find<QPushButton>("按钮_解析链接");
+  auto* link = Find<QLineEdit>(kDetailsLinkBox);
+  auto* load = Find<QPushButton>(kLoadDetailsButton);
   ASSERT_NE(link, nullptr);
   ASSERT_NE(load, nullptr);
   link->setText(QStringLiteral("https://www.bilibili.com/video/BV1Mp411T7bb"));
@@ -62,14 +64,14 @@ TEST_F(DetailsPanelWindowTest, LoadsOnAWorkerWhileTheWindowRuns) {
   ticker.start(10);
   load->click();  // returns at once: the worker does the requests
   EXPECT_TRUE(m_app.State().Busy().IsSet(BusyFlag::kDetails));
-  auto* title = Find<QLineEdit>("编辑框_视频标题");
-  auto* streams = Find<QComboBox>("下拉框_默认下载源");
+  auto* title = Find<QLineEdit>(kTitleBox);
+  auto* streams = Find<QComboBox>(kSourceDrop);
   ASSERT_TRUE(test::SpinUntil([&] { return streams->count() == 8; }, kWaitMs));
   EXPECT_GE(ticks, 10);  // at least 100 ms of timer ticks went by during the load
   EXPECT_EQ(title->text(), QStringLiteral("三集测试视频"));
-  EXPECT_EQ(Find<QLineEdit>("编辑框_视频时长")->text(), QStringLiteral("2分5秒"));
-  EXPECT_EQ(Find<QLineEdit>("编辑框_UP名")->text(), QStringLiteral("测试UP主乙"));
-  auto* parts = Find<QComboBox>("下拉框_视频part");
+  EXPECT_EQ(Find<QLineEdit>(kDurationBox)->text(), QStringLiteral("2分5秒"));
+  EXPECT_EQ(Find<QLineEdit>(kUploaderNameBox)->text(), QStringLiteral("测试UP主乙"));
+  auto* parts = Find<QComboBox>(kPartDrop);
   ASSERT_EQ(parts->count(), 3);
   EXPECT_EQ(parts->itemText(1), QStringLiteral("第二集/中段"));
   EXPECT_TRUE(

@@ -13,6 +13,7 @@
 #include <set>
 
 #include "application.h"
+#include "controls/control_names.h"
 #include "net/site_hosts.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
@@ -34,7 +35,7 @@ TEST(LinkButtonsTest, AddingAFolderLeavesTheWindowResponsiveAndShowsRowsAsTheyCo
   ASSERT_FALSE(application.Start().has_value());
   // After the start, which reads the hosts of the settings file.
   SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
-  application.Controls().SetText("编辑框_解析下载", base + "/7/favlist?fid=30045");
+  application.Controls().SetText(kTaskLinkBox, base + "/7/favlist?fid=30045");
   auto* button = application.Window().findChild<QPushButton*>(QStringLiteral("按钮_解析下载"));
   ASSERT_NE(button, nullptr);
   button->click();
@@ -52,7 +53,7 @@ TEST(LinkButtonsTest, AddingAFolderLeavesTheWindowResponsiveAndShowsRowsAsTheyCo
   EXPECT_GT(rowCountsSeen.size(), 3u);  // rows showed up along the way
 
   // A press while nothing runs starts again; an unknown link says so.
-  application.Controls().SetText("编辑框_解析下载", "nothing to see");
+  application.Controls().SetText(kTaskLinkBox, "nothing to see");
   button->click();
   EXPECT_TRUE(test::SpinUntil([&] { return !application.State().Busy().IsSet(BusyFlag::kLinkAdd); },
                               10000));
@@ -79,7 +80,7 @@ TEST(LinkButtonsTest, APastedLinkIsDownloadedByTheWindowsScheduler) {
   Application application(AppPaths{sandbox / "program"}, sockets.SocketPath());
   ASSERT_FALSE(application.Start().has_value());
   SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
-  application.Controls().SetText("编辑框_解析下载", base + "/video/BV1Ks411D7aa");
+  application.Controls().SetText(kTaskLinkBox, base + "/video/BV1Ks411D7aa");
   auto* button = application.Window().findChild<QPushButton*>(QStringLiteral("按钮_解析下载"));
   ASSERT_NE(button, nullptr);
   button->click();

@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "app/tasks/task_list.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "picture_box.h"
@@ -121,11 +122,11 @@ TEST_F(MainWindowTest, EveryLayoutControlIsAWidgetOfItsKindNamedAfterIt) {
   EXPECT_LE(m_window->minimumSizeHint().height(), 600);
   EXPECT_LE(m_window->minimumWidth(), 1280);
   EXPECT_LE(m_window->minimumHeight(), 600);
-  EXPECT_EQ(Find<QTabWidget>("选择夹_组件")->currentIndex(), 0);
-  EXPECT_EQ(Find<QTabWidget>("选择夹_设置")->currentIndex(), 0);
-  EXPECT_TRUE(Find<QLabel>("热键标签")->isHidden());
-  EXPECT_TRUE(Find<QGroupBox>("分组框_弹出提示")->isHidden());
-  auto* clock = Find<QTimer>("线程时钟");
+  EXPECT_EQ(Find<QTabWidget>(kComponentTabs)->currentIndex(), 0);
+  EXPECT_EQ(Find<QTabWidget>(kSettingsTabs)->currentIndex(), 0);
+  EXPECT_TRUE(Find<QLabel>(kHotkeyHelper)->isHidden());
+  EXPECT_TRUE(Find<QGroupBox>(kNoticeBox)->isHidden());
+  auto* clock = Find<QTimer>(kTickTimer);
   EXPECT_TRUE(clock->isActive());
   EXPECT_EQ(clock->interval(), 1000);
 }
@@ -144,19 +145,19 @@ TEST_F(MainWindowTest, EveryLabelShowsPlainText) {
 }
 
 TEST_F(MainWindowTest, WidgetsStartWithTheDesignTimeState) {
-  EXPECT_EQ(Find<QLineEdit>("编辑框_最大线程")->text(), "3");
-  EXPECT_EQ(Find<QPushButton>("按钮_解析下载")->text(), "解析下载");
-  auto* hotkey = Find<QComboBox>("下拉框_热键");
+  EXPECT_EQ(Find<QLineEdit>(kMaxDownloadsBox)->text(), "3");
+  EXPECT_EQ(Find<QPushButton>(kAddLinkButton)->text(), "解析下载");
+  auto* hotkey = Find<QComboBox>(kHotkeyDrop);
   ASSERT_EQ(hotkey->count(), 12);
   EXPECT_EQ(hotkey->itemText(4), "F5");
   EXPECT_EQ(hotkey->itemData(4).toLongLong(), 116);
-  EXPECT_EQ(hotkey->currentIndex(), m_store.SelectedIndex("下拉框_热键"));
-  EXPECT_TRUE(Find<QLineEdit>("编辑框_视频标题")->isReadOnly());
-  EXPECT_FALSE(Find<QLineEdit>("编辑框_解析链接")->isReadOnly());
+  EXPECT_EQ(hotkey->currentIndex(), m_store.SelectedIndex(kHotkeyDrop));
+  EXPECT_TRUE(Find<QLineEdit>(kTitleBox)->isReadOnly());
+  EXPECT_FALSE(Find<QLineEdit>(kDetailsLinkBox)->isReadOnly());
 }
 
 TEST_F(MainWindowTest, TaskColumnsFitWhatTheyShowAndTheTitleTakesTheRest) {
-  auto* view = Find<QTableView>("超级列表框_下载列表");
+  auto* view = Find<QTableView>(kTaskList);
   ASSERT_EQ(view->model()->columnCount(), kTaskColumnCount);
   m_window->resize(1300, 700);
   const QFontMetrics cells(view->font());
@@ -182,77 +183,76 @@ TEST_F(MainWindowTest, TaskColumnsFitWhatTheyShowAndTheTitleTakesTheRest) {
 TEST_F(MainWindowTest, WorkerWritesReachTheWidgets) {
   const auto png = PngBytes(40, 30);
   OnWorker([&] {
-    m_store.SetText("编辑框_视频标题", "【4K】测试视频");
-    m_store.SetText("标签_用户信息", "登录状态：已登录\r\n名字：Korvid");
-    m_store.SetText("编辑框_视频描述", "第一行\r\n第二行");
-    m_store.SetChecked("选择框_按类型分组", true);
-    m_store.ClearItems("下拉框_默认下载源");
-    m_store.AddItem("下拉框_默认下载源", DropItem{"1080P 高清 H.264", 80});
-    m_store.AddItem("下拉框_默认下载源", DropItem{"1080P 高清 H.265", 1080, 0xFFDC143C});
-    m_store.SelectIndex("下拉框_默认下载源", 1);
-    m_store.SetPicture("图片框_视频封面", png);
-    m_store.SetVisible("按钮_下载4K", false);
+    m_store.SetText(kTitleBox, "【4K】测试视频");
+    m_store.SetText(kUserInfoLabel, "登录状态：已登录\r\n名字：Korvid");
+    m_store.SetText(kDescriptionBox, "第一行\r\n第二行");
+    m_store.SetChecked(kByTypeCheck, true);
+    m_store.ClearItems(kSourceDrop);
+    m_store.AddItem(kSourceDrop, DropItem{"1080P 高清 H.264", 80});
+    m_store.AddItem(kSourceDrop, DropItem{"1080P 高清 H.265", 1080, 0xFFDC143C});
+    m_store.SelectIndex(kSourceDrop, 1);
+    m_store.SetPicture(kCoverPicture, png);
+    m_store.SetVisible(kAddFromDetailsButton, false);
     SetStatusCaption(m_store, "正在下载 2 个");
   });
-  auto* title = Find<QLineEdit>("编辑框_视频标题");
-  auto* source = Find<QComboBox>("下拉框_默认下载源");
+  auto* title = Find<QLineEdit>(kTitleBox);
+  auto* source = Find<QComboBox>(kSourceDrop);
   ASSERT_TRUE(SpinUntil([&] { return source->currentIndex() == 1; }));
   EXPECT_EQ(title->text(), "【4K】测试视频");
-  EXPECT_EQ(Find<QLabel>("标签_用户信息")->text(), "登录状态：已登录\n名字：Korvid");
-  EXPECT_EQ(Find<QPlainTextEdit>("编辑框_视频描述")->toPlainText(), "第一行\n第二行");
-  EXPECT_TRUE(Find<QCheckBox>("选择框_按类型分组")->isChecked());
+  EXPECT_EQ(Find<QLabel>(kUserInfoLabel)->text(), "登录状态：已登录\n名字：Korvid");
+  EXPECT_EQ(Find<QPlainTextEdit>(kDescriptionBox)->toPlainText(), "第一行\n第二行");
+  EXPECT_TRUE(Find<QCheckBox>(kByTypeCheck)->isChecked());
   ASSERT_EQ(source->count(), 2);
   EXPECT_EQ(source->itemData(1).toLongLong(), 1080);
   EXPECT_EQ(source->itemData(1, Qt::ForegroundRole).value<QColor>().rgba(), 0xFFDC143Cu);
-  EXPECT_TRUE(Find<PictureBox>("图片框_视频封面")->HasImage());
-  EXPECT_TRUE(Find<QPushButton>("按钮_下载4K")->isHidden());
+  EXPECT_TRUE(Find<PictureBox>(kCoverPicture)->HasImage());
+  EXPECT_TRUE(Find<QPushButton>(kAddFromDetailsButton)->isHidden());
   EXPECT_EQ(m_window->windowTitle(), "Korvid - 正在下载 2 个");
 
   // Echoes of applied state are not user edits: nothing was written back.
-  EXPECT_EQ(m_store.Text("编辑框_视频描述"), "第一行\r\n第二行");
+  EXPECT_EQ(m_store.Text(kDescriptionBox), "第一行\r\n第二行");
   EXPECT_TRUE(m_store.TakeChangedControls().empty());
 
   OnWorker([&] {
-    m_store.SetPicture("图片框_视频封面", {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'g'});
+    m_store.SetPicture(kCoverPicture, {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'g'});
     SetStatusCaption(m_store, "");
   });
   ASSERT_TRUE(SpinUntil([&] { return m_window->windowTitle() == "Korvid"; }));
-  EXPECT_FALSE(Find<PictureBox>("图片框_视频封面")->HasImage());
+  EXPECT_FALSE(Find<PictureBox>(kCoverPicture)->HasImage());
 }
 
 TEST_F(MainWindowTest, ManyWorkerWritesCoalesceIntoFewRefreshes) {
-  auto* title = Find<QLineEdit>("编辑框_视频标题");
+  auto* title = Find<QLineEdit>(kTitleBox);
   int shownTexts = 0;
   QObject::connect(title, &QLineEdit::textChanged, [&] { ++shownTexts; });
   std::vector<std::thread> workers;
   for (int w = 0; w < 4; ++w) {
     workers.emplace_back([&, w] {
-      for (int i = 0; i < 500; ++i)
-        m_store.SetText("编辑框_视频标题", std::to_string(w * 1000 + i));
+      for (int i = 0; i < 500; ++i) m_store.SetText(kTitleBox, std::to_string(w * 1000 + i));
     });
   }
   for (auto& worker : workers) worker.join();
-  m_store.SetText("编辑框_视频标题", "last");
+  m_store.SetText(kTitleBox, "last");
   ASSERT_TRUE(SpinUntil([&] { return title->text() == "last"; }));
   // Every write marks the control; the window only applies what is current.
   EXPECT_LE(shownTexts, 20);
 }
 
 TEST_F(MainWindowTest, UserEditsReachTheStoreForOtherThreads) {
-  Find<QLineEdit>("编辑框_解析下载")->setText("BV1xx411c7mD");
-  Find<QPlainTextEdit>("编辑框_弹幕样式")->setPlainText("Style: A\nStyle: B");
-  Find<QCheckBox>("选择框_最小化到托盘")->click();
-  Find<QComboBox>("下拉框_默认编码")->setCurrentIndex(1);
+  Find<QLineEdit>(kTaskLinkBox)->setText("BV1xx411c7mD");
+  Find<QPlainTextEdit>(kDanmakuStyleBox)->setPlainText("Style: A\nStyle: B");
+  Find<QCheckBox>(kTrayOnCloseCheck)->click();
+  Find<QComboBox>(kCodecDrop)->setCurrentIndex(1);
 
   std::string link, style, codec;
   bool tray = false;
   int codecIndex = -1;
   OnWorker([&] {
-    link = m_store.Text("编辑框_解析下载");
-    style = m_store.Text("编辑框_弹幕样式");
-    tray = m_store.Checked("选择框_最小化到托盘");
-    codecIndex = m_store.SelectedIndex("下拉框_默认编码");
-    codec = m_store.Text("下拉框_默认编码");
+    link = m_store.Text(kTaskLinkBox);
+    style = m_store.Text(kDanmakuStyleBox);
+    tray = m_store.Checked(kTrayOnCloseCheck);
+    codecIndex = m_store.SelectedIndex(kCodecDrop);
+    codec = m_store.Text(kCodecDrop);
   });
   EXPECT_EQ(link, "BV1xx411c7mD");
   EXPECT_EQ(style, "Style: A\r\nStyle: B");
@@ -264,12 +264,12 @@ TEST_F(MainWindowTest, UserEditsReachTheStoreForOtherThreads) {
 }
 
 TEST_F(MainWindowTest, MaxThreadButtonsStayWithinOneToTen) {
-  auto* count = Find<QLineEdit>("编辑框_最大线程");
-  auto* plus = Find<QPushButton>("按钮_最大线程数加");
-  auto* minus = Find<QPushButton>("按钮_最大线程数减");
+  auto* count = Find<QLineEdit>(kMaxDownloadsBox);
+  auto* plus = Find<QPushButton>(kMaxDownloadsUpButton);
+  auto* minus = Find<QPushButton>(kMaxDownloadsDownButton);
   const auto pressAndRead = [&](QPushButton* button) {
     button->click();
-    const std::string expected = m_store.Text("编辑框_最大线程");
+    const std::string expected = m_store.Text(kMaxDownloadsBox);
     EXPECT_TRUE(SpinUntil([&] { return count->text().toStdString() == expected; }));
     return expected;
   };
@@ -296,18 +296,18 @@ TEST_F(MainWindowTest, ChangeFolderPutsThePickInThePathBoxAndSaves) {
   m_window->SetSaveStatesHandler([&] {
     ++saves;
     // Saved after the path box holds the new folder.
-    EXPECT_EQ(m_store.Text("编辑框_下载路径"), "/srv/视频");
+    EXPECT_EQ(m_store.Text(kDownloadPathBox), "/srv/视频");
   });
   m_window->SetDefaultDownloadFolder("/opt/korvid/下载");
   m_store.Scripted().QueueFolderAnswer("/srv/视频");
-  auto* change = Find<QPushButton>("按钮_更改目录");
+  auto* change = Find<QPushButton>(kChangeFolderButton);
   change->click();
   EXPECT_EQ(saves, 1);
-  EXPECT_TRUE(SpinUntil([&] { return Find<QLineEdit>("编辑框_下载路径")->text() == "/srv/视频"; }));
+  EXPECT_TRUE(SpinUntil([&] { return Find<QLineEdit>(kDownloadPathBox)->text() == "/srv/视频"; }));
 
   change->click();  // cancelled: nothing changes, nothing is saved
   EXPECT_EQ(saves, 1);
-  EXPECT_EQ(m_store.Text("编辑框_下载路径"), "/srv/视频");
+  EXPECT_EQ(m_store.Text(kDownloadPathBox), "/srv/视频");
   EXPECT_EQ(m_store.Scripted().PickerTitles(),
             (std::vector<std::string>{"选择下载目录", "选择下载目录"}));
   // The picker opens at the folder in effect.
@@ -321,7 +321,7 @@ TEST_F(MainWindowTest, ChangeFolderPutsThePickInThePathBoxAndSaves) {
 TEST_F(MainWindowTest, CloseMinimisesWhileMinimiseToTrayIsChecked) {
   int exits = 0;
   m_window->SetExitHandler([&] { ++exits; });
-  Find<QCheckBox>("选择框_最小化到托盘")->setChecked(true);
+  Find<QCheckBox>(kTrayOnCloseCheck)->setChecked(true);
   EXPECT_FALSE(m_window->close());
   EXPECT_TRUE(m_window->isVisible());
   EXPECT_EQ(exits, 0);
@@ -357,7 +357,7 @@ TEST(MainWindowStartTest, NoticesFromBeforeTheWindowShowWhenItOpens) {
   store.ShowNotice("解析失败", "失败");
   MainWindow window(store, tasks);
   window.show();
-  auto* box = window.findChild<QGroupBox*>("分组框_弹出提示");
+  auto* box = window.findChild<QGroupBox*>(Q(kNoticeBox));
   EXPECT_TRUE(box->isVisible());
   EXPECT_EQ(box->title(), "解析失败");
 }

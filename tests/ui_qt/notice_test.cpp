@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "control_binder.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
 #include "notice_presenter.h"
 #include "ui_test_support.h"
@@ -16,7 +17,7 @@ using test::SpinUntil;
 class NoticeTest : public ::testing::Test {
  protected:
   NoticeTest() : m_firstBox(new NoticeBox(&m_window)), m_notices(m_window, *m_firstBox) {
-    m_firstBox->setObjectName("分组框_弹出提示");
+    m_firstBox->setObjectName(ToWidgetText(kNoticeBox));
     m_window.resize(1100, 700);
     m_window.show();
   }
@@ -59,7 +60,7 @@ TEST_F(NoticeTest, NoticesShownTogetherStackSixtyPixelsApart) {
   ASSERT_NE(first, second);
   EXPECT_EQ(first, m_firstBox);
   EXPECT_EQ(second->metaObject(), m_firstBox->metaObject());
-  EXPECT_TRUE(second->objectName().startsWith("分组框_弹出提示"));
+  EXPECT_TRUE(second->objectName().startsWith(ToWidgetText(kNoticeBox)));
 
   m_notices.Advance(500);
   EXPECT_EQ(first->y(), 50);

@@ -12,9 +12,11 @@
 #include <QTableView>
 #include <QValidator>
 
+#include "controls/control_names.h"
 #include "controls/window_layout.h"
 #include "net/site_hosts.h"
 #include "picture_box.h"
+#include "support/fake_site_test.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 #include "ui_test_support.h"
@@ -30,7 +32,7 @@ QString Q(std::string_view text) {
 
 // The window with its actions on the core, a scripted desktop, and the site
 // played by the fake site.
-class WindowActionsTest : public ::testing::Test {
+class WindowActionsTest : public test::FakeSiteTest {
  protected:
   WindowActionsTest() : m_state(m_store, AppPaths{m_sandbox / "program"}) {
     CreateMainWindowControls(m_store);
@@ -42,15 +44,9 @@ class WindowActionsTest : public ::testing::Test {
     m_window->show();
   }
 
-  void SetUp() override {
-    ASSERT_TRUE(m_site.Start());
-    m_savedHosts = CurrentSiteHosts();
-    const std::string base = m_site.BaseUrl();
-    SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
-  }
   void TearDown() override {
     m_actions.reset();
-    SetCurrentSiteHosts(m_savedHosts);
+    FakeSiteTest::TearDown();
   }
 
   template <typename T>
@@ -68,7 +64,7 @@ class WindowActionsTest : public ::testing::Test {
 
   // Right-clicks a model row of the task list (or empty space below the rows).
   void RightClickRow(int modelRow) {
-    auto* view = Find<QTableView>("超级列表框_下载列表");
+    auto* view = Find<QTableView>(kTaskList);
     ASSERT_TRUE(SpinUntil([&] { return view->model()->rowCount() == m_state.Tasks().RowCount(); }));
     QPoint at = modelRow < view->model()->rowCount()
                     ? view->visualRect(view->model()->index(modelRow, kColTitle)).center()
@@ -95,14 +91,10 @@ class WindowActionsTest : public ::testing::Test {
   }
 
   test::Sandbox m_sandbox;
-  fakesite::FakeSite m_site;
   ControlStore m_store;
   AppState m_state;
   std::unique_ptr<MainWindow> m_window;
   std::unique_ptr<WindowActions> m_actions;
-
- private:
-  SiteHosts m_savedHosts;
 };
 
 TEST_F(WindowActionsTest, ListMenuActsOnTheRightClickedRow) {
@@ -141,7 +133,7 @@ TEST_F(WindowActionsTest, ListMenuActsOnTheRightClickedRow) {
   ASSERT_TRUE(m_state.TaskQueue().PopText(queued));
   EXPECT_EQ(queued, m_state.Tasks().CellText(2, kColRecord));
   Choose(menu, "清空列表");
-  auto* view = Find<QTableView>("超级列表框_下载列表");
+  auto* view = Find<QTableView>(kTaskList);
   EXPECT_TRUE(SpinUntil([&] { return view->model()->rowCount() == 0; }));
 
   int exits = 0;
@@ -152,7 +144,7 @@ TEST_F(WindowActionsTest, ListMenuActsOnTheRightClickedRow) {
 }
 
 TEST_F(WindowActionsTest, ThreadCountTakesDigitsOnly) {
-  auto* count = Find<QLineEdit>("编辑框_最大线程");
+  auto* count = Find<QLineEdit>(kMaxDownloadsBox);
   const QValidator* validator = count->validator();
   ASSERT_NE(validator, nullptr);
   for (const auto& [text, accepted] :
@@ -167,23 +159,23 @@ TEST_F(WindowActionsTest, ThreadCountTakesDigitsOnly) {
 
 TEST_F(WindowActionsTest, QrLogInFromTheButtonFillsTheAccount) {
   m_site.SetLoginScript(fakesite::LoginScript{30, 1, false});
-  auto* login = Find<QPushButton>("按钮_获取二维码");
+  auto* login = Find<QPushButton>(kQrLoginButton);
   login->click();
-  auto* qr = Find<PictureBox>("图片框_登录二维码");
+  auto* qr = Find<PictureBox>(kQrPicture);
   ASSERT_TRUE(SpinUntil([&] { return qr->HasImage(); }));
   login->click();  // while the first one polls
   EXPECT_EQ(m_store.NoticeHistory().front().text, "请勿重复获取二维码");
-  auto* info = Find<QLabel>("标签_用户信息");
+  auto* info = Find<QLabel>(kUserInfoLabel);
   ASSERT_TRUE(SpinUntil([&] { return info->text().startsWith("登录状态：已登录"); }, 10000));
   EXPECT_TRUE(info->text().contains("用户名：社会易姐QwQ"));
-  EXPECT_EQ(Find<QPlainTextEdit>("编辑框_cookies")->toPlainText(), Q(m_site.LoginCookie()));
-  EXPECT_TRUE(Find<PictureBox>("窗口EX1")->HasImage());
+  EXPECT_EQ(Find<QPlainTextEdit>(kCookiesBox)->toPlainText(), Q(m_site.LoginCookie()));
+  EXPECT_TRUE(Find<PictureBox>(kVipBadgePicture)->HasImage());
   EXPECT_TRUE(SpinUntil([&] { return !m_state.Busy().IsSet(BusyFlag::kQrLogin); }));
 
   // The check button asks again; with the box emptied it fails at once.
-  Find<QPushButton>("按钮_验证是否登录")->click();
-  Find<QPlainTextEdit>("编辑框_cookies")->setPlainText("");
-  Find<QPushButton>("按钮_验证是否登录")->click();
+  Find<QPushButton>(kCheckLoginButton)->click();
+  Find<QPlainTextEdit>(kCookiesBox)->setPlainText("");
+  Find<QPushButton>(kCheckLoginButton)->click();
   EXPECT_EQ(LastNotice(), "登录失败,请重新获取二维码登录");
 }
 

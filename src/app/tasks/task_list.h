@@ -153,13 +153,4 @@ class TaskList {
   std::int64_t m_lastSeq = 0;
 };
 
-// Removes one leading and one trailing double quote where present.
-std::string Unquote(std::string_view text);
-// Character-wise (UTF-8 code points, not bytes) cuts.
-std::string DropLeadingChars(std::string_view text, std::size_t count);
-std::string DropTrailingChars(std::string_view text, std::size_t count);
-// Removes a file; a missing file is no error. Returns false only when a file
-// that exists could not be removed.
-bool DeleteFile(const std::string& path);
-
 }  // namespace korvid

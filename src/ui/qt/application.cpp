@@ -10,6 +10,8 @@
 #include "app/settings_file.h"
 #include "app/startup.h"
 #include "app/window_placement.h"
+#include "control_binder.h"
+#include "controls/control_names.h"
 #include "controls/window_layout.h"
 #include "details_panel_wiring.h"
 #include "download/download_engine.h"
@@ -131,13 +133,13 @@ void Application::ConnectLinkButtons() {
               [this, handler] { (m_linkJobs.get()->*handler)(); });
     }
   };
-  onClick(QStringLiteral("按钮_解析下载"), &LinkJobs::OnAddLinkPressed);
-  onClick(QStringLiteral("按钮_下载4K"), &LinkJobs::OnAddFromDetailsPressed);
+  onClick(ToWidgetText(kAddLinkButton), &LinkJobs::OnAddLinkPressed);
+  onClick(ToWidgetText(kAddFromDetailsButton), &LinkJobs::OnAddFromDetailsPressed);
 }
 
 void Application::ConnectWorkerButtons() {
   m_danmakuRefresher = std::make_unique<DanmakuRefresher>(*m_state);
-  if (auto* button = m_window->findChild<QPushButton*>(QStringLiteral("按钮_刷新弹幕"))) {
+  if (auto* button = m_window->findChild<QPushButton*>(ToWidgetText(kRefreshDanmakuButton))) {
     connect(button, &QPushButton::clicked, this, [this] { (void)m_danmakuRefresher->Start(); });
   }
 }
@@ -164,8 +166,8 @@ void Application::StartWindowExtras() {
   m_tray = new WindowTray(m_store, *m_window);
   // Registered once: a change of 下拉框_热键 takes effect at the next start.
   m_hotkey = new GlobalHotkey(m_window.get());
-  if (!m_hotkey->Register(m_store.SelectedIndex("下拉框_热键"))) {
-    m_store.SetText("标签_呼出快捷键", kHotkeyFailed);
+  if (!m_hotkey->Register(m_store.SelectedIndex(kHotkeyDrop))) {
+    m_store.SetText(kHotkeyLabel, kHotkeyFailed);
   }
   connect(m_hotkey, &GlobalHotkey::Pressed, m_window.get(), [this] { ToggleWindow(*m_window); });
 }

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 
+#include "controls/control_names.h"
 #include "notice_box.h"
 #include "picture_box.h"
 
@@ -22,13 +23,13 @@ namespace korvid {
 
 namespace {
 
-constexpr std::array<std::string_view, 4> kMultiLineEdits = {"编辑框_弹幕样式", "编辑框_屏蔽弹幕",
-                                                             "编辑框_视频描述", "编辑框_cookies"};
+constexpr std::array<std::string_view, 4> kMultiLineEdits = {kDanmakuStyleBox, kBlockListBox,
+                                                             kDescriptionBox, kCookiesBox};
 
 // The boxes the details loader fills; the user reads them but does not type.
 constexpr std::array<std::string_view, 10> kReadOnlyEdits = {
-    "编辑框_视频标题", "编辑框_UP名", "编辑框_UPID", "编辑框_发布时间", "编辑框_视频描述",
-    "编辑框_视频分区", "编辑框_AID",  "编辑框_CID",  "编辑框_视频数",   "编辑框_视频时长"};
+    kTitleBox,    kUploaderNameBox, kUploaderIdBox, kPublishedBox, kDescriptionBox,
+    kCategoryBox, kAidBox,          kCidBox,        kPageCountBox, kDurationBox};
 
 constexpr int kThreadClockMs = 1000;
 

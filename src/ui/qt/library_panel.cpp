@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include "control_binder.h"
+#include "controls/control_names.h"
 #include "net/http_text.h"
 #include "ui_fonts.h"
 
@@ -28,7 +30,7 @@ LibraryPanel::LibraryPanel(AppState& state, QMainWindow& window, MsClock clock)
       m_browser(std::make_unique<LibraryBrowser>(state, std::move(clock))),
       m_uploader(std::make_unique<AvatarUploader>(state)) {
   m_model = new LibraryModel(this);
-  m_view = window.findChild<QListView*>(QStringLiteral("图标列表框_文件管理"));
+  m_view = window.findChild<QListView*>(ToWidgetText(kLibraryIconList));
   // Scan worker: the list crosses to the window thread as a whole.
   m_browser->SetListListener([this](std::shared_ptr<const LibraryList> entries) {
     QMetaObject::invokeMethod(
@@ -85,15 +87,15 @@ QMenu* LibraryPanel::CreateFileMenu(int row, QWidget* parent) {
 }
 
 void LibraryPanel::ConnectButtons() {
-  auto onClick = [this](const char* name, auto handler) {
-    if (auto* button = m_window.findChild<QPushButton*>(QString::fromUtf8(name))) {
+  auto onClick = [this](std::string_view name, auto handler) {
+    if (auto* button = m_window.findChild<QPushButton*>(ToWidgetText(name))) {
       connect(button, &QPushButton::clicked, this, handler);
     }
   };
-  onClick("按钮_文件管理", [this] { (void)m_browser->ChooseFolderAndScan(); });
-  onClick("按钮_初始化", [this] { (void)m_browser->StartScan(); });
-  onClick("按钮_上传头像", [this] { (void)m_uploader->Start(); });
-  onClick("按钮_访问emby", [this] { OpenEmbyInBrowser(); });
+  onClick(kChooseLibraryButton, [this] { (void)m_browser->ChooseFolderAndScan(); });
+  onClick(kScanLibraryButton, [this] { (void)m_browser->StartScan(); });
+  onClick(kUploadAvatarsButton, [this] { (void)m_uploader->Start(); });
+  onClick(kOpenEmbyButton, [this] { OpenEmbyInBrowser(); });
 }
 
 void LibraryPanel::ShowList(std::shared_ptr<const LibraryList> entries) {
@@ -103,7 +105,7 @@ void LibraryPanel::ShowList(std::shared_ptr<const LibraryList> entries) {
 }
 
 void LibraryPanel::OpenEmbyInBrowser() {
-  const std::string url = m_state.Ui().Text("编辑框_emby_url");
+  const std::string url = m_state.Ui().Text(kEmbyUrlBox);
   if (Trim(url).empty()) {
     m_state.Ui().ShowNotice(EmbyFailureText(EmbyFailure::kNoAddress), kNoticeFailed);
     return;

@@ -8,6 +8,7 @@
 
 #include "app/app_paths.h"
 #include "application.h"
+#include "net/curl_global.h"
 
 namespace {
 
@@ -110,6 +111,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  korvid::EnsureCurlInitialised();  // before any thread
   try {
     return Run(argc, argv);
   } catch (const std::exception& error) {

@@ -24,6 +24,7 @@
 #include <algorithm>
 
 #include "app/setting_buttons.h"
+#include "controls/control_names.h"
 #include "ui_fonts.h"
 #include "window_pages.h"
 
@@ -107,7 +108,7 @@ MainWindow::MainWindow(ControlStore& store, TaskList& tasks, QWidget* parent)
   m_taskModel = new TaskListModel(tasks, this);
   BuildMenu();
   BuildWindow();
-  auto* noticeBox = qobject_cast<NoticeBox*>(m_widgets->Object("分组框_弹出提示"));
+  auto* noticeBox = qobject_cast<NoticeBox*>(m_widgets->Object(kNoticeBox));
   if (noticeBox == nullptr) noticeBox = new NoticeBox(this);
   m_notices = new NoticePresenter(*this, *noticeBox, this);
   connect(m_binder, &ControlBinder::NoticeRequested, m_notices, &NoticePresenter::Show);
@@ -119,11 +120,11 @@ MainWindow::MainWindow(ControlStore& store, TaskList& tasks, QWidget* parent)
 MainWindow::~MainWindow() = default;
 
 QTimer& MainWindow::ThreadClock() {
-  auto* timer = qobject_cast<QTimer*>(m_widgets->Object("线程时钟"));
+  auto* timer = qobject_cast<QTimer*>(m_widgets->Object(kTickTimer));
   if (timer == nullptr) {
     // The layout always has the clock; a window without one still gets one.
     timer = new QTimer(this);
-    timer->setObjectName(QStringLiteral("线程时钟"));
+    timer->setObjectName(FromUtf8(kTickTimer));
   }
   return *timer;
 }
@@ -183,8 +184,8 @@ void MainWindow::FitToScreen() {
 
 void MainWindow::BuildWindow() {
   ControlWidgets& widgets = *m_widgets;
-  auto* components = widgets.Take<QTabWidget>("选择夹_组件");
-  auto* settings = widgets.Take<QTabWidget>("选择夹_设置");
+  auto* components = widgets.Take<QTabWidget>(kComponentTabs);
+  auto* settings = widgets.Take<QTabWidget>(kSettingsTabs);
   if (components == nullptr) components = new QTabWidget;
   if (settings == nullptr) settings = new QTabWidget;
 
@@ -214,7 +215,7 @@ void MainWindow::BuildWindow() {
 
   auto* splitter = new QSplitter(Qt::Vertical);
   splitter->setChildrenCollapsible(false);
-  if (auto* view = widgets.Take<QTableView>("超级列表框_下载列表")) {
+  if (auto* view = widgets.Take<QTableView>(kTaskList)) {
     m_taskView = view;
     SetUpTaskView(*view);
     splitter->addWidget(view);
@@ -281,17 +282,17 @@ void MainWindow::ConnectSettingButtons() {
       connect(button, &QPushButton::clicked, this, handler);
     }
   };
-  onClick("按钮_最大线程数加", [this] { StepMaxThreads(m_store, +1); });
-  onClick("按钮_最大线程数减", [this] { StepMaxThreads(m_store, -1); });
-  onClick("按钮_更改目录",
+  onClick(kMaxDownloadsUpButton, [this] { StepMaxThreads(m_store, +1); });
+  onClick(kMaxDownloadsDownButton, [this] { StepMaxThreads(m_store, -1); });
+  onClick(kChangeFolderButton,
           [this] { (void)ChangeDownloadFolder(m_store, m_defaultFolder, m_saveStates); });
-  onClick("按钮_默认弹幕样式", [this] { RestoreDefaultDanmakuStyle(m_store); });
+  onClick(kDefaultStyleButton, [this] { RestoreDefaultDanmakuStyle(m_store); });
   if (auto* open = findChild<QPushButton*>(QStringLiteral("打开下载目录"))) {
     connect(open, &QPushButton::clicked, this,
             [this] { OpenDownloadFolder(m_store, m_defaultFolder); });
   }
   // Text that is no thread count would stop every download.
-  if (auto* count = qobject_cast<QLineEdit*>(m_widgets->Object("编辑框_最大线程"))) {
+  if (auto* count = qobject_cast<QLineEdit*>(m_widgets->Object(kMaxDownloadsBox))) {
     count->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("(10|[1-9])?")), count));
   }
@@ -306,10 +307,10 @@ void MainWindow::OnButton(std::string_view name, std::function<void()> handler) 
 WindowPlacement MainWindow::Placement() const {
   const QRect normal = normalGeometry();
   WindowPlacement placement{normal.x(), normal.y(), normal.width(), normal.height(), isMaximized()};
-  if (auto* tabs = qobject_cast<QTabWidget*>(m_widgets->Object("选择夹_组件"))) {
+  if (auto* tabs = qobject_cast<QTabWidget*>(m_widgets->Object(kComponentTabs))) {
     placement.componentsTab = tabs->currentIndex();
   }
-  if (auto* tabs = qobject_cast<QTabWidget*>(m_widgets->Object("选择夹_设置"))) {
+  if (auto* tabs = qobject_cast<QTabWidget*>(m_widgets->Object(kSettingsTabs))) {
     placement.settingsTab = tabs->currentIndex();
   }
   return placement;
@@ -331,8 +332,8 @@ void MainWindow::ApplyPlacement(const WindowPlacement& placement) {
   }
   setGeometry(wanted);
   if (placement.maximized) setWindowState(windowState() | Qt::WindowMaximized);
-  for (const auto& [name, index] : {std::pair{"选择夹_组件", placement.componentsTab},
-                                    std::pair{"选择夹_设置", placement.settingsTab}}) {
+  for (const auto& [name, index] : {std::pair{kComponentTabs, placement.componentsTab},
+                                    std::pair{kSettingsTabs, placement.settingsTab}}) {
     auto* tabs = qobject_cast<QTabWidget*>(m_widgets->Object(name));
     if (tabs != nullptr && index >= 0 && index < tabs->count()) tabs->setCurrentIndex(index);
   }
@@ -357,7 +358,7 @@ void MainWindow::Exit() {
 void MainWindow::closeEvent(QCloseEvent* event) {
   // There is no tray icon yet, and a hidden window without one could not be
   // reached again: "minimise to tray" minimises for now.
-  if (!m_exiting && m_store.Checked("选择框_最小化到托盘")) {
+  if (!m_exiting && m_store.Checked(kTrayOnCloseCheck)) {
     event->ignore();
     showMinimized();
     return;

@@ -27,7 +27,7 @@ SingleInstance::~SingleInstance() {
 }
 
 QString SingleInstance::DefaultServerName() {
-  const QString name = QStringLiteral("Korvid-%1").arg(::getuid());
+  QString name = QStringLiteral("Korvid-%1").arg(::getuid());
   const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
   if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) return QDir(runtime).filePath(name);
   return name;

@@ -1,4 +1,5 @@
 #include "window_actions.h"
+#include "controls/control_names.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -21,8 +22,8 @@ WindowActions::WindowActions(MainWindow& window, AppState& state, LoginWorkers::
         m_actions.Post(
             [this, menu, item, target] { (void)HandleMenuChoice(m_state, menu, item, target); });
       });
-  window.OnButton("按钮_获取二维码", [this] { m_login.StartQrLogin(); });
-  window.OnButton("按钮_验证是否登录", [this] { m_login.CheckLogin(); });
+  window.OnButton(kQrLoginButton, [this] { m_login.StartQrLogin(); });
+  window.OnButton(kCheckLoginButton, [this] { m_login.CheckLogin(); });
 }
 
 WindowActions::~WindowActions() {

@@ -13,6 +13,7 @@
 #include <array>
 #include <utility>
 
+#include "controls/control_names.h"
 #include "picture_box.h"
 
 namespace korvid {
@@ -67,13 +68,13 @@ void FixPicture(QWidget* picture, int width, int height, const char* placeholder
 }
 
 QWidget* StatsGrid(ControlWidgets& widgets) {
-  static const std::array<std::pair<const char*, const char*>, 6> kStats = {{
-      {"点赞", "标签_点赞数"},
-      {"投币", "标签_投币数"},
-      {"收藏", "标签_收藏数"},
-      {"分享", "标签_分享数"},
-      {"评论", "标签_评论数"},
-      {"弹幕", "标签_弹幕数"},
+  static const std::array<std::pair<const char*, std::string_view>, 6> kStats = {{
+      {"点赞", kLikesLabel},
+      {"投币", kCoinsLabel},
+      {"收藏", kFavouritesLabel},
+      {"分享", kSharesLabel},
+      {"评论", kRepliesLabel},
+      {"弹幕", kDanmakuCountLabel},
   }};
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(6);
@@ -94,13 +95,13 @@ QWidget* StatsGrid(ControlWidgets& widgets) {
 QWidget* BuildLinkBar(ControlWidgets& widgets) {
   auto* row = new QHBoxLayout;
   row->setContentsMargins(0, 0, 0, 0);
-  if (auto* link = widgets.Take<QLineEdit>("编辑框_解析下载")) {
+  if (auto* link = widgets.Take<QLineEdit>(kTaskLinkBox)) {
     link->setPlaceholderText(Text("粘贴视频链接、BV号、UP主空间、空间搜索或收藏夹链接"));
     link->setClearButtonEnabled(true);
     link->setMinimumHeight(30);
     row->addWidget(link, 1);
   }
-  if (auto* button = widgets.Take<QPushButton>("按钮_解析下载")) {
+  if (auto* button = widgets.Take<QPushButton>(kAddLinkButton)) {
     button->setMinimumSize(110, 30);
     button->setDefault(true);
     row->addWidget(button);
@@ -113,21 +114,21 @@ QWidget* BuildLinkBar(ControlWidgets& widgets) {
 QWidget* BuildFolderBar(ControlWidgets& widgets) {
   auto* row = new QHBoxLayout;
   row->setContentsMargins(0, 0, 0, 0);
-  AddIf(*row, widgets.Take("标签_默认下载目录"));
-  if (auto* path = widgets.Take<QLineEdit>("编辑框_下载路径")) {
+  AddIf(*row, widgets.Take(kDownloadPathLabel));
+  if (auto* path = widgets.Take<QLineEdit>(kDownloadPathBox)) {
     path->setPlaceholderText(Text("留空时下载到程序文件夹下的“下载”文件夹"));
     row->addWidget(path, 1);
   }
-  AddIf(*row, widgets.Take("按钮_更改目录"));
+  AddIf(*row, widgets.Take(kChangeFolderButton));
   auto* open = new QPushButton(Text("打开"));
   open->setObjectName(QStringLiteral("打开下载目录"));
   open->setToolTip(Text("在文件管理器中打开下载目录"));
   row->addWidget(open);
   row->addSpacing(24);
-  AddIf(*row, widgets.Take("标签_最大线程数"));
-  QWidget* minus = widgets.Take("按钮_最大线程数减");
-  QWidget* plus = widgets.Take("按钮_最大线程数加");
-  auto* count = widgets.Take<QLineEdit>("编辑框_最大线程");
+  AddIf(*row, widgets.Take(kMaxDownloadsLabel));
+  QWidget* minus = widgets.Take(kMaxDownloadsDownButton);
+  QWidget* plus = widgets.Take(kMaxDownloadsUpButton);
+  auto* count = widgets.Take<QLineEdit>(kMaxDownloadsBox);
   for (QWidget* step : {minus, plus}) {
     if (step != nullptr) step->setFixedWidth(30);
   }
@@ -149,34 +150,34 @@ QWidget* BuildDetailsPage(ControlWidgets& widgets) {
   fields->setVerticalSpacing(6);
   fields->setColumnStretch(1, 1);
   fields->setColumnStretch(3, 1);
-  AddField(*fields, 0, 0, "视频链接", widgets.Take("编辑框_解析链接"), 2);
-  if (QWidget* load = widgets.Take("按钮_解析链接")) fields->addWidget(load, 0, 3);
-  AddField(*fields, 1, 0, "标题", widgets.Take("编辑框_视频标题"), 3);
-  AddField(*fields, 2, 0, "UP主", widgets.Take("编辑框_UP名"));
-  AddField(*fields, 2, 2, "UP主ID", widgets.Take("编辑框_UPID"));
-  AddField(*fields, 3, 0, "发布时间", widgets.Take("编辑框_发布时间"));
-  AddField(*fields, 3, 2, "分区", widgets.Take("编辑框_视频分区"));
-  AddField(*fields, 4, 0, "AID", widgets.Take("编辑框_AID"));
-  AddField(*fields, 4, 2, "CID", widgets.Take("编辑框_CID"));
-  AddField(*fields, 5, 0, "分P数", widgets.Take("编辑框_视频数"));
-  AddField(*fields, 5, 2, "时长", widgets.Take("编辑框_视频时长"));
-  AddField(*fields, 6, 0, "分P", widgets.Take("下拉框_视频part"));
-  AddField(*fields, 6, 2, "清晰度", widgets.Take("下拉框_默认下载源"));
-  if (QWidget* download = widgets.Take("按钮_下载4K")) {
+  AddField(*fields, 0, 0, "视频链接", widgets.Take(kDetailsLinkBox), 2);
+  if (QWidget* load = widgets.Take(kLoadDetailsButton)) fields->addWidget(load, 0, 3);
+  AddField(*fields, 1, 0, "标题", widgets.Take(kTitleBox), 3);
+  AddField(*fields, 2, 0, "UP主", widgets.Take(kUploaderNameBox));
+  AddField(*fields, 2, 2, "UP主ID", widgets.Take(kUploaderIdBox));
+  AddField(*fields, 3, 0, "发布时间", widgets.Take(kPublishedBox));
+  AddField(*fields, 3, 2, "分区", widgets.Take(kCategoryBox));
+  AddField(*fields, 4, 0, "AID", widgets.Take(kAidBox));
+  AddField(*fields, 4, 2, "CID", widgets.Take(kCidBox));
+  AddField(*fields, 5, 0, "分P数", widgets.Take(kPageCountBox));
+  AddField(*fields, 5, 2, "时长", widgets.Take(kDurationBox));
+  AddField(*fields, 6, 0, "分P", widgets.Take(kPartDrop));
+  AddField(*fields, 6, 2, "清晰度", widgets.Take(kSourceDrop));
+  if (QWidget* download = widgets.Take(kAddFromDetailsButton)) {
     fields->addWidget(download, 7, 3, Qt::AlignRight);
   }
   fields->setRowStretch(8, 1);
 
   auto* describe = new QVBoxLayout;
-  AddIf(*describe, widgets.Take("编辑框_视频描述"));
+  AddIf(*describe, widgets.Take(kDescriptionBox));
   QGroupBox* describeGroup = Group("简介", describe);
 
   auto* pictures = new QVBoxLayout;
-  QWidget* cover = widgets.Take("图片框_视频封面");
+  QWidget* cover = widgets.Take(kCoverPicture);
   FixPicture(cover, 208, 130, "封面");
   AddIf(*pictures, cover);
   auto* uploaderRow = new QHBoxLayout;
-  QWidget* face = widgets.Take("图片框_up头像");
+  QWidget* face = widgets.Take(kUploaderFacePicture);
   FixPicture(face, 64, 64, "UP主");
   AddIf(*uploaderRow, face);
   uploaderRow->addWidget(StatsGrid(widgets), 1);
@@ -192,33 +193,33 @@ QWidget* BuildDetailsPage(ControlWidgets& widgets) {
 
 QWidget* BuildAccountPage(ControlWidgets& widgets) {
   auto* cookieBox = new QVBoxLayout;
-  if (auto* cookies = widgets.Take<QPlainTextEdit>("编辑框_cookies")) {
+  if (auto* cookies = widgets.Take<QPlainTextEdit>(kCookiesBox)) {
     cookies->setPlaceholderText(Text("登录后自动填写；也可粘贴浏览器中的 Cookie"));
     cookieBox->addWidget(cookies, 1);
   }
   auto* buttons = new QHBoxLayout;
-  AddIf(*buttons, widgets.Take("按钮_获取二维码"));
-  AddIf(*buttons, widgets.Take("按钮_验证是否登录"));
+  AddIf(*buttons, widgets.Take(kQrLoginButton));
+  AddIf(*buttons, widgets.Take(kCheckLoginButton));
   buttons->addStretch(1);
   cookieBox->addLayout(buttons);
 
   auto* qrBox = new QHBoxLayout;
-  QWidget* qr = widgets.Take("图片框_登录二维码");
+  QWidget* qr = widgets.Take(kQrPicture);
   // Whole pixels per module: the code is drawn 4 px a module and not scaled.
   FixPicture(qr, 220, 220, "登录二维码");
   AddIf(*qrBox, qr);
 
   auto* userBox = new QHBoxLayout;
   auto* face = new QVBoxLayout;
-  QWidget* avatar = widgets.Take("图片框_用户头像");
+  QWidget* avatar = widgets.Take(kUserAvatarPicture);
   FixPicture(avatar, 80, 80, "头像");
   AddIf(*face, avatar);
-  QWidget* badge = widgets.Take("窗口EX1");
+  QWidget* badge = widgets.Take(kVipBadgePicture);
   FixPicture(badge, 72, 28, "");
   AddIf(*face, badge);
   face->addStretch(1);
   userBox->addLayout(face);
-  if (auto* info = widgets.Take<QLabel>("标签_用户信息")) {
+  if (auto* info = widgets.Take<QLabel>(kUserInfoLabel)) {
     info->setWordWrap(true);
     info->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     info->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -234,8 +235,8 @@ QWidget* BuildAccountPage(ControlWidgets& widgets) {
 
 QWidget* BuildDanmakuPage(ControlWidgets& widgets) {
   auto* sizes = new QHBoxLayout;
-  for (const auto& [caption, name] : {std::pair{"滚动弹幕字号", "编辑框_滚动弹幕大小"},
-                                      std::pair{"固定弹幕字号", "编辑框_固定弹幕大小"}}) {
+  for (const auto& [caption, name] :
+       {std::pair{"滚动弹幕字号", kScrollingSizeBox}, std::pair{"固定弹幕字号", kFixedSizeBox}}) {
     QWidget* box = widgets.Take(name);
     if (box == nullptr) continue;
     box->setFixedWidth(60);
@@ -244,14 +245,14 @@ QWidget* BuildDanmakuPage(ControlWidgets& widgets) {
     sizes->addSpacing(16);
   }
   sizes->addStretch(1);
-  AddIf(*sizes, widgets.Take("按钮_刷新弹幕"));
+  AddIf(*sizes, widgets.Take(kRefreshDanmakuButton));
 
   auto* style = new QVBoxLayout;
-  AddIf(*style, widgets.Take("编辑框_弹幕样式"), 1);
-  if (QWidget* reset = widgets.Take("按钮_默认弹幕样式"))
+  AddIf(*style, widgets.Take(kDanmakuStyleBox), 1);
+  if (QWidget* reset = widgets.Take(kDefaultStyleButton))
     style->addWidget(reset, 0, Qt::AlignRight);
   auto* block = new QVBoxLayout;
-  AddIf(*block, widgets.Take("编辑框_屏蔽弹幕"), 1);
+  AddIf(*block, widgets.Take(kBlockListBox), 1);
 
   auto* texts = new QHBoxLayout;
   texts->addWidget(Group("弹幕样式（“大小参数”处填入字号）", style), 1);
@@ -265,28 +266,28 @@ QWidget* BuildDanmakuPage(ControlWidgets& widgets) {
 
 QWidget* BuildLibraryPage(ControlWidgets& widgets) {
   auto* folderRow = new QHBoxLayout;
-  if (QWidget* folder = widgets.Take("编辑框_文件管理")) {
+  if (QWidget* folder = widgets.Take(kLibraryFolderBox)) {
     folderRow->addWidget(new QLabel(Text("文件夹")));
     folderRow->addWidget(folder, 2);
   }
-  AddIf(*folderRow, widgets.Take("按钮_文件管理"));
-  if (QWidget* keyword = widgets.Take("编辑框_关键词")) {
+  AddIf(*folderRow, widgets.Take(kChooseLibraryButton));
+  if (QWidget* keyword = widgets.Take(kKeywordBox)) {
     folderRow->addSpacing(12);
     folderRow->addWidget(new QLabel(Text("关键词")));
     folderRow->addWidget(keyword, 1);
   }
-  AddIf(*folderRow, widgets.Take("按钮_初始化"));
+  AddIf(*folderRow, widgets.Take(kScanLibraryButton));
 
   auto* browser = new QVBoxLayout;
   browser->addLayout(folderRow);
-  AddIf(*browser, widgets.Take("图标列表框_文件管理"), 1);
+  AddIf(*browser, widgets.Take(kLibraryIconList), 1);
 
   auto* emby = new QFormLayout;
-  if (QWidget* url = widgets.Take("编辑框_emby_url")) emby->addRow(Text("服务器地址"), url);
-  if (QWidget* key = widgets.Take("编辑框_emby_api")) emby->addRow(Text("API 密钥"), key);
+  if (QWidget* url = widgets.Take(kEmbyUrlBox)) emby->addRow(Text("服务器地址"), url);
+  if (QWidget* key = widgets.Take(kEmbyKeyBox)) emby->addRow(Text("API 密钥"), key);
   auto* embyButtons = new QHBoxLayout;
-  AddIf(*embyButtons, widgets.Take("按钮_访问emby"));
-  AddIf(*embyButtons, widgets.Take("按钮_上传头像"));
+  AddIf(*embyButtons, widgets.Take(kOpenEmbyButton));
+  AddIf(*embyButtons, widgets.Take(kUploadAvatarsButton));
   emby->addRow(embyButtons);
   QGroupBox* embyGroup = Group("Emby", emby);
   embyGroup->setFixedWidth(320);
@@ -299,11 +300,11 @@ QWidget* BuildLibraryPage(ControlWidgets& widgets) {
 
 QWidget* BuildDownloadSettingsPage(ControlWidgets& widgets) {
   auto* page = new QVBoxLayout;
-  AddIf(*page, widgets.Take("选择框_按类型分组"));
-  AddIf(*page, widgets.Take("选择框_按演员分组"));
-  AddIf(*page, widgets.Take("选择框_默认下载最高画质"));
-  AddIf(*page, widgets.Take("选择框_下载AI字幕"));
-  if (QWidget* codec = widgets.Take("下拉框_默认编码")) {
+  AddIf(*page, widgets.Take(kByTypeCheck));
+  AddIf(*page, widgets.Take(kByUploaderCheck));
+  AddIf(*page, widgets.Take(kBestQualityCheck));
+  AddIf(*page, widgets.Take(kAiSubtitlesCheck));
+  if (QWidget* codec = widgets.Take(kCodecDrop)) {
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel(Text("默认编码")));
     codec->setMinimumWidth(140);
@@ -317,11 +318,11 @@ QWidget* BuildDownloadSettingsPage(ControlWidgets& widgets) {
 
 QWidget* BuildWindowSettingsPage(ControlWidgets& widgets) {
   auto* page = new QVBoxLayout;
-  AddIf(*page, widgets.Take("选择框_最小化到托盘"));
-  AddIf(*page, widgets.Take("选择框_监控剪辑版"));
+  AddIf(*page, widgets.Take(kTrayOnCloseCheck));
+  AddIf(*page, widgets.Take(kClipboardWatchBox));
   auto* hotkey = new QHBoxLayout;
-  AddIf(*hotkey, widgets.Take("标签_呼出快捷键"));
-  if (QWidget* key = widgets.Take("下拉框_热键")) {
+  AddIf(*hotkey, widgets.Take(kHotkeyLabel));
+  if (QWidget* key = widgets.Take(kHotkeyDrop)) {
     key->setMinimumWidth(90);
     hotkey->addWidget(key);
   }
@@ -333,8 +334,8 @@ QWidget* BuildWindowSettingsPage(ControlWidgets& widgets) {
 
 QWidget* BuildAboutPage(ControlWidgets& widgets) {
   auto* page = new QVBoxLayout;
-  AddIf(*page, widgets.Take("标签_当前版本"));
-  if (auto* about = widgets.Take<QLabel>("标签_关于声明")) {
+  AddIf(*page, widgets.Take(kVersionLabel));
+  if (auto* about = widgets.Take<QLabel>(kAboutLabel)) {
     about->setWordWrap(true);
     page->addWidget(about);
   }

@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include "controls/control_names.h"
 #include "main_window.h"
 #include "ui_fonts.h"
 
@@ -87,7 +88,7 @@ void WindowTray::Remove() {
 }
 
 bool WindowTray::HidesToTray() const {
-  return Shown() && m_controls.Checked("选择框_最小化到托盘");
+  return Shown() && m_controls.Checked(kTrayOnCloseCheck);
 }
 
 bool WindowTray::eventFilter(QObject* watched, QEvent* event) {
