@@ -373,24 +373,26 @@ TEST_P(DownloadEngineSiteCase, RowShowsHowTheDownloadEnded) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DownloadEngineSiteCase,
     ::testing::Values(
-        SiteCase{
-            .name = "Whole",
-            .request = [](DownloadEngineSite& t) { return t.Request(1, t.Url("/bulk/a.bin")); },
-            .state = kStateDone,
-            .color = kColorDone,
-            .lastUrlPath = "/bulk/a.bin",
-            .media = false},
+        SiteCase{.name = "Whole",
+                 .request =
+                     [](DownloadEngineSite& fixture) {
+                       return fixture.Request(1, fixture.Url("/bulk/a.bin"));
+                     },
+                 .state = kStateDone,
+                 .color = kColorDone,
+                 .lastUrlPath = "/bulk/a.bin",
+                 .media = false},
         SiteCase{.name = "EmptyAddress",
-                 .request = [](DownloadEngineSite& t) { return t.Request(1, ""); },
+                 .request = [](DownloadEngineSite& fixture) { return fixture.Request(1, ""); },
                  .state = kStateStartFailed,
                  .color = kColorCrimson,
                  .file = "",
                  .tip = "no address"},
         SiteCase{.name = "DropsResumedWithRange",
                  .request =
-                     [](DownloadEngineSite& t) {
-                       t.Site().SetFault(kMediaPath, Fault::DropAfter(30'000));
-                       return t.Request(1, t.Url(kMediaPath));
+                     [](DownloadEngineSite& fixture) {
+                       fixture.Site().SetFault(kMediaPath, Fault::DropAfter(30'000));
+                       return fixture.Request(1, fixture.Url(kMediaPath));
                      },
                  .state = kStateDone,
                  .color = kColorDone,
@@ -399,9 +401,9 @@ INSTANTIATE_TEST_SUITE_P(
                  .delays = 2},
         SiteCase{.name = "ServerErrorThenWhole",
                  .request =
-                     [](DownloadEngineSite& t) {
-                       t.Site().SetFault(kMediaPath, Fault::Status(500).Times(1));
-                       return t.Request(1, t.Url(kMediaPath));
+                     [](DownloadEngineSite& fixture) {
+                       fixture.Site().SetFault(kMediaPath, Fault::Status(500).Times(1));
+                       return fixture.Request(1, fixture.Url(kMediaPath));
                      },
                  .state = kStateDone,
                  .color = kColorDone,
@@ -410,12 +412,12 @@ INSTANTIATE_TEST_SUITE_P(
                  .delays = 1},
         SiteCase{.name = "StallThenWhole",
                  .request =
-                     [](DownloadEngineSite& t) {
+                     [](DownloadEngineSite& fixture) {
                        TransferTiming timing;
                        timing.stallTimeoutSeconds = 1;
-                       t.Engine().SetTransferTiming(timing);
-                       t.Site().SetFault(kMediaPath, Fault::Delay(4000).Times(1));
-                       return t.Request(1, t.Url(kMediaPath));
+                       fixture.Engine().SetTransferTiming(timing);
+                       fixture.Site().SetFault(kMediaPath, Fault::Delay(4000).Times(1));
+                       return fixture.Request(1, fixture.Url(kMediaPath));
                      },
                  .state = kStateDone,
                  .color = kColorDone,
@@ -424,12 +426,12 @@ INSTANTIATE_TEST_SUITE_P(
                  .delays = 1},
         SiteCase{.name = "RefusedAddressRenewed",
                  .request =
-                     [](DownloadEngineSite& t) {
-                       t.Site().SetFault(kMediaPath, Fault::Status(403));
-                       DownloadRequest request = t.Request(1, t.Url(kMediaPath));
-                       request.fallbackUrls = {t.Url("/bulk/gone.bin")};
-                       request.freshAddresses = [&t] {
-                         return std::vector<std::string>{t.Url(kFreshPath)};
+                     [](DownloadEngineSite& fixture) {
+                       fixture.Site().SetFault(kMediaPath, Fault::Status(403));
+                       DownloadRequest request = fixture.Request(1, fixture.Url(kMediaPath));
+                       request.fallbackUrls = {fixture.Url("/bulk/gone.bin")};
+                       request.freshAddresses = [&fixture] {
+                         return std::vector<std::string>{fixture.Url(kFreshPath)};
                        };
                        return request;
                      },
@@ -439,12 +441,12 @@ INSTANTIATE_TEST_SUITE_P(
                  .gets = 1},
         SiteCase{.name = "ExpiredAddressRenewedBeforeUse",
                  .request =
-                     [](DownloadEngineSite& t) {
-                       t.SetRetries(5, RetryPolicy::kAddressLifetimeMs + 1000);
-                       DownloadRequest request = t.Request(1, t.Url(kMediaPath));
+                     [](DownloadEngineSite& fixture) {
+                       fixture.SetRetries(5, RetryPolicy::kAddressLifetimeMs + 1000);
+                       DownloadRequest request = fixture.Request(1, fixture.Url(kMediaPath));
                        request.addressesIssuedMs = 0;
-                       request.freshAddresses = [&t] {
-                         return std::vector<std::string>{t.Url(kFreshPath)};
+                       request.freshAddresses = [&fixture] {
+                         return std::vector<std::string>{fixture.Url(kFreshPath)};
                        };
                        return request;
                      },
@@ -454,9 +456,9 @@ INSTANTIATE_TEST_SUITE_P(
                  .gets = 1},
         SiteCase{.name = "RetriesUsedUp",
                  .request =
-                     [](DownloadEngineSite& t) {
-                       t.Site().SetFault(kMediaPath, Fault::Status(503));
-                       return t.Request(1, t.Url(kMediaPath));
+                     [](DownloadEngineSite& fixture) {
+                       fixture.Site().SetFault(kMediaPath, Fault::Status(503));
+                       return fixture.Request(1, fixture.Url(kMediaPath));
                      },
                  .state = kStateStartFailed,
                  .color = kColorCrimson,
@@ -467,10 +469,11 @@ INSTANTIATE_TEST_SUITE_P(
                  .delays = 5},
         SiteCase{.name = "AllAddressesRefused",
                  .request =
-                     [](DownloadEngineSite& t) {
-                       DownloadRequest request = t.Request(1, t.Url("/bulk/missing.bin"));
-                       request.fallbackUrls = {t.Url("/bulk/gone.bin")};
-                       t.Site().SetFault("/bulk/", Fault::Status(403));
+                     [](DownloadEngineSite& fixture) {
+                       DownloadRequest request =
+                           fixture.Request(1, fixture.Url("/bulk/missing.bin"));
+                       request.fallbackUrls = {fixture.Url("/bulk/gone.bin")};
+                       fixture.Site().SetFault("/bulk/", Fault::Status(403));
                        return request;
                      },
                  .state = kStateStartFailed,
@@ -480,10 +483,11 @@ INSTANTIATE_TEST_SUITE_P(
                  .tip = "HTTP 403"},
         SiteCase{.name = "BackupAfterNotFound",
                  .request =
-                     [](DownloadEngineSite& t) {
-                       DownloadRequest request = t.Request(1, t.Url("/bulk/missing.bin"));
-                       request.fallbackUrls = {t.Url("/bulk/a.bin")};
-                       t.Site().SetFault("/bulk/missing.bin", Fault::Status(404));
+                     [](DownloadEngineSite& fixture) {
+                       DownloadRequest request =
+                           fixture.Request(1, fixture.Url("/bulk/missing.bin"));
+                       request.fallbackUrls = {fixture.Url("/bulk/a.bin")};
+                       fixture.Site().SetFault("/bulk/missing.bin", Fault::Status(404));
                        return request;
                      },
                  .state = kStateDone,
@@ -492,11 +496,12 @@ INSTANTIATE_TEST_SUITE_P(
                  .media = false},
         SiteCase{.name = "ServerErrorWithoutRetriesKeepsTheAddress",
                  .request =
-                     [](DownloadEngineSite& t) {
-                       t.SetRetries(0);
-                       DownloadRequest request = t.Request(1, t.Url("/bulk/missing.bin"));
-                       request.fallbackUrls = {t.Url("/bulk/a.bin")};
-                       t.Site().SetFault("/bulk/missing.bin", Fault::Status(500));
+                     [](DownloadEngineSite& fixture) {
+                       fixture.SetRetries(0);
+                       DownloadRequest request =
+                           fixture.Request(1, fixture.Url("/bulk/missing.bin"));
+                       request.fallbackUrls = {fixture.Url("/bulk/a.bin")};
+                       fixture.Site().SetFault("/bulk/missing.bin", Fault::Status(500));
                        return request;
                      },
                  .state = kStateStartFailed,
@@ -509,10 +514,10 @@ INSTANTIATE_TEST_SUITE_P(
         // off leaves it as it was.
         SiteCase{.name = "CompleteFileSurvivesABrokenRerun",
                  .request =
-                     [](DownloadEngineSite& t) {
-                       t.SetRetries(0);
-                       t.Site().SetFault(kMediaPath, Fault::DropAfter(30'000));
-                       DownloadRequest request = t.Request(1, t.Url(kMediaPath));
+                     [](DownloadEngineSite& fixture) {
+                       fixture.SetRetries(0);
+                       fixture.Site().SetFault(kMediaPath, Fault::DropAfter(30'000));
+                       DownloadRequest request = fixture.Request(1, fixture.Url(kMediaPath));
                        std::ofstream(request.targetPath) << "earlier whole file";
                        return request;
                      },
@@ -525,9 +530,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A part left by a run whose answer had another ETag is not continued.
         SiteCase{.name = "PartOfAnotherBodyStartsOver",
                  .request =
-                     [](DownloadEngineSite& t) {
-                       DownloadRequest request = t.Request(1, t.Url(kMediaPath));
-                       const std::string total = std::to_string(t.MediaBody().size());
+                     [](DownloadEngineSite& fixture) {
+                       DownloadRequest request = fixture.Request(1, fixture.Url(kMediaPath));
+                       const std::string total = std::to_string(fixture.MediaBody().size());
                        std::ofstream(PartPathOf(request.targetPath)) << std::string(1000, 'x');
                        std::ofstream(LockPathOf(request.targetPath))
                            << total << "\n\"other\"\nWed, 01 Jan 2025 00:00:00 GMT\n";
@@ -541,8 +546,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Without a note nothing vouches for the part's bytes.
         SiteCase{.name = "PartWithoutItsNoteStartsOver",
                  .request =
-                     [](DownloadEngineSite& t) {
-                       DownloadRequest request = t.Request(1, t.Url(kMediaPath));
+                     [](DownloadEngineSite& fixture) {
+                       DownloadRequest request = fixture.Request(1, fixture.Url(kMediaPath));
                        std::ofstream(PartPathOf(request.targetPath)) << std::string(1000, 'x');
                        return request;
                      },
@@ -552,8 +557,8 @@ INSTANTIATE_TEST_SUITE_P(
                  .gets = 1},
         SiteCase{.name = "DiskFullKeepsNothingButThePart",
                  .request =
-                     [](DownloadEngineSite& t) {
-                       DownloadRequest request = t.Request(1, t.Url(kMediaPath));
+                     [](DownloadEngineSite& fixture) {
+                       DownloadRequest request = fixture.Request(1, fixture.Url(kMediaPath));
                        fs::create_symlink("/dev/full", PartPathOf(request.targetPath));
                        return request;
                      },
@@ -563,8 +568,8 @@ INSTANTIATE_TEST_SUITE_P(
                  .tip = "PART"},
         SiteCase{.name = "UnwritableFolder",
                  .request =
-                     [](DownloadEngineSite& t) {
-                       DownloadRequest request = t.Request(1, t.Url(kMediaPath));
+                     [](DownloadEngineSite& fixture) {
+                       DownloadRequest request = fixture.Request(1, fixture.Url(kMediaPath));
                        request.targetPath = "/sys/korvid-test.mp4";
                        return request;
                      },

@@ -119,7 +119,7 @@ TEST_F(ApplicationTest, ClosingTheWindowSavesTheStatesSizeAndTabsForTheNextStart
 // log-out), the task list too; the next start shows both.
 TEST_F(ApplicationTest, ChangesAreKeptWithoutTheExitMenu) {
   const std::string file = Paths().ConfigFile().string();
-  const auto stored = [&file](const char* name) {
+  const auto stored = [&file](std::string_view name) {
     IniFile ini;
     return ini.Load(file) ? ini.Get(kSectionEditBox, name) : std::string();
   };
