@@ -56,7 +56,7 @@ Json PageOf(const Json& data, std::string_view cid, long long episode) {
   return pages->front();
 }
 
-std::string LineBreaksAsCrLf(std::string text) {
+std::string LineBreaksAsCrLf(const std::string& text) {
   std::string out;
   for (const char c : text) {
     if (c == '\r') continue;
