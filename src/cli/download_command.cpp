@@ -37,31 +37,11 @@ constexpr auto kPlainPeriod = std::chrono::seconds(5);
 constexpr int kInterrupted = 130;
 
 std::atomic<bool> g_interrupted{false};
+int g_scopes = 0;  // InterruptScopes alive; on the main thread only
 
 void OnInterrupt(int) {
   g_interrupted = true;
 }
-
-// Ctrl-C, and the end of a session (SIGTERM, SIGHUP): the run stops its
-// transfers and writes the task list before it ends.
-class InterruptHandler {
- public:
-  static constexpr std::array kSignals{SIGINT, SIGTERM, SIGHUP};
-
-  InterruptHandler() {
-    for (std::size_t i = 0; i < kSignals.size(); ++i) {
-      m_previous[i] = std::signal(kSignals[i], OnInterrupt);
-    }
-  }
-  ~InterruptHandler() {
-    for (std::size_t i = 0; i < kSignals.size(); ++i) std::signal(kSignals[i], m_previous[i]);
-  }
-  InterruptHandler(const InterruptHandler&) = delete;
-  InterruptHandler& operator=(const InterruptHandler&) = delete;
-
- private:
-  std::array<void (*)(int), kSignals.size()> m_previous{};
-};
 
 bool ParseDownloadArgs(const Args& args, DownloadOptions& options) {
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -242,8 +222,9 @@ class ExpectedFiles {
   std::map<std::string, std::int64_t> m_sizes;
 };
 
+// noRowsIsFine: a run that looked for new videos and found none.
 int Summarise(AppState& app, const std::set<int>& earlier, const ExpectedFiles& files,
-              bool linkFailed, bool interrupted) {
+              bool linkFailed, bool interrupted, bool noRowsIsFine) {
   TaskList& tasks = app.Tasks();
   int failures = 0;
   const int rows = tasks.RowCount() - static_cast<int>(earlier.size());
@@ -259,7 +240,7 @@ int Summarise(AppState& app, const std::set<int>& earlier, const ExpectedFiles& 
     std::cerr << "korvid-cli: interrupted\n";
     return kInterrupted;
   }
-  if (rows == 0) return Fail("no task rows were added");
+  if (rows == 0 && !noRowsIsFine) return Fail("no task rows were added");
   return failures > 0 || linkFailed ? 1 : 0;
 }
 
@@ -274,6 +255,25 @@ int Download(const Args& args) {
 }
 
 }  // namespace
+
+// Ctrl-C, and the end of a session (SIGTERM, SIGHUP): the run stops its
+// transfers and writes the task list before it ends. The outermost scope
+// clears what an earlier one saw.
+InterruptScope::InterruptScope() {
+  if (g_scopes++ == 0) g_interrupted = false;
+  for (std::size_t i = 0; i < kSignals.size(); ++i) {
+    m_previous[i] = std::signal(kSignals[i], OnInterrupt);
+  }
+}
+
+InterruptScope::~InterruptScope() {
+  for (std::size_t i = 0; i < kSignals.size(); ++i) std::signal(kSignals[i], m_previous[i]);
+  --g_scopes;
+}
+
+bool Interrupted() {
+  return g_interrupted;
+}
 
 int RunDownloads(Core& core, const DownloadOptions& options) {
   if (!options.folder.empty()) {
@@ -311,7 +311,7 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
     for (int row = 1; row <= app.Tasks().RowCount(); ++row) {
       if (!requeued.contains(row)) earlier.insert(row);
     }
-    if (options.links.empty() && requeued.empty()) {
+    if (options.links.empty() && requeued.empty() && !options.addTasks) {
       std::cerr << "korvid-cli: no waiting tasks (没有等待中的任务)\n";
       return 0;
     }
@@ -323,9 +323,9 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   engine.SetRetryPolicy(retries);
   ExpectedFiles files;
   engine.SetObservers([&files](const DownloadEnd& end) { files.Downloaded(end); }, {});
-  const bool linkFailed = AddLinks(core, app, options);
-  g_interrupted = false;
-  const InterruptHandler interrupt;
+  const InterruptScope interrupt;
+  bool linkFailed = AddLinks(core, app, options);
+  if (options.addTasks) linkFailed = options.addTasks(app) || linkFailed;
   Scheduler scheduler(app,
                       SchedulerJobs{[&app, &engine] { (void)DownloadOneTask(app, engine); }, {}});
   ProgressPrinter printer(app.Tasks(), earlier);
@@ -342,7 +342,8 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   StopEverything(engine, scheduler);
   printer.Show(true);
   kept.Close();
-  return Summarise(app, earlier, files, linkFailed, interrupted);
+  if (options.finished) options.finished(app);
+  return Summarise(app, earlier, files, linkFailed, interrupted, options.addTasks != nullptr);
 }
 
 KORVID_CLI_COMMAND(

@@ -2,9 +2,13 @@
 // The download both `download` and `demo` run: links to task rows, the
 // scheduler's clock draining the queue, one progress line per running task.
 
+#include <array>
+#include <csignal>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
 #include "cli/cli_command.h"
 #include "transfer/resumable_download.h"
 
@@ -20,7 +24,28 @@ struct DownloadOptions {
   // Keep the rows in 配置/任务.db: add to the stored queue and run it until
   // empty. False: a private list in memory (--no-store, the demo).
   bool keepStore = false;
+  // Adds tasks of its own after the links, once the stored rows are back
+  // (before the transfers start); true when something could not be added.
+  // A run with it ends well without any task row.
+  std::function<bool(AppState& app)> addTasks;
+  // Called once the transfers have stopped, every row in its final state.
+  std::function<void(AppState& app)> finished;
 };
+
+// Ctrl-C, SIGTERM and SIGHUP set Interrupted() while a scope lives; the
+// outermost scope starts with it cleared. Main thread.
+class InterruptScope {
+ public:
+  static constexpr std::array kSignals{SIGINT, SIGTERM, SIGHUP};
+  InterruptScope();
+  ~InterruptScope();
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
+
+ private:
+  std::array<void (*)(int), kSignals.size()> m_previous{};
+};
+[[nodiscard]] bool Interrupted();
 
 // Exit code when another process holds the task store.
 inline constexpr int kStoreHeld = 2;

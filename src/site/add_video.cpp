@@ -25,15 +25,6 @@ struct VideoRows {
   std::string height;  // 清晰度
 };
 
-void AddFailureRow(AppState& app, std::string_view bvid) {
-  std::lock_guard lock(app.ListLock());
-  TaskList& tasks = app.Tasks();
-  const int row = tasks.AppendRow();
-  tasks.SetCellText(row, kColIndex, std::to_string(row));
-  tasks.SetCellText(row, kColTitle, bvid);
-  tasks.SetCellText(row, kColState, kStateParseFailed);
-}
-
 std::string TitleCell(const VideoRows& video, std::string_view kind) {
   if (!video.split) return video.title;
   return std::string(kind == record::kVideo ? kVideoTitlePrefix : kAudioTitlePrefix) + video.title;
@@ -78,19 +69,31 @@ bool SplitWanted(const Controls& controls) {
   return controls.Checked(kBestQualityCheck) && !controls.Text(kCookiesBox).empty();
 }
 
-bool AddVideo(SiteJob& job, std::string_view bvid, AddVideoFlags flags) {
+void AddFailureRow(AppState& app, std::string_view bvid) {
+  std::lock_guard lock(app.ListLock());
+  TaskList& tasks = app.Tasks();
+  const int row = tasks.AppendRow();
+  tasks.SetCellText(row, kColIndex, std::to_string(row));
+  tasks.SetCellText(row, kColTitle, bvid);
+  tasks.SetCellText(row, kColState, kStateParseFailed);
+}
+
+AddVideoOutcome TryAddVideo(SiteJob& job, std::string_view bvid, AddVideoFlags flags) {
   const bool split =
       flags.split.value_or(false) || job.splitCondition.value_or(SplitWanted(job.app.Ui()));
   VideoInfo info = FetchVideoInfo(job.transport, bvid);
-  if (info.refused) {
-    AddFailureRow(job.app, bvid);
-    return true;
-  }
+  if (info.refused) return {false, info.gone};
   VideoRows video{info.answer, split, flags.customSource, {}, {}};
   video.title = CleanName(info.answer.GetValue("data.title"), true, bvid);
   video.height = info.answer.GetValue("data.dimension.height");
   AddPages(job.app, video);
-  return false;
+  return {true, false};
+}
+
+bool AddVideo(SiteJob& job, std::string_view bvid, AddVideoFlags flags) {
+  if (TryAddVideo(job, bvid, flags).added) return false;
+  AddFailureRow(job.app, bvid);
+  return true;
 }
 
 void AddVideoFromDetails(SiteJob& job) {

@@ -30,6 +30,17 @@ struct AddVideoFlags {
 // Worker thread.
 [[nodiscard]] bool AddVideo(SiteJob& job, std::string_view bvid, AddVideoFlags flags = {});
 
+struct AddVideoOutcome {
+  bool added = false;
+  bool gone = false;  // the site refused the video for good (VideoInfo::gone)
+};
+// AddVideo without the "解析失败" row: nothing is added when the video cannot
+// be read. Worker thread.
+[[nodiscard]] AddVideoOutcome TryAddVideo(SiteJob& job, std::string_view bvid,
+                                          AddVideoFlags flags = {});
+// The "解析失败" row AddVideo leaves for a video it could not read.
+void AddFailureRow(AppState& app, std::string_view bvid);
+
 // 按钮_下载4K: the video named in 编辑框_解析链接, split, following the chosen
 // source. Does nothing without a BV identifier there. Worker thread.
 void AddVideoFromDetails(SiteJob& job);

@@ -41,6 +41,13 @@ bool SameBvid(std::string_view answered, std::string_view asked) {
   return answered.substr(kPrefix) == asked.substr(kPrefix);
 }
 
+// The view API's codes for a video that is not there for anyone: -404 (no
+// such video), 62002 (made invisible), 62004 (under review), 62012 (only
+// its uploader may see it).
+bool IsGoneCode(std::string_view code) {
+  return code == "-404" || code == "62002" || code == "62004" || code == "62012";
+}
+
 VideoInfo FromViewApi(SiteTransport& transport, std::string_view bvid) {
   VideoInfo info;
   (void)info.answer.Parse(
@@ -49,6 +56,7 @@ VideoInfo FromViewApi(SiteTransport& transport, std::string_view bvid) {
   info.refused = info.answer.GetValue("message") == kBlockedMessage ||
                  info.answer.GetJson("code") != "0" ||
                  !SameBvid(info.answer.GetValue("data.bvid"), bvid);
+  info.gone = info.refused && IsGoneCode(info.answer.GetJson("code"));
   return info;
 }
 

@@ -14,6 +14,9 @@ struct VideoInfo {
   JsonDocument answer;
   // The view API refused (message "请求被拦截" or code not 0): nothing to add.
   bool refused = false;
+  // Refused because the site does not have the video (deleted) or will not
+  // show it (private, under review): asking again will not help.
+  bool gone = false;
   // Where the answer came from (the page's embedded state or the view API).
   bool fromPage = false;
 };

@@ -7,14 +7,20 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
+
+#include "app/tasks/library_store.h"
+#include "app/tasks/sqlite_statement.h"
 
 namespace korvid {
 
 namespace {
 
 namespace fs = std::filesystem;
+using sqlite::Exec;
+using sqlite::Statement;
 
 constexpr int kMaxAsideNames = 100;
 constexpr int kBusyTimeoutMs = 2000;
@@ -39,54 +45,12 @@ constexpr const char* kUpsertRow =
 constexpr const char* kAddRecordRow = "INSERT OR IGNORE INTO task_records(row) VALUES(?1)";
 constexpr const char* kSetStarted = "UPDATE task_records SET started = ?2 WHERE row = ?1";
 constexpr const char* kSetQueued = "UPDATE task_records SET queued = ?2 WHERE row = ?1";
+constexpr const char* kSelectStarted = "SELECT started FROM task_records WHERE row = ?1";
 
 // Bits of the cells kept in task_rows (every column but the record), the
 // colours and the queue number.
 constexpr std::uint32_t kRowTableBits =
     (((1U << kTaskColumnCount) - 1U) & ~1U) | kStoreColorsBit | kStoreQueuedBit;
-
-// A prepared statement, finalised when it goes away.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) m_stmt = nullptr;
-  }
-  ~Statement() { sqlite3_finalize(m_stmt); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  [[nodiscard]] bool Ok() const { return m_stmt != nullptr; }
-  void Bind(int index, std::string_view text) {
-    sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-  }
-  void Bind(int index, std::int64_t value) { sqlite3_bind_int64(m_stmt, index, value); }
-  // Runs a statement that returns no rows and makes it ready for new values.
-  [[nodiscard]] bool Run() {
-    const int result = sqlite3_step(m_stmt);
-    sqlite3_reset(m_stmt);
-    sqlite3_clear_bindings(m_stmt);
-    return result == SQLITE_DONE;
-  }
-  [[nodiscard]] int Step() { return sqlite3_step(m_stmt); }
-  [[nodiscard]] std::string Text(int column) const {
-    const auto* text = sqlite3_column_text(m_stmt, column);
-    return text ? std::string(reinterpret_cast<const char*>(text),
-                              static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, column)))
-                : std::string();
-  }
-  [[nodiscard]] std::int64_t Int(int column) const { return sqlite3_column_int64(m_stmt, column); }
-
- private:
-  sqlite3_stmt* m_stmt = nullptr;
-};
-
-bool Exec(sqlite3* db, const char* sql, std::string* why = nullptr) {
-  char* message = nullptr;
-  const int result = sqlite3_exec(db, sql, nullptr, nullptr, &message);
-  if (result != SQLITE_OK && why) *why = message ? message : sqlite3_errstr(result);
-  sqlite3_free(message);
-  return result == SQLITE_OK;
-}
 
 std::string ColorsText(const std::array<std::uint32_t, kTaskColumnCount>& colors) {
   std::string text;
@@ -152,7 +116,7 @@ bool Prepare(sqlite3* db, std::string* why) {
   // NORMAL: in WAL mode a killed process loses nothing committed; only a
   // power cut may lose the last batches, never the file.
   if (!Exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", why)) return false;
-  if (!Exec(db, kSchema, why)) return false;
+  if (!Exec(db, kSchema, why) || !PrepareLibraryTables(db, why)) return false;
   return SelectRows(db, why).has_value();
 }
 
@@ -281,9 +245,33 @@ bool TaskStore::Write(const TaskStoreChanges& batch) {
       ok = statement->Run();
     }
   }
+  if (ok) ok = InsertHistory(m_db, FinishedEntries(batch));
   if (ok && Exec(m_db, "COMMIT")) return true;
   (void)Exec(m_db, "ROLLBACK");
   return false;
+}
+
+// A row whose state became a finished one enters the history in the same
+// transaction as the state: a kill leaves both or neither.
+std::vector<HistoryEntry> TaskStore::FinishedEntries(const TaskStoreChanges& batch) {
+  std::vector<HistoryEntry> entries;
+  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+  Statement selectStarted(m_db, kSelectStarted);
+  for (const TaskStoreChanges::Entry& entry : batch.rows) {
+    if ((entry.columns & (1U << kColState)) == 0) continue;
+    const std::string& state = entry.row.text[kColState];
+    if (!IsSuccessState(state)) continue;
+    std::string record = entry.row.text[kColRecord];
+    if ((entry.columns & 1U) == 0 && selectStarted.Ok()) {
+      selectStarted.Bind(1, std::int64_t{entry.row.row});
+      if (selectStarted.Step() == SQLITE_ROW) record = selectStarted.Text(0);
+      selectStarted.Reset();
+    }
+    if (auto finished = HistoryEntryFor(entry.row.row, state, record, now)) {
+      entries.push_back(std::move(*finished));
+    }
+  }
+  return entries;
 }
 
 }  // namespace korvid

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/tasks/library_store.h"
 #include "app/tasks/task_list.h"
 
 struct sqlite3;
@@ -40,7 +41,8 @@ class TaskStoreLock {
 };
 
 // The task list and queue on disk: an SQLite database in WAL mode, one table
-// of row cells and one of row records. Every Write is one transaction, so a
+// of row cells and one of row records (and the library's tables, see
+// LibraryStore; a row that ends well enters its history). Every Write is one transaction, so a
 // kill at any moment leaves the rows of the last whole batch.
 // Not thread-safe: one thread (the store writer) uses an open store.
 class TaskStore {
@@ -70,6 +72,7 @@ class TaskStore {
 
  private:
   explicit TaskStore(sqlite3* db) : m_db(db) {}
+  [[nodiscard]] std::vector<HistoryEntry> FinishedEntries(const TaskStoreChanges& batch);
 
   sqlite3* m_db;
 };

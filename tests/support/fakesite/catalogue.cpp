@@ -344,7 +344,7 @@ std::optional<Video> Catalogue::FindVideo(const std::string& id) const {
       const auto& prefix = list.bvidPrefix;
       if (bvid.size() == prefix.size() + 7 && bvid.compare(0, prefix.size(), prefix) == 0) {
         const int k = std::atoi(bvid.c_str() + prefix.size());
-        if (k >= 1 && k <= list.count && list.Bvid(k) == bvid) {
+        if (k >= 1 && k <= list.count + VideoList::kGrowthRoom && list.Bvid(k) == bvid) {
           return ListVideo(list, k);
         }
       }
@@ -356,7 +356,7 @@ std::optional<Video> Catalogue::FindVideo(const std::string& id) const {
 const VideoList* Catalogue::ListOfCid(std::int64_t cid, int& k) const {
   for (const auto* lists : {&m_spaces, &m_favourites}) {
     for (const auto& list : *lists) {
-      if (cid >= list.firstCid && cid < list.firstCid + list.count) {
+      if (cid >= list.firstCid && cid < list.firstCid + list.count + VideoList::kGrowthRoom) {
         k = static_cast<int>(cid - list.firstCid) + 1;
         return &list;
       }

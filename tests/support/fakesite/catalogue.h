@@ -41,7 +41,17 @@ struct VideoList {
   std::int64_t firstCid = 0;
   std::vector<int> typeIds;  // video k has typeIds[(k - 1) % size]; empty: all 21
 
+  // Videos k up to count + kGrowthRoom exist, unlisted, so a test can add
+  // them to the top of the list while the site runs (SiteRoutes::GrowList).
+  static constexpr int kGrowthRoom = 100;
+  int grown = 0;  // of count, the newest videos added while running
+
   [[nodiscard]] std::string Bvid(int k) const;  // k from 1
+  // The video at a list position (from 1, newest first): the grown videos
+  // first, newest (highest k) on top, then videos 1, 2, ...
+  [[nodiscard]] int VideoAt(int position) const {
+    return position <= grown ? count - position + 1 : position - grown;
+  }
   [[nodiscard]] int TypeId(int k) const;
   [[nodiscard]] std::int64_t Cid(int k) const { return firstCid + k - 1; }
 };

@@ -400,6 +400,10 @@ void FakeSite::RetireQrLogin(QrLoginRetirement retirement) {
   m_impl->routes.RetireQrLogin(retirement);
 }
 
+bool FakeSite::GrowList(std::int64_t id, int added) {
+  return m_impl->routes.GrowList(id, added);
+}
+
 void FakeSite::SetUnreadable(const std::string& bvid) {
   m_impl->routes.SetUnreadable(bvid);
 }

@@ -198,6 +198,10 @@ class FakeSite {
   // A catalogue video the site no longer has (its page 404, the view API
   // -404), e.g. one in the middle of a favourites folder.
   void SetUnreadable(const std::string& bvid);
+  // Adds `added` new videos to the top (newest end) of a space or favourites
+  // folder, by mid or media id (also GET /fakesite/grow?list=ID&add=N); up to
+  // 100 in all per list. False for an unknown list.
+  [[nodiscard]] bool GrowList(std::int64_t id, int added);
   // A video's title as the page and the view API give it (hostile texts).
   void SetTitle(const std::string& bvid, std::string title);
   // The cookie refresh: cookie/info answers refresh: needed; refresh_token

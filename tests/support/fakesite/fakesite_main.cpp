@@ -106,6 +106,8 @@ Routes (hosts are a setting of the client; here they all are this server)
   Emby      GET  /emby/Persons?api_key=..      {Items:[...],TotalRecordCount}
             POST /emby/Items/{id}/Images/Primary?api_key=..  Base64 body; 200 empty,
                                                401 wrong key, 404 unknown id
+  switch    GET  /fakesite/grow?list=ID&add=N  N new videos on top of the space or
+                                               favourites folder ID (100 at most)
 )";
 
 // The catalogue part of --help, read from the data folder in use.

@@ -337,6 +337,9 @@ Reply SiteRoutes::Route(const Incoming& in) {
   if (get && path.rfind("/img/", 0) == 0) {
     return MediaFile(MediaKind::Image);
   }
+  if (get && path == "/fakesite/grow") {
+    return GrowRoute(in);
+  }
   if (get && path == "/emby/Persons") {
     return EmbyPersons(in);
   }
@@ -349,6 +352,36 @@ Reply SiteRoutes::Route(const Incoming& in) {
 void SiteRoutes::SetUnreadable(const std::string& bvid) {
   std::lock_guard lock(m_mutex);
   m_unreadable.insert(bvid);
+}
+
+bool SiteRoutes::GrowList(std::int64_t id, int added) {
+  const VideoList* list = m_catalogue->FindSpace(id);
+  if (list == nullptr) list = m_catalogue->FindFavourites(id);
+  std::lock_guard lock(m_mutex);
+  const int total = m_grown[id] + added;
+  if (list == nullptr || added < 0 || total > VideoList::kGrowthRoom) return false;
+  m_grown[id] = total;
+  return true;
+}
+
+std::optional<VideoList> SiteRoutes::GrownList(const VideoList* list) const {
+  if (list == nullptr) return std::nullopt;
+  VideoList grown = *list;
+  std::lock_guard lock(m_mutex);
+  if (const auto it = m_grown.find(list->id); it != m_grown.end()) {
+    grown.grown = it->second;
+    grown.count += it->second;
+  }
+  return grown;
+}
+
+// The switch of a running korvid-fakesite: /fakesite/grow?list=ID&add=N.
+Reply SiteRoutes::GrowRoute(const Incoming& in) {
+  const auto id = ToInt(in.Param("list"));
+  const auto added = ToInt(in.Param("add"));
+  if (!id || !added || !GrowList(*id, static_cast<int>(*added)))
+    return TextReply(400, "no such list");
+  return TextReply(200, "grown");
 }
 
 void SiteRoutes::SetTitle(const std::string& bvid, std::string title) {
@@ -476,13 +509,15 @@ Reply SiteRoutes::SpaceList(const Incoming& in) {
           ReadListPage(in, {"mid", lookup, kDefaultSpacePageSize, kSpacePageSizeMax}, page)) {
     return std::move(*refusal);
   }
-  const VideoList* space = page.list;
+  const std::optional<VideoList> grown = GrownList(page.list);
+  const VideoList* space = &*grown;
   const int ps = page.ps;
   const int pn = page.pn;
   const std::string keyword = in.Param("keyword");
   const std::string tid = in.Param("tid");
   std::vector<int> matching;
-  for (int k = 1; k <= space->count; ++k) {
+  for (int position = 1; position <= space->count; ++position) {
+    const int k = space->VideoAt(position);
     const bool tidMatches = tid.empty() || tid == "0" || tid == std::to_string(space->TypeId(k));
     const std::string title = space->name + " 第" + std::to_string(k) + "个";
     if (tidMatches && (keyword.empty() || title.find(keyword) != std::string::npos)) {
@@ -534,7 +569,8 @@ Reply SiteRoutes::Favourites(const Incoming& in) {
           in, {"media_id", lookup, kDefaultFavouritesPageSize, kFavouritesPageSizeMax}, page)) {
     return std::move(*refusal);
   }
-  const VideoList* folder = page.list;
+  const std::optional<VideoList> grown = GrownList(page.list);
+  const VideoList* folder = &*grown;
   const int ps = page.ps;
   const int pn = page.pn;
   const Json& templ = m_catalogue->FavouritesTemplate()["data"];
@@ -544,8 +580,9 @@ Reply SiteRoutes::Favourites(const Incoming& in) {
   data["info"]["intro"] = "";
   data["info"]["media_count"] = folder->count;
   Json medias = Json::array();
-  for (int k = (pn - 1) * ps + 1; k <= folder->count && static_cast<int>(medias.size()) < ps; ++k) {
-    const Video video = m_catalogue->ListVideo(*folder, k);
+  for (int position = (pn - 1) * ps + 1;
+       position <= folder->count && static_cast<int>(medias.size()) < ps; ++position) {
+    const Video video = m_catalogue->ListVideo(*folder, folder->VideoAt(position));
     Json media = templ["medias"][0];
     media["id"] = video.data["aid"];
     media["title"] = video.data["title"];

@@ -69,6 +69,9 @@ class SiteRoutes {
   // in the page state and the view answer.
   void SetUnreadable(const std::string& bvid);
   void SetTitle(const std::string& bvid, std::string title);
+  // Adds videos to the top of a space or favourites folder (by mid or media
+  // id), up to VideoList::kGrowthRoom in all; false for an unknown list.
+  [[nodiscard]] bool GrowList(std::int64_t id, int added);
   [[nodiscard]] CookieRefreshRoutes& CookieRefresh() { return *m_refresh; }
 
   // The site's current calls (site_routes_current.cpp).
@@ -85,6 +88,9 @@ class SiteRoutes {
   [[nodiscard]] std::string BaseUrl() const;
   [[nodiscard]] Json PointedAtSite(Json value) const;
 
+  // The list as it is now: the catalogue's, grown by GrowList.
+  [[nodiscard]] std::optional<VideoList> GrownList(const VideoList* list) const;
+  [[nodiscard]] Reply GrowRoute(const Incoming& in);
   [[nodiscard]] std::optional<Video> EditedVideo(std::optional<Video> video) const;
   [[nodiscard]] Reply VideoPage(const std::string& bvid);
   [[nodiscard]] Reply View(const Incoming& in);
@@ -142,7 +148,8 @@ class SiteRoutes {
   Retired m_retired = Retired::kNothing;
   std::set<std::string> m_unreadable;
   std::map<std::string, std::string> m_titles;
-  std::string m_wbiImgKey;  // empty: the keys of the nav data file
+  std::map<std::int64_t, int> m_grown;  // videos added per list id
+  std::string m_wbiImgKey;              // empty: the keys of the nav data file
   std::string m_wbiSubKey;
 };
 

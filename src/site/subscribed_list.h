@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/site_hosts.h"
+#include "site/classify_link.h"
+#include "site/site_transport.h"
+
+// The lists a library follows, read a page at a time, newest videos first.
+// One reader per kind of link; a new kind of list plugs in with a reader.
+namespace korvid {
+
+struct ListPageRead {
+  std::vector<std::string> bvids;  // newest first
+  bool more = false;               // an older page may follow
+  bool refused = false;            // not answered, or refused: `notice` says how
+  bool riskControl = false;        // refused with -352/-412: worth waiting for
+  std::string notice;
+};
+
+// Page 1 is the newest. Worker thread.
+using ListPageReader = std::function<ListPageRead(SiteTransport& transport, int page)>;
+
+struct SubscribedList {
+  LinkKind kind = LinkKind::kUnknown;
+  std::string id;  // the folder id, or the space's link as rewritten
+  ListPageReader read;
+};
+
+// The reader for a link that names a list; nullopt for a single video or a
+// text that names nothing. Lists the site pages newest first (a whole
+// space, a favourites folder) are read page by page; the others (one
+// filtered page, a search) whole, as page 1.
+[[nodiscard]] std::optional<SubscribedList> SubscribedListFor(std::string_view link,
+                                                              const SiteHosts& hosts);
+
+}  // namespace korvid
