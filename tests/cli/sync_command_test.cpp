@@ -201,5 +201,31 @@ TEST_F(KorvidCliSync, AKilledSyncIsFinishedByTheNextRun) {
   EXPECT_EQ(Requests("/x/web-interface/view") + Requests("/video/" + gone), 0);
 }
 
+// --every: a run now and one after each period; the folder grows in
+// between and the next run fetches the new videos; SIGTERM between runs ends
+// it cleanly.
+TEST_F(KorvidCliSync, EveryRunsUntilSigterm) {
+  constexpr std::int64_t kEmptyFolder = 30000;
+  ASSERT_EQ(RunShell(Cli("sync add " + m_site.BaseUrl() +
+                         "/1/favlist?fid=" + std::to_string(kEmptyFolder)))
+                .exitCode,
+            0);
+  const std::string out = test::ShellQuote((m_sandbox / "every.txt").string());
+  const auto wait = [&](const std::string& text) {
+    return "for i in $(seq 600); do grep -q '" + text + "' " + out + " && break; sleep 0.1; done; ";
+  };
+  const std::string script =
+      "(" + Cli("sync --every 1s --pause 0 --dir " + Library()) + " >" + out + " 2>&1 & pid=$!; " +
+      wait("新视频 0") +
+      Cli("fetch '" + m_site.BaseUrl() + "/fakesite/grow?list=" + std::to_string(kEmptyFolder) +
+          "&add=2'") +
+      " >/dev/null 2>&1; " + wait("新视频 2，已下载 2") +
+      "kill -TERM $pid; wait $pid; echo ended=$?; cat " + out + ")";
+  const ShellRun run = RunShell(script);
+  EXPECT_NE(run.output.find("ended=0"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("新视频 2，已下载 2，失败 0"), std::string::npos) << run.output;
+  EXPECT_EQ(Count(RunShell(Cli("history")).output, "\n"), 2);
+}
+
 }  // namespace
 }  // namespace korvid
