@@ -28,6 +28,7 @@
 #include "download/task_download.h"
 #include "site/cookie_refresh.h"
 #include "site/link_jobs.h"
+#include "transfer/worker_set.h"
 
 namespace korvid::cli {
 namespace {
@@ -173,6 +174,38 @@ bool AddLinks(Core& core, AppState& app, const DownloadOptions& options) {
   }
   return failed;
 }
+
+// Runs DownloadOptions::addTasks on a thread of its own, so the first
+// videos download while later ones are still being listed and read.
+class BackgroundAdder {
+ public:
+  BackgroundAdder(AppState& app, const std::function<bool(AppState&)>& add) {
+    if (!add) return;
+    m_running = true;
+    const bool started = m_thread.Start("task adder", [this, &app, add] {
+      m_failed = add(app);
+      m_running = false;
+    });
+    if (!started) {
+      m_failed = true;
+      m_running = false;
+    }
+  }
+  BackgroundAdder(const BackgroundAdder&) = delete;
+  BackgroundAdder& operator=(const BackgroundAdder&) = delete;
+
+  [[nodiscard]] bool Running() const { return m_running; }
+  // Waits for the adding to end; true when something could not be added.
+  [[nodiscard]] bool Join() {
+    m_thread.JoinAll();
+    return m_failed;
+  }
+
+ private:
+  std::atomic<bool> m_running{false};
+  std::atomic<bool> m_failed{false};
+  WorkerSet m_thread;
+};
 
 bool Idle(AppState& app, DownloadEngine& engine, const Scheduler& scheduler) {
   return app.TaskQueue().Count() == 0 && scheduler.ActiveWorkers() == 0 &&
@@ -325,16 +358,17 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   engine.SetObservers([&files](const DownloadEnd& end) { files.Downloaded(end); }, {});
   const InterruptScope interrupt;
   bool linkFailed = AddLinks(core, app, options);
-  if (options.addTasks) linkFailed = options.addTasks(app) || linkFailed;
   Scheduler scheduler(app,
                       SchedulerJobs{[&app, &engine] { (void)DownloadOneTask(app, engine); }, {}});
   ProgressPrinter printer(app.Tasks(), earlier);
   scheduler.Tick();  // the first task starts now, not a second later
   scheduler.StartClock();
-  while (!g_interrupted && !Idle(app, engine, scheduler)) {
+  BackgroundAdder adder(app, options.addTasks);
+  while (!g_interrupted && (adder.Running() || !Idle(app, engine, scheduler))) {
     printer.Show(false);
     std::this_thread::sleep_for(kRedrawPeriod);
   }
+  linkFailed = adder.Join() || linkFailed;
   const bool interrupted = g_interrupted;
   // Written before the transfers are stopped: a stopped transfer ends short,
   // and the rows it cut off are to wait for the next run, not read as failed.

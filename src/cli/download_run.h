@@ -24,9 +24,10 @@ struct DownloadOptions {
   // Keep the rows in 配置/任务.db: add to the stored queue and run it until
   // empty. False: a private list in memory (--no-store, the demo).
   bool keepStore = false;
-  // Adds tasks of its own after the links, once the stored rows are back
-  // (before the transfers start); true when something could not be added.
-  // A run with it ends well without any task row.
+  // Adds tasks of its own after the links, once the stored rows are back,
+  // on a thread of its own while the downloads run (it watches
+  // Interrupted()); true when something could not be added. A run with it
+  // ends well without any task row.
   std::function<bool(AppState& app)> addTasks;
   // Called once the transfers have stopped, every row in its final state.
   std::function<void(AppState& app)> finished;

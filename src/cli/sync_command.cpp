@@ -7,6 +7,7 @@
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 #include "app/tasks/library_store.h"
@@ -247,11 +248,11 @@ int SyncOnce(Core& core, SyncOptions& options) {
   const auto store = OpenLibrary();
   if (!store) return 1;
   std::vector<SubscriptionRun> runs;
+  std::set<std::int64_t> asked(options.ids.begin(), options.ids.end());
   for (const Subscription& sub : store->Subscriptions()) {
-    const bool wanted = options.ids.empty() || std::find(options.ids.begin(), options.ids.end(),
-                                                         sub.id) != options.ids.end();
-    if (wanted) runs.push_back({sub, {}, false, {}});
+    if (options.ids.empty() || asked.erase(sub.id) > 0) runs.push_back({sub, {}, false, {}});
   }
+  if (!asked.empty()) return Fail("no subscription " + std::to_string(*asked.begin()));
   if (runs.empty()) {
     std::cerr << "korvid-cli: no subscriptions (没有订阅); add one with sync add LINK\n";
     return 0;

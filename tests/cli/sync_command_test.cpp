@@ -150,7 +150,7 @@ TEST_F(KorvidCliSync, AFollowedFolderAcrossRuns) {
   EXPECT_EQ(Requests(kFavouritesPath), 1);
 }
 
-// A sync killed with SIGKILL once a file is done; the next run finishes the
+// A sync killed with SIGKILL once a file is done (and the list is read); the next run finishes the
 // rest without fetching a finished file again, with the list refused by risk
 // control twice on the way. The refused video is noted once.
 TEST_F(KorvidCliSync, AKilledSyncIsFinishedByTheNextRun) {
@@ -163,8 +163,8 @@ TEST_F(KorvidCliSync, AKilledSyncIsFinishedByTheNextRun) {
   const ShellRun killed = RunShell(
       "(" + Cli("sync --pause 0 --max 1 --dir " + Library()) + " >" + out +
       " 2>&1 & pid=$!; for i in $(seq 300); do " + Cli("history") +
-      " | grep -q BV && break; sleep 0.1; done; kill -9 $pid; wait $pid; echo killed=$?; cat " +
-      out + ")");
+      " | grep -q BV && grep -q 视频已失效 " + out +
+      " && break; sleep 0.1; done; kill -9 $pid; wait $pid; echo killed=$?; cat " + out + ")");
   EXPECT_NE(killed.output.find("killed=137"), std::string::npos) << killed.output;
   EXPECT_EQ(Count(killed.output, gone + ": 视频已失效"), 1) << killed.output;
   const std::vector<std::string> done = HistoryCids();
