@@ -146,12 +146,24 @@ TEST(LibraryStore, OlderDatabaseKeepsItsRowsAndGainsTheTables) {
   batch.rows.push_back(entry);
   ASSERT_TRUE(opened.store->Write(batch));
 
+  // The record went to disk with an earlier batch; the state comes alone.
+  ASSERT_TRUE(sandbox.WriteFile("b.mp4", "abcdef"));
+  batch.rows[0].columns = 1U | (1U << kColState);
+  batch.rows[0].row.row = 3;
+  batch.rows[0].row.text[kColRecord] = RecordWithPath((sandbox / "b.mp4").string());
+  batch.rows[0].row.text[kColState] = "正在下载";
+  ASSERT_TRUE(opened.store->Write(batch));
+  batch.rows[0].columns = 1U << kColState;
+  batch.rows[0].row.text[kColRecord].clear();
+  batch.rows[0].row.text[kColState] = "已存在";
+  ASSERT_TRUE(opened.store->Write(batch));
+
   const auto library = LibraryStore::Open(path);
   ASSERT_NE(library, nullptr);
   const auto history = library->History();
-  ASSERT_EQ(history.size(), 1U);
+  ASSERT_EQ(history.size(), 2U);
   EXPECT_EQ(history[0].bvid, "BV1xx411c7mA");
-  EXPECT_EQ(history[0].size, 3);
+  EXPECT_EQ(history[0].size + history[1].size, 9);
   EXPECT_EQ(library->KnownVideos(), std::set<std::string>{"BV1xx411c7mA"});
 }
 
