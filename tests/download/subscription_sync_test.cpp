@@ -118,7 +118,9 @@ TEST(ScanList, StopsAtThePageThatReachesKnownVideos) {
     EXPECT_EQ(scan.fresh.size(), c.fresh);
     EXPECT_FALSE(scan.failed);
     const std::string newest = "V" + std::to_string(c.count);
-    if (!scan.fresh.empty() && !c.known.contains(newest)) EXPECT_EQ(scan.fresh.front(), newest);
+    if (!scan.fresh.empty() && !c.known.contains(newest)) {
+      EXPECT_EQ(scan.fresh.front(), newest);
+    }
   }
 }
 
@@ -153,7 +155,9 @@ TEST(ScanList, RiskControlBacksOffThenGivesUp) {
     EXPECT_EQ(waited, c.waited);
     EXPECT_EQ(scan.failed, c.failed);
     EXPECT_EQ(said.size(), c.waited.size());
-    if (!said.empty()) EXPECT_NE(said[0].find("1 分钟后重试"), std::string::npos) << said[0];
+    if (!said.empty()) {
+      EXPECT_NE(said[0].find("1 分钟后重试"), std::string::npos) << said[0];
+    }
     EXPECT_EQ(scan.fresh.size(), c.failed ? 0U : 5U);
   }
 }

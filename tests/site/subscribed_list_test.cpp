@@ -79,7 +79,9 @@ TEST_F(SubscribedListTest, ListsArePagedNewestFirst) {
     if (!list) continue;
     std::vector<std::string> all;
     EXPECT_EQ(PageSizes(*list, &all), c.pages);
-    if (!c.newest.empty()) EXPECT_EQ(all.front(), c.newest);
+    if (!c.newest.empty()) {
+      EXPECT_EQ(all.front(), c.newest);
+    }
   }
 }
 
