@@ -1,4 +1,5 @@
 #include "support/fakesite/catalogue.h"
+#include <algorithm>
 
 #include <array>
 #include <cstdio>
@@ -351,6 +352,20 @@ std::optional<Video> Catalogue::FindVideo(const std::string& id) const {
     }
   }
   return std::nullopt;
+}
+
+int Catalogue::PastCount(const std::string& bvid, std::int64_t& listId) const {
+  for (const auto* lists : {&m_spaces, &m_favourites}) {
+    for (const auto& list : *lists) {
+      const auto& prefix = list.bvidPrefix;
+      if (bvid.size() != prefix.size() + 7 || bvid.compare(0, prefix.size(), prefix) != 0) {
+        continue;
+      }
+      listId = list.id;
+      return std::max(0, std::atoi(bvid.c_str() + prefix.size()) - list.count);
+    }
+  }
+  return 0;
 }
 
 const VideoList* Catalogue::ListOfCid(std::int64_t cid, int& k) const {

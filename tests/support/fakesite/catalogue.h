@@ -66,6 +66,10 @@ class Catalogue {
   [[nodiscard]] std::optional<Video> FindVideoByAid(std::int64_t aid) const;
   [[nodiscard]] bool KnowsCid(std::int64_t cid) const;
 
+  // For a list video past its list's count (room for growing): how far past,
+  // with the list's id; 0 for every other video.
+  [[nodiscard]] int PastCount(const std::string& bvid, std::int64_t& listId) const;
+
   [[nodiscard]] const VideoList* FindSpace(std::int64_t mid) const;
   [[nodiscard]] const VideoList* FindFavourites(std::int64_t mediaId) const;
   // The generated video k (from 1) of a list.

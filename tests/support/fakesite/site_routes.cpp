@@ -393,6 +393,11 @@ std::optional<Video> SiteRoutes::EditedVideo(std::optional<Video> video) const {
   if (!video) return video;
   std::lock_guard lock(m_mutex);
   if (m_unreadable.contains(video->bvid)) return std::nullopt;
+  // A list's room for growing holds no video until the list grows into it.
+  std::int64_t listId = 0;
+  const int past = m_catalogue->PastCount(video->bvid, listId);
+  const auto grown = m_grown.find(listId);
+  if (past > 0 && past > (grown == m_grown.end() ? 0 : grown->second)) return std::nullopt;
   if (const auto title = m_titles.find(video->bvid); title != m_titles.end()) {
     video->data["title"] = title->second;
     if (video->state.is_object() && video->state.contains("videoData")) {
