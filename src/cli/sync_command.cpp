@@ -101,6 +101,10 @@ int ListSubscriptions() {
   return 0;
 }
 
+int SyncList(const Args& args) {
+  return args.empty() ? ListSubscriptions() : NoArguments("sync list");
+}
+
 int RemoveSubscription(const Args& args) {
   const std::optional<std::int64_t> id = args.size() == 1 ? ParseId(args[0]) : std::nullopt;
   if (!id) return UsageError(kSyncVerb, "sync remove takes one subscription id");
@@ -283,7 +287,7 @@ int Sync(const Args& args) {
   if (!args.empty()) {
     const Args rest(args.begin() + 1, args.end());
     if (args[0] == "add") return AddSubscription(rest);
-    if (args[0] == "list") return rest.empty() ? ListSubscriptions() : NoArguments("sync list");
+    if (args[0] == "list") return SyncList(rest);
     if (args[0] == "remove") return RemoveSubscription(rest);
     if (args[0] == "adopt") return Adopt(rest);
   }
@@ -333,14 +337,25 @@ KORVID_CLI_COMMAND(
     "                      \"<name>: 新视频 N，已下载 M，失败 K\". Exit 0 only when nothing\n"
     "                      failed. --every: again after each period until SIGTERM; --pause:\n"
     "                      wait between list pages and videos; --backoff: waits when the\n"
-    "                      site's risk control refuses a list (-352/-412)\n"
-    "sync add LINK [--name TEXT] [--split]\n"
-    "                      follow a favourites folder or an uploader space\n"
-    "sync list             id, name, link, last run, videos known, last result\n"
-    "sync remove ID        stop following a list (its downloads stay)\n"
-    "sync adopt FOLDER     record the videos already below FOLDER (tvshow.nfo or subtitle\n"
-    "                      header naming a BV id), so sync does not fetch them again",
+    "                      site's risk control refuses a list (-352/-412)",
     Sync, 37);
+
+// The sub-verbs have usage lines of their own (and answer as "sync add" too).
+KORVID_CLI_COMMAND("sync add",
+                   "sync add LINK [--name TEXT] [--split]\n"
+                   "                      follow a favourites folder or an uploader space",
+                   AddSubscription, 37);
+KORVID_CLI_COMMAND("sync list",
+                   "sync list             id, name, link, last run, videos known, last result",
+                   SyncList, 37);
+KORVID_CLI_COMMAND("sync remove",
+                   "sync remove ID        stop following a list (its downloads stay)",
+                   RemoveSubscription, 37);
+KORVID_CLI_COMMAND("sync adopt",
+                   "sync adopt FOLDER     record the videos already below FOLDER (tvshow.nfo\n"
+                   "                      or subtitle header naming a BV id), so sync does not\n"
+                   "                      fetch them again",
+                   Adopt, 37);
 
 KORVID_CLI_COMMAND("history",
                    "history [--json]      every file downloaded or found present: time, BV,\n"
