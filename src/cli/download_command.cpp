@@ -212,6 +212,11 @@ bool Idle(AppState& app, DownloadEngine& engine, const Scheduler& scheduler) {
          engine.ActiveCount() == 0;
 }
 
+// Tasks queued while nothing runs.
+bool Waiting(AppState& app, DownloadEngine& engine, const Scheduler& scheduler) {
+  return app.TaskQueue().Count() > 0 && scheduler.ActiveWorkers() == 0 && engine.ActiveCount() == 0;
+}
+
 // Stops the clock first, so no worker starts while the transfers stop.
 void StopEverything(DownloadEngine& engine, Scheduler& scheduler) {
   scheduler.StopClock();
@@ -365,6 +370,8 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   scheduler.StartClock();
   BackgroundAdder adder(app, options.addTasks);
   while (!g_interrupted && (adder.Running() || !Idle(app, engine, scheduler))) {
+    // The first tasks the adder queued start now, not at the clock's next tick.
+    if (options.addTasks && Waiting(app, engine, scheduler)) scheduler.Tick();
     printer.Show(false);
     std::this_thread::sleep_for(kRedrawPeriod);
   }
