@@ -98,6 +98,118 @@ TEST(ClassifyLinkText, SortsPastedTextsIntoLinkForms) {
   }
 }
 
+// Collections, series, watch later and licensed works; each malformed
+// neighbour ends as "无法解析链接" (kUnknown) or as an older form it also is.
+TEST(ClassifyLinkText, SortsSourceLinksAndRefusesTheirMalformedNeighbours) {
+  const SiteHosts hosts;
+  const std::string space = "https://space.bilibili.com";
+  const std::string web = "https://www.bilibili.com";
+  const std::string collection = space + "/7/lists/42?type=season";
+  const std::string series = space + "/7/lists/42?type=series";
+  const std::string later = web + "/watchlater/#/list";
+  struct Case {
+    std::string name;
+    std::string text;
+    LinkKind kind = LinkKind::kUnknown;
+    std::string id;
+    std::string mid;
+    std::string box;  // the box's new text; empty: left alone
+  };
+  const Case cases[] = {
+      {.name = "old collection",
+       .text = space + "/7/channel/collectiondetail?sid=42",
+       .kind = LinkKind::kCollection,
+       .id = "42",
+       .mid = "7",
+       .box = collection},
+      {.name = "collection list",
+       .text = space + "/7/lists/42",
+       .kind = LinkKind::kCollection,
+       .id = "42",
+       .mid = "7",
+       .box = collection},
+      {.name = "collection typed",
+       .text = space + "/7/lists/42?type=Season&spm_id_from=1.2",
+       .kind = LinkKind::kCollection,
+       .id = "42",
+       .mid = "7",
+       .box = collection},
+      {.name = "collection by sid",
+       .text = space + "/7/lists?sid=42",
+       .kind = LinkKind::kCollection,
+       .id = "42",
+       .mid = "7",
+       .box = collection},
+      {.name = "old series",
+       .text = space + "/7/channel/seriesdetail?sid=42",
+       .kind = LinkKind::kSeries,
+       .id = "42",
+       .mid = "7",
+       .box = series},
+      {.name = "old series ctype",
+       .text = space + "/7/channel/seriesdetail?sid=42&ctype=0",
+       .kind = LinkKind::kSeries,
+       .id = "42",
+       .mid = "7",
+       .box = series},
+      {.name = "series list",
+       .text = " " + series + "\n",
+       .kind = LinkKind::kSeries,
+       .id = "42",
+       .mid = "7",
+       .box = series},
+      {.name = "watch later page",
+       .text = web + "/watchlater/#/list",
+       .kind = LinkKind::kWatchLater,
+       .box = later},
+      {.name = "watch later player naming a video",
+       .text = web + "/list/watchlater?bvid=BV1Mp411T7bb&oid=900000002",
+       .kind = LinkKind::kWatchLater,
+       .box = later},
+      {.name = "watch later old player",
+       .text = web + "/medialist/play/watchlater/p1",
+       .kind = LinkKind::kWatchLater,
+       .box = later},
+      {.name = "episode",
+       .text = web + "/bangumi/play/ep606591?from=search",
+       .kind = LinkKind::kPgcEpisode,
+       .id = "606591",
+       .box = web + "/bangumi/play/ep606591"},
+      {.name = "season",
+       .text = web + "/bangumi/play/SS42290",
+       .kind = LinkKind::kPgcSeason,
+       .id = "42290",
+       .box = web + "/bangumi/play/ss42290"},
+      {.name = "media",
+       .text = web + "/bangumi/media/md28220978/",
+       .kind = LinkKind::kPgcMedia,
+       .id = "28220978",
+       .box = web + "/bangumi/media/md28220978"},
+      {.name = "collection without sid", .text = space + "/7/channel/collectiondetail?sid="},
+      {.name = "collection sid not a number", .text = space + "/7/channel/collectiondetail?sid=x1"},
+      {.name = "lists of another type", .text = space + "/7/lists/42?type=other"},
+      {.name = "lists id not a number", .text = space + "/7/lists/abc"},
+      {.name = "lists without id", .text = space + "/7/lists"},
+      {.name = "lists under no uploader", .text = space + "/x/lists/42"},
+      {.name = "id of 16 digits", .text = space + "/7/lists/1234567890123456"},
+      {.name = "series without sid", .text = space + "/7/channel/seriesdetail?ctype=0"},
+      {.name = "episode without number", .text = web + "/bangumi/play/ep"},
+      {.name = "episode with letters", .text = web + "/bangumi/play/ep12a"},
+      {.name = "season under media", .text = web + "/bangumi/media/ss42290"},
+      {.name = "media under play", .text = web + "/bangumi/play/md28220978"},
+      {.name = "watch later on another host", .text = "https://example.com/watchlater/"},
+      {.name = "look-alike web host", .text = "https://wwwXbilibili.com/bangumi/play/ep1"},
+      {.name = "text in front", .text = "see " + web + "/bangumi/play/ep1"},
+  };
+  for (const Case& c : cases) {
+    const ClassifiedLink link = ClassifyLinkText(c.text, hosts);
+    EXPECT_EQ(link.kind, c.kind) << c.name;
+    EXPECT_EQ(link.id, c.id) << c.name;
+    EXPECT_EQ(link.mid, c.mid) << c.name;
+    EXPECT_EQ(link.boxText.value_or(""), c.box) << c.name;
+  }
+}
+
 TEST(SpaceListUrl, RewritesTheLinkIntoTheListRequest) {
   const SiteHosts hosts;
   const std::string space = "https://space.bilibili.com/123";
