@@ -1,6 +1,7 @@
 #include "site/licensed_work.h"
 
 #include <cmath>
+#include <nlohmann/json.hpp>
 #include <utility>
 
 #include "app/tasks/task_record.h"

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <utility>
 
+#include "site/classify_link.h"
+#include "site/licensed_work.h"
 #include "site/signed_space_list.h"
 
 namespace korvid {
@@ -105,6 +107,65 @@ SourcePage ReadWatchLater(SiteTransport& transport, std::string_view loginCookie
 bool LastSourcePage(const SourcePage& read, int page, int pageSize) {
   if (read.bvids.empty() || page >= kSourceMaxPages) return true;
   return static_cast<long long>(page) * pageSize >= read.total;
+}
+
+namespace {
+
+SourcePage ReadSeasonPage(SiteTransport& transport, const ClassifiedLink& link, bool extras) {
+  SourcePage page;
+  std::string seasonId = link.id;
+  if (link.kind == LinkKind::kPgcMedia) {
+    std::string refusal;
+    const auto found = SeasonOfMedia(transport, link.id, refusal);
+    if (!found) {
+      page.refusal = std::move(refusal);
+      return page;
+    }
+    seasonId = *found;
+  }
+  const bool byEpisode = link.kind == LinkKind::kPgcEpisode;
+  const SeasonAnswer season =
+      ReadSeason(transport, byEpisode ? SeasonKey::kEpisodeId : SeasonKey::kSeasonId, seasonId);
+  if (season.refusal) {
+    page.refusal = season.refusal;
+    return page;
+  }
+  for (const SeasonEpisode& episode : SeasonEpisodes(season.answer, extras)) {
+    page.epIds.push_back(season.answer.GetValue(episode.path + ".ep_id"));
+    std::string bvid = season.answer.GetValue(episode.path + ".bvid");
+    if (!bvid.empty()) page.bvids.push_back(std::move(bvid));
+  }
+  page.total = static_cast<int>(page.epIds.size());
+  return page;
+}
+
+}  // namespace
+
+SourcePage ReadSourcePage(SiteTransport& transport, const ClassifiedLink& link, int page,
+                          std::string_view loginCookie, bool extras) {
+  switch (link.kind) {
+    case LinkKind::kCollection:
+      return ReadCollectionPage(transport, link.mid, link.id, page);
+    case LinkKind::kSeries:
+      return ReadSeriesPage(transport, link.mid, link.id, page);
+    case LinkKind::kWatchLater:
+      return page == 1 ? ReadWatchLater(transport, loginCookie) : SourcePage{};
+    case LinkKind::kPgcEpisode:
+    case LinkKind::kPgcSeason:
+    case LinkKind::kPgcMedia:
+      return page == 1 ? ReadSeasonPage(transport, link, extras) : SourcePage{};
+    default:
+      break;
+  }
+  SourcePage refused;
+  refused.refusal = std::string(kListFailed);
+  return refused;
+}
+
+int SourcePageSize(const ClassifiedLink& link) {
+  if (link.kind == LinkKind::kCollection) return kCollectionPageSize;
+  if (link.kind == LinkKind::kSeries) return kSeriesPageSize;
+  return 0;
 }
 
 std::vector<std::string> VideoCollectionBvids(const JsonDocument& videoInfo) {

@@ -7,6 +7,7 @@
 
 #include "net/json_document.h"
 #include "net/site_hosts.h"
+#include "site/classify_link.h"
 #include "site/site_transport.h"
 
 // The sources a user follows beside spaces and favourites, read one page at a
@@ -25,6 +26,9 @@ inline constexpr std::string_view kWatchLaterNeedsLogin = "稍后再看需要登
 // One page of a source: its videos in the source's own order.
 struct SourcePage {
   std::vector<std::string> bvids;
+  // A licensed season: the ep_id of each episode, in order (bvids then holds
+  // theirs where the season gives them).
+  std::vector<std::string> epIds;
   int total = 0;  // the number of videos the source claims (page.total); 0 when unknown
   // Set when the site refused or did not answer: the text for the user.
   std::optional<std::string> refusal;
@@ -51,6 +55,15 @@ struct SourcePage {
 // Whether page `page` of pageSize was the last of a source claiming `total`
 // videos, or of an empty page.
 [[nodiscard]] bool LastSourcePage(const SourcePage& read, int page, int pageSize);
+
+// Page `page` of any source a link names (collection, series, watch later,
+// a licensed season by ss, md or ep link: the whole season on page 1, with
+// its extras when asked), for readers that follow a source page by page.
+// A link of another kind reads as refused.
+[[nodiscard]] SourcePage ReadSourcePage(SiteTransport& transport, const ClassifiedLink& link,
+                                        int page, std::string_view loginCookie, bool extras);
+// The page size of a kind's pages (0 for a source of one page).
+[[nodiscard]] int SourcePageSize(const ClassifiedLink& link);
 
 // The videos of the collection a video belongs to (data.ugc_season of its
 // information answer), every section in order; empty when it belongs to none.

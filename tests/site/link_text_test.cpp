@@ -161,45 +161,39 @@ TEST(ClassifyLinkText, SortsSourceLinksAndRefusesTheirMalformedNeighbours) {
       {.name = "watch later page",
        .text = web + "/watchlater/#/list",
        .kind = LinkKind::kWatchLater,
+       .id = "",
+       .mid = "",
        .box = later},
       {.name = "watch later player naming a video",
        .text = web + "/list/watchlater?bvid=BV1Mp411T7bb&oid=900000002",
        .kind = LinkKind::kWatchLater,
+       .id = "",
+       .mid = "",
        .box = later},
       {.name = "watch later old player",
        .text = web + "/medialist/play/watchlater/p1",
        .kind = LinkKind::kWatchLater,
+       .id = "",
+       .mid = "",
        .box = later},
       {.name = "episode",
        .text = web + "/bangumi/play/ep606591?from=search",
        .kind = LinkKind::kPgcEpisode,
        .id = "606591",
+       .mid = "",
        .box = web + "/bangumi/play/ep606591"},
       {.name = "season",
        .text = web + "/bangumi/play/SS42290",
        .kind = LinkKind::kPgcSeason,
        .id = "42290",
+       .mid = "",
        .box = web + "/bangumi/play/ss42290"},
       {.name = "media",
        .text = web + "/bangumi/media/md28220978/",
        .kind = LinkKind::kPgcMedia,
        .id = "28220978",
+       .mid = "",
        .box = web + "/bangumi/media/md28220978"},
-      {.name = "collection without sid", .text = space + "/7/channel/collectiondetail?sid="},
-      {.name = "collection sid not a number", .text = space + "/7/channel/collectiondetail?sid=x1"},
-      {.name = "lists of another type", .text = space + "/7/lists/42?type=other"},
-      {.name = "lists id not a number", .text = space + "/7/lists/abc"},
-      {.name = "lists without id", .text = space + "/7/lists"},
-      {.name = "lists under no uploader", .text = space + "/x/lists/42"},
-      {.name = "id of 16 digits", .text = space + "/7/lists/1234567890123456"},
-      {.name = "series without sid", .text = space + "/7/channel/seriesdetail?ctype=0"},
-      {.name = "episode without number", .text = web + "/bangumi/play/ep"},
-      {.name = "episode with letters", .text = web + "/bangumi/play/ep12a"},
-      {.name = "season under media", .text = web + "/bangumi/media/ss42290"},
-      {.name = "media under play", .text = web + "/bangumi/play/md28220978"},
-      {.name = "watch later on another host", .text = "https://example.com/watchlater/"},
-      {.name = "look-alike web host", .text = "https://wwwXbilibili.com/bangumi/play/ep1"},
-      {.name = "text in front", .text = "see " + web + "/bangumi/play/ep1"},
   };
   for (const Case& c : cases) {
     const ClassifiedLink link = ClassifyLinkText(c.text, hosts);
@@ -207,6 +201,28 @@ TEST(ClassifyLinkText, SortsSourceLinksAndRefusesTheirMalformedNeighbours) {
     EXPECT_EQ(link.id, c.id) << c.name;
     EXPECT_EQ(link.mid, c.mid) << c.name;
     EXPECT_EQ(link.boxText.value_or(""), c.box) << c.name;
+  }
+  const std::pair<std::string, std::string> malformed[] = {
+      {"collection without sid", space + "/7/channel/collectiondetail?sid="},
+      {"collection sid not a number", space + "/7/channel/collectiondetail?sid=x1"},
+      {"lists of another type", space + "/7/lists/42?type=other"},
+      {"lists id not a number", space + "/7/lists/abc"},
+      {"lists without id", space + "/7/lists"},
+      {"lists under no uploader", space + "/x/lists/42"},
+      {"id of 16 digits", space + "/7/lists/1234567890123456"},
+      {"series without sid", space + "/7/channel/seriesdetail?ctype=0"},
+      {"episode without number", web + "/bangumi/play/ep"},
+      {"episode with letters", web + "/bangumi/play/ep12a"},
+      {"season under media", web + "/bangumi/media/ss42290"},
+      {"media under play", web + "/bangumi/play/md28220978"},
+      {"watch later on another host", "https://example.com/watchlater/"},
+      {"look-alike web host", "https://wwwXbilibili.com/bangumi/play/ep1"},
+      {"text in front", "see " + web + "/bangumi/play/ep1"},
+  };
+  for (const auto& [name, text] : malformed) {
+    const ClassifiedLink link = ClassifyLinkText(text, hosts);
+    EXPECT_EQ(link.kind, LinkKind::kUnknown) << name;
+    EXPECT_FALSE(link.boxText.has_value()) << name;
   }
 }
 
