@@ -1,5 +1,6 @@
 #include "site/licensed_work.h"
 
+#include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <utility>
@@ -88,6 +89,7 @@ std::optional<std::string> SeasonOfMedia(SiteTransport& transport, std::string_v
 std::vector<SeasonEpisode> SeasonEpisodes(const JsonDocument& season, bool extras) {
   std::vector<SeasonEpisode> episodes;
   const int main = season.GetCount(kMainEpisodes);
+  episodes.reserve(static_cast<std::size_t>(std::max(main, 0)));
   for (int i = 0; i < main; ++i) episodes.push_back({Item(kMainEpisodes, i), i + 1, false});
   if (!extras) return episodes;
   const int sections = season.GetCount(kSections);
@@ -111,11 +113,11 @@ std::optional<SeasonEpisode> FindEpisode(const JsonDocument& season, std::string
 }
 
 std::string EpisodeTitle(const JsonDocument& season, const SeasonEpisode& episode) {
-  const std::string show = season.GetValue(episode.path + ".show_title");
+  std::string show = season.GetValue(episode.path + ".show_title");
   if (!show.empty()) return show;
   const std::string title = season.GetValue(episode.path + ".title");
   const std::string longTitle = season.GetValue(episode.path + ".long_title");
-  const std::string head = !episode.extra && IsNumber(title) ? "第" + title + "话" : title;
+  std::string head = !episode.extra && IsNumber(title) ? "第" + title + "话" : title;
   if (longTitle.empty()) return head;
   return head.empty() ? longTitle : head + " " + longTitle;
 }
