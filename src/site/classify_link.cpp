@@ -152,26 +152,36 @@ ClassifiedLink Source(LinkKind kind, std::string id, std::string mid, std::strin
   return ClassifiedLink{kind, std::move(id), std::move(mid), ListMode::kFiltered, std::move(box)};
 }
 
+// The lists page names a collection by type "season" (also when no type is
+// given) and a series by "series".
+constexpr std::string_view kSeasonType = "season";
+constexpr std::string_view kSeriesType = "series";
+
+std::string ListType(const LinkParts& link) {
+  const std::string type = AsciiLower(link.Query("type"));
+  return type.empty() ? std::string(kSeasonType) : type;
+}
+
 std::optional<ClassifiedLink> CollectionOrSeries(const LinkParts& link, const SiteHosts& hosts) {
   if (link.segments.size() < 2 || !IsId(link.segments[0])) return std::nullopt;
   const std::string& mid = link.segments[0];
   std::string id;
-  std::string type;
+  std::string type;  // kSeasonType or kSeriesType
   if (link.segments.size() == 3 && link.Path({"", "channel", "collectiondetail"})) {
     id = link.Query("sid");
-    type = "season";
+    type = kSeasonType;
   } else if (link.segments.size() == 3 && link.Path({"", "channel", "seriesdetail"})) {
     id = link.Query("sid");
-    type = "series";
+    type = kSeriesType;
   } else if (link.segments.size() == 3 && link.Path({"", "lists"})) {
     id = link.segments[2];
-    type = link.Query("type").empty() ? "season" : AsciiLower(link.Query("type"));
+    type = ListType(link);
   } else if (link.segments.size() == 2 && link.Path({"", "lists"})) {
     id = link.Query("sid");
-    type = link.Query("type").empty() ? "season" : AsciiLower(link.Query("type"));
+    type = ListType(link);
   }
-  if (!IsId(id) || (type != "season" && type != "series")) return std::nullopt;
-  const LinkKind kind = type == "season" ? LinkKind::kCollection : LinkKind::kSeries;
+  if (!IsId(id) || (type != kSeasonType && type != kSeriesType)) return std::nullopt;
+  const LinkKind kind = type == kSeasonType ? LinkKind::kCollection : LinkKind::kSeries;
   return Source(kind, id, mid, hosts.space + "/" + mid + "/lists/" + id + "?type=" + type);
 }
 
