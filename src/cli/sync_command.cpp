@@ -13,6 +13,7 @@
 #include "app/tasks/library_store.h"
 #include "app/tasks/task_store_writer.h"
 #include "cli/download_run.h"
+#include "controls/control_names.h"
 #include "download/subscription_sync.h"
 #include "site/subscribed_list.h"
 
@@ -76,10 +77,14 @@ int AddSubscription(const Args& args) {
   if (link.empty()) return UsageError(kSyncVerb, "sync add needs a link");
   const std::optional<SubscribedList> list = SubscribedListFor(link, CurrentSiteHosts());
   if (!list) {
-    const bool video = ClassifyLinkText(link, CurrentSiteHosts()).kind == LinkKind::kVideo;
-    return Fail(video ? "a single video cannot be followed (单个视频无法订阅): give a favourites "
-                        "folder or an uploader space"
-                      : std::string(kCannotParseLink));
+    const LinkKind kind = ClassifyLinkText(link, CurrentSiteHosts()).kind;
+    if (kind == LinkKind::kVideo) {
+      return Fail(
+          "a single video cannot be followed (单个视频无法订阅): give a favourites "
+          "folder, an uploader space, a collection, a series or watch later");
+    }
+    if (kind != LinkKind::kUnknown) return Fail("a licensed season cannot be followed yet");
+    return Fail(kCannotParseLink);
   }
   const auto store = OpenLibrary();
   if (!store) return 1;
@@ -214,7 +219,8 @@ bool QueueNewVideos(AppState& app, LibraryStore& store, const SyncOptions& optio
   bool failed = false;
   for (SubscriptionRun& run : runs) {
     if (Interrupted()) break;
-    const std::optional<SubscribedList> list = SubscribedListFor(run.sub.link, CurrentSiteHosts());
+    const std::optional<SubscribedList> list =
+        SubscribedListFor(run.sub.link, CurrentSiteHosts(), app.Ui().Text(kCookiesBox));
     if (!list) {
       run.listFailed = true;
       run.notice = kCannotParseLink;

@@ -163,7 +163,8 @@ ListScan ScanList(const SubscribedList& list, SiteTransport& transport,
       if (!known.contains(bvid)) scan.fresh.push_back(bvid);
     }
     const bool reachedKnown = !read.bvids.empty() && known.contains(read.bvids.back());
-    if (read.bvids.empty() || !read.more || (reachedKnown && !full)) break;
+    const bool mayStop = reachedKnown && !full && list.newestFirst;
+    if (read.bvids.empty() || !read.more || mayStop) break;
   }
   return scan;
 }

@@ -5,6 +5,7 @@
 #include "net/json_document.h"
 #include "site/signed_space_list.h"
 #include "site/site_lists.h"
+#include "site/source_lists.h"
 #include "site/wbi_keys.h"
 
 namespace korvid {
@@ -68,9 +69,21 @@ ListPageRead ReadFavouritesPage(SiteTransport& transport, const std::string& fol
   return read;
 }
 
+// A collection, a series or watch later, as the link box reads them.
+ListPageRead ReadOtherSource(SiteTransport& transport, const ClassifiedLink& link, int page,
+                             const std::string& loginCookie) {
+  SourcePage source = ReadSourcePage(transport, link, page, loginCookie, false);
+  if (source.refusal) return Refused(std::move(*source.refusal));
+  ListPageRead read;
+  read.more = !LastSourcePage(source, page, SourcePageSize(link));
+  read.bvids = std::move(source.bvids);
+  return read;
+}
+
 }  // namespace
 
-std::optional<SubscribedList> SubscribedListFor(std::string_view link, const SiteHosts& hosts) {
+std::optional<SubscribedList> SubscribedListFor(std::string_view link, const SiteHosts& hosts,
+                                                std::string loginCookie) {
   const ClassifiedLink classified = ClassifyLinkText(link, hosts);
   SubscribedList list;
   list.kind = classified.kind;
@@ -88,7 +101,20 @@ std::optional<SubscribedList> SubscribedListFor(std::string_view link, const Sit
         return ReadSpacePage(transport, box, mode, page, hosts);
       };
       return list;
+    case LinkKind::kCollection:
+    case LinkKind::kSeries:
+    case LinkKind::kWatchLater:
+      list.id = classified.id;
+      list.newestFirst = false;
+      list.read = [classified, cookie = std::move(loginCookie)](SiteTransport& transport,
+                                                                int page) {
+        return ReadOtherSource(transport, classified, page, cookie);
+      };
+      return list;
     case LinkKind::kVideo:
+    case LinkKind::kPgcEpisode:
+    case LinkKind::kPgcSeason:
+    case LinkKind::kPgcMedia:
     case LinkKind::kUnknown:
       break;
   }

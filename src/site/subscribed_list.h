@@ -28,14 +28,20 @@ using ListPageReader = std::function<ListPageRead(SiteTransport& transport, int 
 struct SubscribedList {
   LinkKind kind = LinkKind::kUnknown;
   std::string id;  // the folder id, or the space's link as rewritten
+  // The pages come newest first, so a scan may stop at a known video; a
+  // source in its own order (a collection, a series) is read whole.
+  bool newestFirst = true;
   ListPageReader read;
 };
 
-// The reader for a link that names a list; nullopt for a single video or a
-// text that names nothing. Lists the site pages newest first (a whole
-// space, a favourites folder) are read page by page; the others (one
-// filtered page, a search) whole, as page 1.
+// The reader for a link that names a list; nullopt for a single video, a
+// licensed season (its episodes are no plain videos) or a text that names
+// nothing. Lists the site pages newest first (a whole space, a favourites
+// folder) are read page by page; one filtered page or a search whole, as
+// page 1; a collection, a series and watch later (with loginCookie) in their
+// own order, every page.
 [[nodiscard]] std::optional<SubscribedList> SubscribedListFor(std::string_view link,
-                                                              const SiteHosts& hosts);
+                                                              const SiteHosts& hosts,
+                                                              std::string loginCookie = {});
 
 }  // namespace korvid

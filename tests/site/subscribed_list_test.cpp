@@ -116,5 +116,21 @@ TEST_F(SubscribedListTest, RiskControlIsToldApart) {
   EXPECT_NE(read.notice.find("读取列表失败"), std::string::npos) << read.notice;
 }
 
+TEST_F(SubscribedListTest, CollectionsAndSeriesAreReadWholeInTheirOwnOrder) {
+  const std::string base = m_site.BaseUrl();
+  for (const std::string& link : {base + "/20061/channel/collectiondetail?sid=1227671",
+                                  base + "/20200/lists/534501?type=series"}) {
+    SCOPED_TRACE(link);
+    const auto list = SubscribedListFor(link, CurrentSiteHosts());
+    ASSERT_TRUE(list.has_value());
+    EXPECT_FALSE(list->newestFirst);
+    std::vector<std::string> all;
+    const std::vector<int> sizes = PageSizes(*list, &all);
+    EXPECT_GE(sizes.size(), 2U);
+    EXPECT_FALSE(all.empty());
+  }
+  EXPECT_FALSE(SubscribedListFor(base + "/bangumi/play/ss42290", CurrentSiteHosts()).has_value());
+}
+
 }  // namespace
 }  // namespace korvid
