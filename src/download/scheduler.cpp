@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "download/download_engine.h"
 #include "net/regex_matcher.h"
 
 namespace korvid {
@@ -14,6 +15,10 @@ namespace {
 constexpr std::string_view kCountsCaptionPrefix = "Korvid - 正在下载:";
 constexpr std::string_view kDownloadJobName = "download worker";
 constexpr std::string_view kDetailsJobName = "details loader";
+
+std::string FullUnreachableCaption() {
+  return "Korvid - " + std::string(kUnreachableCaption);
+}
 
 }  // namespace
 
@@ -27,8 +32,11 @@ int ParseMaxDownloads(std::string_view text) {
   return static_cast<int>(value);
 }
 
-std::string DownloadCountsText(int running, int waiting) {
-  return "正在下载:" + std::to_string(running) + "  剩余任务:" + std::to_string(waiting);
+std::string DownloadCountsText(int running, int waiting, float totalKibPerSecond) {
+  std::string text =
+      "正在下载:" + std::to_string(running) + "  剩余任务:" + std::to_string(waiting);
+  if (totalKibPerSecond > 0.0F) text += "  总速度:" + SpeedText(totalKibPerSecond);
+  return text;
 }
 
 Scheduler::Scheduler(AppState& state, SchedulerJobs jobs)
@@ -69,7 +77,8 @@ int Scheduler::ActiveWorkers() const {
 void Scheduler::StartDownloads() {
   if (!m_jobs.downloadWorker) return;
   const int maximum = ParseMaxDownloads(m_state.Ui().Text(kMaxDownloadsBox));
-  if (m_state.RunningCount().load() < maximum && m_state.TaskQueue().Count() > 0) {
+  if (m_state.RunningCount().load() < maximum && m_state.TaskQueue().Count() > 0 &&
+      m_state.Reachability().TakeStart()) {
     // Counted before its thread runs, so ActiveWorkers never misses a worker
     // that has already taken a record; a thread that cannot be had is
     // reported by the set and the next tick tries again.
@@ -82,9 +91,13 @@ void Scheduler::StartDownloads() {
 void Scheduler::UpdateCaption() {
   Controls& ui = m_state.Ui();
   const int running = m_state.RunningCount().load();
-  if (running != 0) {
-    SetStatusCaption(ui, DownloadCountsText(running, m_state.TaskQueue().Count()));
-  } else if (ui.Caption().starts_with(kCountsCaptionPrefix)) {
+  if (m_state.Reachability().Paused()) {
+    SetStatusCaption(ui, kUnreachableCaption);
+  } else if (running != 0) {
+    SetStatusCaption(ui, DownloadCountsText(running, m_state.TaskQueue().Count(),
+                                            m_state.Downloads().TotalSpeed()));
+  } else if (ui.Caption().starts_with(kCountsCaptionPrefix) ||
+             ui.Caption() == FullUnreachableCaption()) {
     SetStatusCaption(ui, "");
   }
 }

@@ -29,8 +29,10 @@ struct SchedulerJobs {
 // digits, 0 for a text that does not start with a number.
 [[nodiscard]] int ParseMaxDownloads(std::string_view text);
 
-// "正在下载:N  剩余任务:M", the caption text while downloads run.
-[[nodiscard]] std::string DownloadCountsText(int running, int waiting);
+// "正在下载:N  剩余任务:M", the caption text while downloads run, followed by
+// "  总速度:" and the speed of all downloads together when they move.
+[[nodiscard]] std::string DownloadCountsText(int running, int waiting,
+                                             float totalKibPerSecond = 0.0F);
 
 // The one-second tick that drains the task queue: at most one download worker
 // started per tick while fewer downloads run than 编辑框_最大线程 allows, the

@@ -26,6 +26,8 @@ std::string Entry(std::string_view array, int index, std::string_view field) {
 PlayUrlAnswer ParseAnswer(const HttpResponse& response) {
   PlayUrlAnswer answer;
   if (response.Completed()) (void)answer.json.Parse(response.body);
+  answer.unreachable =
+      response.failure == HttpFailure::kConnect || response.failure == HttpFailure::kNoResponse;
   return answer;
 }
 
@@ -132,15 +134,16 @@ TaskKeys ReadTaskKeys(std::string_view record) {
   return keys;
 }
 
-StreamChoice Refusal(std::string text) {
+StreamChoice Refusal(std::string text, bool unreachable = false) {
   StreamChoice choice;
   choice.refusal = std::move(text);
+  choice.unreachable = unreachable;
   return choice;
 }
 
 StreamChoice ChooseDash(const TaskKeys& keys, const StreamSettings& settings) {
   const PlayUrlAnswer answer = RequestDashPlayUrl(keys.cid, keys.bvid, keys.aid, settings.cookies);
-  if (!answer.Accepted()) return Refusal(answer.RefusalText());
+  if (!answer.Accepted()) return Refusal(answer.RefusalText(), answer.unreachable);
   const DashPick pick = keys.customSource ? PickBySourceValue(answer.json, settings.sourceValue)
                                           : PickByCodecIndex(answer.json, settings.codecIndex);
   StreamChoice choice;
@@ -153,7 +156,7 @@ StreamChoice ChooseDash(const TaskKeys& keys, const StreamSettings& settings) {
 
 StreamChoice ChooseProgressive(const TaskKeys& keys) {
   const PlayUrlAnswer answer = RequestProgressivePlayUrl(keys.aid, keys.cid);
-  if (!answer.Accepted()) return Refusal(answer.RefusalText());
+  if (!answer.Accepted()) return Refusal(answer.RefusalText(), answer.unreachable);
   StreamChoice choice;
   choice.url = answer.json.GetValue("data.durl[0].url");
   choice.backups = Backups(answer.json, "data.durl[0]");

@@ -308,6 +308,11 @@ void StreamDownloader::Transfer() {
 bool StreamDownloader::Receive(Session& session, const char* data, std::size_t size) {
   if (m_cancel) return false;
   if (session.fd < 0 && !OpenTarget(session)) return false;
+  // Waiting here holds libcurl back, and the socket's window slows the sender.
+  if (m_request.limiter != nullptr &&
+      !m_request.limiter->Acquire(static_cast<std::int64_t>(size), m_cancel)) {
+    return false;
+  }
   const std::size_t capacity = kWriteBufferBytes;
   if (session.pending + size > capacity && !Flush(session)) return false;
   if (size >= capacity) {

@@ -13,6 +13,7 @@
 #include "net/user_agents.h"
 #include "transfer/completion_event.h"
 #include "transfer/periodic_thread.h"
+#include "transfer/rate_limiter.h"
 #include "transfer/speed_sampler.h"
 
 namespace korvid {
@@ -131,6 +132,8 @@ class StreamDownloader {
     std::int64_t resumeFrom = 0;
     // With resumeFrom: what the answer must match (empty fields match all).
     BodyIdentity expected;
+    // Optional, shared with other transfers; must outlive the transfer.
+    RateLimiter* limiter = nullptr;
   };
 
   explicit StreamDownloader(TransferTiming timing = {}, MillisecondClock clock = {});

@@ -48,7 +48,8 @@ constexpr int kHeaderPadding = 24;
 // The widest text each task column usually shows; its width fits this at the
 // list's font (never narrower than the starting width).
 constexpr std::array<const char*, kTaskColumnCount> kWidestCell = {
-    "", "9999", "", "", "2160", "1234.56MB", "1234.56MB", "99999秒", "123.4 MB/S", "失败下载"};
+    "",          "9999",    "",           "",         "2160",      "1234.56MB",
+    "1234.56MB", "99999秒", "123.4 MB/S", "失败下载", "99小时59分"};
 
 QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
