@@ -65,7 +65,9 @@ int RunAction(StoredTaskAction action, const Args& args) {
       ApplyStoredAction(TaskStorePath(ProgramPaths()), action, rows);
   switch (outcome.end) {
     case StoredActionOutcome::End::kHeld:
-      Fail("the task list is in use by process " + std::to_string(outcome.holderPid) +
+      Fail("the task list is in use by " +
+           (outcome.holderPid > 0 ? "process " + std::to_string(outcome.holderPid)
+                                  : std::string("another process")) +
            " (任务列表正被其他进程使用); change the tasks there");
       return kStoreHeldExit;
     case StoredActionOutcome::End::kUnusable:

@@ -392,8 +392,9 @@ void DownloadEngine::SetRateLimit(std::int64_t bytesPerSecond) {
 }
 
 void DownloadEngine::ApplyRateSetting() {
-  if (m_rateFixed) return;
-  m_limiter->SetBytesPerSecond(RateLimitOfSetting(m_state.Ui().Text(kRateLimitBox)));
+  const Controls& ui = m_state.Ui();
+  if (m_rateFixed || !ui.Has(kRateLimitBox)) return;
+  m_limiter->SetBytesPerSecond(RateLimitOfSetting(ui.Text(kRateLimitBox)));
 }
 
 std::int64_t DownloadEngine::Now() const {

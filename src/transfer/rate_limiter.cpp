@@ -28,8 +28,9 @@ void RateLimiter::SetBytesPerSecond(std::int64_t rate) {
     std::lock_guard guard(m_mutex);
     if (rate == m_rate) return;
     m_rate = rate;
-    // What was reserved at the old rate is forgiven: the new one counts now.
-    m_freeAtMs = static_cast<double>(m_clock());
+    // What was reserved at the old rate is forgiven: the new one starts
+    // with a full bucket.
+    m_freeAtMs = static_cast<double>(m_clock() - kBurstMs);
     ++m_generation;
   }
   m_changed.notify_all();

@@ -70,7 +70,88 @@ TEST(DownloadColumns, TextsOfAReport) {
   EXPECT_EQ(SecondsText(3400), "3秒");
   EXPECT_EQ(SecondsText(999), "0秒");
   EXPECT_EQ(SpeedText(1536.0F), "1.5 MB/S");
-  EXPECT_EQ(SpeedText(0.0F), "0.0 MB/S");
+}
+
+// Under 1 MB/s the speed reads in KB/S, so a slow download does not look
+// stalled; the time left reads in the largest units that matter.
+TEST(DownloadColumns, SpeedTimeLeftAndPercent) {
+  struct Case {
+    const char* name;
+    std::int64_t remaining;
+    std::int64_t total;
+    float kib;
+    std::string speed, timeLeft, percent;
+  };
+  const Case cases[] = {
+      {.name = "stalled",
+       .remaining = 1000,
+       .total = 2000,
+       .kib = 0.0F,
+       .speed = "0.0 KB/S",
+       .timeLeft = "",
+       .percent = "50%"},
+      {.name = "slow",
+       .remaining = 15 * 1024 * 10,
+       .total = 15 * 1024 * 40,
+       .kib = 15.0F,
+       .speed = "15.0 KB/S",
+       .timeLeft = "10秒",
+       .percent = "75%"},
+      {.name = "just under a megabyte",
+       .remaining = 1,
+       .total = 3,
+       .kib = 1023.9F,
+       .speed = "1023.9 KB/S",
+       .timeLeft = "1秒",
+       .percent = "66%"},
+      {.name = "rounds up to a megabyte",
+       .remaining = 0,
+       .total = 10,
+       .kib = 1023.97F,
+       .speed = "1.0 MB/S",
+       .timeLeft = "0秒",
+       .percent = "100%"},
+      {.name = "minutes",
+       .remaining = 125LL * 2048 * 1024,
+       .total = 0,
+       .kib = 2048.0F,
+       .speed = "2.0 MB/S",
+       .timeLeft = "2分05秒",
+       .percent = ""},
+      {.name = "hours",
+       .remaining = 11'220LL * 1024,
+       .total = -1,
+       .kib = 1.0F,
+       .speed = "1.0 KB/S",
+       .timeLeft = "3小时07分",
+       .percent = ""},
+      {.name = "beyond telling",
+       .remaining = 1LL << 50,
+       .total = 1,
+       .kib = 1.0F,
+       .speed = "1.0 KB/S",
+       .timeLeft = "超过99小时",
+       .percent = "0%"},
+      {.name = "negative speed",
+       .remaining = 10,
+       .total = 10,
+       .kib = -5.0F,
+       .speed = "0.0 KB/S",
+       .timeLeft = "",
+       .percent = "0%"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(SpeedText(c.kib), c.speed);
+    EXPECT_EQ(TimeLeftText(c.remaining, c.kib), c.timeLeft);
+    EXPECT_EQ(PercentText(c.total > 0 ? c.total - c.remaining : 0, c.total), c.percent);
+  }
+}
+
+TEST(DownloadColumns, RateLimitSettingIsKilobytesASecond) {
+  const std::pair<const char*, std::int64_t> cases[] = {
+      {"0", 0}, {"", 0}, {"abc", 0}, {"500", 512'000}, {"200KB", 204'800}, {"-3", 0}};
+  for (const auto& [text, bytes] : cases) EXPECT_EQ(RateLimitOfSetting(text), bytes) << text;
 }
 
 TEST_F(DownloadEngineTest, ReportsBecomeCellsStatesColoursAndTheRunningCount) {
@@ -86,7 +167,14 @@ TEST_F(DownloadEngineTest, ReportsBecomeCellsStatesColoursAndTheRunningCount) {
   EXPECT_EQ(Tasks().CellText(1, kColReceived), "10.00MB");
   EXPECT_EQ(Tasks().CellText(1, kColTime), "3秒");
   EXPECT_EQ(Tasks().CellText(1, kColSpeed), "2.0 MB/S");
+  EXPECT_EQ(Tasks().CellText(1, kColumnTimeLeft), "5秒");
   EXPECT_EQ(State(1), kStateDownloading);
+  // Only registered downloads count towards the total speed.
+  EXPECT_FLOAT_EQ(m_state.Downloads().TotalSpeed(), 0.0F);
+  ASSERT_TRUE(m_state.Downloads().Register(1));
+  Engine().HandleProgress(Report(1, kReportProgress, 100, 20'971'520, 10'485'760, 3400, 2048.0F));
+  EXPECT_FLOAT_EQ(m_state.Downloads().TotalSpeed(), 2048.0F);
+  m_state.Downloads().Unregister(1);
 
   Engine().HandleProgress(Report(1, kReportReadFailed, 100, 20'971'520, 10'485'760));
   EXPECT_EQ(State(1), "");
@@ -94,6 +182,7 @@ TEST_F(DownloadEngineTest, ReportsBecomeCellsStatesColoursAndTheRunningCount) {
 
   Engine().HandleProgress(Report(1, kReportEnded, 100, 20'971'520, 20'971'520));
   EXPECT_EQ(State(1), kStateDone);
+  EXPECT_EQ(Tasks().CellText(1, kColumnTimeLeft), "");
   EXPECT_EQ(StateColor(1), kColorDone);
   EXPECT_EQ(m_state.RunningCount().load(), 0);
 

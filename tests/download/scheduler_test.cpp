@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,93 @@ TEST_F(SchedulerTest, CaptionShowsCountsOnlyWhileDownloadsRun) {
     scheduler.Tick();
     EXPECT_EQ(m_controls.Caption(), step.captionAfter) << step.captionBefore;
   }
+}
+
+TEST_F(SchedulerTest, CountsShowTheTotalSpeedWhileItMoves) {
+  const std::pair<float, std::string> cases[] = {
+      {0.0F, "正在下载:2  剩余任务:3"},
+      {15.0F, "正在下载:2  剩余任务:3  总速度:15.0 KB/S"},
+      {3072.0F, "正在下载:2  剩余任务:3  总速度:3.0 MB/S"},
+  };
+  for (const auto& [speed, text] : cases) EXPECT_EQ(DownloadCountsText(2, 3, speed), text);
+}
+
+// Workers that find the site unreachable put their record back. After three
+// in a row nothing starts but one try every 30 s of the reachability clock;
+// the first one that reaches the site lets the queue go on.
+TEST_F(SchedulerTest, AnUnreachableSiteHoldsNewStartsUntilATryGetsThrough) {
+  std::int64_t now = 0;
+  m_state.Reachability().SetClock([&now] { return now; });
+  std::atomic<bool> siteUp{false};
+  SchedulerJobs jobs;
+  jobs.downloadWorker = [this, &siteUp] {
+    std::string record;
+    if (!m_state.TaskQueue().PopText(record)) return;
+    ++m_downloadWorkers;
+    if (siteUp) {
+      m_state.Reachability().NoteReached();
+      return;
+    }
+    m_state.Reachability().NoteUnreachable();
+    ASSERT_TRUE(m_state.TaskQueue().PushText(record));
+  };
+  Scheduler scheduler(m_state, jobs);
+  m_controls.SetText(kMaxDownloadsBox, "3");
+  QueueRecords(5);
+  const std::string held = "Korvid - " + std::string(kUnreachableCaption);
+
+  struct Step {
+    const char* name;
+    std::int64_t atMs;
+    bool up;
+    int ticks;
+    int workersAfter;
+    bool paused;
+  };
+  const Step steps[] = {
+      // The caption follows at the tick after the third failure.
+      {.name = "three fail in a row",
+       .atMs = 0,
+       .up = false,
+       .ticks = 4,
+       .workersAfter = 3,
+       .paused = true},
+      {.name = "then nothing starts",
+       .atMs = 29'999,
+       .up = false,
+       .ticks = 5,
+       .workersAfter = 3,
+       .paused = true},
+      {.name = "one try after 30 s fails",
+       .atMs = 30'000,
+       .up = false,
+       .ticks = 3,
+       .workersAfter = 4,
+       .paused = true},
+      {.name = "the next try gets through",
+       .atMs = 60'000,
+       .up = true,
+       .ticks = 2,
+       .workersAfter = 6,
+       .paused = false},
+      {.name = "and the rest follow",
+       .atMs = 60'000,
+       .up = true,
+       .ticks = 10,
+       .workersAfter = 9,
+       .paused = false},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    now = step.atMs;
+    siteUp = step.up;
+    for (int i = 0; i < step.ticks; ++i) TickAndSettle(scheduler);
+    EXPECT_EQ(m_downloadWorkers, step.workersAfter);
+    EXPECT_EQ(m_state.Reachability().Paused(), step.paused);
+    EXPECT_EQ(m_controls.Caption() == held, step.paused) << m_controls.Caption();
+  }
+  EXPECT_EQ(m_state.TaskQueue().Count(), 0);
+  EXPECT_EQ(m_controls.Caption(), "Korvid");
 }
 
 TEST_F(SchedulerTest, ClipboardWatchFillsBothBoxesOncePerNewText) {
