@@ -201,9 +201,29 @@ void DownloadEngine::ShowEnd(const DownloadRequest& request, const FetchResult& 
                      PartPathOf(request.targetPath));
       break;
     case FetchResult::End::kFailed:
+      if (WaitForTheSite(row, result)) break;
       ShowFinalState(row, kStateStartFailed, kColorCrimson, result.reason);
       break;
   }
+}
+
+// A media host that cannot be connected to counts towards the site being
+// unreachable. Once the scheduler holds new starts for it, the row waits for
+// the site again instead of failing; while the site itself answers, a dead
+// media host fails the row as before (it would never come back by waiting).
+bool DownloadEngine::WaitForTheSite(int row, const FetchResult& result) {
+  if (row == 0 || result.started || result.last.error != TransferError::kConnect) return false;
+  SiteReachability& site = m_state.Reachability();
+  site.NoteUnreachable();
+  if (!site.Paused()) return false;
+  TaskList& list = m_state.Tasks();
+  std::string record = list.CellText(row, kColRecord);
+  if (record.empty()) record = list.QueuedRecord(row);
+  if (record.empty() || !m_state.QueueTask(row, record)) return false;
+  list.SetCellText(row, kColState, kStateWaiting);
+  list.SetCellTip(row, kColState, kUnreachableCaption);
+  list.ResetRowColors(row);
+  return true;
 }
 
 void DownloadEngine::HandleProgress(const ProgressReport& report) {

@@ -148,6 +148,8 @@ class DownloadEngine {
                    const std::shared_ptr<ResumableDownload>& download);  // download thread
   void ShowNotice(int row, const FetchNotice& notice);
   void ShowEnd(const DownloadRequest& request, const FetchResult& result);
+  // List lock held. True when the row was put back to wait for the site.
+  [[nodiscard]] bool WaitForTheSite(int row, const FetchResult& result);
   void RunMerge(const MergeHalves& halves);  // merge thread
   // List lock held by the callers of these two.
   [[nodiscard]] bool IsLateReport(const ProgressReport& report) const;

@@ -13,7 +13,10 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
+#include "controls/window_layout.h"
+#include "support/closed_port.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 #include "transfer/command_runner.h"
@@ -152,6 +155,27 @@ TEST(DownloadColumns, RateLimitSettingIsKilobytesASecond) {
   const std::pair<const char*, std::int64_t> cases[] = {
       {"0", 0}, {"", 0}, {"abc", 0}, {"500", 512'000}, {"200KB", 204'800}, {"-3", 0}};
   for (const auto& [text, bytes] : cases) EXPECT_EQ(RateLimitOfSetting(text), bytes) << text;
+}
+
+// The 限速 box reaches running downloads with their next report; a rate
+// given to the engine (the command line's --limit-rate) stays.
+TEST(DownloadEngineRate, TheSettingAppliesAtOnceUnlessTheRateIsFixed) {
+  test::Sandbox sandbox;
+  ControlStore controls;
+  CreateMainWindowControls(controls);
+  AppState state(controls, AppPaths{sandbox.Path()});
+  DownloadEngine engine(state);
+  (void)state.Tasks().AppendRow();
+  const std::pair<const char*, std::int64_t> steps[] = {{"100", 102'400}, {"0", 0}, {"", 0}};
+  for (const auto& [text, rate] : steps) {
+    controls.SetText(kRateLimitBox, text);
+    engine.HandleProgress(Report(1, kReportProgress, 1, 10, 5));
+    EXPECT_EQ(engine.Limiter().BytesPerSecond(), rate) << text;
+  }
+  engine.SetRateLimit(5000);
+  controls.SetText(kRateLimitBox, "100");
+  engine.HandleProgress(Report(1, kReportProgress, 1, 10, 6));
+  EXPECT_EQ(engine.Limiter().BytesPerSecond(), 5000);
 }
 
 TEST_F(DownloadEngineTest, ReportsBecomeCellsStatesColoursAndTheRunningCount) {
@@ -385,6 +409,43 @@ TEST_F(DownloadEngineSite, SecondStartForARunningRowIsRefusedUntilItEnds) {
   EXPECT_EQ(Engine().StartDownload(Request(1, Url("/bulk/a.bin"))), kDownloadStarted);
   ASSERT_TRUE(Engine().WaitIdle(kWaitMs));
   EXPECT_EQ(m_state.RunningCount().load(), 0);
+}
+
+// A media host nobody answers on fails the row while the site answers;
+// once the site is held as unreachable the row waits for it instead.
+TEST_F(DownloadEngineSite, AnUnreachableMediaHostFailsOrWaitsWithTheSite) {
+  struct Case {
+    const char* name;
+    int failuresBefore;  // of other tasks, in a row
+    std::string_view state;
+    int queued;
+  };
+  const Case cases[] = {
+      {.name = "the site answers", .failuresBefore = 0, .state = kStateStartFailed, .queued = 0},
+      {.name = "the third in a row", .failuresBefore = 2, .state = kStateWaiting, .queued = 1},
+  };
+  const int port = test::ClosedPort();
+  ASSERT_NE(port, 0);
+  SetRetries(0);
+  int row = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_state.Reachability().NoteReached();
+    for (int i = 0; i < c.failuresBefore; ++i) m_state.Reachability().NoteUnreachable();
+    AddRows(1);
+    ++row;
+    Tasks().SetCellText(row, kColRecord, R"({"任务id":")" + std::to_string(row) + "\"}");
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/a.mp4";
+    ASSERT_EQ(Engine().StartDownload(Request(row, url)), kDownloadStarted);
+    ASSERT_TRUE(Engine().WaitIdle(kWaitMs));
+    EXPECT_EQ(State(row), c.state);
+    std::string record;
+    EXPECT_EQ(m_state.TaskQueue().Count(), c.queued);
+    if (c.queued > 0) {
+      ASSERT_TRUE(m_state.TaskQueue().PopText(record));
+      EXPECT_EQ(record, Tasks().CellText(row, kColRecord));
+    }
+  }
 }
 
 constexpr const char* kMediaPath = "/media/progressive/1-1-80.mp4";
