@@ -36,6 +36,7 @@ namespace {
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(250);
 constexpr auto kPlainPeriod = std::chrono::seconds(5);
 constexpr int kInterrupted = 130;
+constexpr std::string_view kSiteBackText = "网络已恢复，继续开始新任务";
 
 std::atomic<bool> g_interrupted{false};
 
@@ -349,7 +350,12 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   ProgressPrinter printer(app, earlier);
   scheduler.Tick();  // the first task starts now, not a second later
   scheduler.StartClock();
+  bool held = false;
   while (!g_interrupted && !Idle(app, engine, scheduler)) {
+    if (app.Reachability().Paused() != held) {
+      held = !held;
+      std::cerr << "korvid-cli: " << (held ? kUnreachableCaption : kSiteBackText) << "\n";
+    }
     printer.Show(false);
     std::this_thread::sleep_for(kRedrawPeriod);
   }

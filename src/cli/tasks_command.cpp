@@ -1,5 +1,6 @@
 // tasks: the rows kept in 配置/任务.db, also while another process runs them.
 
+#include <algorithm>
 #include <charconv>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -44,6 +45,11 @@ TaskLine LineOf(const StoredTaskRow& row, bool restartView) {
     line.state = kStateWaiting;
   }
   return line;
+}
+
+bool IsBlank(const StoredTaskRow& row) {
+  return row.queued.empty() && std::all_of(row.text.begin(), row.text.end(),
+                                           [](const auto& text) { return text.empty(); });
 }
 
 // Exit code when another process holds the task store (as download's).
@@ -101,6 +107,8 @@ int Tasks(const Args& args) {
   if (!rows) return Fail("the task list cannot be read: " + why);
   nlohmann::json list = nlohmann::json::array();
   for (const StoredTaskRow& row : *rows) {
+    // A row cancelled from the middle of the list comes back as a blank one.
+    if (IsBlank(row)) continue;
     const TaskLine line = LineOf(row, !running);
     if (json) {
       list.push_back(
