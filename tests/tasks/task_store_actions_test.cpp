@@ -37,8 +37,8 @@ TEST(StoredTaskActions, WhichRowsEachActionChanges) {
     A action;
     StoredTaskRow row;
     bool changes;
-    std::string_view state;  // after a change
-    std::int64_t seq;        // after a change (first 2, last 9)
+    std::string_view state = {};  // after a change
+    std::int64_t seq = 0;         // after a change (first 2, last 9)
   };
   const Case cases[] = {
       {.name = "pause a waiting row",
