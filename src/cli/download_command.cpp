@@ -321,15 +321,23 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   RetryPolicy retries;
   retries.retries = options.retries;
   engine.SetRetryPolicy(retries);
+  // No slot waits for the next tick: all are filled at the first, and each
+  // again as soon as its download ends.
+  Scheduler scheduler(app,
+                      SchedulerJobs{[&app, &engine] { (void)DownloadOneTask(app, engine); }, {}});
+  scheduler.FillEverySlot([&engine] { return engine.DownloadCount(); });
   ExpectedFiles files;
-  engine.SetObservers([&files](const DownloadEnd& end) { files.Downloaded(end); }, {});
+  engine.SetObservers(
+      [&files, &scheduler](const DownloadEnd& end) {
+        files.Downloaded(end);
+        scheduler.SlotFreed();
+      },
+      {});
   const bool linkFailed = AddLinks(core, app, options);
   g_interrupted = false;
   const InterruptHandler interrupt;
-  Scheduler scheduler(app,
-                      SchedulerJobs{[&app, &engine] { (void)DownloadOneTask(app, engine); }, {}});
   ProgressPrinter printer(app.Tasks(), earlier);
-  scheduler.Tick();  // the first task starts now, not a second later
+  scheduler.Tick();  // the first tasks start now, not a second later
   scheduler.StartClock();
   while (!g_interrupted && !Idle(app, engine, scheduler)) {
     printer.Show(false);
