@@ -1,11 +1,13 @@
 #include "app/file_helpers.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <system_error>
@@ -106,6 +108,40 @@ std::optional<std::string> ReadFileBytes(const fs::path& path) {
   while ((read = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, read);
   if (std::ferror(file.get())) return std::nullopt;
   return bytes;
+}
+
+std::optional<FileBuffer> ReadFileBuffer(const fs::path& path) {
+  // Room for one byte more than the size: reaching the end needs no second
+  // buffer unless the file grew.
+  constexpr std::size_t kSlack = 1;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info {};
+  std::size_t capacity =
+      (::fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0) +
+      kSlack;
+  FileBuffer buffer;
+  buffer.m_bytes = std::make_unique_for_overwrite<char[]>(capacity);
+  for (;;) {
+    if (buffer.m_size == capacity) {
+      capacity *= 2;
+      auto larger = std::make_unique_for_overwrite<char[]>(capacity);
+      std::memcpy(larger.get(), buffer.m_bytes.get(), buffer.m_size);
+      buffer.m_bytes = std::move(larger);
+    }
+    const ssize_t n = ::read(fd, buffer.m_bytes.get() + buffer.m_size, capacity - buffer.m_size);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      return std::nullopt;
+    }
+    buffer.m_size += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  return buffer;
 }
 
 bool WriteFileAtomically(const fs::path& path, std::string_view bytes) {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,22 @@ void ForEachFile(const std::filesystem::path& folder, std::string_view extension
 
 // The whole file; nullopt when it cannot be opened or read.
 [[nodiscard]] std::optional<std::string> ReadFileBytes(const std::filesystem::path& path);
+
+// A file's bytes read into a buffer that was not zero-filled first (a
+// std::string would be): for large files read once, such as comment documents.
+class FileBuffer {
+ public:
+  [[nodiscard]] std::string_view View() const { return {m_bytes.get(), m_size}; }
+
+ private:
+  friend std::optional<FileBuffer> ReadFileBuffer(const std::filesystem::path& path);
+  std::unique_ptr<char[]> m_bytes;
+  std::size_t m_size = 0;
+};
+
+// The whole file, also when it grows while it is read; nullopt (errno set)
+// when it cannot be opened or read.
+[[nodiscard]] std::optional<FileBuffer> ReadFileBuffer(const std::filesystem::path& path);
 
 // Writes bytes to a temporary file beside path and renames it over path, so a
 // reader sees either the old file or the whole new one, never a part. False

@@ -73,13 +73,16 @@ int ConvertDanmaku(const Args& args) {
     return Fail(problem + " (see --help)");
   }
   errno = 0;
-  std::optional<std::string> bytes = ReadFileBytes(parsed.input);
-  if (!bytes) {
+  std::optional<FileBuffer> file = ReadFileBuffer(parsed.input);
+  if (!file) {
     return Fail("cannot read " + parsed.input + ": " +
                 (errno != 0 ? std::strerror(errno) : "read error"));
   }
-  const std::optional<std::string> document = DecodeCommentDocument(std::move(*bytes));
+  std::string inflated;
+  const std::optional<std::string_view> document = FindCommentDocument(file->View(), inflated);
   if (!document) return Fail(parsed.input + " is neither raw deflate nor an XML comment document");
+  // Inflated, the compressed bytes are not needed any more.
+  if (!inflated.empty()) file.reset();
 
   Core core;
   DanmakuStats stats;
