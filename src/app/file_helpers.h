@@ -51,6 +51,30 @@ class FileBuffer {
 // (and path untouched) when any step fails.
 [[nodiscard]] bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+// The same for a file written in pieces: they go to a temporary file beside
+// path, which Commit renames over path. Dropped without a successful Commit,
+// the temporary file is removed and path stays as it was.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(std::filesystem::path path);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  // False once any piece could not be written (the later ones are dropped).
+  [[nodiscard]] bool Append(std::string_view bytes);
+  // False (and path untouched) when any step failed.
+  [[nodiscard]] bool Commit();
+
+ private:
+  void Discard();
+
+  std::filesystem::path m_path;
+  std::filesystem::path m_temporary;
+  std::FILE* m_file = nullptr;
+  bool m_failed = false;
+};
+
 // Side files (NFO, artwork, danmaku) are written whole or not at all, and only
 // once: a file that exists is left alone.
 enum class SideFileResult {

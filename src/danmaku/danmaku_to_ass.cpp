@@ -564,8 +564,16 @@ bool ContainsOnlyOneCharacter(std::string_view text) {
   return true;
 }
 
-std::string DanmakuToAss(std::string_view document, std::string_view cid, std::string_view bvid,
-                         const DanmakuSettings& settings, DanmakuStats* stats) {
+namespace {
+
+// Pieces of this size reach the sink of WriteDanmakuAss.
+constexpr std::size_t kAssPieceBytes = 256 * 1024;
+
+// Writes the subtitle into out. With a sink, out is handed over and emptied
+// whenever it holds a piece, and at the end; without one it ends whole.
+bool ConvertComments(std::string_view document, std::string_view cid, std::string_view bvid,
+                     const DanmakuSettings& settings, std::string& out, const AssSink* sink,
+                     DanmakuStats* stats) {
   KeptComments kept;
   CollectComments(document, SplitBlockList(settings.blockList), kept);
 
@@ -577,11 +585,12 @@ std::string DanmakuToAss(std::string_view document, std::string_view cid, std::s
     layout.rowLimit = ScrollRowLimit(kept.found, last.start, layout.scrollHeight);
   }
 
-  std::string out;
   std::size_t textBytes = 0;
   for (const Kept& comment : kept.comments) textBytes += comment.text.size();
   // Event lines carry about 75 bytes besides their text.
-  out.reserve(2048 + settings.style.size() * 2 + textBytes + kept.comments.size() * 80);
+  const std::size_t whole =
+      2048 + settings.style.size() * 2 + textBytes + kept.comments.size() * 80;
+  out.reserve(sink != nullptr ? std::min(whole, kAssPieceBytes * 2) : whole);
   AppendHeader(out, cid, bvid, settings);
   // Time order jumps about the document; fetching the entries and their texts
   // a few lines ahead hides most of the memory latency.
@@ -593,9 +602,28 @@ std::string DanmakuToAss(std::string_view document, std::string_view cid, std::s
     if (i + kAhead < order.size())
       __builtin_prefetch(kept.comments[order[i + kAhead].index].text.data());
     AppendEvent(out, kept.comments[order[i].index], layout);
+    if (sink != nullptr && out.size() >= kAssPieceBytes) {
+      if (!(*sink)(out)) return false;
+      out.clear();
+    }
   }
   if (stats != nullptr) *stats = {kept.found, static_cast<int>(kept.order.size())};
+  return sink == nullptr || out.empty() || (*sink)(out);
+}
+
+}  // namespace
+
+std::string DanmakuToAss(std::string_view document, std::string_view cid, std::string_view bvid,
+                         const DanmakuSettings& settings, DanmakuStats* stats) {
+  std::string out;
+  (void)ConvertComments(document, cid, bvid, settings, out, nullptr, stats);
   return out;
+}
+
+bool WriteDanmakuAss(std::string_view document, std::string_view cid, std::string_view bvid,
+                     const DanmakuSettings& settings, const AssSink& sink, DanmakuStats* stats) {
+  std::string piece;
+  return ConvertComments(document, cid, bvid, settings, piece, &sink, stats);
 }
 
 }  // namespace korvid

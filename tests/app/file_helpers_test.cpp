@@ -87,6 +87,42 @@ TEST(ReadFileBuffer, ReadsWholeFilesWhateverTheirSizeSays) {
   EXPECT_GT(status->View().size(), 100u);
 }
 
+// A file written in pieces replaces the old one only whole, on Commit.
+TEST(AtomicFileWriter, ReplacesTheFileOnlyOnCommit) {
+  struct Case {
+    std::string name;
+    std::string folder;  // below the sandbox; "missing" is never made
+    bool commit;
+    std::string expected;  // the file afterwards ("" when there is none)
+  };
+  const std::vector<Case> cases = {
+      {.name = "committed", .folder = "a", .commit = true, .expected = "one two"},
+      {.name = "dropped", .folder = "b", .commit = false, .expected = "old"},
+      {.name = "unwritable", .folder = "missing", .commit = true, .expected = ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::Sandbox sandbox;
+    if (c.folder != "missing") {
+      ASSERT_TRUE(sandbox.WriteFile(fs::path(c.folder) / "f.ass", "old"));
+    }
+    const fs::path path = sandbox / c.folder / "f.ass";
+    {
+      AtomicFileWriter writer(path);
+      const bool appended = writer.Append("one") && writer.Append(" two");
+      EXPECT_EQ(appended, c.folder != "missing");
+      if (c.commit) {
+        EXPECT_EQ(writer.Commit(), c.folder != "missing");
+      }
+    }
+    EXPECT_EQ(test::ReadWholeFile(path), c.expected);
+    if (c.folder != "missing") {
+      EXPECT_EQ(std::distance(fs::directory_iterator(sandbox / c.folder), fs::directory_iterator()),
+                1);
+    }
+  }
+}
+
 TEST(FileHelpersTest, DeleteFileTreatsMissingFileAsDone) {
   test::Sandbox sandbox;
   ASSERT_TRUE(sandbox.WriteFile("S1E1.视频", "bytes"));
