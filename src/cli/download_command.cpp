@@ -183,6 +183,7 @@ bool AddLinks(Core& core, AppState& app, const DownloadOptions& options) {
   if (options.split) jobs.SetSplitCondition(true);
   bool failed = false;
   for (const std::string& link : options.links) {
+    if (g_interrupted) break;
     core.controls.SetText(kTaskLinkBox, link);
     jobs.OnAddLinkPressed();
     jobs.WaitAll();
@@ -333,12 +334,14 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
         scheduler.SlotFreed();
       },
       {});
-  const bool linkFailed = AddLinks(core, app, options);
   g_interrupted = false;
   const InterruptHandler interrupt;
-  ProgressPrinter printer(app.Tasks(), earlier);
-  scheduler.Tick();  // the first tasks start now, not a second later
+  // The first tasks start now, not a second later, and while the later links
+  // are still being added.
+  scheduler.Tick();
   scheduler.StartClock();
+  const bool linkFailed = AddLinks(core, app, options);
+  ProgressPrinter printer(app.Tasks(), earlier);
   while (!g_interrupted && !Idle(app, engine, scheduler)) {
     printer.Show(false);
     std::this_thread::sleep_for(kRedrawPeriod);
