@@ -7,7 +7,8 @@
 #
 # Installs nginx-light when it is missing (Debian); the program comes from
 # build/release when built there, else from the benches' own build folder.
-# The downloads go to build/bench-transfer (on disk) and then, with TMPFS=1,
+# The downloads go to build/bench-transfer (on disk; DISK=0 skips it) and then,
+# with TMPFS=1,
 # to show the engine's own cost without the disk's limit, to a tmpfs folder.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -67,9 +68,11 @@ done
 
 echo "nginx $("$nginx_bin" -v 2>&1 | sed 's/.*\///'), curl $(curl --version | head -1 | cut -d' ' -f2), $(nproc) cores"
 url="http://127.0.0.1:$port/file.bin"
-echo "== writing to disk ($out)"
-"$bench_bin/bench_transfer" "$url" "$out" "$parallel" "$rounds"
-rm -rf "$out"
+if [ "${DISK:-1}" = 1 ]; then
+  echo "== writing to disk ($out)"
+  "$bench_bin/bench_transfer" "$url" "$out" "$parallel" "$rounds"
+  rm -rf "$out"
+fi
 if [ "${TMPFS:-0}" = 1 ]; then
   echo "== writing to tmpfs ($out_tmpfs)"
   "$bench_bin/bench_transfer" "$url" "$out_tmpfs" "$parallel" "$rounds"
