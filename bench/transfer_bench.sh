@@ -8,8 +8,8 @@
 # Installs nginx-light when it is missing (Debian); the program comes from
 # build/release when built there, else from the benches' own build folder.
 # The downloads go to build/bench-transfer (on disk; DISK=0 skips it) and then,
-# with TMPFS=1,
-# to show the engine's own cost without the disk's limit, to a tmpfs folder.
+# with TMPFS=1, to show the engine's own cost without the disk's limit, to a
+# tmpfs folder.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 size_mib=${1:-1024}
