@@ -4,8 +4,14 @@
 # build/release is used as it is when it has every one of them (nothing is
 # rebuilt in the checkout); otherwise they are built in a folder of the
 # benches' own, $KORVID_BENCH_BUILD (default build/bench), without the window.
+# KORVID_BENCH_BIN names a folder of programs to use as they are (an older
+# build to compare with).
 bench_programs() {
   local release="$root/build/release" target
+  if [ -n "${KORVID_BENCH_BIN:-}" ]; then
+    bench_bin=$KORVID_BENCH_BIN
+    return 0
+  fi
   bench_bin=$release
   for target in "$@"; do
     [ -x "$release/$target" ] || bench_bin=""
