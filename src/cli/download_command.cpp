@@ -201,6 +201,7 @@ bool AddLinks(Core& core, AppState& app, const DownloadOptions& options) {
   if (options.split) jobs.SetSplitCondition(true);
   bool failed = false;
   for (const std::string& link : options.links) {
+    if (g_interrupted) break;
     core.controls.SetText(kTaskLinkBox, link);
     jobs.OnAddLinkPressed();
     jobs.WaitAll();
@@ -340,16 +341,26 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   retries.retries = options.retries;
   engine.SetRetryPolicy(retries);
   if (options.rateLimit >= 0) engine.SetRateLimit(options.rateLimit);
-  ExpectedFiles files;
-  engine.SetObservers([&files](const DownloadEnd& end) { files.Downloaded(end); }, {});
-  const bool linkFailed = AddLinks(core, app, options);
-  g_interrupted = false;
-  const InterruptHandler interrupt;
+  // No slot waits for the next tick: all are filled at the first, and each
+  // again as soon as its download ends.
   Scheduler scheduler(app,
                       SchedulerJobs{[&app, &engine] { (void)DownloadOneTask(app, engine); }, {}});
-  ProgressPrinter printer(app, earlier);
-  scheduler.Tick();  // the first task starts now, not a second later
+  scheduler.FillEverySlot([&engine] { return engine.DownloadCount(); });
+  ExpectedFiles files;
+  engine.SetObservers(
+      [&files, &scheduler](const DownloadEnd& end) {
+        files.Downloaded(end);
+        scheduler.SlotFreed();
+      },
+      {});
+  g_interrupted = false;
+  const InterruptHandler interrupt;
+  // The first tasks start now, not a second later, and while the later links
+  // are still being added.
+  scheduler.Tick();
   scheduler.StartClock();
+  const bool linkFailed = AddLinks(core, app, options);
+  ProgressPrinter printer(app, earlier);
   bool held = false;
   while (!g_interrupted && !Idle(app, engine, scheduler)) {
     if (app.Reachability().Paused() != held) {

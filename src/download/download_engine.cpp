@@ -384,6 +384,11 @@ int DownloadEngine::ActiveCount() const {
   return m_workers.Active();
 }
 
+int DownloadEngine::DownloadCount() const {
+  std::lock_guard guard(m_mutex);
+  return static_cast<int>(m_running.size());
+}
+
 void DownloadEngine::SetObservers(std::function<void(const DownloadEnd&)> onDownloadEnd,
                                   std::function<void(const MergeEnd&)> onMergeEnd) {
   std::lock_guard guard(m_mutex);

@@ -118,6 +118,8 @@ class DownloadEngine {
   [[nodiscard]] bool WaitIdle(int timeoutMs);
   // Downloads and merges under way.
   [[nodiscard]] int ActiveCount() const;
+  // Task rows handed over whose download has not ended (merges not counted).
+  [[nodiscard]] int DownloadCount() const;
 
   // Set before the first start. The observers run on the download or merge
   // thread once the rows show the final state.

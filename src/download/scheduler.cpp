@@ -55,11 +55,24 @@ void Scheduler::Tick() {
   WatchClipboard();
 }
 
+void Scheduler::FillEverySlot(std::function<int()> downloadsHeld) {
+  m_fillEverySlot = true;
+  m_downloadsHeld = std::move(downloadsHeld);
+}
+
+void Scheduler::SlotFreed() {
+  if (!m_fillEverySlot || !m_refills) return;
+  const std::lock_guard lock(m_tickMutex);
+  StartDownloads();
+}
+
 void Scheduler::StartClock() {
+  m_refills = true;
   (void)m_clock.StartPeriodic([this](int) { Tick(); }, kTickMs, kTickMs, 0, true);
 }
 
 void Scheduler::StopClock() {
+  m_refills = false;
   (void)m_clock.StopPeriodic(kTickMs * 5);
 }
 
@@ -77,6 +90,10 @@ int Scheduler::ActiveWorkers() const {
 void Scheduler::StartDownloads() {
   if (!m_jobs.downloadWorker) return;
   const int maximum = ParseMaxDownloads(m_state.Ui().Text(kMaxDownloadsBox));
+  if (m_fillEverySlot) {
+    FillSlots(maximum);
+    return;
+  }
   if (m_state.RunningCount().load() < maximum && m_state.TaskQueue().Count() > 0 &&
       m_state.Reachability().TakeStart()) {
     // Counted before its thread runs, so ActiveWorkers never misses a worker
@@ -84,6 +101,40 @@ void Scheduler::StartDownloads() {
     // reported by the set and the next tick tries again.
     (void)m_workers.Start(kDownloadJobName, m_jobs.downloadWorker);
   }
+}
+
+// A worker counts as holding a slot from its start until it ends, also once
+// it has handed its download over (then counted twice for a moment: a start
+// too few, made up when it ends), and takes a waiting record of its own: so
+// no more workers start than slots are free or records wait.
+void Scheduler::FillSlots(int maximum) {
+  const int starting = m_startingWorkers.load();
+  const int held = m_downloadsHeld ? m_downloadsHeld() : m_state.RunningCount().load();
+  int free = std::min(maximum - held - starting, m_state.TaskQueue().Count() - starting);
+  // While the site is unreachable, TakeStart lets one try through now and then.
+  for (; free > 0 && m_state.Reachability().TakeStart(); --free) {
+    if (!StartFillingWorker()) return;
+  }
+}
+
+bool Scheduler::StartFillingWorker() {
+  ++m_startingWorkers;
+  const bool started = m_workers.Start(kDownloadJobName, [this] {
+    // Also when the worker throws: its end frees the slot it held.
+    struct Ended {
+      explicit Ended(Scheduler& owner) : scheduler(owner) {}
+      Ended(const Ended&) = delete;
+      Ended& operator=(const Ended&) = delete;
+      ~Ended() {
+        --scheduler.m_startingWorkers;
+        scheduler.SlotFreed();
+      }
+      Scheduler& scheduler;
+    } ended(*this);
+    m_jobs.downloadWorker();
+  });
+  if (!started) --m_startingWorkers;
+  return started;
 }
 
 // Only the counts text that this scheduler wrote is cleared once nothing

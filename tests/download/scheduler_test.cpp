@@ -74,6 +74,86 @@ TEST_F(SchedulerTest, StartsOneWorkerPerTickUpToTheMaximum) {
   EXPECT_EQ(m_controls.Caption(), "Korvid - 正在下载:2  剩余任务:2");
 }
 
+// The test drives the clock: a step is one tick, or one download ending (its
+// slot freed, no tick). After each step the workers it started have run.
+TEST_F(SchedulerTest, CommandLineFillsEverySlotAtOnceWhileTheWindowStartsOnePerTick) {
+  enum class Step { kTick, kOneEnds };
+  struct Case {
+    std::string name;
+    bool fillEverySlot;
+    std::vector<std::pair<Step, int>> steps;  // with the workers started after it
+  };
+  const std::vector<Case> cases = {
+      {.name = "command line",
+       .fillEverySlot = true,
+       .steps = {{Step::kTick, 4},
+                 {Step::kTick, 4},
+                 {Step::kOneEnds, 5},
+                 {Step::kOneEnds, 5},  // nothing waits any more
+                 {Step::kTick, 5}}},
+      {.name = "window",
+       .fillEverySlot = false,
+       .steps = {{Step::kTick, 1},
+                 {Step::kOneEnds, 1},
+                 {Step::kTick, 2},
+                 {Step::kTick, 3},
+                 {Step::kTick, 4},
+                 {Step::kTick, 5}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_downloadWorkers = 0;
+    m_state.RunningCount() = 0;
+    Scheduler scheduler(m_state, Jobs());
+    if (c.fillEverySlot) scheduler.FillEverySlot({});
+    m_controls.SetText(kMaxDownloadsBox, "4");
+    QueueRecords(5);
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+      const auto [step, started] = c.steps[i];
+      if (step == Step::kTick) {
+        scheduler.Tick();
+      } else {
+        --m_state.RunningCount();
+        scheduler.SlotFreed();
+      }
+      scheduler.WaitForWorkers();
+      EXPECT_EQ(m_downloadWorkers, started) << "after step " << i;
+      EXPECT_LE(m_state.RunningCount(), 4) << "after step " << i;
+    }
+    EXPECT_EQ(m_state.TaskQueue().Count(), 0);
+  }
+}
+
+// Slots are whatever the caller counts as held (a download handed over and
+// waiting to retry holds one), and a worker that ends without a download
+// frees its slot at once.
+TEST_F(SchedulerTest, FillingCountsTheHeldDownloadsAndRefillsAfterAWorkerWithoutOne) {
+  std::atomic<int> held{1};
+  std::atomic<int> calls{0};
+  SchedulerJobs jobs;
+  jobs.downloadWorker = [&] {
+    std::string record;
+    if (!m_state.TaskQueue().PopText(record)) return;
+    // The first record is refused at once; the others hand a download over.
+    if (++calls > 1) ++held;
+  };
+  Scheduler scheduler(m_state, jobs);
+  scheduler.FillEverySlot([&] { return held.load(); });
+  m_controls.SetText(kMaxDownloadsBox, "3");
+  QueueRecords(4);
+  scheduler.Tick();
+  scheduler.WaitForWorkers();
+  EXPECT_EQ(calls, 3);  // two slots, and the refused one's slot again
+  EXPECT_EQ(held, 3);
+  EXPECT_EQ(m_state.TaskQueue().Count(), 1);
+
+  scheduler.StopClock();  // the run is ending: a freed slot stays free
+  --held;
+  scheduler.SlotFreed();
+  scheduler.WaitForWorkers();
+  EXPECT_EQ(calls, 3);
+}
+
 TEST_F(SchedulerTest, MaximumThatIsNoNumberStartsNothing) {
   const std::vector<std::pair<std::string, int>> texts = {
       {"abc", 0}, {"", 0}, {"0", 0}, {"-3", 0}, {" 4", 4}, {"3个", 3}, {"99999999999", INT_MAX}};
