@@ -81,7 +81,9 @@ void EndRow(AppState& state, int row, const JsonDocument& record, std::string_vi
 // The reason a video folder could not be made, as the state cell's tip; a
 // download folder that refuses writing is said once as a notice too.
 void ShowFolderFailure(AppState& state, int row, const fs::path& root, const std::error_code& ec) {
-  const bool unwritable = ::access(root.c_str(), W_OK) != 0;
+  const bool refused = ec == std::errc::permission_denied || ec == std::errc::read_only_file_system ||
+                       ec == std::errc::operation_not_permitted;
+  const bool unwritable = refused || ::access(root.c_str(), W_OK) != 0;
   const std::string why =
       unwritable ? std::string(kNoticeFolderUnwritablePrefix) + root.string() : ec.message();
   if (unwritable && state.FirstTime(why)) state.Ui().ShowNotice(why, kNoticeFailed);
@@ -241,7 +243,8 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
   }
   std::error_code ec;
   fs::create_directories(layout.folder, ec);
-  if (!fs::is_directory(layout.folder, ec)) {
+  std::error_code probe;  // keeps ec: why the folder could not be made
+  if (!fs::is_directory(layout.folder, probe)) {
     EndRow(state, row, record, kStateStartFailed);
     ShowFolderFailure(state, row, root, ec);
     return TaskDownloadEnd::kFolderFailed;

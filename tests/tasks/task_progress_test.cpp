@@ -57,7 +57,7 @@ TEST(TaskProgress, DurationsReadAsChineseUnits) {
       {.seconds = 125, .text = "2分05秒"}, {.seconds = 3599, .text = "59分59秒"},
       {.seconds = 3720, .text = "1小时02分"},
   };
-  for (const Case& c : cases) EXPECT_EQ(DurationText(c.seconds), c.text) << c.seconds;
+  for (const Case& c : cases) EXPECT_EQ(TimeLeftText(c.seconds), c.text) << c.seconds;
 }
 
 // The summary comes once, when the last row that waited or ran has ended;

@@ -60,7 +60,7 @@ std::optional<std::int64_t> SecondsLeft(std::string_view sizeText, std::string_v
   return static_cast<std::int64_t>(std::ceil(leftKib / *speed));
 }
 
-std::string DurationText(std::int64_t seconds) {
+std::string TimeLeftText(std::int64_t seconds) {
   seconds = std::max<std::int64_t>(seconds, 0);
   if (seconds < kMinute) return std::to_string(seconds) + "秒";
   if (seconds < kHour) {

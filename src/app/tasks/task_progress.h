@@ -23,7 +23,7 @@ namespace korvid {
                                                       std::string_view receivedText,
                                                       std::string_view speedText);
 // "45秒", "2分05秒", "1小时02分".
-[[nodiscard]] std::string DurationText(std::int64_t seconds);
+[[nodiscard]] std::string TimeLeftText(std::int64_t seconds);
 
 // "下载完成：N 个成功，M 个失败".
 [[nodiscard]] std::string FinishedSummaryText(int succeeded, int failed);

@@ -106,7 +106,8 @@ class TextColumnFitter : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == m_view.viewport() && event->type() == QEvent::Resize) FitTextColumns(m_view);
+    // The type first: while the view is destroyed its viewport must not be asked.
+    if (event->type() == QEvent::Resize && watched == m_view.viewport()) FitTextColumns(m_view);
     return false;
   }
 

@@ -92,7 +92,7 @@ QVariant TaskListModel::ProgressTip(const Row& row) const {
   const std::string state = row.text[kColState].toStdString();
   const auto left = SecondsLeft(size, received, row.text[kColSpeed].toStdString());
   if (left && !IsFinalState(state)) {
-    tip += QStringLiteral("\n剩余时间：") + QString::fromStdString(DurationText(*left));
+    tip += QStringLiteral("\n剩余时间：") + QString::fromStdString(TimeLeftText(*left));
   }
   return tip;
 }
