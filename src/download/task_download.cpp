@@ -81,7 +81,8 @@ void EndRow(AppState& state, int row, const JsonDocument& record, std::string_vi
 // The reason a video folder could not be made, as the state cell's tip; a
 // download folder that refuses writing is said once as a notice too.
 void ShowFolderFailure(AppState& state, int row, const fs::path& root, const std::error_code& ec) {
-  const bool refused = ec == std::errc::permission_denied || ec == std::errc::read_only_file_system ||
+  const bool refused = ec == std::errc::permission_denied ||
+                       ec == std::errc::read_only_file_system ||
                        ec == std::errc::operation_not_permitted;
   const bool unwritable = refused || ::access(root.c_str(), W_OK) != 0;
   const std::string why =

@@ -28,9 +28,11 @@ TEST(NoticeLayout, LongTextsStayLongerUpToACap) {
   const std::vector<Case> cases = {
       {.name = "short", .text = "复制json完成", .dwellMs = kNoticeDwellMs},
       {.name = "narrow limit", .text = std::string(19, 'a'), .dwellMs = kNoticeDwellMs},
-      {.name = "one byte more", .text = std::string(20, 'a'),
+      {.name = "one byte more",
+       .text = std::string(20, 'a'),
        .dwellMs = kNoticeDwellMs + kNoticeDwellPerByteMs},
-      {.name = "a path", .text = "下载目录不存在，已改用：/home/用户/korvid/下载",
+      {.name = "a path",
+       .text = "下载目录不存在，已改用：/home/用户/korvid/下载",
        .dwellMs = kNoticeDwellMs + (46 - 19) * kNoticeDwellPerByteMs},
       {.name = "capped", .text = std::string(500, 'a'), .dwellMs = kNoticeMaxDwellMs},
   };

@@ -104,9 +104,7 @@ class RowActionsTest : public test::FakeSiteTest {
         },
         kWaitMs);
   }
-  [[nodiscard]] fs::path MediaPath(int row) const {
-    return RowMediaPath(m_app->Tasks(), row);
-  }
+  [[nodiscard]] fs::path MediaPath(int row) const { return RowMediaPath(m_app->Tasks(), row); }
 
   test::Sandbox m_sandbox;
   ControlStore m_controls;
@@ -140,7 +138,8 @@ TEST_F(RowActionsTest, WaitingRowsLeaveAndRejoinTheQueue) {
        .states = {waiting, waiting, waiting},
        .queue = {2, 3, 1}},
       {.name = "space pauses, and continues when all are paused",
-       .steps = {{kTogglePauseItem, {1}, 1}, {kTogglePauseItem, {1, 3}, 1},
+       .steps = {{kTogglePauseItem, {1}, 1},
+                 {kTogglePauseItem, {1, 3}, 1},
                  {kTogglePauseItem, {1, 3}, 2}},
        .states = {waiting, waiting, waiting},
        .queue = {1, 3, 2}},

@@ -68,9 +68,7 @@ class QueueControlsTest : public ::testing::Test {
   [[nodiscard]] QTableView& View() { return m_app->Window().TaskView(); }
   [[nodiscard]] TaskList& Tasks() { return m_app->State().Tasks(); }
   [[nodiscard]] std::string State(int row) { return Tasks().CellText(row, kColState); }
-  [[nodiscard]] fs::path Media(int row) {
-    return RowMediaPathOf(row);
-  }
+  [[nodiscard]] fs::path Media(int row) { return RowMediaPathOf(row); }
   [[nodiscard]] fs::path RowMediaPathOf(int row);
 
   // Types the link into the link box and presses Enter there.
@@ -186,8 +184,8 @@ TEST_F(QueueControlsTest, DeleteRemovesRowsAndPartsAndKeepsFinishedFiles) {
   const fs::path part = PartPathOf(Media(2).string());
   Select({0, 1});
   PressKey(Qt::Key_Delete);
-  ASSERT_TRUE(test::SpinUntil([&] { return View().isRowHidden(0) && View().isRowHidden(1); },
-                              kWaitMs));
+  ASSERT_TRUE(
+      test::SpinUntil([&] { return View().isRowHidden(0) && View().isRowHidden(1); }, kWaitMs));
   EXPECT_TRUE(Tasks().IsRemovedRow(1));
   EXPECT_TRUE(Tasks().IsRemovedRow(2));
   EXPECT_TRUE(fs::is_regular_file(finished));
@@ -255,7 +253,8 @@ TEST_F(QueueControlsTest, HiddenWindowHearsOfTheBatchAndTheMissingFolderOnce) {
   EXPECT_EQ(m_app->Tray().LastMessage(), "下载完成：3 个成功，0 个失败");
   int missing = 0;
   for (const auto& notice : m_app->Controls().NoticeHistory()) {
-    missing += notice.text == "下载目录不存在，已改用：" + (m_sandbox / "program" / "下载").string();
+    missing +=
+        notice.text == "下载目录不存在，已改用：" + (m_sandbox / "program" / "下载").string();
   }
   EXPECT_EQ(missing, 1);
 

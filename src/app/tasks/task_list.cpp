@@ -128,7 +128,8 @@ bool TaskList::IsRemovedRow(int row) const {
   std::lock_guard guard(m_lock);
   if (row < 1 || row > static_cast<int>(m_rows.size())) return false;
   const auto& text = m_rows[static_cast<std::size_t>(row - 1)].text;
-  return std::all_of(text.begin(), text.end(), [](const std::string& cell) { return cell.empty(); });
+  return std::all_of(text.begin(), text.end(),
+                     [](const std::string& cell) { return cell.empty(); });
 }
 
 void TaskList::Refresh() {

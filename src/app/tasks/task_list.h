@@ -80,8 +80,9 @@ struct TaskStoreChanges {
 // The rows of 超级列表框_下载列表: 10 text cells and 10 colours per row.
 // Rows are 1-based, appended one at a time and never renumbered: a removed row
 // stays as an empty one (no text in any cell) that views hide, so every later row and task
-// record keeps its number; only Clear takes rows away. Every method is safe from any thread; callers that pair several
-// updates (or a list change with a queue change) hold ListLock() around them.
+// record keeps its number; only Clear takes rows away. Every method is safe from any thread;
+// callers that pair several updates (or a list change with a queue change) hold ListLock() around
+// them.
 class TaskList {
  public:
   TaskList();

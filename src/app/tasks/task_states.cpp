@@ -12,8 +12,8 @@ bool IsFinalState(std::string_view state) {
 }
 
 bool IsFailedState(std::string_view state) {
-  return state == kStateShort || state == kStateStartFailed ||
-         state == kStateMergeFailed || state == kStateParseFailed || state == kStateDiskFull ||
+  return state == kStateShort || state == kStateStartFailed || state == kStateMergeFailed ||
+         state == kStateParseFailed || state == kStateDiskFull ||
          state.starts_with(kStateUnwritablePrefix) || state.starts_with(kStateRefusedPrefix);
 }
 

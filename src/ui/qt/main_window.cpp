@@ -50,7 +50,8 @@ constexpr int kHeaderPadding = 24;
 // The widest text each task column usually shows; its width fits this at the
 // list's font (never narrower than the starting width).
 constexpr std::array<const char*, kTaskColumnCount> kWidestCell = {
-    "", "9999", "", "", "2160", "1234.56MB", "1234.56MB  100%", "99999秒", "123.4 MB/S", "失败下载"};
+    "",        "9999",       "",        "", "2160", "1234.56MB", "1234.56MB  100%",
+    "99999秒", "123.4 MB/S", "失败下载"};
 // The question of "清空列表".
 constexpr const char* kClearQuestion = "确定清空列表？所有任务都将从列表中移除。";
 
@@ -336,8 +337,8 @@ void MainWindow::OnTaskKey(int key) {
 void MainWindow::ConnectEnterKeys() {
   // Enter in a text box presses the button beside it (default buttons work
   // only in dialogs).
-  for (const auto& [box, button] : {std::pair{kTaskLinkBox, kAddLinkButton},
-                                    std::pair{kDetailsLinkBox, kLoadDetailsButton}}) {
+  for (const auto& [box, button] :
+       {std::pair{kTaskLinkBox, kAddLinkButton}, std::pair{kDetailsLinkBox, kLoadDetailsButton}}) {
     auto* edit = qobject_cast<QLineEdit*>(m_widgets->Object(box));
     auto* press = qobject_cast<QPushButton*>(m_widgets->Object(button));
     if (edit == nullptr || press == nullptr) continue;
@@ -349,8 +350,11 @@ void MainWindow::ConnectEnterKeys() {
 
 bool MainWindow::Confirm(const QString& question) {
   if (m_confirm) return m_confirm(question);
-  return QMessageBox::question(this, windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
-                               QMessageBox::No) == QMessageBox::Yes;
+  QMessageBox box(QMessageBox::Question, windowTitle(), question, QMessageBox::NoButton, this);
+  QPushButton* yes = box.addButton(QStringLiteral("确定"), QMessageBox::YesRole);
+  box.setDefaultButton(box.addButton(QStringLiteral("取消"), QMessageBox::NoRole));
+  box.exec();
+  return box.clickedButton() == yes;
 }
 
 bool MainWindow::ConfirmExit() {

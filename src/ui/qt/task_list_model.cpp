@@ -54,8 +54,8 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const {
     }
     case kProgressRole: {
       if (column != kColReceived) return {};
-      const auto percent = ProgressPercent(row.text[kColSize].toStdString(),
-                                           row.text[kColReceived].toStdString());
+      const auto percent =
+          ProgressPercent(row.text[kColSize].toStdString(), row.text[kColReceived].toStdString());
       return percent ? QVariant(*percent) : QVariant();
     }
     case kRemovedRole:
@@ -88,7 +88,9 @@ QVariant TaskListModel::ProgressTip(const Row& row) const {
   const std::string received = row.text[kColReceived].toStdString();
   const auto percent = ProgressPercent(size, received);
   if (!percent) return row.text[kColReceived];
-  QString tip = QStringLiteral("%1 / %2（%3%）").arg(row.text[kColReceived], row.text[kColSize]).arg(*percent);
+  QString tip = QStringLiteral("%1 / %2（%3%）")
+                    .arg(row.text[kColReceived], row.text[kColSize])
+                    .arg(*percent);
   const std::string state = row.text[kColState].toStdString();
   const auto left = SecondsLeft(size, received, row.text[kColSpeed].toStdString());
   if (left && !IsFinalState(state)) {
