@@ -2,8 +2,8 @@
 // bars, a paused row, and the question of "退出程序". Runs only when asked
 // (KORVID_SCREENSHOT_DIR names the folder for the pictures), on a real X
 // display such as Xvfb:
-//   QT_QPA_PLATFORM=xcb KORVID_SCREENSHOT_DIR=docs xvfb-run -s "-screen 0 1366x768x24" \
-//     test_ui_qt --gtest_filter='Screenshots.*'
+//   QT_QPA_PLATFORM=xcb KORVID_SCREENSHOT_DIR=docs
+//     xvfb-run -s "-screen 0 1366x768x24" test_ui_qt --gtest_filter='Screenshots.*'
 // KORVID_SCREENSHOT_SUFFIX is added to each name ("-150" for the 150 % set).
 
 #include <gtest/gtest.h>
