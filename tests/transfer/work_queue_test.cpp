@@ -80,7 +80,9 @@ TEST(WorkQueue, RecordsGoInFirstAndComeOutOfTheMiddleInOrder) {
     for (const char* text : {"a", "b", "a", "c"}) ASSERT_TRUE(queue.PushText(text));
     std::string out;
     for (int i = 0; i < c.popsFirst; ++i) ASSERT_TRUE(queue.PopText(out));
-    if (!c.removed.empty()) EXPECT_EQ(queue.RemoveText(c.removed), c.removedCount);
+    if (!c.removed.empty()) {
+      EXPECT_EQ(queue.RemoveText(c.removed), c.removedCount);
+    }
     for (const std::string& text : c.front) ASSERT_TRUE(queue.PushTextFront(text));
     EXPECT_EQ(queue.Count(), static_cast<int>(c.popped.size()));
     std::vector<std::string> popped;
