@@ -75,7 +75,8 @@ int FittedWidth(int column, const QFontMetrics& cells, const QFontMetrics& title
   return std::max({spec.width, cell, title});
 }
 
-// Shows a task cell's full text as a tip for three seconds (cells are narrow).
+// Shows a task cell's tip for three seconds: its full text (cells are narrow), or
+// what the row has to say beyond it (a failure's reason, the time left).
 class CellTipFilter : public QObject {
  public:
   explicit CellTipFilter(QTableView& view) : QObject(&view), m_view(view) {}
@@ -85,7 +86,7 @@ class CellTipFilter : public QObject {
     if (event->type() != QEvent::ToolTip || watched != m_view.viewport()) return false;
     auto* help = static_cast<QHelpEvent*>(event);
     const QModelIndex index = m_view.indexAt(help->pos());
-    const QString text = index.isValid() ? index.data(Qt::DisplayRole).toString() : QString();
+    const QString text = index.isValid() ? index.data(Qt::ToolTipRole).toString() : QString();
     if (text.isEmpty()) {
       QToolTip::hideText();
     } else {
