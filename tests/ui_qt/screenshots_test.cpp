@@ -93,6 +93,12 @@ TEST(Screenshots, DownloadsWithBarsAPausedRowAndTheExitQuestion) {
   });
   app.Window().ExitAction().trigger();
   EXPECT_TRUE(app.Window().isVisible());
+
+  // A long notice shows whole, wrapped.
+  app.Controls().ShowNotice("下载目录不存在，已改用：" + (sandbox / "program" / "下载").string(),
+                            kNoticeFailed);
+  test::SpinFor(800);
+  EXPECT_TRUE(SaveScreen(folder + QStringLiteral("/screenshot-notice%1.png").arg(suffix)));
   SetCurrentSiteHosts(LoadSiteHosts());
 }
 
