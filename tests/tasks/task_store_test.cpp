@@ -271,17 +271,19 @@ TEST_F(TaskStoreTest, PausedAndRemovedRowsStayAsTheyWereAfterARestart) {
     AppState first(m_controls, Paths());
     KeptTaskList kept;
     ASSERT_EQ(kept.Open(first), KeptTaskList::Outcome::kKept);
-    std::lock_guard held(first.ListLock());
-    TaskList& tasks = first.Tasks();
-    for (int row = 1; row <= 3; ++row) {
-      ASSERT_EQ(tasks.AppendRow(), row);
-      tasks.SetCellText(row, kColIndex, std::to_string(row));
-      ASSERT_TRUE(first.QueueTask(row, Record(row)));
-      tasks.SetCellText(row, kColState, kStateWaiting);
+    {
+      std::lock_guard held(first.ListLock());
+      TaskList& tasks = first.Tasks();
+      for (int row = 1; row <= 3; ++row) {
+        ASSERT_EQ(tasks.AppendRow(), row);
+        tasks.SetCellText(row, kColIndex, std::to_string(row));
+        ASSERT_TRUE(first.QueueTask(row, Record(row)));
+        tasks.SetCellText(row, kColState, kStateWaiting);
+      }
+      tasks.SetCellText(1, kColState, kStatePaused);
+      tasks.RemoveRow(2);
     }
-    tasks.SetCellText(1, kColState, kStatePaused);
-    tasks.RemoveRow(2);
-    kept.FlushNow();
+    kept.FlushNow();  // the writer takes the list lock itself
   }
   AppState second(m_controls, Paths());
   KeptTaskList kept;
