@@ -8,7 +8,11 @@
 #include "app/app_state.h"
 #include "cli/cli_command.h"
 #include "controls/control_names.h"
+#include "net/site_hosts.h"
+#include "site/classify_link.h"
 #include "site/details_loader.h"
+#include "site/licensed_work.h"
+#include "site/site_transport.h"
 #include "site/video_details.h"
 
 namespace korvid::cli {
@@ -85,9 +89,48 @@ void PrintPanel(const Controls& controls, const JsonDocument& video, int page) {
   }
 }
 
+constexpr double kMillisecondsPerSecond = 1000;
+
+// An episode of a licensed work: the episode, then its season.
+int PrintEpisode(const std::string& epId) {
+  NetTransport transport;
+  const SeasonAnswer season = ReadSeason(transport, SeasonKey::kEpisodeId, epId);
+  if (season.refusal) return Fail(*season.refusal);
+  const JsonDocument& answer = season.answer;
+  const auto episode = FindEpisode(answer, epId);
+  if (!episode) return Fail(std::string(kSeasonFailed) + ": ep" + epId);
+  const std::string at = episode->path + ".";
+  const double milliseconds = answer.GetNumber(at + "duration");
+  const bool known = std::isfinite(milliseconds) && milliseconds > 0 && milliseconds < 1e15;
+  const std::vector<std::pair<std::string_view, std::string>> lines = {
+      {"分集", EpisodeTitle(answer, *episode)},
+      {"EP", answer.GetValue(at + "ep_id")},
+      {"BV", answer.GetValue(at + "bvid")},
+      {"AID", answer.GetValue(at + "aid")},
+      {"CID", answer.GetValue(at + "cid")},
+      {"时长",
+       DurationText(known ? static_cast<std::int64_t>(milliseconds / kMillisecondsPerSecond) : 0)},
+      {"会员", VipOnlyEpisode(answer.GetObject(episode->path)) ? "大会员专享" : "否"},
+      {"番外", episode->extra ? "是" : "否"},
+      {"番剧", answer.GetValue("result.title")},
+      {"原名", answer.GetValue("result.origin_name")},
+      {"季", "ss" + answer.GetValue("result.season_id")},
+      {"正片集数", std::to_string(answer.GetCount("result.episodes"))},
+      {"首播", answer.GetValue("result.publish.pub_time")},
+      {"评分", answer.GetValue("result.rating.score")},
+      {"简介", answer.GetValue("result.evaluate")},
+  };
+  for (const auto& [caption, value] : lines) {
+    std::cout << caption << ": " << TerminalLine(OneLine(value)) << "\n";
+  }
+  return 0;
+}
+
 int Info(const Args& args) {
   InfoArgs info;
   if (!ParseInfoArgs(args, info)) return Fail("info needs a video link (see --help)");
+  const ClassifiedLink link = ClassifyLinkText(info.link, CurrentSiteHosts());
+  if (link.kind == LinkKind::kPgcEpisode) return PrintEpisode(link.id);
   Core core;
   AppState app(core.controls, core.paths);
   core.controls.SetText(kDetailsLinkBox, info.link);
@@ -108,10 +151,13 @@ int Info(const Args& args) {
 
 }  // namespace
 
-KORVID_CLI_COMMAND("info",
-                   "info LINK [--page N]  one video as the details panel shows it (name: value\n"
-                   "                      lines), then its streams: label TAB value, as\n"
-                   "                      下拉框_默认下载源 lists them (for page N, default 1)",
-                   Info, 30);
+KORVID_CLI_COMMAND(
+    "info",
+    "info LINK [--page N]  one video as the details panel shows it (name: value\n"
+    "                      lines), then its streams: label TAB value, as\n"
+    "                      下拉框_默认下载源 lists them (for page N, default 1).\n"
+    "                      A 番剧 episode link (…/bangumi/play/ep<id>): the episode\n"
+    "                      and its season, as name: value lines",
+    Info, 30);
 
 }  // namespace korvid::cli

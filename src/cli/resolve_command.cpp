@@ -19,12 +19,18 @@ namespace {
 struct ResolveArgs {
   std::vector<std::string> links;
   bool split = false;
+  bool collection = false;
+  bool extras = false;
 };
 
 bool ParseResolveArgs(const Args& args, ResolveArgs& resolve) {
   for (const std::string& arg : args) {
     if (arg == "--split") {
       resolve.split = true;
+    } else if (arg == "--collection") {
+      resolve.collection = true;
+    } else if (arg == "--extras") {
+      resolve.extras = true;
     } else if (arg.starts_with("--")) {
       return false;
     } else {
@@ -52,6 +58,19 @@ std::string TitleWithoutKind(std::string title) {
   return title;
 }
 
+// The BV id, or "ep" + ep_id for an episode of a licensed work.
+std::string RowId(const JsonDocument& record) {
+  const std::string episode = std::string(record::kLicensedEpisode) + ".ep_id";
+  if (record.TypeOf(record::kLicensed) == kJsonObject) return "ep" + record.GetValue(episode);
+  return record.GetValue("data.bvid");
+}
+
+// A licensed work's row ends with its episode's title.
+std::string EpisodeTitleOf(AppState& app, const JsonDocument& record, int row) {
+  if (record.TypeOf(record::kLicensed) != kJsonObject) return {};
+  return "\t" + TerminalLine(app.Tasks().CellText(row, kColPart));
+}
+
 // Prints the rows; returns how many failed.
 int PrintRows(AppState& app) {
   const std::map<int, JsonDocument> records = TakeRecords(app);
@@ -67,10 +86,11 @@ int PrintRows(AppState& app) {
     }
     const JsonDocument& record = found->second;
     const bool split = record.GetValue(record::kSplit) == record::kTrue;
-    std::cout << row << '\t' << TerminalLine(record.GetValue("data.bvid")) << '\t'
+    std::cout << row << '\t' << TerminalLine(RowId(record)) << '\t'
               << TerminalLine(record.GetValue(record::kEpisode)) << '\t'
               << (split ? TerminalLine(record.GetValue(record::kStreamKind)) : std::string("-"))
-              << '\t' << TerminalLine(TitleWithoutKind(tasks.CellText(row, kColTitle))) << '\n';
+              << '\t' << TerminalLine(TitleWithoutKind(tasks.CellText(row, kColTitle)))
+              << EpisodeTitleOf(app, record, row) << '\n';
   }
   return failed;
 }
@@ -94,6 +114,8 @@ int Resolve(const Args& args) {
   {
     LinkJobs jobs(app);
     if (resolve.split) jobs.SetSplitCondition(true);
+    core.controls.SetChecked(kWholeCollectionCheck, resolve.collection);
+    core.controls.SetChecked(kExtrasCheck, resolve.extras);
     for (const std::string& link : resolve.links) {
       core.controls.SetText(kTaskLinkBox, link);
       jobs.OnAddLinkPressed();
@@ -111,12 +133,18 @@ int Resolve(const Args& args) {
 
 KORVID_CLI_COMMAND(
     "resolve",
-    "resolve LINK... [--split]\n"
+    "resolve LINK... [--split] [--collection] [--extras]\n"
     "                      add the links' videos as the window's 解析下载 button does and\n"
-    "                      print one line per task row: row, BV id, 分集序号, stream kind\n"
-    "                      (视频/音频, - when not split), title; nothing is downloaded.\n"
+    "                      print one line per task row: row, BV id (ep<id> for a 番剧\n"
+    "                      episode), 分集序号, stream kind (视频/音频, - when not split),\n"
+    "                      title (a 番剧 row adds the episode's); nothing is downloaded.\n"
+    "                      Links may name a video, space, favourites folder, collection,\n"
+    "                      series, watch later, or a 番剧 episode (ep), season (ss) or\n"
+    "                      media (md).\n"
     "                      --split: video and audio as separate tasks, as if logged in\n"
-    "                      with 登录后下载最高画质 checked",
+    "                      with 登录后下载最高画质 checked. --collection: a video of a\n"
+    "                      collection adds the whole collection (解析整个合集).\n"
+    "                      --extras: a 番剧 season adds its extras too (下载番外/PV)",
     Resolve, 30);
 
 }  // namespace korvid::cli

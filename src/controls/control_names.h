@@ -29,6 +29,10 @@ inline constexpr std::string_view kByTypeCheck = "选择框_按类型分组";
 inline constexpr std::string_view kByUploaderCheck = "选择框_按演员分组";
 inline constexpr std::string_view kBestQualityCheck = "选择框_默认下载最高画质";
 inline constexpr std::string_view kAiSubtitlesCheck = "选择框_下载AI字幕";
+// A pasted video of a collection adds the whole collection.
+inline constexpr std::string_view kWholeCollectionCheck = "选择框_解析整个合集";
+// A licensed work's season adds its extras (番外, PV) beside the main episodes.
+inline constexpr std::string_view kExtrasCheck = "选择框_下载番外PV";
 inline constexpr std::string_view kCodecDrop = "下拉框_默认编码";
 
 // Video details.

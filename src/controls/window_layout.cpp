@@ -55,6 +55,8 @@ std::vector<ControlSpec> BuildLayout() {
       {kByUploaderCheck, K::CheckBox, A::TaskPage, "按UP主分文件夹"},
       {kBestQualityCheck, K::CheckBox, A::TaskPage, "登录后下载最高画质"},
       {kAiSubtitlesCheck, K::CheckBox, A::TaskPage, "下载AI字幕"},
+      {kWholeCollectionCheck, K::CheckBox, A::TaskPage, "解析整个合集"},
+      {kExtrasCheck, K::CheckBox, A::TaskPage, "下载番外/PV"},
       {kCodecDrop, K::DropDown, A::TaskPage, "AVC/H.264", CodecItems(), 0},
 
       // Video details: one video's data, its pages and streams.

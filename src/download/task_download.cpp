@@ -49,7 +49,9 @@ std::string PartPrefix(const JsonDocument& record) {
 std::string EpisodeName(const JsonDocument& record) {
   const bool singlePage = Value(record, "data.videos") == "1";
   const std::string episode = singlePage ? "1" : Value(record, record::kEpisode);
-  return PartPrefix(record) + "S1E" + CleanName(episode, false);
+  // Extras of a licensed work are the library's specials (season 0).
+  const bool special = Value(record, record::kLicensedSpecial) == record::kTrue;
+  return PartPrefix(record) + (special ? "S0E" : "S1E") + CleanName(episode, false);
 }
 
 // A split half whose merged file is there from an earlier run (the halves
@@ -167,9 +169,10 @@ VideoLayout PlanVideoLayout(const JsonDocument& record, const LayoutSettings& la
   const std::string bvid = Value(record, "data.bvid");
   const std::string title = CleanName(Value(record, "data.title"), true, bvid);
   // Two videos whose titles clean to one name must not share a folder: the
-  // folder's tvshow.nfo names the video it belongs to.
+  // folder's tvshow.nfo names the video (or season) it belongs to.
+  const std::string id = NfoIdOf(record);
   const std::string owner = FolderVideoId(folder / title);
-  folder /= owner.empty() || owner == bvid ? title : title + " [" + bvid + "]";
+  folder /= owner.empty() || owner == id ? title : title + " [" + id + "]";
   const std::string name = EpisodeName(record);
   VideoLayout paths;
   paths.folder = folder;

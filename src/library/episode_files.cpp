@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/file_helpers.h"
+#include "app/tasks/task_record.h"
 #include "controls/control_names.h"
 #include "library/artwork.h"
 #include "library/nfo_writer.h"
@@ -106,6 +107,23 @@ void WriteSubtitles(const EpisodeInfo& info, const fs::path& base, const Episode
   }
 }
 
+// An episode of a licensed work: its own title, date and picture, the
+// season's title; numbered within the main episodes or the extras.
+void ReadLicensedEpisode(const Json& record, EpisodeInfo& info) {
+  const Json licensed = record.value(std::string(record::kLicensed), Json::object());
+  if (!licensed.is_object()) return;
+  const Json episode = licensed.value("episode", Json::object());
+  if (!episode.is_object()) return;
+  info.epId = TextAt(episode, "/ep_id");
+  if (info.epId.empty()) info.epId = TextAt(episode, "/id");
+  info.episode = std::to_string(std::max(1LL, IntegerAt(record, "/分集序号")));
+  if (TextAt(licensed, "/special") == record::kTrue) info.season = "0";
+  info.plot.clear();
+  const long long aired = IntegerAt(episode, "/pub_time");
+  info.aired = aired > 0 ? ChinaDateTimeText(aired).substr(0, 10) : std::string();
+  info.firstFrame = TextAt(episode, "/cover");
+}
+
 }  // namespace
 
 EpisodeOptions EpisodeOptions::Read(const Controls& controls) {
@@ -135,6 +153,7 @@ EpisodeInfo ReadEpisodeInfo(std::string_view recordText) {
   info.runtimeMinutes = seconds > 0 ? (seconds + kSecondsPerMinute - 1) / kSecondsPerMinute : 0;
   info.firstFrame = TextAt(page, "/first_frame");
   info.cover = TextAt(data, "/pic");
+  if (record.contains(std::string(record::kLicensed))) ReadLicensedEpisode(record, info);
   return info;
 }
 
@@ -143,13 +162,20 @@ std::string BuildEpisodeNfo(const EpisodeInfo& info) {
   nfo += "\r\n<episodedetails>\r\n";
   AppendElement(nfo, "title", info.title);
   AppendElement(nfo, "showtitle", info.showTitle);
-  AppendElement(nfo, "season", "1");
+  AppendElement(nfo, "season", info.season);
   AppendElement(nfo, "episode", info.episode);
   AppendElement(nfo, "plot", info.plot);
   AppendElement(nfo, "aired", info.aired);
   if (info.runtimeMinutes > 0) AppendElement(nfo, "runtime", std::to_string(info.runtimeMinutes));
-  nfo += "  <uniqueid type=\"bilibili\" default=\"true\">" + XmlElementText(info.bvid) +
-         "</uniqueid>\r\n";
+  if (!info.epId.empty()) {
+    nfo += "  <uniqueid type=\"bilibili_ep\" default=\"true\">" + XmlElementText(info.epId) +
+           "</uniqueid>\r\n";
+  }
+  if (info.epId.empty() || !info.bvid.empty()) {
+    nfo += "  <uniqueid type=\"bilibili\"" +
+           std::string(info.epId.empty() ? " default=\"true\"" : "") + ">" +
+           XmlElementText(info.bvid) + "</uniqueid>\r\n";
+  }
   if (!info.cid.empty()) {
     nfo += "  <uniqueid type=\"bilibili_cid\">" + XmlElementText(info.cid) + "</uniqueid>\r\n";
   }

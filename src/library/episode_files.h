@@ -34,6 +34,8 @@ struct EpisodeInfo {
   long long runtimeMinutes = 0;  // rounded up; 0 when unknown
   std::string firstFrame;        // the page's first frame; empty when the answer has none
   std::string cover;             // data.pic
+  std::string season = "1";      // "0" for the extras of a licensed work
+  std::string epId;              // the ep_id of a licensed work's episode
 };
 [[nodiscard]] EpisodeInfo ReadEpisodeInfo(std::string_view recordText);
 

@@ -267,9 +267,48 @@ std::string GenreAndTagElements(const std::vector<std::string>& labels) {
   return genres + tags;
 }
 
+std::string NfoIdOf(const JsonDocument& record) {
+  const std::string season = record.GetValue(std::string(record::kLicensedSeason) + ".season_id");
+  if (record.TypeOf(record::kLicensed) == kJsonObject) return "ss" + season;
+  return record.GetValue("data.bvid");
+}
+
+std::string BuildSeasonNfo(const JsonDocument& record) {
+  const std::string season = std::string(record::kLicensedSeason) + ".";
+  const auto value = [&](std::string_view key) {
+    return record.GetValue(season + std::string(key));
+  };
+  std::string nfo = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes" ?>)";
+  nfo += "\r\n<tvshow>\r\n";
+  nfo += SimpleElement("title", value("title"));
+  if (!value("origin_name").empty()) nfo += SimpleElement("originaltitle", value("origin_name"));
+  nfo += SimpleElement("plot", PlotText(value("evaluate")));
+  const std::string premiered = value("publish.pub_time").substr(0, 10);
+  if (!premiered.empty()) {
+    nfo += SimpleElement("premiered", premiered);
+    nfo += SimpleElement("year", premiered.substr(0, 4));
+  }
+  if (!value("rating.score").empty()) {
+    nfo += "  <rating>" + XmlElementText(value("rating.score")) + "</rating>\r\n";
+  }
+  const int areas = record.GetCount(season + "areas");
+  for (int i = 0; i < areas; ++i) {
+    nfo += SimpleElement("genre", value("areas[" + std::to_string(i) + "].name"));
+  }
+  const int styles = record.GetCount(season + "styles");
+  for (int i = 0; i < styles; ++i) {
+    nfo += SimpleElement("genre", value("styles[" + std::to_string(i) + "]"));
+  }
+  nfo += SimpleElement("id", NfoIdOf(record));
+  nfo += "  <uniqueid type=\"bilibili_season\" default=\"true\">" +
+         XmlElementText(value("season_id")) + "</uniqueid>\r\n";
+  return nfo + "</tvshow>";
+}
+
 std::string BuildNfo(std::string_view recordText, const PageTagSource& pageTags) {
   JsonDocument record;
   (void)record.Parse(recordText);  // an unreadable record reads as all values missing
+  if (record.TypeOf(record::kLicensed) == kJsonObject) return BuildSeasonNfo(record);
   const NfoValues values = ReadValues(record);
   const std::string tags = pageTags ? pageTags(values.bvid) : std::string();
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/file_helpers.h"
+#include "net/json_document.h"
 
 // The tvshow.nfo a media server reads beside each downloaded video. Built
 // from the task record: the view API answer of the video with the task's own
@@ -40,11 +41,20 @@ using PageTagSource = std::function<std::string(std::string_view bvid)>;
 [[nodiscard]] std::string GenreAndTagElements(const std::vector<std::string>& labels);
 
 // The NFO text (UTF-8, no byte-order mark, CR LF line ends) for a task
-// record. pageTags is asked once for the record's bvid. Values missing from
-// the record give empty texts; the text is never empty.
+// record (a season's for an episode of a licensed work). pageTags is asked once for the record's
+// bvid. Values missing from the record give empty texts; the text is never empty.
 [[nodiscard]] std::string BuildNfo(std::string_view recordText, const PageTagSource& pageTags);
 // With the tags fetched from the site (FetchPageTags).
 [[nodiscard]] std::string BuildNfo(std::string_view recordText);
+
+// The <id> of a record's tvshow.nfo, which also tells whose a folder is: the
+// BV id, or "ss" + season_id for an episode of a licensed work.
+[[nodiscard]] std::string NfoIdOf(const JsonDocument& record);
+
+// The <tvshow> NFO of a licensed work's season (record::kLicensed of an
+// episode's record): title, original title, plot, genres from the areas and
+// styles, rating, premiere date, the season's unique id.
+[[nodiscard]] std::string BuildSeasonNfo(const JsonDocument& record);
 
 // Writes videoFolder/tvshow.nfo from the record unless that file exists; the
 // page is fetched only when the file is written. Worker threads only.

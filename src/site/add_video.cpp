@@ -93,6 +93,17 @@ bool AddVideo(SiteJob& job, std::string_view bvid, AddVideoFlags flags) {
   return false;
 }
 
+void AddEpisodeRows(SiteJob& job, JsonDocument& record, int episode) {
+  const bool split = job.splitCondition.value_or(SplitWanted(job.app.Ui()));
+  VideoRows video{record, split, false, {}, {}};
+  video.title = CleanName(record.GetValue("data.title"), true, record.GetValue("data.bvid"));
+  record.SetValue(record::kCid, record.GetObject("data.pages[0].cid").ToText());
+  record.SetValue(record::kPart, record.GetValue("data.pages[0].part"));
+  std::lock_guard lock(job.app.ListLock());
+  AddTaskRow(job.app, video, episode, record::kVideo);
+  if (video.split) AddTaskRow(job.app, video, episode, record::kAudio);
+}
+
 void AddVideoFromDetails(SiteJob& job) {
   const std::string text = job.app.Ui().Text(kDetailsLinkBox);
   RegexMatcher matcher;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "app/app_state.h"
+#include "net/json_document.h"
 #include "site/site_job.h"
 
 namespace korvid {
@@ -29,6 +30,10 @@ struct AddVideoFlags {
 // when the video could not be read and a "解析失败" row was added instead.
 // Worker thread.
 [[nodiscard]] bool AddVideo(SiteJob& job, std::string_view bvid, AddVideoFlags flags = {});
+
+// The rows of one prepared record of one page (an episode of a licensed work):
+// "分集序号" = episode, the split as for AddVideo. Worker thread.
+void AddEpisodeRows(SiteJob& job, JsonDocument& record, int episode);
 
 // 按钮_下载4K: the video named in 编辑框_解析链接, split, following the chosen
 // source. Does nothing without a BV identifier there. Worker thread.

@@ -62,31 +62,6 @@ bool OnApiHost(std::string_view url) {
   return url.starts_with(CurrentSiteHosts().api + "/");
 }
 
-// What a run added: stopped early (asked to, or a list refused), and how
-// many listed videos could not be read.
-struct RunResult {
-  bool ended = false;
-  int unread = 0;
-};
-
-void ShowRunEnd(SiteJob& job, const RunResult& run, std::string_view done) {
-  if (run.ended) return;
-  if (run.unread > 0) {
-    job.app.Ui().ShowNotice(UnreadVideosNotice(run.unread), kNoticeFailed);
-  } else {
-    job.app.Ui().ShowNotice(done, kNoticeDone);
-  }
-}
-
-// Adds the videos in order; false when asked to stop.
-bool AddVideos(SiteJob& job, const std::vector<std::string>& bvids, RunResult& run) {
-  for (const std::string& bvid : bvids) {
-    if (job.stop.stop_requested()) return false;
-    if (AddVideo(job, bvid)) ++run.unread;
-  }
-  return true;
-}
-
 // Positions 29 .. 0 of one space-list answer; missing positions read empty.
 std::vector<std::string> SpacePageVideos(const JsonDocument& answer) {
   std::vector<std::string> bvids;
@@ -174,6 +149,23 @@ std::vector<std::string> FavouritesPageVideos(const JsonDocument& answer) {
 }
 
 }  // namespace
+
+void ShowRunEnd(SiteJob& job, const RunResult& run, std::string_view done) {
+  if (run.ended) return;
+  if (run.unread > 0) {
+    job.app.Ui().ShowNotice(UnreadVideosNotice(run.unread), kNoticeFailed);
+  } else {
+    job.app.Ui().ShowNotice(done, kNoticeDone);
+  }
+}
+
+bool AddVideos(SiteJob& job, const std::vector<std::string>& bvids, RunResult& run) {
+  for (const std::string& bvid : bvids) {
+    if (job.stop.stop_requested()) return false;
+    if (AddVideo(job, bvid)) ++run.unread;
+  }
+  return true;
+}
 
 std::string UnreadVideosNotice(int unread) {
   return std::string(kSpaceListDone) + "，" + std::to_string(unread) + " 个视频解析失败";

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "net/json_document.h"
 #include "net/site_hosts.h"
@@ -24,6 +25,17 @@ inline constexpr std::string_view kListFailed = "读取列表失败";
 // The end of a run in which some videos could not be read (the rest were
 // added): kSpaceListDone + "，N 个视频解析失败".
 [[nodiscard]] std::string UnreadVideosNotice(int unread);
+
+// What a run added: stopped early (asked to, or a list refused, which has
+// been reported), and how many listed videos could not be read.
+struct RunResult {
+  bool ended = false;
+  int unread = 0;
+};
+// The end notice of a run that was not ended: `done`, or UnreadVideosNotice.
+void ShowRunEnd(SiteJob& job, const RunResult& run, std::string_view done);
+// AddVideo for each, in order, counting the unread; false when asked to stop.
+[[nodiscard]] bool AddVideos(SiteJob& job, const std::vector<std::string>& bvids, RunResult& run);
 
 inline constexpr int kSpacePageSize = 30;
 // A whole space is read for at most this many pages, whatever count the

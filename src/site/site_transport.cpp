@@ -25,6 +25,18 @@ std::string NetTransport::GetApi(std::string_view url) {
   return response.Completed() ? std::move(response.body) : std::string();
 }
 
+std::string SiteTransport::GetApiLoggedIn(std::string_view url, std::string_view loginCookie) {
+  HttpRequestOptions options;
+  options.headers = SiteRequestHeaders(CurrentSiteHosts());
+  std::string cookies = SiteCookieText(loginCookie, VisitorCookieStore::Shared().Known());
+  if (!cookies.empty()) {
+    options.cookies = &cookies;
+    options.mergeCookies = false;
+  }
+  HttpResponse response = HttpRequest(url, options);
+  return response.Completed() ? std::move(response.body) : std::string();
+}
+
 ApiReply NetTransport::GetSpaceList(std::string_view url) {
   return SpaceListReply(url);
 }

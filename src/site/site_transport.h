@@ -24,6 +24,10 @@ class SiteTransport {
   // An uploader-list answer: as GetApi, plus Origin, and the visitor cookies
   // fetched first when there are none yet; with how it failed, for the notice.
   [[nodiscard]] virtual ApiReply GetSpaceList(std::string_view url) { return GetApi(url); }
+  // As GetApi, with the log-in cookie (the text of 编辑框_cookies) beside the
+  // visitor cookies: for the lists that belong to the logged-in user.
+  [[nodiscard]] virtual std::string GetApiLoggedIn(std::string_view url,
+                                                   std::string_view loginCookie);
 };
 
 // The real transport; keeps one connection session for its API requests.

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <nlohmann/json.hpp>
 
 #include "app/tasks/task_record.h"
 #include "app/text_helpers.h"
 #include "controls/control_names.h"
 #include "net/http_client.h"
 #include "net/site_hosts.h"
+#include "site/licensed_work.h"
 #include "site/quality_table.h"
 #include "site/signed_space_list.h"
 #include "site/site_headers.h"
@@ -116,6 +118,8 @@ struct TaskKeys {
   bool split = false;
   bool audio = false;
   bool customSource = false;
+  std::string epId;  // set for an episode of a licensed work
+  bool vipOnly = false;
 };
 
 TaskKeys ReadTaskKeys(std::string_view record) {
@@ -129,6 +133,10 @@ TaskKeys ReadTaskKeys(std::string_view record) {
   keys.split = read(record::kSplit) == record::kTrue;
   keys.audio = read(record::kStreamKind) == record::kAudio;
   keys.customSource = read(record::kCustomSource) == record::kCustomSource;
+  const std::string episode = std::string(record::kLicensedEpisode);
+  keys.epId = read(episode + ".ep_id");
+  if (keys.epId.empty()) keys.epId = read(episode + ".id");
+  keys.vipOnly = !keys.epId.empty() && VipOnlyEpisode(doc.GetObject(episode));
   return keys;
 }
 
@@ -138,9 +146,8 @@ StreamChoice Refusal(std::string text) {
   return choice;
 }
 
-StreamChoice ChooseDash(const TaskKeys& keys, const StreamSettings& settings) {
-  const PlayUrlAnswer answer = RequestDashPlayUrl(keys.cid, keys.bvid, keys.aid, settings.cookies);
-  if (!answer.Accepted()) return Refusal(answer.RefusalText());
+StreamChoice PickDash(const PlayUrlAnswer& answer, const TaskKeys& keys,
+                      const StreamSettings& settings) {
   const DashPick pick = keys.customSource ? PickBySourceValue(answer.json, settings.sourceValue)
                                           : PickByCodecIndex(answer.json, settings.codecIndex);
   StreamChoice choice;
@@ -151,9 +158,13 @@ StreamChoice ChooseDash(const TaskKeys& keys, const StreamSettings& settings) {
   return choice;
 }
 
-StreamChoice ChooseProgressive(const TaskKeys& keys) {
-  const PlayUrlAnswer answer = RequestProgressivePlayUrl(keys.aid, keys.cid);
+StreamChoice ChooseDash(const TaskKeys& keys, const StreamSettings& settings) {
+  const PlayUrlAnswer answer = RequestDashPlayUrl(keys.cid, keys.bvid, keys.aid, settings.cookies);
   if (!answer.Accepted()) return Refusal(answer.RefusalText());
+  return PickDash(answer, keys, settings);
+}
+
+StreamChoice PickProgressive(const PlayUrlAnswer& answer) {
   StreamChoice choice;
   choice.url = answer.json.GetValue("data.durl[0].url");
   choice.backups = Backups(answer.json, "data.durl[0]");
@@ -161,7 +172,69 @@ StreamChoice ChooseProgressive(const TaskKeys& keys) {
   return choice;
 }
 
+StreamChoice ChooseProgressive(const TaskKeys& keys) {
+  const PlayUrlAnswer answer = RequestProgressivePlayUrl(keys.aid, keys.cid);
+  if (!answer.Accepted()) return Refusal(answer.RefusalText());
+  return PickProgressive(answer);
+}
+
+// An episode of a licensed work: its own player call, whose streams sit
+// under "result"; an episode for VIP members only is not asked for without
+// a VIP log-in.
+StreamChoice ChooseLicensed(const TaskKeys& keys, const StreamSettings& settings) {
+  if (keys.vipOnly && !VipLogin(settings.cookies)) return Refusal(std::string(kNeedsVip));
+  const bool dash = keys.split && !settings.cookies.empty();
+  const PlayUrlAnswer answer = RequestLicensedPlayUrl(keys.epId, keys.cid, dash, settings.cookies);
+  if (!answer.Accepted()) return Refusal(answer.RefusalText());
+  return dash ? PickDash(answer, keys, settings) : PickProgressive(answer);
+}
+
+// The licensed player's answer in the form of the video player's: "result"
+// becomes "data".
+PlayUrlAnswer ParseLicensedAnswer(const HttpResponse& response) {
+  PlayUrlAnswer answer;
+  if (!response.Completed()) return answer;
+  nlohmann::ordered_json json = nlohmann::ordered_json::parse(response.body, nullptr, false);
+  if (!json.is_object()) return answer;
+  if (json.contains("result") && !json.contains("data")) {
+    json["data"] = std::move(json["result"]);
+    json.erase("result");
+  }
+  (void)answer.json.Parse(SerializeJson(json));
+  return answer;
+}
+
 }  // namespace
+
+std::string LicensedPlayUrlAddress(std::string_view epId, std::string_view cid, bool dash) {
+  return ApiUrl(std::string(kLicensedPlayUrlPath) + "?ep_id=" + std::string(epId) + "&cid=" +
+                std::string(cid) + (dash ? "&fnval=4048" : "&fnval=1") + "&fourk=1&fnver=0");
+}
+
+PlayUrlAnswer RequestLicensedPlayUrl(std::string_view epId, std::string_view cid, bool dash,
+                                     std::string_view cookies) {
+  HttpRequestOptions options;
+  options.headers = SiteRequestHeaders(CurrentSiteHosts());
+  std::string cookieText;
+  if (!cookies.empty()) {
+    cookieText = SiteCookieText(cookies, VisitorCookieStore::Shared().Known());
+    options.cookies = &cookieText;
+  }
+  return ParseLicensedAnswer(HttpRequest(LicensedPlayUrlAddress(epId, cid, dash), options));
+}
+
+bool VipLogin(std::string_view cookies) {
+  if (cookies.empty()) return false;
+  HttpRequestOptions options;
+  options.headers = SiteRequestHeaders(CurrentSiteHosts());
+  std::string cookieText(cookies);
+  options.cookies = &cookieText;
+  const HttpResponse response = HttpRequest(ApiUrl("/x/space/myinfo"), options);
+  JsonDocument account;
+  if (!response.Completed() || !account.Parse(response.body)) return false;
+  const std::string status = account.GetValue("data.vip.status");
+  return account.GetValue("code") == "0" && !status.empty() && status != "0";
+}
 
 // fnval 4048 asks for every stream kind the site has (HDR, 4K, Dolby,
 // 8K, AV1); fnval 16 alone gets AVC and HEVC only.
@@ -259,6 +332,7 @@ DashPick PickBySourceValue(const JsonDocument& answer, std::int64_t sourceValue)
 
 StreamChoice SelectStream(std::string_view taskRecord, const StreamSettings& settings) {
   const TaskKeys keys = ReadTaskKeys(taskRecord);
+  if (!keys.epId.empty()) return ChooseLicensed(keys, settings);
   if (keys.split && !settings.cookies.empty()) return ChooseDash(keys, settings);
   return ChooseProgressive(keys);
 }

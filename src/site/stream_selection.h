@@ -67,6 +67,17 @@ using PlayUrlGet = std::function<PlayUrlAnswer(std::string_view url)>;
                                                std::string_view aid, std::string_view cookies);
 [[nodiscard]] PlayUrlAnswer RequestProgressivePlayUrl(std::string_view aid, std::string_view cid);
 
+// The player call of a licensed work's episode (番剧, 电影 ...): DASH for a
+// split task, else one MP4 file; the answer's "result" read as "data".
+inline constexpr std::string_view kLicensedPlayUrlPath = "/pgc/player/web/playurl";
+[[nodiscard]] std::string LicensedPlayUrlAddress(std::string_view epId, std::string_view cid,
+                                                 bool dash);
+[[nodiscard]] PlayUrlAnswer RequestLicensedPlayUrl(std::string_view epId, std::string_view cid,
+                                                   bool dash, std::string_view cookies);
+// Whether the log-in cookie belongs to a VIP member (/x/space/myinfo); false
+// without asking for an empty cookie.
+[[nodiscard]] bool VipLogin(std::string_view cookies);
+
 // The settings that decide the stream, read when the download starts (so a
 // change in the panel after a task was added changes what it downloads).
 struct StreamSettings {

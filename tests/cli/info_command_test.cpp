@@ -81,5 +81,23 @@ TEST(InfoCommand, SiteTextCannotDriveTheTerminal) {
   EXPECT_EQ(info.out.find('\x07'), std::string::npos);
 }
 
+TEST(InfoCommand, AnEpisodeLinkPrintsTheEpisodeAndItsSeason) {
+  test::Sandbox sandbox;
+  fakesite::FakeSite site;
+  ASSERT_TRUE(site.Start());
+  const std::string base = site.BaseUrl();
+  const InfoRun info = RunCli(sandbox, base, "info '" + base + "/bangumi/play/ep606605'");
+  EXPECT_EQ(info.exitCode, 0) << info.err;
+  for (const std::string line :
+       {"分集: 第12话 替身传说！罪犯新选组\n", "EP: 606605\n", "CID: 840839493\n",
+        "会员: 大会员专享\n", "番剧: 测试番剧: 罪犯/新选组 & 其他\n", "季: ss42290\n",
+        "正片集数: 3\n", "首播: 2022-10-16 00:00:00\n", "简介: 第一行简介\\n第二行"}) {
+    EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
+  }
+  const InfoRun missing = RunCli(sandbox, base, "info '" + base + "/bangumi/play/ep1'");
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_TRUE(missing.out.empty());
+}
+
 }  // namespace
 }  // namespace korvid

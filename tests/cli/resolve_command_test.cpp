@@ -91,5 +91,32 @@ TEST(ResolveCommand, ReadsASpaceThroughTheSignedCallAndNamesARiskControlRefusal)
   EXPECT_NE(refused.err.find("被风控拦截，请登录后重试"), std::string::npos) << refused.err;
 }
 
+TEST(ResolveCommand, PrintsCollectionsAndLicensedWorks) {
+  test::Sandbox sandbox;
+  fakesite::FakeSite site;
+  ASSERT_TRUE(site.Start());
+  const std::string base = site.BaseUrl();
+  const std::string title = "测试番剧 罪犯新选组 & 其他";
+
+  const Resolved season = RunResolve(sandbox, base, "'" + base + "/bangumi/play/ss42290'");
+  EXPECT_EQ(season.exitCode, 0) << season.err;
+  EXPECT_EQ(season.out, "1\tep606591\t1\t-\t" + title + "\t第1话 瞒天过海！罪犯新选组\n" +
+                            "2\tep606592\t2\t-\t" + title + "\t第2话 光芒四射！遗物日本刀\n" +
+                            "3\tep606605\t3\t-\t" + title + "\t第12话 替身传说！罪犯新选组\n");
+  const Resolved extras = RunResolve(sandbox, base, "'" + base + "/bangumi/play/ss42290' --extras");
+  EXPECT_EQ(std::count(extras.out.begin(), extras.out.end(), '\n'), 5) << extras.err;
+
+  const Resolved alone = RunResolve(sandbox, base, "BV1Cs411K7ff");
+  EXPECT_EQ(std::count(alone.out.begin(), alone.out.end(), '\n'), 1) << alone.err;
+  const Resolved whole = RunResolve(sandbox, base, "BV1Cs411K7ff --collection");
+  EXPECT_EQ(whole.exitCode, 0) << whole.err;
+  EXPECT_EQ(std::count(whole.out.begin(), whole.out.end(), '\n'), 5);
+  EXPECT_NE(whole.out.find("5\tBV1sb0000010\t1\t-\t"), std::string::npos) << whole.out;
+
+  const Resolved later = RunResolve(sandbox, base, "'" + base + "/watchlater/#/list'");
+  EXPECT_NE(later.exitCode, 0);
+  EXPECT_NE(later.err.find("稍后再看需要登录"), std::string::npos) << later.err;
+}
+
 }  // namespace
 }  // namespace korvid

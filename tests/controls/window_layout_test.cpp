@@ -34,7 +34,8 @@ TEST_F(WindowLayoutTest, PersistedControlsMatchTheSettingsLists) {
   EXPECT_EQ(
       NamesOf(store, ControlKind::CheckBox),
       (std::set<std::string>{"选择框_默认下载最高画质", "选择框_监控剪辑版", "选择框_按演员分组",
-                             "选择框_按类型分组", "选择框_最小化到托盘", "选择框_下载AI字幕"}));
+                             "选择框_按类型分组", "选择框_最小化到托盘", "选择框_下载AI字幕",
+                             "选择框_解析整个合集", "选择框_下载番外PV"}));
   EXPECT_EQ(NamesOf(store, ControlKind::DropDown),
             (std::set<std::string>{"下拉框_热键", "下拉框_默认编码", "下拉框_视频part",
                                    "下拉框_默认下载源"}));

@@ -380,6 +380,90 @@ TEST_F(TaskDownloadTest, ARefusedStreamWritesNothing) {
   EXPECT_FALSE(fs::exists(m_sandbox / "library" / "单页视频 A一 BC"));
 }
 
+// Episodes of a licensed work: the season folder with both NFOs, or the
+// refusal, which for a VIP-only episode without a VIP log-in needs no request.
+TEST_F(TaskDownloadTest, LicensedEpisodesEndInTheSeasonFolderOrWithTheirRefusal) {
+  const std::string play = m_site.BaseUrl() + "/bangumi/play/";
+  const fs::path folder = m_sandbox / "library" / "测试番剧 罪犯新选组 & 其他";
+  const std::string first = "第1话 瞒天过海！罪犯新选组S1E1";
+  struct Case {
+    std::string name;
+    Settings settings;
+    std::string refusal;  // canned answer message of the player call, -10403
+    std::vector<std::string> states;
+    int playerCalls = 0;
+    std::vector<std::string> media;  // episode files expected in the folder
+  };
+  const Case cases[] = {
+      {.name = "one file",
+       .settings = Settings(play + "ep606591"),
+       .refusal = "",
+       .states = {"完成"},
+       .playerCalls = 1,
+       .media = {first}},
+      {.name = "split and merged",
+       .settings = Settings(play + "ep606591", true, m_site.LoginCookie()),
+       .refusal = "",
+       .states = {"合并完成", "合并完成"},
+       .playerCalls = 2,
+       .media = {first}},
+      {.name = "VIP only, not logged in",
+       .settings = Settings(play + "ep606605"),
+       .refusal = "",
+       .states = {"下载:需要大会员"},
+       .playerCalls = 0,
+       .media = {}},
+      {.name = "refused by region",
+       .settings = Settings(play + "ep606592"),
+       .refusal = "抱歉您所在地区不可观看！",
+       .states = {"下载:抱歉您所在地区不可观看！"},
+       .playerCalls = 1,
+       .media = {}},
+      {.name = "refused to a VIP member's log-in",
+       .settings = Settings(play + "ep606605", false, m_site.LoginCookie()),
+       .refusal = "大会员专享限制",
+       .states = {"下载:大会员专享限制"},
+       .playerCalls = 1,
+       .media = {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    m_site.ClearRequests();
+    m_site.ClearCanned();
+    if (!c.refusal.empty()) {
+      fakesite::CannedReply refused;
+      refused.body = R"({"code":-10403,"message":")" + c.refusal + R"("})";
+      m_site.SetCanned("GET", "/pgc/player/web/playurl", refused);
+    }
+    EXPECT_EQ(Download(c.settings), c.states);
+    EXPECT_EQ(RequestCount("/pgc/player/web/playurl"), c.playerCalls);
+    if (c.media.empty()) {
+      EXPECT_FALSE(fs::exists(folder));
+      continue;
+    }
+    std::vector<std::string> expected = kSideFiles;
+    for (const std::string& name : c.media) {
+      for (const char* extension : {".mp4", ".ass", ".xml", ".nfo", "-thumb.jpg"}) {
+        expected.push_back(name + extension);
+      }
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FilesIn(folder), expected);
+    const std::string golden = std::string(KORVID_TEST_DATA_DIR) + "/golden/";
+    EXPECT_EQ(test::ReadWholeFile(folder / "tvshow.nfo"),
+              test::ReadWholeFile(golden + "tvshow_ss42290.nfo"));
+    // The fake site serves the episode's picture under its own address.
+    std::string episodeNfo = test::ReadWholeFile(folder / (first + ".nfo"));
+    const std::string served = m_site.BaseUrl() + "/img";
+    if (const std::size_t at = episodeNfo.find(served); at != std::string::npos) {
+      episodeNfo.replace(at, served.size(), "http://i0.hdslb.com");
+    }
+    EXPECT_EQ(episodeNfo, test::ReadWholeFile(golden + "episode_ep606591_S1E1.nfo"));
+  }
+}
+
 TEST_F(TaskDownloadTest, AnEmptyQueueTouchesNoRow) {
   AppState app(m_controls, AppPaths{m_sandbox / "program"});
   DownloadEngine engine(app);

@@ -16,6 +16,8 @@
 #include "library/metadata_refresh.h"
 #include "library/nfo_writer.h"
 #include "library/subtitle_srt.h"
+#include "net/json_document.h"
+#include "site/licensed_work.h"
 #include "support/fake_site_test.h"
 #include "support/sandbox.h"
 #include "xml_leaves.h"
@@ -305,6 +307,61 @@ TEST(PlayerSubtitles, TracksOfAnAnswer) {
            R"({"code":0,"data":{"subtitle":{"subtitles":[{"lan":"../x","subtitle_url":"//a"}]}}})"),
        std::string("")}) {
     EXPECT_TRUE(ParseSubtitleTracks(body).empty()) << body;
+  }
+}
+
+// A licensed work's season folder: tvshow.nfo from the season and one
+// episode NFO per episode (extras in season 0), from the season answer
+// written from the documented field table.
+TEST(LicensedWorkNfo, SeasonAndEpisodesMatchTheirGoldenFiles) {
+  JsonDocument season;
+  ASSERT_TRUE(season.Parse(DataFile("fakesite/pgc_view_web_season_ss42290_constructed.json")));
+  struct Case {
+    std::string name;
+    std::string epId;
+    std::string golden;
+    std::string title;
+    std::string season;
+  };
+  const Case cases[] = {
+      {.name = "main episode with show_title",
+       .epId = "606591",
+       .golden = "episode_ep606591_S1E1.nfo",
+       .title = "第1话 瞒天过海！罪犯新选组",
+       .season = "1"},
+      {.name = "main episode without show_title",
+       .epId = "606592",
+       .golden = "episode_ep606592_S1E2.nfo",
+       .title = "第2话 光芒四射！遗物日本刀",
+       .season = "1"},
+      {.name = "extra",
+       .epId = "576387",
+       .golden = "episode_ep576387_S0E1.nfo",
+       .title = "PV",
+       .season = "0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto episode = FindEpisode(season, c.epId);
+    ASSERT_TRUE(episode.has_value());
+    JsonDocument record = EpisodeRecord(season, *episode);
+    ASSERT_TRUE(record.SetValue("分集序号", std::to_string(episode->number)));
+    ASSERT_TRUE(record.SetValue("视频part", record.GetValue("data.pages[0].part")));
+    const std::string nfo = BuildEpisodeNfo(ReadEpisodeInfo(record.ToText()));
+    ExpectGolden(nfo, c.golden);
+    const test::XmlLeaves leaves = test::ReadXmlLeaves(nfo);
+    ASSERT_TRUE(leaves.wellFormed) << leaves.error;
+    EXPECT_EQ(leaves.Texts("episodedetails/title"), Texts{c.title});
+    EXPECT_EQ(leaves.Texts("episodedetails/season"), Texts{c.season});
+    EXPECT_EQ(leaves.Texts("episodedetails/uniqueid").front(), c.epId);
+
+    const std::string show = BuildNfo(record.ToText(), nullptr);
+    ExpectGolden(show, "tvshow_ss42290.nfo");
+    const test::XmlLeaves showLeaves = test::ReadXmlLeaves(show);
+    ASSERT_TRUE(showLeaves.wellFormed) << showLeaves.error;
+    EXPECT_EQ(showLeaves.Texts("tvshow/genre"), (Texts{"日本", "漫画改", "搞笑", "推理"}));
+    EXPECT_EQ(showLeaves.Texts("tvshow/uniqueid"), Texts{"42290"});
+    EXPECT_EQ(showLeaves.Texts("tvshow/premiered"), Texts{"2022-10-16"});
   }
 }
 

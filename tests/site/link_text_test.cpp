@@ -98,6 +98,134 @@ TEST(ClassifyLinkText, SortsPastedTextsIntoLinkForms) {
   }
 }
 
+// Collections, series, watch later and licensed works; each malformed
+// neighbour ends as "无法解析链接" (kUnknown) or as an older form it also is.
+TEST(ClassifyLinkText, SortsSourceLinksAndRefusesTheirMalformedNeighbours) {
+  const SiteHosts hosts;
+  const std::string space = "https://space.bilibili.com";
+  const std::string web = "https://www.bilibili.com";
+  const std::string collection = space + "/7/lists/42?type=season";
+  const std::string series = space + "/7/lists/42?type=series";
+  const std::string later = web + "/watchlater/#/list";
+  struct Case {
+    std::string name;
+    std::string text;
+    LinkKind kind = LinkKind::kUnknown;
+    std::string id;
+    std::string mid;
+    std::string box;  // the box's new text; empty: left alone
+  };
+  const Case cases[] = {
+      {.name = "old collection",
+       .text = space + "/7/channel/collectiondetail?sid=42",
+       .kind = LinkKind::kCollection,
+       .id = "42",
+       .mid = "7",
+       .box = collection},
+      {.name = "collection list",
+       .text = space + "/7/lists/42",
+       .kind = LinkKind::kCollection,
+       .id = "42",
+       .mid = "7",
+       .box = collection},
+      {.name = "collection typed",
+       .text = space + "/7/lists/42?type=Season&spm_id_from=1.2",
+       .kind = LinkKind::kCollection,
+       .id = "42",
+       .mid = "7",
+       .box = collection},
+      {.name = "collection by sid",
+       .text = space + "/7/lists?sid=42",
+       .kind = LinkKind::kCollection,
+       .id = "42",
+       .mid = "7",
+       .box = collection},
+      {.name = "old series",
+       .text = space + "/7/channel/seriesdetail?sid=42",
+       .kind = LinkKind::kSeries,
+       .id = "42",
+       .mid = "7",
+       .box = series},
+      {.name = "old series ctype",
+       .text = space + "/7/channel/seriesdetail?sid=42&ctype=0",
+       .kind = LinkKind::kSeries,
+       .id = "42",
+       .mid = "7",
+       .box = series},
+      {.name = "series list",
+       .text = " " + series + "\n",
+       .kind = LinkKind::kSeries,
+       .id = "42",
+       .mid = "7",
+       .box = series},
+      {.name = "watch later page",
+       .text = web + "/watchlater/#/list",
+       .kind = LinkKind::kWatchLater,
+       .id = "",
+       .mid = "",
+       .box = later},
+      {.name = "watch later player naming a video",
+       .text = web + "/list/watchlater?bvid=BV1Mp411T7bb&oid=900000002",
+       .kind = LinkKind::kWatchLater,
+       .id = "",
+       .mid = "",
+       .box = later},
+      {.name = "watch later old player",
+       .text = web + "/medialist/play/watchlater/p1",
+       .kind = LinkKind::kWatchLater,
+       .id = "",
+       .mid = "",
+       .box = later},
+      {.name = "episode",
+       .text = web + "/bangumi/play/ep606591?from=search",
+       .kind = LinkKind::kPgcEpisode,
+       .id = "606591",
+       .mid = "",
+       .box = web + "/bangumi/play/ep606591"},
+      {.name = "season",
+       .text = web + "/bangumi/play/SS42290",
+       .kind = LinkKind::kPgcSeason,
+       .id = "42290",
+       .mid = "",
+       .box = web + "/bangumi/play/ss42290"},
+      {.name = "media",
+       .text = web + "/bangumi/media/md28220978/",
+       .kind = LinkKind::kPgcMedia,
+       .id = "28220978",
+       .mid = "",
+       .box = web + "/bangumi/media/md28220978"},
+  };
+  for (const Case& c : cases) {
+    const ClassifiedLink link = ClassifyLinkText(c.text, hosts);
+    EXPECT_EQ(link.kind, c.kind) << c.name;
+    EXPECT_EQ(link.id, c.id) << c.name;
+    EXPECT_EQ(link.mid, c.mid) << c.name;
+    EXPECT_EQ(link.boxText.value_or(""), c.box) << c.name;
+  }
+  const std::pair<std::string, std::string> malformed[] = {
+      {"collection without sid", space + "/7/channel/collectiondetail?sid="},
+      {"collection sid not a number", space + "/7/channel/collectiondetail?sid=x1"},
+      {"lists of another type", space + "/7/lists/42?type=other"},
+      {"lists id not a number", space + "/7/lists/abc"},
+      {"lists without id", space + "/7/lists"},
+      {"lists under no uploader", space + "/x/lists/42"},
+      {"id of 16 digits", space + "/7/lists/1234567890123456"},
+      {"series without sid", space + "/7/channel/seriesdetail?ctype=0"},
+      {"episode without number", web + "/bangumi/play/ep"},
+      {"episode with letters", web + "/bangumi/play/ep12a"},
+      {"season under media", web + "/bangumi/media/ss42290"},
+      {"media under play", web + "/bangumi/play/md28220978"},
+      {"watch later on another host", "https://example.com/watchlater/"},
+      {"look-alike web host", "https://wwwXbilibili.com/bangumi/play/ep1"},
+      {"text in front", "see " + web + "/bangumi/play/ep1"},
+  };
+  for (const auto& [name, text] : malformed) {
+    const ClassifiedLink link = ClassifyLinkText(text, hosts);
+    EXPECT_EQ(link.kind, LinkKind::kUnknown) << name;
+    EXPECT_FALSE(link.boxText.has_value()) << name;
+  }
+}
+
 TEST(SpaceListUrl, RewritesTheLinkIntoTheListRequest) {
   const SiteHosts hosts;
   const std::string space = "https://space.bilibili.com/123";

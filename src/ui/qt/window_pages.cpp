@@ -304,6 +304,8 @@ QWidget* BuildDownloadSettingsPage(ControlWidgets& widgets) {
   AddIf(*page, widgets.Take(kByUploaderCheck));
   AddIf(*page, widgets.Take(kBestQualityCheck));
   AddIf(*page, widgets.Take(kAiSubtitlesCheck));
+  AddIf(*page, widgets.Take(kWholeCollectionCheck));
+  AddIf(*page, widgets.Take(kExtrasCheck));
   if (QWidget* codec = widgets.Take(kCodecDrop)) {
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel(Text("默认编码")));

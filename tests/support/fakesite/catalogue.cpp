@@ -306,6 +306,9 @@ Json Catalogue::MadeUpData(const Json& entry) const {
   if (entry.contains("staff")) {
     data["staff"] = StaffObjects(entry["staff"]);
   }
+  if (entry.contains("ugc_season")) {
+    data["ugc_season"] = entry["ugc_season"];
+  }
   data["stat"]["aid"] = aid;
   data["dynamic"] = "";
   data["dimension"] = dimension;

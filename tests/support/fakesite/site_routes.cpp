@@ -288,6 +288,9 @@ Reply SiteRoutes::Route(const Incoming& in) {
   if (auto current = CurrentApiRoute(in)) {
     return std::move(*current);
   }
+  if (auto source = SourceRoute(in)) {
+    return std::move(*source);
+  }
   if (get && std::regex_match(path, match, kVideoPage)) {
     return VideoPage(match[1].str());
   }

@@ -118,6 +118,18 @@ class SiteRoutes {
   [[nodiscard]] Reply Finger();
   [[nodiscard]] Reply SignedSpaceList(const Incoming& in);
   [[nodiscard]] bool SignatureValid(const Incoming& in) const;
+  // Collections, series, watch later and licensed seasons
+  // (site_routes_sources.cpp); none for other paths.
+  [[nodiscard]] std::optional<Reply> SourceRoute(const Incoming& in);
+  [[nodiscard]] Json ListArchives(const Json& shape, std::int64_t mid,
+                                  const std::vector<int>& order, int first, int count) const;
+  [[nodiscard]] Reply CollectionArchives(const Incoming& in);
+  [[nodiscard]] Reply SeriesArchives(const Incoming& in);
+  [[nodiscard]] bool LoggedIn(const Incoming& in) const;
+  [[nodiscard]] Reply WatchLater(const Incoming& in);
+  [[nodiscard]] Reply PgcSeason(const Incoming& in);
+  [[nodiscard]] Reply PgcReview(const Incoming& in);
+  [[nodiscard]] Reply PgcPlayUrl(const Incoming& in);
   // The player answer with the page's subtitle list, and a subtitle body.
   [[nodiscard]] Reply Player(const Incoming& in, bool signedCall);
   [[nodiscard]] Reply SubtitleBody();
