@@ -73,6 +73,17 @@ bool AppState::QueueTask(int row, std::string_view record) {
   return true;
 }
 
+bool AppState::QueueTaskFirst(int row, std::string_view record) {
+  if (!m_taskQueue.PushTextFront(record)) return false;
+  m_tasks.NoteQueued(row, std::string(record));
+  return true;
+}
+
+bool AppState::FirstTime(const std::string& key) {
+  std::lock_guard guard(m_onceMutex);
+  return m_seenOnce.insert(key).second;
+}
+
 std::string AppState::LastClipboardText() const {
   std::lock_guard guard(m_clipboardMutex);
   return m_lastClipboardText;

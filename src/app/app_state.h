@@ -119,11 +119,16 @@ class AppState {
   // Puts a row's record on the task queue and notes it on the row, so the
   // task store can bring the queue back after a restart. List lock held.
   [[nodiscard]] bool QueueTask(int row, std::string_view record);
+  // The same at the head of the queue: the next download worker takes it.
+  [[nodiscard]] bool QueueTaskFirst(int row, std::string_view record);
   // Downloads under way: +1 on a start report, -1 on an end report.
   [[nodiscard]] std::atomic<int>& RunningCount() { return m_runningCount; }
   [[nodiscard]] DownloadRegistry& Downloads() { return m_downloads; }
   // Whether new tasks may start while the site cannot be reached.
   [[nodiscard]] SiteReachability& Reachability() { return m_reachability; }
+
+  // True the first time a key is given: for notices shown once per session.
+  [[nodiscard]] bool FirstTime(const std::string& key);
 
   // The clipboard text the clipboard watch saw last.
   [[nodiscard]] std::string LastClipboardText() const;
@@ -140,6 +145,8 @@ class AppState {
   SiteReachability m_reachability;
   mutable std::mutex m_clipboardMutex;
   std::string m_lastClipboardText;
+  std::mutex m_onceMutex;
+  std::set<std::string> m_seenOnce;
 };
 
 }  // namespace korvid

@@ -85,9 +85,11 @@ struct TaskStoreChanges {
 };
 
 // The rows of 超级列表框_下载列表: a text cell and a colour per column and row.
-// Rows are 1-based, appended one at a time, never renumbered, removed only all
-// together. Every method is safe from any thread; callers that pair several
-// updates (or a list change with a queue change) hold ListLock() around them.
+// Rows are 1-based, appended one at a time and never renumbered: a removed row
+// stays as an empty one (no text in any cell) that views hide, so every later row and task
+// record keeps its number; only Clear takes rows away. Every method is safe from any thread;
+// callers that pair several updates (or a list change with a queue change) hold ListLock() around
+// them.
 class TaskList {
  public:
   TaskList();
@@ -109,6 +111,12 @@ class TaskList {
   // A note shown when the pointer rests on the cell (empty: the cell's text).
   [[nodiscard]] std::string CellTip(int row, int column) const;
   void SetCellTip(int row, int column, std::string_view tip);
+
+  // Empties the row (cells, tips, colours, queued record) for good; the store
+  // keeps it empty. Views hide it.
+  void RemoveRow(int row);
+  // True for a row emptied by RemoveRow (or a gap the store left).
+  [[nodiscard]] bool IsRemovedRow(int row) const;
 
   // Asks every observer to redraw the whole list.
   void Refresh();
