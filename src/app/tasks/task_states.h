@@ -35,8 +35,6 @@ inline constexpr std::string_view kStateInVideoFile = "随视频下载";
 inline constexpr std::string_view kStateRefusedPrefix = "下载:";
 // The row's record waits on the task queue for a download worker.
 inline constexpr std::string_view kStateWaiting = "等待中";
-// The user paused the row: its part file stays, it waits for 继续.
-inline constexpr std::string_view kStatePaused = "已暂停";
 // The row's record was queued again by the list menu.
 inline constexpr std::string_view kStateRedownload = "重新下载";
 // The user stopped the row (running or waiting); its part file stays.
