@@ -24,7 +24,7 @@ void BusyGuard::Release() {
 
 bool DownloadRegistry::Register(int row) {
   std::lock_guard guard(m_mutex);
-  return m_rows.insert(row).second;
+  return m_rows.emplace(row, DownloadProgress{}).second;
 }
 
 void DownloadRegistry::Unregister(int row) {
@@ -42,6 +42,26 @@ int DownloadRegistry::Count() const {
   return static_cast<int>(m_rows.size());
 }
 
+void DownloadRegistry::SetProgress(int row, const DownloadProgress& progress) {
+  std::lock_guard guard(m_mutex);
+  const auto it = m_rows.find(row);
+  if (it != m_rows.end()) it->second = progress;
+}
+
+std::optional<DownloadProgress> DownloadRegistry::ProgressOf(int row) const {
+  std::lock_guard guard(m_mutex);
+  const auto it = m_rows.find(row);
+  if (it == m_rows.end()) return std::nullopt;
+  return it->second;
+}
+
+float DownloadRegistry::TotalSpeed() const {
+  std::lock_guard guard(m_mutex);
+  float total = 0.0F;
+  for (const auto& [row, progress] : m_rows) total += progress.speed;
+  return total;
+}
+
 AppState::AppState(Controls& controls, AppPaths paths)
     : m_controls(controls), m_paths(std::move(paths)) {}
 
@@ -51,6 +71,17 @@ bool AppState::QueueTask(int row, std::string_view record) {
   if (!m_taskQueue.PushText(record)) return false;
   m_tasks.NoteQueued(row, std::string(record));
   return true;
+}
+
+bool AppState::QueueTaskFirst(int row, std::string_view record) {
+  if (!m_taskQueue.PushTextFront(record)) return false;
+  m_tasks.NoteQueued(row, std::string(record));
+  return true;
+}
+
+bool AppState::FirstTime(const std::string& key) {
+  std::lock_guard guard(m_onceMutex);
+  return m_seenOnce.insert(key).second;
 }
 
 std::string AppState::LastClipboardText() const {

@@ -40,6 +40,10 @@ MenuOutcome FileMenuChoice(Controls& controls, std::string_view item, const std:
 
 }  // namespace
 
+std::string UnfinishedExitQuestion(int unfinished) {
+  return "有 " + std::to_string(unfinished) + " 个任务未完成，退出后下次启动继续。确定退出？";
+}
+
 MenuOutcome HandleMenuChoice(AppState& state, std::string_view menu, std::string_view item,
                              const MenuTarget& target) {
   if (menu == kListMenu) return ListMenuChoice(state, item, target.row);

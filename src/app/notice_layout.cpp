@@ -1,9 +1,18 @@
 #include "app/notice_layout.h"
 
+#include <algorithm>
+
 #include "controls/controls.h"
 #include "net/text_width.h"
 
 namespace korvid {
+
+int NoticeDwellMs(std::string_view text) {
+  const std::size_t bytes = GbkWidth(text);
+  if (bytes <= kNoticeNarrowMaxBytes) return kNoticeDwellMs;
+  const auto extra = static_cast<long long>(bytes - kNoticeNarrowMaxBytes) * kNoticeDwellPerByteMs;
+  return static_cast<int>(std::min<long long>(kNoticeDwellMs + extra, kNoticeMaxDwellMs));
+}
 
 int NoticeWidth(std::string_view text) {
   return GbkWidth(text) > kNoticeNarrowMaxBytes ? kNoticeWideWidth : kNoticeNarrowWidth;
@@ -21,6 +30,7 @@ int NoticeLayout::Show(std::string_view text, std::string_view title) {
   notice.frame.icon = m_lastIcon;
   notice.frame.left = m_windowWidth / 2 - kNoticeNarrowWidth / 2;
   notice.frame.width = NoticeWidth(text);
+  notice.dwellMs = NoticeDwellMs(text);
   notice.target = kNoticeFirstTarget + kNoticeHeight * OnScreen();
   m_notices.push_back(std::move(notice));
   return m_notices.back().frame.id;
@@ -55,11 +65,11 @@ bool NoticeLayout::TopAt(const Notice& notice, int& top) {
     return true;
   }
   t -= slideMs;
-  if (t < kNoticeDwellMs) {
+  if (t < notice.dwellMs) {
     top = notice.target;
     return true;
   }
-  t -= kNoticeDwellMs;
+  t -= notice.dwellMs;
   // The first step up comes right as the dwell ends; back at the start it is hidden.
   top = notice.target - static_cast<int>(t / kNoticeStepIntervalMs + 1) * kNoticeStep;
   return top > kNoticeStartTop;

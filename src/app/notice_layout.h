@@ -14,6 +14,10 @@ inline constexpr int kNoticeFirstTarget = 50;
 inline constexpr int kNoticeStep = 10;  // px per step
 inline constexpr int kNoticeStepIntervalMs = 25;
 inline constexpr int kNoticeDwellMs = 1500;
+// A text longer than the narrow box stays longer, this much per GBK byte
+// beyond, up to kNoticeMaxDwellMs: time to read it whole.
+inline constexpr int kNoticeDwellPerByteMs = 60;
+inline constexpr int kNoticeMaxDwellMs = 6000;
 // Longer texts (counted as GBK bytes: ASCII 1, others 2) get the wide box.
 inline constexpr std::size_t kNoticeNarrowMaxBytes = 19;
 
@@ -34,6 +38,8 @@ struct NoticeFrame {
 };
 
 [[nodiscard]] int NoticeWidth(std::string_view text);
+// How long the notice stays down before it slides back up.
+[[nodiscard]] int NoticeDwellMs(std::string_view text);
 
 // The geometry of the sliding notices, without a clock of its own: the window
 // calls Advance from a 25 ms timer, tests call it with any step. Each notice
@@ -63,6 +69,7 @@ class NoticeLayout {
   struct Notice {
     NoticeFrame frame;
     int target = kNoticeFirstTarget;
+    int dwellMs = kNoticeDwellMs;
     long long elapsedMs = 0;
   };
 

@@ -6,6 +6,8 @@
 #include <system_error>
 #include <vector>
 
+#include <unistd.h>
+
 #include "app/tasks/task_record.h"
 #include "app/text_helpers.h"
 #include "controls/control_names.h"
@@ -76,6 +78,40 @@ void EndRow(AppState& state, int row, const JsonDocument& record, std::string_vi
   list.SetCellText(row, kColRecord, record.ToText());
   ShowHandOverState(list, row, text);
   list.SetCellColor(row, kColState, color);
+}
+
+// The site could not be reached: the task is not at fault, so it waits for
+// its turn again rather than ending failed.
+void WaitAgain(AppState& state, int row, const std::string& text) {
+  state.Reachability().NoteUnreachable();
+  const std::lock_guard held(state.ListLock());
+  TaskList& list = state.Tasks();
+  if (!state.QueueTask(row, text)) {
+    ShowHandOverState(list, row, kStateStartFailed);
+    return;
+  }
+  list.SetCellText(row, kColState, kStateWaiting);
+  list.SetCellTip(row, kColState, kUnreachableCaption);
+  list.ResetRowColors(row);
+}
+
+// The reason a video folder could not be made, as the state cell's tip; a
+// download folder that refuses writing is said once as a notice too.
+void ShowFolderFailure(AppState& state, int row, const fs::path& root, const std::error_code& ec) {
+  const bool refused = ec == std::errc::permission_denied ||
+                       ec == std::errc::read_only_file_system ||
+                       ec == std::errc::operation_not_permitted;
+  const bool unwritable = refused || ::access(root.c_str(), W_OK) != 0;
+  const std::string why =
+      unwritable ? std::string(kNoticeFolderUnwritablePrefix) + root.string() : ec.message();
+  if (unwritable && state.FirstTime(why)) state.Ui().ShowNotice(why, kNoticeFailed);
+  const std::lock_guard held(state.ListLock());
+  state.Tasks().SetCellTip(row, kColState, why);
+}
+
+// Paused or removed after its record was taken off the queue.
+bool IsSetAside(const TaskList& list, int row) {
+  return list.IsRemovedRow(row) || list.CellText(row, kColState) == kStatePaused;
 }
 
 bool IsAudioOfPairInOneFile(const JsonDocument& record, const StreamChoice& choice) {
@@ -198,9 +234,15 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
   JsonDocument record;
   if (!record.Parse(text)) return TaskDownloadEnd::kUnreadable;
   const int row = std::atoi(Value(record, record::kRow).c_str());
+  if (IsSetAside(state.Tasks(), row)) return TaskDownloadEnd::kSetAside;
   Controls& ui = state.Ui();
 
   const StreamChoice choice = SelectStream(text, ui);
+  if (choice.unreachable) {
+    WaitAgain(state, row, text);
+    return TaskDownloadEnd::kUnreachable;
+  }
+  state.Reachability().NoteReached();
   if (choice.Refused()) {
     EndRow(state, row, record, std::string(kStateRefusedPrefix) + *choice.refusal);
     return TaskDownloadEnd::kRefused;
@@ -210,7 +252,12 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
     return TaskDownloadEnd::kInVideoFile;
   }
 
-  const fs::path root = DownloadRoot(ui.Text(kDownloadPathBox), state.Paths());
+  const std::string wantedRoot = ui.Text(kDownloadPathBox);
+  const fs::path root = DownloadRoot(wantedRoot, state.Paths());
+  if (!wantedRoot.empty() && fs::path(wantedRoot) != root &&
+      state.FirstTime(std::string(kNoticeFolderMissingPrefix) + wantedRoot)) {
+    ui.ShowNotice(std::string(kNoticeFolderMissingPrefix) + root.string(), kNoticeFailed);
+  }
   VideoLayout layout = PlanVideoLayout(record, LayoutSettings::Read(ui), root, choice.suffix);
   // Both halves go where the first one went, whatever the settings say now.
   if (const auto partner = PartnerHalfPath(state.Tasks(), row, choice.suffix)) {
@@ -220,8 +267,10 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
   }
   std::error_code ec;
   fs::create_directories(layout.folder, ec);
-  if (!fs::is_directory(layout.folder, ec)) {
+  std::error_code probe;  // keeps ec: why the folder could not be made
+  if (!fs::is_directory(layout.folder, probe)) {
     EndRow(state, row, record, kStateStartFailed);
+    ShowFolderFailure(state, row, root, ec);
     return TaskDownloadEnd::kFolderFailed;
   }
   const bool commentsOk = WriteSideFiles(ui, record, text, layout);
@@ -234,6 +283,7 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
   const bool present = halfOnDisk || MergedFileExists(layout.media, choice.suffix);
   const std::lock_guard held(state.ListLock());
   TaskList& list = state.Tasks();
+  if (IsSetAside(list, row)) return TaskDownloadEnd::kSetAside;
   (void)record.SetValue(record::kMediaPath, layout.media.string());
   list.SetCellText(row, kColRecord, record.ToText());
   list.SetCellTip(row, kColState, commentsOk ? "" : kTipCommentsFailed);

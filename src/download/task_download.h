@@ -26,6 +26,11 @@ struct VideoLayout {
   std::filesystem::path subtitle;  // "...S1E<n>.ass"; the XML sits beside it
 };
 
+// Notices about the download folder, each said once per session: + the
+// folder used instead, and + the folder that refuses writing.
+inline constexpr std::string_view kNoticeFolderMissingPrefix = "下载目录不存在，已改用：";
+inline constexpr std::string_view kNoticeFolderUnwritablePrefix = "无法写入下载目录：";
+
 // The download path when it names an existing folder, else 下载 in the
 // program folder.
 [[nodiscard]] std::filesystem::path DownloadRoot(std::string_view downloadPath,
@@ -56,7 +61,9 @@ struct VideoLayout {
 enum class TaskDownloadEnd {
   kNoRecord,       // the queue was empty: no row touched
   kUnreadable,     // the record was not JSON: no row to address
+  kSetAside,       // the row was paused or removed meanwhile: left as it is
   kRefused,        // "下载:" + the site's message
+  kUnreachable,    // the site gave no answer: the task waits again
   kInVideoFile,    // audio half of a pair that fell back to one file
   kFolderFailed,   // the video folder could not be made: "下载失败"
   kExisting,       // "已存在"

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
 
 namespace korvid {
 
@@ -76,6 +77,66 @@ bool WorkQueue::PopInteger(std::int32_t& out) {
   std::uint8_t bytes[kLengthBytes] = {};
   std::memcpy(bytes, m_buffer.data() + offset, std::min(size, kLengthBytes));
   out = static_cast<std::int32_t>(ReadLength(bytes));
+  return true;
+}
+
+bool WorkQueue::PushTextFront(std::string_view text) {
+  if (text.empty() || text.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+  std::lock_guard guard(m_mutex);
+  std::vector<std::string> kept;
+  std::vector<std::string_view> records{text};
+  for (const auto& [offset, size] : Unread()) {
+    kept.emplace_back(reinterpret_cast<const char*>(m_buffer.data() + offset), size);
+  }
+  records.insert(records.end(), kept.begin(), kept.end());
+  return Rebuild(records);
+}
+
+int WorkQueue::RemoveText(std::string_view text) {
+  std::lock_guard guard(m_mutex);
+  std::vector<std::string> kept;
+  int removed = 0;
+  for (const auto& [offset, size] : Unread()) {
+    const std::string_view record(reinterpret_cast<const char*>(m_buffer.data() + offset), size);
+    if (record == text) {
+      ++removed;
+    } else {
+      kept.emplace_back(record);
+    }
+  }
+  if (removed == 0) return 0;
+  return Rebuild({kept.begin(), kept.end()}) ? removed : 0;
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> WorkQueue::Unread() const {
+  std::vector<std::pair<std::size_t, std::size_t>> records;
+  std::size_t at = m_read;
+  for (int i = 0; i < m_count; ++i) {
+    const std::size_t size = ReadLength(m_buffer.data() + at);
+    records.emplace_back(at + kLengthBytes, size);
+    at += kLengthBytes + size;
+  }
+  return records;
+}
+
+bool WorkQueue::Rebuild(const std::vector<std::string_view>& records) {
+  std::size_t needed = 0;
+  for (const std::string_view record : records) needed += kLengthBytes + record.size();
+  try {
+    std::vector<std::uint8_t> rebuilt(std::max(needed + m_growthStep, m_buffer.size()), 0);
+    std::size_t at = 0;
+    for (const std::string_view record : records) {
+      WriteLength(rebuilt.data() + at, static_cast<std::uint32_t>(record.size()));
+      std::memcpy(rebuilt.data() + at + kLengthBytes, record.data(), record.size());
+      at += kLengthBytes + record.size();
+    }
+    m_buffer.swap(rebuilt);
+    m_read = 0;
+    m_write = at;
+    m_count = static_cast<int>(records.size());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   return true;
 }
 

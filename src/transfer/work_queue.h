@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace korvid {
@@ -40,6 +41,12 @@ class WorkQueue {
   // record is zero-extended).
   [[nodiscard]] bool PopInteger(std::int32_t& out);
 
+  // Puts a text record before every other one (it is popped next).
+  [[nodiscard]] bool PushTextFront(std::string_view text);
+  // Takes out every record equal to text, keeping the others in order;
+  // returns how many went.
+  int RemoveText(std::string_view text);
+
   [[nodiscard]] int Count() const;
   // Bytes reserved for records (for tests and measurements).
   [[nodiscard]] std::size_t Capacity() const;
@@ -50,6 +57,10 @@ class WorkQueue {
   bool Grow(std::size_t extra);                           // m_mutex held
   bool Compact();                                         // m_mutex held
   bool MoveUnreadTo(std::size_t newCapacity);             // m_mutex held
+  // The unread records as (offset, size) of their bytes. m_mutex held.
+  [[nodiscard]] std::vector<std::pair<std::size_t, std::size_t>> Unread() const;
+  // Replaces the unread records by these, in order. m_mutex held.
+  bool Rebuild(const std::vector<std::string_view>& records);
 
   mutable std::mutex m_mutex;
   std::vector<std::uint8_t> m_buffer;  // size() is the capacity

@@ -42,7 +42,7 @@ class ListActionsTest : public ::testing::Test {
 
   MenuOutcome Choose(std::string_view menu, std::string_view item, int row,
                      std::string folder = {}) {
-    return HandleMenuChoice(state, menu, item, MenuTarget{row, std::move(folder)});
+    return HandleMenuChoice(state, menu, item, MenuTarget{row, std::move(folder), {}});
   }
 
   std::vector<std::string> Opened() { return store.Scripted().OpenedPaths(); }

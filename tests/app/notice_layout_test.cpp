@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvid {
@@ -15,6 +16,42 @@ TEST(NoticeLayout, WidthCountsGbkBytes) {
   EXPECT_EQ(NoticeWidth("九个汉字九个汉字九a"), kNoticeNarrowWidth);  // 9 x 2 + 1 = 19
   EXPECT_EQ(NoticeWidth("十个汉字十个汉字十个"), kNoticeWideWidth);   // 10 x 2 = 20
   EXPECT_EQ(NoticeWidth(""), kNoticeNarrowWidth);
+}
+
+// A long text (a folder path) stays down longer, so it can be read whole.
+TEST(NoticeLayout, LongTextsStayLongerUpToACap) {
+  struct Case {
+    std::string_view name;
+    std::string text;
+    int dwellMs;
+  };
+  const std::vector<Case> cases = {
+      {.name = "short", .text = "复制json完成", .dwellMs = kNoticeDwellMs},
+      {.name = "narrow limit", .text = std::string(19, 'a'), .dwellMs = kNoticeDwellMs},
+      {.name = "one byte more",
+       .text = std::string(20, 'a'),
+       .dwellMs = kNoticeDwellMs + kNoticeDwellPerByteMs},
+      {.name = "a path",
+       .text = "下载目录不存在，已改用：/home/用户/korvid/下载",
+       .dwellMs = kNoticeDwellMs + (46 - 19) * kNoticeDwellPerByteMs},
+      {.name = "capped", .text = std::string(500, 'a'), .dwellMs = kNoticeMaxDwellMs},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(NoticeDwellMs(c.text), c.dwellMs) << c.name;
+  }
+  // The layout keeps it down that long.
+  NoticeLayout layout(800);
+  const int id = layout.Show(std::string(500, 'a'), "失败");
+  int down = 0;
+  for (int step = 0; step < 1000; ++step) {
+    bool atTarget = false;
+    for (const NoticeFrame& frame : layout.Advance(kNoticeStepIntervalMs)) {
+      atTarget = atTarget || (frame.id == id && frame.visible && frame.top == kNoticeFirstTarget);
+    }
+    if (!atTarget && down > 0) break;
+    down += atTarget ? 1 : 0;
+  }
+  EXPECT_EQ(down, kNoticeMaxDwellMs / kNoticeStepIntervalMs);
 }
 
 // Top edges of one notice, one entry per 25 ms step, until it ends.

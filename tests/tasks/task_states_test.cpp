@@ -28,6 +28,7 @@ TEST(TaskStates, EachStateIsFinalAndSuccessfulOrNot) {
       {.state = kStateMergeFailed, .final = true, .success = false},
       {.state = kStateParseFailed, .final = true, .success = false},
       {.state = "下载:请求被拒绝", .final = true, .success = false},
+      {.state = kStatePaused, .final = true, .success = false},
       {.state = kStateStarted, .final = false, .success = false},
       {.state = kStateDownloading, .final = false, .success = false},
       {.state = kStateMerging, .final = false, .success = false},
@@ -38,6 +39,8 @@ TEST(TaskStates, EachStateIsFinalAndSuccessfulOrNot) {
   for (const Case& c : cases) {
     EXPECT_EQ(IsFinalState(c.state), c.final) << c.state;
     EXPECT_EQ(IsSuccessState(c.state), c.success) << c.state;
+    // Paused rows are no failure: "重试全部失败" leaves them.
+    EXPECT_EQ(IsFailedState(c.state), c.final && !c.success && c.state != kStatePaused) << c.state;
   }
 }
 

@@ -260,3 +260,44 @@ TEST_F(TaskStoreTest, WriterBatchesProgressAndWritesStatesSoon) {
 
 }  // namespace
 }  // namespace korvid
+
+namespace korvid {
+namespace {
+
+// A paused row stays paused and off the queue after a restart; a removed row
+// stays an empty row, so every later row keeps its number.
+TEST_F(TaskStoreTest, PausedAndRemovedRowsStayAsTheyWereAfterARestart) {
+  {
+    AppState first(m_controls, Paths());
+    KeptTaskList kept;
+    ASSERT_EQ(kept.Open(first), KeptTaskList::Outcome::kKept);
+    {
+      std::lock_guard held(first.ListLock());
+      TaskList& tasks = first.Tasks();
+      for (int row = 1; row <= 3; ++row) {
+        ASSERT_EQ(tasks.AppendRow(), row);
+        tasks.SetCellText(row, kColIndex, std::to_string(row));
+        ASSERT_TRUE(first.QueueTask(row, Record(row)));
+        tasks.SetCellText(row, kColState, kStateWaiting);
+      }
+      tasks.SetCellText(1, kColState, kStatePaused);
+      tasks.RemoveRow(2);
+    }
+    kept.FlushNow();  // the writer takes the list lock itself
+  }
+  AppState second(m_controls, Paths());
+  KeptTaskList kept;
+  ASSERT_EQ(kept.Open(second), KeptTaskList::Outcome::kKept);
+  TaskList& tasks = second.Tasks();
+  ASSERT_EQ(tasks.RowCount(), 3);
+  EXPECT_EQ(kept.Requeued(), std::vector<int>{3});
+  EXPECT_EQ(tasks.CellText(1, kColState), kStatePaused);
+  EXPECT_EQ(tasks.QueuedRecord(1), Record(1));  // "继续" queues it again
+  EXPECT_TRUE(tasks.IsRemovedRow(2));
+  EXPECT_EQ(tasks.QueuedRecord(2), "");
+  EXPECT_FALSE(tasks.IsRemovedRow(3));
+  EXPECT_EQ(second.TaskQueue().Count(), 1);
+}
+
+}  // namespace
+}  // namespace korvid

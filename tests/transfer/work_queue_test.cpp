@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,73 @@ TEST(WorkQueue, PopsTextsInPushOrderThenReportsEmpty) {
   EXPECT_FALSE(queue.PopText(out));
   EXPECT_EQ(out, "unchanged");
   EXPECT_EQ(queue.Count(), 0);
+}
+
+// "继续" puts a record first and "暂停" takes a row's record out of the middle;
+// the other records keep their order, also after pops moved the read offset.
+TEST(WorkQueue, RecordsGoInFirstAndComeOutOfTheMiddleInOrder) {
+  struct Case {
+    std::string_view name;
+    int popsFirst;                   // records popped before the change
+    std::vector<std::string> front;  // pushed to the front in turn
+    std::string removed;             // every record equal to it taken out
+    int removedCount;
+    std::vector<std::string> popped;
+  };
+  const std::vector<Case> cases = {
+      {.name = "front of a fresh queue",
+       .popsFirst = 0,
+       .front = {"x"},
+       .removed = "",
+       .removedCount = 0,
+       .popped = {"x", "a", "b", "a", "c"}},
+      {.name = "after pops, two fronts: the last is first",
+       .popsFirst = 1,
+       .front = {"x", "y"},
+       .removed = "",
+       .removedCount = 0,
+       .popped = {"y", "x", "b", "a", "c"}},
+      {.name = "remove every copy",
+       .popsFirst = 0,
+       .front = {},
+       .removed = "a",
+       .removedCount = 2,
+       .popped = {"b", "c"}},
+      {.name = "a popped record is not there to remove",
+       .popsFirst = 2,
+       .front = {},
+       .removed = "b",
+       .removedCount = 0,
+       .popped = {"a", "c"}},
+      {.name = "remove then front",
+       .popsFirst = 0,
+       .front = {"b"},
+       .removed = "c",
+       .removedCount = 1,
+       .popped = {"b", "a", "b", "a"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WorkQueue queue;
+    queue.SetGrowthStep(1);  // small, so the rebuilt buffer is small too
+    for (const char* text : {"a", "b", "a", "c"}) ASSERT_TRUE(queue.PushText(text));
+    std::string out;
+    for (int i = 0; i < c.popsFirst; ++i) ASSERT_TRUE(queue.PopText(out));
+    if (!c.removed.empty()) {
+      EXPECT_EQ(queue.RemoveText(c.removed), c.removedCount);
+    }
+    for (const std::string& text : c.front) ASSERT_TRUE(queue.PushTextFront(text));
+    EXPECT_EQ(queue.Count(), static_cast<int>(c.popped.size()));
+    std::vector<std::string> popped;
+    while (queue.PopText(out)) popped.push_back(out);
+    EXPECT_EQ(popped, c.popped);
+    // The queue works on as before.
+    ASSERT_TRUE(queue.PushText("z"));
+    ASSERT_TRUE(queue.PopText(out));
+    EXPECT_EQ(out, "z");
+  }
+  WorkQueue queue;
+  EXPECT_FALSE(queue.PushTextFront(""));
 }
 
 TEST(WorkQueue, RefusesEmptyValuesAndKeepsOutValuesOnEmptyPops) {

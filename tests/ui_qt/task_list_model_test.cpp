@@ -9,7 +9,9 @@
 #include <chrono>
 #include <random>
 #include <set>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "ui_test_support.h"
 
@@ -88,6 +90,68 @@ TEST(TaskListModelTest, StateColoursAreTheCellForeground) {
   list.ResetRowColors(row);
   ASSERT_TRUE(model.ApplyChanges());
   EXPECT_FALSE(model.data(model.index(0, kColState), Qt::ForegroundRole).isValid());
+}
+
+// What the received cell's bar, its tip and the hidden rows read from the
+// cells; colours too light for the white list come darker.
+TEST(TaskListModelTest, ProgressTipColoursAndRemovedRowsFollowTheCells) {
+  struct Case {
+    std::string_view name;
+    const char* size;
+    const char* received;
+    const char* speed;
+    std::string_view state;
+    QVariant percent;
+    QString tip;
+  };
+  const std::vector<Case> cases = {
+      {.name = "running",
+       .size = "20.00MB",
+       .received = "10.00MB",
+       .speed = "1.0 MB/S",
+       .state = kStateDownloading,
+       .percent = 50,
+       .tip = "10.00MB / 20.00MB（50%）\n剩余时间：10秒"},
+      {.name = "paused: no time left",
+       .size = "20.00MB",
+       .received = "5.00MB",
+       .speed = "",
+       .state = kStatePaused,
+       .percent = 25,
+       .tip = "5.00MB / 20.00MB（25%）"},
+      {.name = "size not known yet",
+       .size = "",
+       .received = "",
+       .speed = "",
+       .state = kStateWaiting,
+       .percent = QVariant(),
+       .tip = ""},
+  };
+  TaskList list;
+  TaskListModel model(list);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int row = list.AppendRow();
+    list.SetCellText(row, kColIndex, std::to_string(row));
+    list.SetCellText(row, kColSize, c.size);
+    list.SetCellText(row, kColReceived, c.received);
+    list.SetCellText(row, kColSpeed, c.speed);
+    list.SetCellText(row, kColState, c.state);
+    ASSERT_TRUE(model.ApplyChanges());
+    const QModelIndex received = model.index(row - 1, kColReceived);
+    EXPECT_EQ(model.data(received, TaskListModel::kProgressRole), c.percent);
+    EXPECT_EQ(model.data(received, Qt::ToolTipRole).toString(), c.tip);
+    EXPECT_FALSE(
+        model.data(model.index(row - 1, kColTitle), TaskListModel::kProgressRole).isValid());
+  }
+  list.SetCellColor(1, kColState, kColorMerged);
+  list.RemoveRow(2);
+  ASSERT_TRUE(model.ApplyChanges());
+  const QColor merged = model.data(model.index(0, kColState), Qt::ForegroundRole).value<QColor>();
+  EXPECT_NE(merged.rgba(), kColorMerged);
+  EXPECT_NEAR(merged.hue(), QColor::fromRgba(kColorMerged).hue(), 2);
+  EXPECT_FALSE(model.data(model.index(0, kColIndex), TaskListModel::kRemovedRole).toBool());
+  EXPECT_TRUE(model.data(model.index(1, kColIndex), TaskListModel::kRemovedRole).toBool());
 }
 
 TEST(TaskListModelTest, HeaderIsBoldAndLargerThanCells) {

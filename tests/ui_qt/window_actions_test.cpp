@@ -111,7 +111,10 @@ TEST_F(WindowActionsTest, ListMenuActsOnTheRightClickedRow) {
   EXPECT_EQ(m_window->Target().row, 2);
   QStringList items;
   for (QAction* action : menu.actions()) items << action->text();
-  EXPECT_EQ(items.join(","), "打开路径,重新下载,播放视频,清空列表,复制bv号,复制json,退出程序");
+  EXPECT_EQ(items.join(","),
+            "打开路径,重新下载,播放视频,暂停,继续,取消,重试,重试全部失败,,清空列表,复制bv号,"
+            "复制json,,退出程序");
+  m_window->SetConfirmer([](const QString&) { return true; });
 
   Choose(menu, "复制bv号");
   EXPECT_EQ(m_store.Scripted().ClipboardText(), "BV1bb");

@@ -109,6 +109,29 @@ void TaskList::ResetRowColors(int row) {
   if (notify) notify();
 }
 
+void TaskList::RemoveRow(int row) {
+  std::function<void()> notify;
+  {
+    std::lock_guard guard(m_lock);
+    if (row < 1 || row > static_cast<int>(m_rows.size())) return;
+    Row& target = m_rows[static_cast<std::size_t>(row - 1)];
+    const std::uint32_t storeDirty = target.storeDirty;  // the row may wait for the store
+    target = Row{};
+    target.storeDirty = storeDirty;
+    MarkDirty(row, ((1U << kTaskColumnCount) - 1) | kStoreColorsBit | kStoreQueuedBit);
+    notify = NotifierForChange();
+  }
+  if (notify) notify();
+}
+
+bool TaskList::IsRemovedRow(int row) const {
+  std::lock_guard guard(m_lock);
+  if (row < 1 || row > static_cast<int>(m_rows.size())) return false;
+  const auto& text = m_rows[static_cast<std::size_t>(row - 1)].text;
+  return std::all_of(text.begin(), text.end(),
+                     [](const std::string& cell) { return cell.empty(); });
+}
+
 void TaskList::Refresh() {
   std::function<void()> notify;
   {

@@ -8,8 +8,12 @@ bool IsSuccessState(std::string_view state) {
 }
 
 bool IsFinalState(std::string_view state) {
-  return IsSuccessState(state) || state == kStateShort || state == kStateStartFailed ||
-         state == kStateMergeFailed || state == kStateParseFailed || state == kStateDiskFull ||
+  return IsSuccessState(state) || state == kStatePaused || IsFailedState(state);
+}
+
+bool IsFailedState(std::string_view state) {
+  return state == kStateShort || state == kStateStartFailed || state == kStateMergeFailed ||
+         state == kStateParseFailed || state == kStateDiskFull ||
          state.starts_with(kStateUnwritablePrefix) || state.starts_with(kStateRefusedPrefix);
 }
 

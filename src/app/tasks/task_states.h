@@ -13,6 +13,9 @@ inline constexpr std::uint32_t kColorCrimson = 0xFFDC143C;
 inline constexpr std::uint32_t kColorDone = 0xFF00ACFF;
 inline constexpr std::uint32_t kColorMerged = 0xFF7FFF00;
 
+// Stopped by the user with what arrived kept; starts again only when asked.
+inline constexpr std::uint32_t kColorPaused = 0xFF8A6D00;
+
 // The texts of the state column (column 9), each written once here.
 inline constexpr std::string_view kStateStarted = "开始下载";
 inline constexpr std::string_view kStateDownloading = "正在下载";
@@ -34,6 +37,8 @@ inline constexpr std::string_view kStateRefusedPrefix = "下载:";
 inline constexpr std::string_view kStateWaiting = "等待中";
 // The row's record was queued again by the list menu.
 inline constexpr std::string_view kStateRedownload = "重新下载";
+// The user stopped the row (running or waiting); its part file stays.
+inline constexpr std::string_view kStatePaused = "已暂停";
 // The video could not be read when the link was added.
 inline constexpr std::string_view kStateParseFailed = "解析失败";
 // Another download or merge writes the same file; this one waits for it.
@@ -53,6 +58,8 @@ inline constexpr std::string_view kTipCommentsFailed = "弹幕获取失败";
 
 // True for a state after which nothing more happens to the row by itself.
 [[nodiscard]] bool IsFinalState(std::string_view state);
+// True for a final state that is no success: the row may be tried again.
+[[nodiscard]] bool IsFailedState(std::string_view state);
 // True for a final state that means the row's file is there.
 [[nodiscard]] bool IsSuccessState(std::string_view state);
 

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
+#include <mutex>
 
 #include "app/settings_file.h"
 #include "app/startup.h"
@@ -82,8 +83,14 @@ std::optional<int> Application::Start() {
   m_scheduler = std::make_unique<Scheduler>(
       *m_state, SchedulerJobs{[this] { (void)DownloadOneTask(*m_state, *m_engine); },
                               [this] { (void)m_details->Load(); }});
-  connect(&m_window->ThreadClock(), &QTimer::timeout, this, [this] { m_scheduler->Tick(); });
+  connect(&m_window->ThreadClock(), &QTimer::timeout, this, [this] {
+    m_scheduler->Tick();
+    TellFinishedBatch();
+  });
+  m_window->SetUnfinishedCounter(
+      [this] { return m_state->Downloads().Count() + m_state->TaskQueue().Count(); });
   m_actions = std::make_unique<WindowActions>(*m_window, *m_state, m_makeQrApi);
+  m_actions->UseEngine(*m_engine);
   // With restored cookies the account worker shows who is logged in. The
   // show-window hotkey is registered here too, once it exists.
   (void)m_actions->Login().StartAccountCheckIfLoggedIn();
@@ -170,6 +177,17 @@ void Application::StartWindowExtras() {
     m_store.SetText(kHotkeyLabel, kHotkeyFailed);
   }
   connect(m_hotkey, &GlobalHotkey::Pressed, m_window.get(), [this] { ToggleWindow(*m_window); });
+}
+
+void Application::TellFinishedBatch() {
+  // The window thread never waits for the list lock: a busy lock waits a tick.
+  std::unique_lock held(m_state->ListLock(), std::try_to_lock);
+  if (!held.owns_lock()) return;
+  const std::optional<std::string> summary = m_finished.Look(m_state->Tasks());
+  held.unlock();
+  if (summary && (!m_window->isVisible() || m_window->isMinimized())) {
+    m_tray->Notify(QString::fromStdString(*summary));
+  }
 }
 
 void Application::OnExit() {

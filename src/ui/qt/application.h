@@ -10,6 +10,7 @@
 #include "app/app_paths.h"
 #include "app/app_state.h"
 #include "app/settings_autosave.h"
+#include "app/tasks/task_progress.h"
 #include "app/tasks/task_store_writer.h"
 #include "controls/control_store.h"
 #include "danmaku/danmaku_refresh.h"
@@ -72,6 +73,9 @@ class Application : public QObject {
   void ConnectLinkButtons();
   void ConnectWorkerButtons();
   void StartWindowExtras();
+  // Once the queue has run dry while the window is hidden, the tray says how
+  // the downloads ended.
+  void TellFinishedBatch();
 
   AppPaths m_paths;
   QtDesktopShell m_shell;
@@ -97,6 +101,7 @@ class Application : public QObject {
   EndSignals* m_endSignals = nullptr;
   GlobalHotkey* m_hotkey = nullptr;
   std::string m_ffmpeg;
+  FinishedBatch m_finished;  // window thread
   // Joined before the state it works on goes away.
   std::unique_ptr<DanmakuRefresher> m_danmakuRefresher;
 };

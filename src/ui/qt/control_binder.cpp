@@ -10,6 +10,7 @@
 #include <QSize>
 #include <QWidget>
 
+#include "app/readable_color.h"
 #include "picture_box.h"
 
 namespace korvid {
@@ -20,13 +21,20 @@ QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// The item's colour, darkened where it would be hard to read on the list.
+QRgb ShownColor(const DropItem& item) {
+  return ReadableOn(item.color, kListBackground);
+}
+
 bool SameItems(const QComboBox& combo, const std::vector<DropItem>& items) {
   if (combo.count() != static_cast<int>(items.size())) return false;
   for (int i = 0; i < combo.count(); ++i) {
     const DropItem& item = items[static_cast<std::size_t>(i)];
     if (combo.itemText(i) != FromUtf8(item.text)) return false;
     if (combo.itemData(i).toLongLong() != item.value) return false;
-    if (combo.itemData(i, Qt::ForegroundRole).value<QColor>().rgba() != item.color) return false;
+    if (combo.itemData(i, Qt::ForegroundRole).value<QColor>().rgba() != ShownColor(item)) {
+      return false;
+    }
   }
   return true;
 }
@@ -36,7 +44,7 @@ void FillItems(QComboBox& combo, const std::vector<DropItem>& items) {
   for (const DropItem& item : items) {
     combo.addItem(FromUtf8(item.text), QVariant::fromValue<qlonglong>(item.value));
     const int index = combo.count() - 1;
-    combo.setItemData(index, QColor::fromRgba(item.color), Qt::ForegroundRole);
+    combo.setItemData(index, QColor::fromRgba(ShownColor(item)), Qt::ForegroundRole);
     combo.setItemData(index, QSize(0, item.height), Qt::SizeHintRole);
   }
 }

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
@@ -25,6 +26,7 @@
 
 #include "app/setting_buttons.h"
 #include "controls/control_names.h"
+#include "task_view.h"
 #include "ui_fonts.h"
 #include "window_pages.h"
 
@@ -48,7 +50,10 @@ constexpr int kHeaderPadding = 24;
 // The widest text each task column usually shows; its width fits this at the
 // list's font (never narrower than the starting width).
 constexpr std::array<const char*, kTaskColumnCount> kWidestCell = {
-    "", "9999", "", "", "2160", "1234.56MB", "1234.56MB", "99999秒", "123.4 MB/S", "失败下载"};
+    "",        "9999",       "",        "", "2160", "1234.56MB", "1234.56MB  100%",
+    "99999秒", "123.4 MB/S", "失败下载", "99小时59分"};
+// The question of "清空列表".
+constexpr const char* kClearQuestion = "确定清空列表？所有任务都将从列表中移除。";
 
 QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -70,7 +75,8 @@ int FittedWidth(int column, const QFontMetrics& cells, const QFontMetrics& title
   return std::max({spec.width, cell, title});
 }
 
-// Shows a task cell's full text as a tip for three seconds (cells are narrow).
+// Shows a task cell's tip for three seconds: its full text (cells are narrow), or
+// what the row has to say beyond it (a failure's reason, the time left).
 class CellTipFilter : public QObject {
  public:
   explicit CellTipFilter(QTableView& view) : QObject(&view), m_view(view) {}
@@ -80,7 +86,7 @@ class CellTipFilter : public QObject {
     if (event->type() != QEvent::ToolTip || watched != m_view.viewport()) return false;
     auto* help = static_cast<QHelpEvent*>(event);
     const QModelIndex index = m_view.indexAt(help->pos());
-    const QString text = index.isValid() ? index.data(Qt::DisplayRole).toString() : QString();
+    const QString text = index.isValid() ? index.data(Qt::ToolTipRole).toString() : QString();
     if (text.isEmpty()) {
       QToolTip::hideText();
     } else {
@@ -89,6 +95,22 @@ class CellTipFilter : public QObject {
                          m_view.visualRect(index), kCellTipMs);
     }
     return true;
+  }
+
+ private:
+  QTableView& m_view;
+};
+
+// Gives the title columns the room left whenever the list's width changes.
+class TextColumnFitter : public QObject {
+ public:
+  explicit TextColumnFitter(QTableView& view) : QObject(&view), m_view(view) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    // The type first: while the view is destroyed its viewport must not be asked.
+    if (event->type() == QEvent::Resize && watched == m_view.viewport()) FitTextColumns(m_view);
+    return false;
   }
 
  private:
@@ -114,6 +136,7 @@ MainWindow::MainWindow(ControlStore& store, TaskList& tasks, QWidget* parent)
   connect(m_binder, &ControlBinder::NoticeRequested, m_notices, &NoticePresenter::Show);
   BindControls();
   ConnectSettingButtons();
+  ConnectEnterKeys();
   m_binder->ApplyAll();
 }
 
@@ -147,11 +170,17 @@ QMenu* MainWindow::BuildPopupMenu(std::string_view title, std::span<const std::s
   menu->setMinimumWidth(kMenuWidth);
   menu->setStyleSheet(QStringLiteral("QMenu::item { min-height: 24px; padding: 0 16px; }"));
   for (const std::string_view item : items) {
+    if (item == kMenuSeparator) {
+      menu->addSeparator();
+      continue;
+    }
     QAction* action = menu->addAction(FromUtf8(item));
     connect(action, &QAction::triggered, this,
             [this, menuTitle = std::string(title), itemText = std::string(item)] {
               if (itemText == kExitItem) {
                 Exit();
+              } else if (itemText == kClearItem && !Confirm(QString::fromUtf8(kClearQuestion))) {
+                return;
               } else if (m_onMenu) {
                 m_onMenu(menuTitle, itemText, m_target);
               }
@@ -164,7 +193,12 @@ void MainWindow::OpenListMenu(const QPoint& position) {
   const QModelIndex index = m_taskView->indexAt(position);
   if (!index.isValid()) return;
   m_target.row = TaskListModel::ListRow(index.row());
-  m_taskView->selectRow(index.row());
+  // A click outside the selection selects that row alone; inside it, the
+  // menu acts on the whole selection.
+  if (!m_taskView->selectionModel()->isRowSelected(index.row(), QModelIndex())) {
+    m_taskView->selectRow(index.row());
+  }
+  m_target.rows = SelectedTaskRows(*m_taskView);
   m_listMenu->popup(m_taskView->viewport()->mapToGlobal(position));
 }
 
@@ -240,7 +274,8 @@ void MainWindow::BuildWindow() {
 void MainWindow::SetUpTaskView(QTableView& view) {
   view.setModel(m_taskModel);
   view.setSelectionBehavior(QAbstractItemView::SelectRows);
-  view.setSelectionMode(QAbstractItemView::SingleSelection);
+  view.setSelectionMode(QAbstractItemView::ExtendedSelection);
+  view.setItemDelegateForColumn(kColReceived, new ProgressDelegate(&view));
   view.setEditTriggers(QAbstractItemView::NoEditTriggers);
   view.setAlternatingRowColors(true);
   view.setShowGrid(false);
@@ -259,14 +294,74 @@ void MainWindow::SetUpTaskView(QTableView& view) {
   for (int column = 0; column < kTaskColumnCount; ++column) {
     view.setColumnWidth(column, FittedWidth(column, cells, titles));
   }
-  // The user may widen any column; the title takes the room that is left.
+  // The user may widen any column; the title and page-title columns share
+  // the room that is left.
   header->setSectionResizeMode(QHeaderView::Interactive);
   header->setSectionResizeMode(kColRecord, QHeaderView::Fixed);
-  header->setSectionResizeMode(kColTitle, QHeaderView::Stretch);
   header->setStretchLastSection(false);
   view.viewport()->installEventFilter(new CellTipFilter(view));
+  view.viewport()->installEventFilter(new TextColumnFitter(view));
   view.setContextMenuPolicy(Qt::CustomContextMenu);
   connect(&view, &QWidget::customContextMenuRequested, this, &MainWindow::OpenListMenu);
+  ConnectTaskView(view);
+}
+
+void MainWindow::ConnectTaskView(QTableView& view) {
+  connect(view.horizontalHeader(), &QHeaderView::sectionResized, this,
+          [&view](int column, int /*oldSize*/, int /*newSize*/) {
+            if (column != kColTitle && column != kColPart) FitTextColumns(view);
+          });
+  connect(m_taskModel, &QAbstractItemModel::rowsInserted, this,
+          [&view](const QModelIndex& /*parent*/, int first, int last) {
+            HideRemovedRows(view, first, last);
+            view.scrollTo(view.model()->index(last, kColTitle));
+          });
+  connect(m_taskModel, &QAbstractItemModel::dataChanged, this,
+          [&view](const QModelIndex& from, const QModelIndex& to) {
+            HideRemovedRows(view, from.row(), to.row());
+          });
+  connect(m_taskModel, &QAbstractItemModel::modelReset, this,
+          [&view] { HideRemovedRows(view, 0, view.model()->rowCount() - 1); });
+  HideRemovedRows(view, 0, m_taskModel->rowCount() - 1);
+  view.installEventFilter(new TaskKeyFilter(view, [this](int key) { OnTaskKey(key); }));
+}
+
+void MainWindow::OnTaskKey(int key) {
+  MenuTarget target;
+  target.rows = SelectedTaskRows(*m_taskView);
+  if (target.rows.empty() || !m_onMenu) return;
+  target.row = target.rows.front();
+  m_onMenu(std::string(kListMenu),
+           std::string(key == Qt::Key_Delete ? kCancelItem : kTogglePauseItem), target);
+}
+
+void MainWindow::ConnectEnterKeys() {
+  // Enter in a text box presses the button beside it (default buttons work
+  // only in dialogs).
+  for (const auto& [box, button] :
+       {std::pair{kTaskLinkBox, kAddLinkButton}, std::pair{kDetailsLinkBox, kLoadDetailsButton}}) {
+    auto* edit = qobject_cast<QLineEdit*>(m_widgets->Object(box));
+    auto* press = qobject_cast<QPushButton*>(m_widgets->Object(button));
+    if (edit == nullptr || press == nullptr) continue;
+    connect(edit, &QLineEdit::returnPressed, press, [press] {
+      if (press->isEnabled()) press->click();
+    });
+  }
+}
+
+bool MainWindow::Confirm(const QString& question) {
+  if (m_confirm) return m_confirm(question);
+  QMessageBox box(QMessageBox::Question, windowTitle(), question, QMessageBox::NoButton, this);
+  QPushButton* yes = box.addButton(QStringLiteral("确定"), QMessageBox::YesRole);
+  box.setDefaultButton(box.addButton(QStringLiteral("取消"), QMessageBox::NoRole));
+  box.exec();
+  return box.clickedButton() == yes;
+}
+
+bool MainWindow::ConfirmExit() {
+  const int unfinished = m_unfinished ? m_unfinished() : 0;
+  if (unfinished <= 0) return true;
+  return Confirm(QString::fromUtf8(UnfinishedExitQuestion(unfinished)));
 }
 
 void MainWindow::BindControls() {
@@ -349,7 +444,7 @@ void MainWindow::BringToFront() {
 }
 
 void MainWindow::Exit() {
-  if (m_exiting) return;
+  if (m_exiting || !ConfirmExit()) return;
   m_exiting = true;
   if (m_onExit) m_onExit();
   close();
@@ -364,6 +459,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   // Closing ends the program like "退出程序": nothing the user set is lost.
+  if (!m_exiting && !ConfirmExit()) {
+    event->ignore();
+    return;
+  }
   if (!m_exiting) {
     m_exiting = true;
     if (m_onExit) m_onExit();

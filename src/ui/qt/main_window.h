@@ -61,6 +61,14 @@ class MainWindow : public QMainWindow {
   void SetMenuHandler(MenuHandler handler) { m_onMenu = std::move(handler); }
   // Where downloads go while 编辑框_下载路径 is empty.
   void SetDefaultDownloadFolder(std::string folder) { m_defaultFolder = std::move(folder); }
+  // Asks the user a yes/no question; true for yes. A message box unless
+  // replaced (tests answer it themselves).
+  using Confirmer = std::function<bool(const QString& question)>;
+  void SetConfirmer(Confirmer confirmer) { m_confirm = std::move(confirmer); }
+  // How many tasks run or wait: an exit with any asks first.
+  void SetUnfinishedCounter(std::function<int()> counter) { m_unfinished = std::move(counter); }
+  // The task list view (超级列表框_下载列表).
+  [[nodiscard]] QTableView& TaskView() { return *m_taskView; }
   // Connects a button of the layout (by control name) to a handler.
   void OnButton(std::string_view name, std::function<void()> handler);
 
@@ -74,6 +82,8 @@ class MainWindow : public QMainWindow {
   void BringToFront();
   // "退出程序": runs the exit handler, then closes for good.
   void Exit();
+  // True once the window ends for good (the exit was not declined).
+  [[nodiscard]] bool Exiting() const { return m_exiting; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -87,6 +97,12 @@ class MainWindow : public QMainWindow {
   void ConnectSettingButtons();
   void FitToScreen();
   void OpenListMenu(const QPoint& position);
+  void ConnectTaskView(QTableView& view);
+  void OnTaskKey(int key);
+  void ConnectEnterKeys();
+  [[nodiscard]] bool Confirm(const QString& question);
+  // False when tasks are unfinished and the user does not want to end.
+  [[nodiscard]] bool ConfirmExit();
 
   ControlStore& m_store;
   std::unique_ptr<ControlWidgets> m_widgets;
@@ -101,6 +117,8 @@ class MainWindow : public QMainWindow {
   std::function<void()> m_onExit;
   std::function<void()> m_saveStates;
   MenuHandler m_onMenu;
+  Confirmer m_confirm;
+  std::function<int()> m_unfinished;
   std::string m_defaultFolder;
   bool m_exiting = false;
 };

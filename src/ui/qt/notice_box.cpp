@@ -12,6 +12,8 @@ namespace {
 constexpr int kIconSize = 28;
 constexpr int kPadding = 14;
 constexpr int kTextPointSize = 11;
+constexpr int kMinTextPointSize = 7;
+constexpr int kTextMargin = 4;
 constexpr qreal kCornerRadius = 8.0;
 
 const QColor kSuccessColor(0x2E, 0xA0, 0x43);
@@ -74,10 +76,22 @@ void NoticeBox::paintEvent(QPaintEvent* /*event*/) {
     painter.drawPixmap(kPadding, (height() - kIconSize) / 2, icon);
     textLeft += kIconSize + 10;
   }
-  const QRect textArea(textLeft, 0, width() - textLeft - kPadding, height());
+  const QRect textArea(textLeft, kTextMargin, width() - textLeft - kPadding,
+                       height() - 2 * kTextMargin);
   painter.setPen(QColor(0x22, 0x22, 0x22));
-  const QString shown = painter.fontMetrics().elidedText(title(), Qt::ElideRight, textArea.width());
-  painter.drawText(textArea, Qt::AlignVCenter | Qt::AlignLeft, shown);
+  // The whole text: wrapped (paths and Chinese have no spaces), in a smaller
+  // font when it needs more lines than the box has.
+  constexpr int kFlags = Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWrapAnywhere;
+  QFont font = painter.font();
+  for (int size = kTextPointSize; size > kMinTextPointSize; --size) {
+    font.setPointSize(size);
+    if (QFontMetrics(font).boundingRect(textArea, kFlags, title()).height() <= textArea.height()) {
+      break;
+    }
+    font.setPointSize(size - 1);
+  }
+  painter.setFont(font);
+  painter.drawText(textArea, kFlags, title());
 }
 
 }  // namespace korvid

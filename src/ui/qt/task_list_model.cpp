@@ -3,6 +3,8 @@
 #include <QColor>
 #include <mutex>
 
+#include "app/readable_color.h"
+#include "app/tasks/task_progress.h"
 #include "ui_fonts.h"
 
 namespace korvid {
@@ -43,12 +45,21 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       return row.text[column];
     case Qt::ToolTipRole:
+      if (column == kColReceived && row.tip[column].isEmpty()) return ProgressTip(row);
       return row.tip[column].isEmpty() ? row.text[column] : row.tip[column];
     case Qt::ForegroundRole: {
       const std::uint32_t argb = row.color[column];
       if (argb == kColorDefault) return {};
-      return QColor::fromRgba(argb);
+      return QColor::fromRgba(ReadableOn(argb, kListBackground));
     }
+    case kProgressRole: {
+      if (column != kColReceived) return {};
+      const auto percent =
+          ProgressPercent(row.text[kColSize].toStdString(), row.text[kColReceived].toStdString());
+      return percent ? QVariant(*percent) : QVariant();
+    }
+    case kRemovedRole:
+      return row.removed;
     case Qt::FontRole:
       return m_cellFont;
     default:
@@ -70,6 +81,22 @@ QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int
     default:
       return {};
   }
+}
+
+QVariant TaskListModel::ProgressTip(const Row& row) const {
+  const std::string size = row.text[kColSize].toStdString();
+  const std::string received = row.text[kColReceived].toStdString();
+  const auto percent = ProgressPercent(size, received);
+  if (!percent) return row.text[kColReceived];
+  QString tip = QStringLiteral("%1 / %2（%3%）")
+                    .arg(row.text[kColReceived], row.text[kColSize])
+                    .arg(*percent);
+  const std::string state = row.text[kColState].toStdString();
+  const auto left = SecondsLeft(size, received, row.text[kColSpeed].toStdString());
+  if (left && !IsFinalState(state)) {
+    tip += QStringLiteral("\n剩余时间：") + QString::fromStdString(TimeLeftText(*left));
+  }
+  return tip;
 }
 
 void TaskListModel::ScheduleApply() {
@@ -134,6 +161,7 @@ TaskListModel::Row TaskListModel::ReadRow(int listRow) const {
     row.color[at] = m_list.CellColor(listRow, column);
     row.tip[at] = QString::fromStdString(m_list.CellTip(listRow, column));
   }
+  row.removed = m_list.IsRemovedRow(listRow);
   return row;
 }
 

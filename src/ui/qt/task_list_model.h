@@ -29,6 +29,11 @@ class TaskListModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
+  // The received column's share of the size, 0..100; invalid while unknown.
+  static constexpr int kProgressRole = Qt::UserRole + 1;
+  // True for a row the user removed; the view hides it.
+  static constexpr int kRemovedRole = Qt::UserRole + 2;
+
   // How long a burst of changes is collected before the view hears of it.
   static constexpr int kBatchMs = 100;
 
@@ -56,7 +61,10 @@ class TaskListModel : public QAbstractTableModel {
     std::array<QString, kTaskColumnCount> text;
     std::array<std::uint32_t, kTaskColumnCount> color{};
     std::array<QString, kTaskColumnCount> tip;
+    bool removed = false;
   };
+
+  [[nodiscard]] QVariant ProgressTip(const Row& row) const;
 
   void ScheduleApply();
   // List lock held.

@@ -19,11 +19,17 @@ WindowActions::WindowActions(MainWindow& window, AppState& state, LoginWorkers::
     : m_state(state), m_login(state, std::move(makeApi)) {
   window.SetMenuHandler(
       [this](const std::string& menu, const std::string& item, const MenuTarget& target) {
-        m_actions.Post(
-            [this, menu, item, target] { (void)HandleMenuChoice(m_state, menu, item, target); });
+        m_actions.Post([this, menu, item, target] {
+          if (menu == kListMenu && m_rowActions && m_rowActions->Handle(item, target.rows)) return;
+          (void)HandleMenuChoice(m_state, menu, item, target);
+        });
       });
   window.OnButton(kQrLoginButton, [this] { m_login.StartQrLogin(); });
   window.OnButton(kCheckLoginButton, [this] { m_login.CheckLogin(); });
+}
+
+void WindowActions::UseEngine(DownloadEngine& engine) {
+  m_rowActions = std::make_unique<RowActions>(m_state, engine);
 }
 
 WindowActions::~WindowActions() {

@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <memory>
 
 #include "app/action_thread.h"
 #include "app/app_state.h"
+#include "download/row_actions.h"
 #include "main_window.h"
 #include "site/login_workers.h"
 
@@ -26,9 +28,13 @@ class WindowActions : public QObject {
 
   [[nodiscard]] LoginWorkers& Login() { return m_login; }
   [[nodiscard]] ActionThread& Actions() { return m_actions; }
+  // The list menu's row actions and keys work on this engine's downloads;
+  // without one they do nothing.
+  void UseEngine(DownloadEngine& engine);
 
  private:
   AppState& m_state;
+  std::unique_ptr<RowActions> m_rowActions;  // set before the first menu choice
   LoginWorkers m_login;
   ActionThread m_actions;
 };

@@ -68,6 +68,11 @@ WindowTray::WindowTray(Controls& controls, MainWindow& window)
   connect(m_menu->addAction(QStringLiteral("退出程序")), &QAction::triggered, this, [this] {
     Remove();
     m_window.Exit();
+    // The user chose to stay (tasks unfinished): the icon comes back.
+    if (!m_window.Exiting()) {
+      m_removed = false;
+      m_icon->show();
+    }
   });
   m_icon->setContextMenu(m_menu);
   connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
@@ -85,6 +90,11 @@ bool WindowTray::Shown() const {
 void WindowTray::Remove() {
   m_removed = true;
   m_icon->hide();
+}
+
+void WindowTray::Notify(const QString& text) {
+  m_lastMessage = text;
+  if (Shown()) m_icon->showMessage(m_window.windowTitle(), text, QSystemTrayIcon::Information);
 }
 
 bool WindowTray::HidesToTray() const {

@@ -40,6 +40,10 @@ class WindowTray : public QObject {
   // Removes the icon; afterwards closing the window closes it. The exit
   // handler calls it before the window closes.
   void Remove();
+  // A desktop notification from the icon (when shown).
+  void Notify(const QString& text);
+  // The text of the last notification asked for, shown or not.
+  [[nodiscard]] const QString& LastMessage() const { return m_lastMessage; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -52,6 +56,7 @@ class WindowTray : public QObject {
   QSystemTrayIcon* m_icon = nullptr;
   QMenu* m_menu = nullptr;
   bool m_removed = false;
+  QString m_lastMessage;
 };
 
 }  // namespace korvid
