@@ -8,13 +8,16 @@
 // window and `korvid-cli download` do; the time includes its last write.
 //
 // The fake site runs as its own process (korvid-fakesite beside this program),
-// so its work counts as network wait, as the real site's would.
+// so its work counts as network wait, as the real site's would; the TCP
+// connections it accepted are counted too. bench/favourites_bench.sh runs it
+// a few times and gives the median and range.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -63,6 +66,7 @@ class TimedTransport final : public korvid::SiteTransport {
 struct FakeSiteProcess {
   pid_t pid = -1;
   int stdinFd = -1;
+  int stderrFd = -1;  // its closing line counts the connections it accepted
   std::string base;
 };
 
@@ -70,20 +74,25 @@ struct FakeSiteProcess {
 bool StartFakeSite(const std::string& program, FakeSiteProcess& site) {
   int toChild[2];
   int fromChild[2];
-  if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) return false;
+  int errors[2];
+  if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0 || ::pipe(errors) != 0) return false;
   site.pid = ::fork();
   if (site.pid < 0) return false;
   if (site.pid == 0) {
     ::dup2(toChild[0], STDIN_FILENO);
     ::dup2(fromChild[1], STDOUT_FILENO);
+    ::dup2(errors[1], STDERR_FILENO);
     ::close(toChild[1]);
     ::close(fromChild[0]);
+    ::close(errors[0]);
     ::execl(program.c_str(), program.c_str(), "--stdin-lifetime", static_cast<char*>(nullptr));
     ::_exit(127);
   }
   ::close(toChild[0]);
   ::close(fromChild[1]);
+  ::close(errors[1]);
   site.stdinFd = toChild[1];
+  site.stderrFd = errors[0];
   std::string line;
   char c = 0;
   while (::read(fromChild[0], &c, 1) == 1 && c != '\n') line += c;
@@ -94,9 +103,28 @@ bool StartFakeSite(const std::string& program, FakeSiteProcess& site) {
   return true;
 }
 
-void StopFakeSite(FakeSiteProcess& site) {
+// Stops the site; returns what it wrote to stderr.
+std::string StopFakeSite(FakeSiteProcess& site) {
   if (site.stdinFd >= 0) ::close(site.stdinFd);
+  std::string errors;
+  char buffer[4096];
+  ssize_t n = 0;
+  while (site.stderrFd >= 0 && (n = ::read(site.stderrFd, buffer, sizeof buffer)) > 0) {
+    errors.append(buffer, static_cast<std::size_t>(n));
+  }
+  if (site.stderrFd >= 0) ::close(site.stderrFd);
   if (site.pid > 0) ::waitpid(site.pid, nullptr, 0);
+  return errors;
+}
+
+// "korvid-fakesite: N connections accepted" -> N; -1 when it is missing.
+long AcceptedConnections(const std::string& errors) {
+  const std::string suffix = " connections accepted";
+  const std::size_t end = errors.rfind(suffix);
+  if (end == std::string::npos) return -1;
+  std::size_t start = end;
+  while (start > 0 && std::isdigit(static_cast<unsigned char>(errors[start - 1]))) --start;
+  return start == end ? -1 : std::stol(errors.substr(start, end - start));
 }
 
 double Seconds(const timeval& time) {
@@ -125,7 +153,7 @@ int main(int argc, char** argv) {
   FakeSiteProcess site;
   if (!StartFakeSite(fakesite, site)) {
     std::fprintf(stderr, "cannot start %s\n", fakesite.c_str());
-    StopFakeSite(site);
+    (void)StopFakeSite(site);
     return 1;
   }
   korvid::SetCurrentSiteHosts(
@@ -152,14 +180,15 @@ int main(int argc, char** argv) {
   }
   kept.Close();
   const double wallMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  StopFakeSite(site);
+  const long connections = AcceptedConnections(StopFakeSite(site));
 
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   const double networkMs = static_cast<double>(g_networkNs.load()) / 1e6;
   const double outside = wallMs - networkMs;
-  std::printf("folder %s: %d rows, %d records queued, %d requests\n", folder.c_str(),
-              app.Tasks().RowCount(), app.TaskQueue().Count(), g_requests.load());
+  std::printf("folder %s: %d rows, %d records queued, %d requests, %ld connections\n",
+              folder.c_str(), app.Tasks().RowCount(), app.TaskQueue().Count(), g_requests.load(),
+              connections);
   std::printf("wall %.0f ms, network wait %.0f ms, outside it %.0f ms (%.1f %%)\n", wallMs,
               networkMs, outside, 100.0 * outside / wallMs);
   std::printf("cpu %.2f s (user %.2f, sys %.2f)\n",

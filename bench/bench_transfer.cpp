@@ -168,18 +168,28 @@ int main(int argc, char** argv) {
   }
   ClearOutputs(folder);
 
-  std::printf("file %.0f bytes (%.2f GiB), median of %d rounds\n", bytes, bytes / kGiB, rounds);
-  std::printf("%-20s %4s %10s %9s %12s %10s %s\n", "case", "n", "MiB/s", "ceiling", "CPU-s/GiB",
-              "peak MiB", "ok");
+  std::printf(
+      "file %.0f bytes (%.2f GiB), median and range of %d rounds; ceiling: curl -o "
+      "/dev/null in the same round\n",
+      bytes, bytes / kGiB, rounds);
+  std::printf("%-20s %4s %10s %20s %12s %10s %s\n", "case", "n", "MiB/s", "x ceiling (range)",
+              "CPU-s/GiB", "peak MiB", "ok");
   for (int count : {1, parallel}) {
-    const Measure ceiling = Median(runs["curl -o /dev/null/" + std::to_string(count)]);
-    const double ceilingRate = bytes * count / ceiling.seconds;
+    const std::vector<Measure>& ceilings = runs["curl -o /dev/null/" + std::to_string(count)];
     for (const char* name : {"curl -o /dev/null", "curl -o file", "korvid engine"}) {
-      const Measure m = Median(runs[std::string(name) + "/" + std::to_string(count)]);
+      const std::vector<Measure>& all = runs[std::string(name) + "/" + std::to_string(count)];
+      std::vector<double> ratios;
+      for (std::size_t r = 0; r < all.size(); ++r) {
+        ratios.push_back(ceilings[r].seconds / all[r].seconds);
+      }
+      std::sort(ratios.begin(), ratios.end());
+      const Measure m = Median(all);
       const double rate = bytes * count / m.seconds;
-      std::printf("%-20s %4d %10.0f %9.2f %12.3f %10.1f %s\n", name, count,
-                  rate / (1024.0 * 1024.0), rate / ceilingRate,
-                  m.cpuSeconds / (bytes * count / kGiB), m.peakMiB, m.ok ? "yes" : "NO");
+      char ratio[64];
+      std::snprintf(ratio, sizeof ratio, "%.2f (%.2f-%.2f)", ratios[ratios.size() / 2],
+                    ratios.front(), ratios.back());
+      std::printf("%-20s %4d %10.0f %20s %12.3f %10.1f %s\n", name, count, rate / (1024.0 * 1024.0),
+                  ratio, m.cpuSeconds / (bytes * count / kGiB), m.peakMiB, m.ok ? "yes" : "NO");
     }
   }
   return 0;

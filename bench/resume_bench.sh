@@ -14,8 +14,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 size_mib=${1:-1024}
 drop_mib=${2:-100}
 
-KORVID_TARGETS="korvid-cli korvid-fakesite" "$root/scripts/bootstrap.sh" release >/dev/null
-build="$root/build/release"
+source "$root/bench/bench_common.sh"
+bench_programs korvid-cli korvid-fakesite
+build=$bench_bin
 work=$(mktemp -d /tmp/korvid-resume-bench.XXXXXX)
 trap 'exec 3>&- 2>/dev/null || true; rm -rf "$work"' EXIT
 

@@ -5,9 +5,11 @@
 #
 #   bench/transfer_bench.sh [SIZE_MIB=1024] [PARALLEL=4] [ROUNDS=5]
 #
-# Installs nginx-light when it is missing (Debian) and builds the release
-# profile. The downloads go to build/bench-transfer (on disk) and then, to show
-# the engine's own cost without the disk's limit, to a tmpfs folder.
+# Installs nginx-light when it is missing (Debian); the program comes from
+# build/release when built there, else from the benches' own build folder.
+# The downloads go to build/bench-transfer (on disk; DISK=0 skips it) and then,
+# with TMPFS=1, to show the engine's own cost without the disk's limit, to a
+# tmpfs folder.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 size_mib=${1:-1024}
@@ -23,7 +25,8 @@ if ! command -v nginx >/dev/null && [ ! -x /usr/sbin/nginx ]; then
 fi
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 
-KORVID_TARGETS=bench_transfer "$root/scripts/bootstrap.sh" release >/dev/null
+source "$root/bench/bench_common.sh"
+bench_programs bench_transfer
 
 work=$(mktemp -d /tmp/korvid-bench.XXXXXX)
 serve=$(mktemp -d /dev/shm/korvid-bench.XXXXXX)
@@ -65,8 +68,12 @@ done
 
 echo "nginx $("$nginx_bin" -v 2>&1 | sed 's/.*\///'), curl $(curl --version | head -1 | cut -d' ' -f2), $(nproc) cores"
 url="http://127.0.0.1:$port/file.bin"
-echo "== writing to disk ($out)"
-"$root/build/release/bench_transfer" "$url" "$out" "$parallel" "$rounds"
-rm -rf "$out"
-echo "== writing to tmpfs ($out_tmpfs)"
-"$root/build/release/bench_transfer" "$url" "$out_tmpfs" "$parallel" "$rounds"
+if [ "${DISK:-1}" = 1 ]; then
+  echo "== writing to disk ($out)"
+  "$bench_bin/bench_transfer" "$url" "$out" "$parallel" "$rounds"
+  rm -rf "$out"
+fi
+if [ "${TMPFS:-0}" = 1 ]; then
+  echo "== writing to tmpfs ($out_tmpfs)"
+  "$bench_bin/bench_transfer" "$url" "$out_tmpfs" "$parallel" "$rounds"
+fi

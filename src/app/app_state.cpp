@@ -24,7 +24,7 @@ void BusyGuard::Release() {
 
 bool DownloadRegistry::Register(int row) {
   std::lock_guard guard(m_mutex);
-  return m_rows.insert(row).second;
+  return m_rows.emplace(row, DownloadProgress{}).second;
 }
 
 void DownloadRegistry::Unregister(int row) {
@@ -40,6 +40,26 @@ bool DownloadRegistry::Contains(int row) const {
 int DownloadRegistry::Count() const {
   std::lock_guard guard(m_mutex);
   return static_cast<int>(m_rows.size());
+}
+
+void DownloadRegistry::SetProgress(int row, const DownloadProgress& progress) {
+  std::lock_guard guard(m_mutex);
+  const auto it = m_rows.find(row);
+  if (it != m_rows.end()) it->second = progress;
+}
+
+std::optional<DownloadProgress> DownloadRegistry::ProgressOf(int row) const {
+  std::lock_guard guard(m_mutex);
+  const auto it = m_rows.find(row);
+  if (it == m_rows.end()) return std::nullopt;
+  return it->second;
+}
+
+float DownloadRegistry::TotalSpeed() const {
+  std::lock_guard guard(m_mutex);
+  float total = 0.0F;
+  for (const auto& [row, progress] : m_rows) total += progress.speed;
+  return total;
 }
 
 AppState::AppState(Controls& controls, AppPaths paths)

@@ -3,12 +3,16 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
 
 #include "app/app_paths.h"
+#include "app/site_reachability.h"
 #include "app/tasks/task_list.h"
 #include "controls/controls.h"
 #include "transfer/work_queue.h"
@@ -66,8 +70,16 @@ class BusyFlags {
   std::array<std::atomic<int>, kBusyFlagCount> m_flags{};
 };
 
-// Rows whose download engine runs. Its lock is never held together with the
-// list lock.
+// How far one running download has come, as its last report said.
+struct DownloadProgress {
+  std::int64_t total = 0;  // 0 while unknown
+  std::int64_t received = 0;
+  float speed = 0.0F;  // KiB/s
+};
+
+// Rows whose download engine runs, with their latest progress. Its lock is
+// a leaf: nothing else is taken while it is held, so it may be taken under
+// the list lock.
 class DownloadRegistry {
  public:
   // False when the row already has a running download.
@@ -75,10 +87,15 @@ class DownloadRegistry {
   void Unregister(int row);
   [[nodiscard]] bool Contains(int row) const;
   [[nodiscard]] int Count() const;
+  // Ignored for a row that is not registered.
+  void SetProgress(int row, const DownloadProgress& progress);
+  [[nodiscard]] std::optional<DownloadProgress> ProgressOf(int row) const;
+  // The speeds of every running download added up, KiB/s.
+  [[nodiscard]] float TotalSpeed() const;
 
  private:
   mutable std::mutex m_mutex;
-  std::set<int> m_rows;
+  std::map<int, DownloadProgress> m_rows;
 };
 
 // Everything the process shares between the window and the workers.
@@ -107,6 +124,8 @@ class AppState {
   // Downloads under way: +1 on a start report, -1 on an end report.
   [[nodiscard]] std::atomic<int>& RunningCount() { return m_runningCount; }
   [[nodiscard]] DownloadRegistry& Downloads() { return m_downloads; }
+  // Whether new tasks may start while the site cannot be reached.
+  [[nodiscard]] SiteReachability& Reachability() { return m_reachability; }
 
   // True the first time a key is given: for notices shown once per session.
   [[nodiscard]] bool FirstTime(const std::string& key);
@@ -123,6 +142,7 @@ class AppState {
   TaskList m_tasks;
   std::atomic<int> m_runningCount{0};
   DownloadRegistry m_downloads;
+  SiteReachability m_reachability;
   mutable std::mutex m_clipboardMutex;
   std::string m_lastClipboardText;
   std::mutex m_onceMutex;

@@ -1,11 +1,13 @@
 #include "app/file_helpers.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <system_error>
@@ -68,15 +70,6 @@ fs::path TemporaryPathBeside(const fs::path& path) {
                                "." + std::to_string(++counter) + ".tmp");
 }
 
-bool WriteAll(const fs::path& path, std::string_view bytes) {
-  File file(std::fopen(path.c_str(), "wb"));
-  if (!file) return false;
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-    return false;
-  }
-  return std::fclose(file.release()) == 0;
-}
-
 }  // namespace
 
 void ForEachFile(const fs::path& folder, std::string_view extension,
@@ -108,19 +101,84 @@ std::optional<std::string> ReadFileBytes(const fs::path& path) {
   return bytes;
 }
 
+std::optional<FileBuffer> ReadFileBuffer(const fs::path& path) {
+  // Room for one byte more than the size: reaching the end needs no second
+  // buffer unless the file grew.
+  constexpr std::size_t kSlack = 1;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info {};
+  std::size_t capacity =
+      (::fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0) +
+      kSlack;
+  FileBuffer buffer;
+  buffer.m_bytes = std::make_unique_for_overwrite<char[]>(capacity);
+  for (;;) {
+    if (buffer.m_size == capacity) {
+      capacity *= 2;
+      auto larger = std::make_unique_for_overwrite<char[]>(capacity);
+      std::memcpy(larger.get(), buffer.m_bytes.get(), buffer.m_size);
+      buffer.m_bytes = std::move(larger);
+    }
+    const ssize_t n = ::read(fd, buffer.m_bytes.get() + buffer.m_size, capacity - buffer.m_size);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      return std::nullopt;
+    }
+    buffer.m_size += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  return buffer;
+}
+
 bool WriteFileAtomically(const fs::path& path, std::string_view bytes) {
-  const fs::path temporary = TemporaryPathBeside(path);
+  AtomicFileWriter writer(path);
+  return writer.Append(bytes) && writer.Commit();
+}
+
+AtomicFileWriter::AtomicFileWriter(fs::path path)
+    : m_path(std::move(path)), m_temporary(TemporaryPathBeside(m_path)) {
+  m_file = std::fopen(m_temporary.c_str(), "wb");
+  m_failed = m_file == nullptr;
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  Discard();
+}
+
+bool AtomicFileWriter::Append(std::string_view bytes) {
+  if (!m_failed && !bytes.empty() &&
+      std::fwrite(bytes.data(), 1, bytes.size(), m_file) != bytes.size()) {
+    m_failed = true;
+  }
+  return !m_failed;
+}
+
+bool AtomicFileWriter::Commit() {
+  if (m_failed) return false;
+  const bool closed = std::fclose(m_file) == 0;
+  m_file = nullptr;
+  m_failed = true;  // whatever follows, this writer is done
   std::error_code error;
-  if (!WriteAll(temporary, bytes)) {
-    fs::remove(temporary, error);
+  if (closed) fs::rename(m_temporary, m_path, error);
+  if (!closed || error) {
+    fs::remove(m_temporary, error);
     return false;
   }
-  fs::rename(temporary, path, error);
-  if (error) {
-    fs::remove(temporary, error);
-    return false;
-  }
+  m_temporary.clear();
   return true;
+}
+
+void AtomicFileWriter::Discard() {
+  if (m_file != nullptr) std::fclose(m_file);
+  m_file = nullptr;
+  std::error_code error;
+  if (!m_temporary.empty()) fs::remove(m_temporary, error);
+  m_temporary.clear();
 }
 
 SideFileResult WriteFileIfMissing(const fs::path& path, std::string_view bytes) {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,10 +30,50 @@ void ForEachFile(const std::filesystem::path& folder, std::string_view extension
 // The whole file; nullopt when it cannot be opened or read.
 [[nodiscard]] std::optional<std::string> ReadFileBytes(const std::filesystem::path& path);
 
+// A file's bytes read into a buffer that was not zero-filled first (a
+// std::string would be): for large files read once, such as comment documents.
+class FileBuffer {
+ public:
+  [[nodiscard]] std::string_view View() const { return {m_bytes.get(), m_size}; }
+
+ private:
+  friend std::optional<FileBuffer> ReadFileBuffer(const std::filesystem::path& path);
+  std::unique_ptr<char[]> m_bytes;
+  std::size_t m_size = 0;
+};
+
+// The whole file, also when it grows while it is read; nullopt (errno set)
+// when it cannot be opened or read.
+[[nodiscard]] std::optional<FileBuffer> ReadFileBuffer(const std::filesystem::path& path);
+
 // Writes bytes to a temporary file beside path and renames it over path, so a
 // reader sees either the old file or the whole new one, never a part. False
 // (and path untouched) when any step fails.
 [[nodiscard]] bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+// The same for a file written in pieces: they go to a temporary file beside
+// path, which Commit renames over path. Dropped without a successful Commit,
+// the temporary file is removed and path stays as it was.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(std::filesystem::path path);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  // False once any piece could not be written (the later ones are dropped).
+  [[nodiscard]] bool Append(std::string_view bytes);
+  // False (and path untouched) when any step failed.
+  [[nodiscard]] bool Commit();
+
+ private:
+  void Discard();
+
+  std::filesystem::path m_path;
+  std::filesystem::path m_temporary;
+  std::FILE* m_file = nullptr;
+  bool m_failed = false;
+};
 
 // Side files (NFO, artwork, danmaku) are written whole or not at all, and only
 // once: a file that exists is left alone.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "app/file_helpers.h"
@@ -73,23 +74,36 @@ int ConvertDanmaku(const Args& args) {
     return Fail(problem + " (see --help)");
   }
   errno = 0;
-  std::optional<std::string> bytes = ReadFileBytes(parsed.input);
-  if (!bytes) {
+  std::optional<FileBuffer> file = ReadFileBuffer(parsed.input);
+  if (!file) {
     return Fail("cannot read " + parsed.input + ": " +
                 (errno != 0 ? std::strerror(errno) : "read error"));
   }
-  const std::optional<std::string> document = DecodeCommentDocument(std::move(*bytes));
+  std::string inflated;
+  const std::optional<std::string_view> document = FindCommentDocument(file->View(), inflated);
   if (!document) return Fail(parsed.input + " is neither raw deflate nor an XML comment document");
+  // Inflated, the compressed bytes are not needed any more.
+  if (!inflated.empty()) file.reset();
 
   Core core;
   DanmakuStats stats;
-  const std::string ass =
-      DanmakuToAss(*document, parsed.cid, parsed.bvid, SettingsFor(core.controls, parsed), &stats);
+  const DanmakuSettings settings = SettingsFor(core.controls, parsed);
+  // Written as it is made: a long subtitle is never held whole.
   if (parsed.output.empty()) {
-    std::cout.write(ass.data(), static_cast<std::streamsize>(ass.size()));
-    if (!std::cout.flush()) return Fail("could not write the subtitle to stdout");
-  } else if (!WriteFileAtomically(parsed.output, ass)) {
-    return Fail("could not write " + parsed.output);
+    const bool written = WriteDanmakuAss(
+        *document, parsed.cid, parsed.bvid, settings,
+        [](std::string_view piece) {
+          return static_cast<bool>(
+              std::cout.write(piece.data(), static_cast<std::streamsize>(piece.size())));
+        },
+        &stats);
+    if (!written || !std::cout.flush()) return Fail("could not write the subtitle to stdout");
+  } else {
+    AtomicFileWriter writer(parsed.output);
+    const bool written = WriteDanmakuAss(
+        *document, parsed.cid, parsed.bvid, settings,
+        [&writer](std::string_view piece) { return writer.Append(piece); }, &stats);
+    if (!written || !writer.Commit()) return Fail("could not write " + parsed.output);
   }
   std::cerr << stats.found << " comments, " << stats.shown << " shown\n";
   return 0;

@@ -28,6 +28,7 @@
 #include "download/task_download.h"
 #include "site/cookie_refresh.h"
 #include "site/link_jobs.h"
+#include "transfer/rate_limiter.h"
 
 namespace korvid::cli {
 namespace {
@@ -35,6 +36,7 @@ namespace {
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(250);
 constexpr auto kPlainPeriod = std::chrono::seconds(5);
 constexpr int kInterrupted = 130;
+constexpr std::string_view kSiteBackText = "网络已恢复，继续开始新任务";
 
 std::atomic<bool> g_interrupted{false};
 
@@ -66,7 +68,8 @@ class InterruptHandler {
 bool ParseDownloadArgs(const Args& args, DownloadOptions& options) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    const bool takesValue = arg == "--dir" || arg == "--max" || arg == "--retries";
+    const bool takesValue =
+        arg == "--dir" || arg == "--max" || arg == "--retries" || arg == "--limit-rate";
     if (takesValue && i + 1 >= args.size()) return false;
     if (arg == "--dir") {
       options.folder = args[++i];
@@ -78,6 +81,9 @@ bool ParseDownloadArgs(const Args& args, DownloadOptions& options) {
       const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), retries);
       if (error != std::errc() || end != value.data() + value.size() || retries < 0) return false;
       options.retries = retries;
+    } else if (arg == "--limit-rate") {
+      options.rateLimit = ParseRateText(args[++i]);
+      if (options.rateLimit < 0) return false;
     } else if (arg == "--split") {
       options.split = true;
     } else if (arg == "--no-store") {
@@ -107,21 +113,32 @@ bool AwaitsMerge(TaskList& tasks, int row, std::string_view state) {
 }
 
 struct RowView {
-  std::string title, part, size, received, speed, state;
+  std::string title, part, size, received, speed, state, timeLeft, percent;
   std::string tip;  // "弹幕获取失败": the media is there, its comments are not
 };
 
-RowView ReadRow(TaskList& tasks, int row) {
-  return {tasks.CellText(row, kColTitle), tasks.CellText(row, kColPart),
-          tasks.CellText(row, kColSize),  tasks.CellText(row, kColReceived),
-          tasks.CellText(row, kColSpeed), tasks.CellText(row, kColState),
-          tasks.CellTip(row, kColState)};
+RowView ReadRow(AppState& app, int row) {
+  TaskList& tasks = app.Tasks();
+  RowView view{tasks.CellText(row, kColTitle),       tasks.CellText(row, kColPart),
+               tasks.CellText(row, kColSize),        tasks.CellText(row, kColReceived),
+               tasks.CellText(row, kColSpeed),       tasks.CellText(row, kColState),
+               tasks.CellText(row, kColumnTimeLeft), {},
+               tasks.CellTip(row, kColState)};
+  if (const auto progress = app.Downloads().ProgressOf(row)) {
+    view.percent = PercentText(progress->received, progress->total);
+  }
+  return view;
 }
 
 std::string RowLine(int row, const RowView& view) {
   std::string line = "[" + std::to_string(row) + "] " + view.title;
   if (!view.part.empty()) line += " / " + view.part;
-  if (!view.size.empty()) line += "  " + view.received + " of " + view.size + "  " + view.speed;
+  if (!view.size.empty()) {
+    line += "  " + view.received + " of " + view.size;
+    if (!view.percent.empty()) line += " (" + view.percent + ")";
+    line += "  " + view.speed;
+    if (!view.timeLeft.empty()) line += "  剩余" + view.timeLeft;
+  }
   line += "  " + (view.state.empty() ? std::string("等待") : view.state);
   return TerminalLine(view.tip.empty() ? line : line + " (" + view.tip + ")");
 }
@@ -131,8 +148,8 @@ std::string RowLine(int row, const RowView& view) {
 class ProgressPrinter {
  public:
   // Rows in `earlier` ended in an earlier run and are not shown.
-  ProgressPrinter(TaskList& tasks, const std::set<int>& earlier)
-      : m_tasks(tasks), m_terminal(::isatty(STDERR_FILENO) == 1) {
+  ProgressPrinter(AppState& app, const std::set<int>& earlier)
+      : m_app(app), m_tasks(app.Tasks()), m_terminal(::isatty(STDERR_FILENO) == 1) {
     for (int row : earlier) m_reported.emplace(row, true);
   }
 
@@ -144,7 +161,7 @@ class ProgressPrinter {
     {
       const std::lock_guard held(m_tasks.ListLock());
       for (int row = 1; row <= m_tasks.RowCount(); ++row) {
-        const RowView view = ReadRow(m_tasks, row);
+        const RowView view = ReadRow(m_app, row);
         if (IsRunningState(view.state) || (!m_final && AwaitsMerge(m_tasks, row, view.state))) {
           if (!view.state.empty()) running.push_back(RowLine(row, view));
         } else if (m_reported.emplace(row, true).second) {
@@ -169,6 +186,7 @@ class ProgressPrinter {
   }
 
  private:
+  AppState& m_app;
   TaskList& m_tasks;
   bool m_terminal;
   int m_drawn = 0;
@@ -183,6 +201,7 @@ bool AddLinks(Core& core, AppState& app, const DownloadOptions& options) {
   if (options.split) jobs.SetSplitCondition(true);
   bool failed = false;
   for (const std::string& link : options.links) {
+    if (g_interrupted) break;
     core.controls.SetText(kTaskLinkBox, link);
     jobs.OnAddLinkPressed();
     jobs.WaitAll();
@@ -249,7 +268,7 @@ int Summarise(AppState& app, const std::set<int>& earlier, const ExpectedFiles& 
   const int rows = tasks.RowCount() - static_cast<int>(earlier.size());
   for (int row = 1; row <= tasks.RowCount(); ++row) {
     if (earlier.contains(row)) continue;
-    const RowView view = ReadRow(tasks, row);
+    const RowView view = ReadRow(app, row);
     if (IsSuccessState(view.state) && files.Present(tasks, row)) continue;
     if (failures++ == 0) std::cerr << "Not downloaded:\n";
     std::cerr << "  " << RowLine(row, view) << "\n";
@@ -321,17 +340,33 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   RetryPolicy retries;
   retries.retries = options.retries;
   engine.SetRetryPolicy(retries);
-  ExpectedFiles files;
-  engine.SetObservers([&files](const DownloadEnd& end) { files.Downloaded(end); }, {});
-  const bool linkFailed = AddLinks(core, app, options);
-  g_interrupted = false;
-  const InterruptHandler interrupt;
+  if (options.rateLimit >= 0) engine.SetRateLimit(options.rateLimit);
+  // No slot waits for the next tick: all are filled at the first, and each
+  // again as soon as its download ends.
   Scheduler scheduler(app,
                       SchedulerJobs{[&app, &engine] { (void)DownloadOneTask(app, engine); }, {}});
-  ProgressPrinter printer(app.Tasks(), earlier);
-  scheduler.Tick();  // the first task starts now, not a second later
+  scheduler.FillEverySlot([&engine] { return engine.DownloadCount(); });
+  ExpectedFiles files;
+  engine.SetObservers(
+      [&files, &scheduler](const DownloadEnd& end) {
+        files.Downloaded(end);
+        scheduler.SlotFreed();
+      },
+      {});
+  g_interrupted = false;
+  const InterruptHandler interrupt;
+  // The first tasks start now, not a second later, and while the later links
+  // are still being added.
+  scheduler.Tick();
   scheduler.StartClock();
+  const bool linkFailed = AddLinks(core, app, options);
+  ProgressPrinter printer(app, earlier);
+  bool held = false;
   while (!g_interrupted && !Idle(app, engine, scheduler)) {
+    if (app.Reachability().Paused() != held) {
+      held = !held;
+      std::cerr << "korvid-cli: " << (held ? kUnreachableCaption : kSiteBackText) << "\n";
+    }
     printer.Show(false);
     std::this_thread::sleep_for(kRedrawPeriod);
   }
@@ -347,13 +382,16 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
 
 KORVID_CLI_COMMAND(
     "download",
-    "download [LINK...] [--dir DIR] [--max N] [--split] [--retries N] [--no-store]\n"
+    "download [LINK...] [--dir DIR] [--max N] [--split] [--retries N] [--limit-rate R]\n"
+    "         [--no-store]\n"
     "                      add the links as the window's 解析下载 button does and download\n"
     "                      every task into the library layout (video folder, S1E names,\n"
     "                      tvshow.nfo, fanart.jpg, danmaku). --dir: download folder for\n"
     "                      this run; --max: parallel downloads; --split: video and audio\n"
     "                      as separate tasks, merged with FFmpeg (needs a log-in cookie);\n"
     "                      --retries: retries of a broken-off download (default 5, 0 = off).\n"
+    "                      --limit-rate: all downloads together at most R bytes a\n"
+    "                      second (500K, 2M or plain bytes; 0 = none; default: 限速).\n"
     "                      The tasks are kept in 配置/任务.db: the links join the stored\n"
     "                      queue and the run lasts until it is empty; without a link it\n"
     "                      continues an interrupted run. --no-store: a list of its own.\n"

@@ -2,6 +2,7 @@
 // The download both `download` and `demo` run: links to task rows, the
 // scheduler's clock draining the queue, one progress line per running task.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ struct DownloadOptions {
   bool split = false;                          // --split
   std::string cookies;                         // 编辑框_cookies for this run (the demo's log-in)
   int retries = RetryPolicy::kDefaultRetries;  // --retries: of a download that broke off (0: none)
+  // --limit-rate in bytes per second (0: none); -1: the 限速 setting.
+  std::int64_t rateLimit = -1;
   // Keep the rows in 配置/任务.db: add to the stored queue and run it until
   // empty. False: a private list in memory (--no-store, the demo).
   bool keepStore = false;

@@ -25,6 +25,9 @@ inline constexpr std::string_view kMaxDownloadsLabel = "标签_最大线程数";
 inline constexpr std::string_view kMaxDownloadsBox = "编辑框_最大线程";
 inline constexpr std::string_view kMaxDownloadsUpButton = "按钮_最大线程数加";
 inline constexpr std::string_view kMaxDownloadsDownButton = "按钮_最大线程数减";
+// 限速: KB/s shared by every running download; 0 or empty is no limit.
+inline constexpr std::string_view kRateLimitLabel = "标签_限速";
+inline constexpr std::string_view kRateLimitBox = "编辑框_限速";
 inline constexpr std::string_view kByTypeCheck = "选择框_按类型分组";
 inline constexpr std::string_view kByUploaderCheck = "选择框_按演员分组";
 inline constexpr std::string_view kBestQualityCheck = "选择框_默认下载最高画质";

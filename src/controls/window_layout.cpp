@@ -51,6 +51,8 @@ std::vector<ControlSpec> BuildLayout() {
       {kMaxDownloadsBox, K::EditBox, A::TaskPage, "3"},
       {kMaxDownloadsUpButton, K::Button, A::TaskPage, "+"},
       {kMaxDownloadsDownButton, K::Button, A::TaskPage, "-"},
+      {kRateLimitLabel, K::Label, A::TaskPage, "限速"},
+      {kRateLimitBox, K::EditBox, A::TaskPage, "0"},
       {kByTypeCheck, K::CheckBox, A::TaskPage, "按分区分文件夹"},
       {kByUploaderCheck, K::CheckBox, A::TaskPage, "按UP主分文件夹"},
       {kBestQualityCheck, K::CheckBox, A::TaskPage, "登录后下载最高画质"},

@@ -95,16 +95,27 @@ class ElementScanner {
            Lower(m_doc[at + 2]) == 'd' && m_doc[at + 3] == '>';
   }
 
-  // Position of c at or after from on the same line; npos when a line ends
-  // (or stop, when it differs from c, comes) first.
-  [[nodiscard]] std::size_t FindOnLine(std::size_t from, char c) const {
-    return FindOnLine(from, c, c);
-  }
-  [[nodiscard]] std::size_t FindOnLine(std::size_t from, char c, char stop) const {
+  // The bytes a search along a line looks at: the one looked for, the one
+  // it stops at, and the first byte of every line break. Everything else is
+  // passed over with one table look-up.
+  template <char C, char Stop>
+  static constexpr std::array<bool, 256> kSearchStops = [] {
+    std::array<bool, 256> stops{};
+    for (const char c : {C, Stop, '\n', '\r', '\xE2'}) stops[static_cast<unsigned char>(c)] = true;
+    return stops;
+  }();
+
+  // Position of C at or after from on the same line; npos when a line ends
+  // (or Stop, when it differs from C, comes) first.
+  template <char C, char Stop = C>
+  [[nodiscard]] std::size_t FindOnLine(std::size_t from) const {
+    const std::array<bool, 256>& stops = kSearchStops<C, Stop>;
+    const char* const doc = m_doc.data();
     for (std::size_t at = from; at < m_doc.size(); ++at) {
-      const char here = m_doc[at];
-      if (here == c) return at;
-      if (here == stop || LineBreakLength(m_doc, at) != 0) return std::string_view::npos;
+      const char here = doc[at];
+      if (!stops[static_cast<unsigned char>(here)]) continue;
+      if (here == C) return at;
+      if (here == Stop || LineBreakLength(m_doc, at) != 0) return std::string_view::npos;
     }
     return std::string_view::npos;
   }
@@ -113,14 +124,14 @@ class ElementScanner {
   // the '<', or moves to where an unclosed element's successor starts.
   [[nodiscard]] bool Read(std::size_t start, Element& element) {
     const std::size_t valueStart = start + kStartTagLength;
-    const std::size_t valueEnd = FindOnLine(valueStart, '"');
+    const std::size_t valueEnd = FindOnLine<'"'>(valueStart);
     if (valueEnd == std::string_view::npos) return false;
-    const std::size_t tagEnd = FindOnLine(valueEnd + 1, '>', '<');
+    const std::size_t tagEnd = FindOnLine<'>', '<'>(valueEnd + 1);
     if (tagEnd == std::string_view::npos) return false;
     if (!SplitFields(m_doc.substr(valueStart, valueEnd - valueStart), element)) return false;
     const std::size_t textStart = tagEnd + 1;
     for (std::size_t at = textStart;;) {
-      const std::size_t lt = FindOnLine(at, '<');
+      const std::size_t lt = FindOnLine<'<'>(at);
       if (lt == std::string_view::npos) return false;
       if (IsEndTag(lt)) {
         if (lt == textStart) return false;
@@ -370,8 +381,16 @@ struct KeptComments {
   return !ContainsOnlyOneCharacter(text);
 }
 
+// The shortest element: <d p="0,1,2,3,4,5,6,7">x</d>.
+constexpr std::size_t kShortestElementBytes = 28;
+
 void CollectComments(std::string_view document, const std::vector<std::string_view>& blocked,
                      KeptComments& kept) {
+  // Room for as many comments as the document could hold: never grown and
+  // copied, and what stays unused is never touched, so it costs no memory.
+  const std::size_t most = document.size() / kShortestElementBytes;
+  kept.comments.reserve(most);
+  kept.order.reserve(most);
   ElementScanner scanner(document);
   Element element;
   while (scanner.Next(element)) {
@@ -545,8 +564,16 @@ bool ContainsOnlyOneCharacter(std::string_view text) {
   return true;
 }
 
-std::string DanmakuToAss(std::string_view document, std::string_view cid, std::string_view bvid,
-                         const DanmakuSettings& settings, DanmakuStats* stats) {
+namespace {
+
+// Pieces of this size reach the sink of WriteDanmakuAss.
+constexpr std::size_t kAssPieceBytes = 256 * 1024;
+
+// Writes the subtitle into out. With a sink, out is handed over and emptied
+// whenever it holds a piece, and at the end; without one it ends whole.
+bool ConvertComments(std::string_view document, std::string_view cid, std::string_view bvid,
+                     const DanmakuSettings& settings, std::string& out, const AssSink* sink,
+                     DanmakuStats* stats) {
   KeptComments kept;
   CollectComments(document, SplitBlockList(settings.blockList), kept);
 
@@ -558,11 +585,12 @@ std::string DanmakuToAss(std::string_view document, std::string_view cid, std::s
     layout.rowLimit = ScrollRowLimit(kept.found, last.start, layout.scrollHeight);
   }
 
-  std::string out;
   std::size_t textBytes = 0;
   for (const Kept& comment : kept.comments) textBytes += comment.text.size();
   // Event lines carry about 75 bytes besides their text.
-  out.reserve(2048 + settings.style.size() * 2 + textBytes + kept.comments.size() * 80);
+  const std::size_t whole =
+      2048 + settings.style.size() * 2 + textBytes + kept.comments.size() * 80;
+  out.reserve(sink != nullptr ? std::min(whole, kAssPieceBytes * 2) : whole);
   AppendHeader(out, cid, bvid, settings);
   // Time order jumps about the document; fetching the entries and their texts
   // a few lines ahead hides most of the memory latency.
@@ -574,9 +602,28 @@ std::string DanmakuToAss(std::string_view document, std::string_view cid, std::s
     if (i + kAhead < order.size())
       __builtin_prefetch(kept.comments[order[i + kAhead].index].text.data());
     AppendEvent(out, kept.comments[order[i].index], layout);
+    if (sink != nullptr && out.size() >= kAssPieceBytes) {
+      if (!(*sink)(out)) return false;
+      out.clear();
+    }
   }
   if (stats != nullptr) *stats = {kept.found, static_cast<int>(kept.order.size())};
+  return sink == nullptr || out.empty() || (*sink)(out);
+}
+
+}  // namespace
+
+std::string DanmakuToAss(std::string_view document, std::string_view cid, std::string_view bvid,
+                         const DanmakuSettings& settings, DanmakuStats* stats) {
+  std::string out;
+  (void)ConvertComments(document, cid, bvid, settings, out, nullptr, stats);
   return out;
+}
+
+bool WriteDanmakuAss(std::string_view document, std::string_view cid, std::string_view bvid,
+                     const DanmakuSettings& settings, const AssSink& sink, DanmakuStats* stats) {
+  std::string piece;
+  return ConvertComments(document, cid, bvid, settings, piece, &sink, stats);
 }
 
 }  // namespace korvid

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,16 @@ struct DanmakuStats {
 [[nodiscard]] std::string DanmakuToAss(std::string_view document, std::string_view cid,
                                        std::string_view bvid, const DanmakuSettings& settings,
                                        DanmakuStats* stats = nullptr);
+
+// Takes the subtitle in pieces, in order; false stops the conversion.
+using AssSink = std::function<bool(std::string_view)>;
+
+// The same subtitle handed over in pieces of about a quarter MiB instead of
+// held whole, so a long one is written out as it is made. False when the sink
+// refused a piece.
+[[nodiscard]] bool WriteDanmakuAss(std::string_view document, std::string_view cid,
+                                   std::string_view bvid, const DanmakuSettings& settings,
+                                   const AssSink& sink, DanmakuStats* stats = nullptr);
 
 // A comment's text as viewers read it: &lt; &gt; &amp; &quot; &apos; and
 // numeric references (&#N; &#xN;) decoded once. A reference to no Unicode

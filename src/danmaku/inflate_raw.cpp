@@ -145,4 +145,13 @@ std::optional<std::string> DecodeCommentDocument(std::string bytes, std::size_t 
   return std::nullopt;
 }
 
+std::optional<std::string_view> FindCommentDocument(std::string_view bytes, std::string& inflated,
+                                                    std::size_t outputLimit) {
+  if (LooksLikeCommentXml(bytes)) return bytes;
+  InflateResult result = InflateRawDetailed(bytes, outputLimit);
+  if (!result.complete || result.bytes.empty()) return std::nullopt;
+  inflated = std::move(result.bytes);
+  return std::string_view(inflated);
+}
+
 }  // namespace korvid

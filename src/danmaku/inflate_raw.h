@@ -34,4 +34,10 @@ struct InflateResult {
 [[nodiscard]] std::optional<std::string> DecodeCommentDocument(
     std::string bytes, std::size_t outputLimit = kMaxCommentDocumentBytes);
 
+// The same without copying a plain document: bytes themselves, or the
+// inflated stream, which is kept in `inflated` (the view points into it).
+[[nodiscard]] std::optional<std::string_view> FindCommentDocument(
+    std::string_view bytes, std::string& inflated,
+    std::size_t outputLimit = kMaxCommentDocumentBytes);
+
 }  // namespace korvid

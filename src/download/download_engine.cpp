@@ -1,6 +1,8 @@
 #include "download/download_engine.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -9,6 +11,7 @@
 #include "app/app_state.h"
 #include "app/tasks/task_record.h"
 #include "app/text_helpers.h"
+#include "controls/control_names.h"
 #include "net/json_document.h"
 #include "transfer/completion_event.h"
 #include "transfer/media_merge.h"
@@ -19,6 +22,12 @@ namespace {
 
 constexpr double kBytesPerMegabyte = 1048576.0;
 constexpr double kKibPerMegabyte = 1024.0;
+constexpr std::int64_t kSecondsPerMinute = 60;
+constexpr std::int64_t kSecondsPerHour = 3600;
+// Beyond this the estimate means nothing.
+constexpr std::int64_t kMaxTimeLeftSeconds = 100 * kSecondsPerHour - 1;
+constexpr std::string_view kLongTimeLeft = "超过99小时";
+constexpr std::int64_t kMaxRateKib = 1024LL * 1024 * 1024;
 
 std::string Formatted(const char* format, double value) {
   char text[64];
@@ -43,7 +52,45 @@ std::string SecondsText(std::int64_t elapsedMs) {
 }
 
 std::string SpeedText(float kibPerSecond) {
-  return Formatted("%.1f MB/S", static_cast<double>(kibPerSecond) / kKibPerMegabyte);
+  const auto kib = static_cast<double>(kibPerSecond);
+  // Rounded as shown: 1023.96 KiB/s reads "1.0 MB/S", not "1024.0 KB/S".
+  if (kib < kKibPerMegabyte - 0.05) return Formatted("%.1f KB/S", std::max(kib, 0.0));
+  return Formatted("%.1f MB/S", kib / kKibPerMegabyte);
+}
+
+std::string TimeLeftText(std::int64_t remainingBytes, float kibPerSecond) {
+  if (remainingBytes < 0 || !(kibPerSecond > 0.0F)) return {};
+  const double seconds =
+      std::ceil(static_cast<double>(remainingBytes) / (static_cast<double>(kibPerSecond) * 1024.0));
+  if (seconds > static_cast<double>(kMaxTimeLeftSeconds)) return std::string(kLongTimeLeft);
+  const auto whole = static_cast<std::int64_t>(seconds);
+  char text[48];
+  if (whole < kSecondsPerMinute) {
+    std::snprintf(text, sizeof text, "%lld秒", static_cast<long long>(whole));
+  } else if (whole < kSecondsPerHour) {
+    std::snprintf(text, sizeof text, "%lld分%02lld秒", static_cast<long long>(whole / 60),
+                  static_cast<long long>(whole % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%lld小时%02lld分",
+                  static_cast<long long>(whole / kSecondsPerHour),
+                  static_cast<long long>(whole % kSecondsPerHour / 60));
+  }
+  return text;
+}
+
+std::string PercentText(std::int64_t received, std::int64_t total) {
+  if (total <= 0) return {};
+  const std::int64_t percent = std::clamp<std::int64_t>(received * 100 / total, 0, 100);
+  return std::to_string(percent) + "%";
+}
+
+std::int64_t RateLimitOfSetting(std::string_view kibPerSecondText) {
+  std::int64_t kib = 0;
+  for (const char c : kibPerSecondText) {
+    if (c < '0' || c > '9') break;
+    kib = std::min<std::int64_t>(kib * 10 + (c - '0'), kMaxRateKib);
+  }
+  return kib * 1024;
 }
 
 DownloadEngine::DownloadEngine(AppState& state) : m_state(state) {}
@@ -90,6 +137,8 @@ void DownloadEngine::RunDownload(const DownloadRequest& request,
   fetch.onNotice = [this, row = request.row](const FetchNotice& notice) {
     ShowNotice(row, notice);
   };
+  ApplyRateSetting();
+  fetch.limiter = m_limiter;
   FetchResult result;
   if (request.url.empty() || request.targetPath.empty()) {
     result.reason = "no address";
@@ -152,12 +201,33 @@ void DownloadEngine::ShowEnd(const DownloadRequest& request, const FetchResult& 
                      PartPathOf(request.targetPath));
       break;
     case FetchResult::End::kFailed:
+      if (WaitForTheSite(row, result)) break;
       ShowFinalState(row, kStateStartFailed, kColorCrimson, result.reason);
       break;
   }
 }
 
+// A media host that cannot be connected to counts towards the site being
+// unreachable. Once the scheduler holds new starts for it, the row waits for
+// the site again instead of failing; while the site itself answers, a dead
+// media host fails the row as before (it would never come back by waiting).
+bool DownloadEngine::WaitForTheSite(int row, const FetchResult& result) {
+  if (row == 0 || result.started || result.last.error != TransferError::kConnect) return false;
+  SiteReachability& site = m_state.Reachability();
+  site.NoteUnreachable();
+  if (!site.Paused()) return false;
+  TaskList& list = m_state.Tasks();
+  std::string record = list.CellText(row, kColRecord);
+  if (record.empty()) record = list.QueuedRecord(row);
+  if (record.empty() || !m_state.QueueTask(row, record)) return false;
+  list.SetCellText(row, kColState, kStateWaiting);
+  list.SetCellTip(row, kColState, kUnreachableCaption);
+  list.ResetRowColors(row);
+  return true;
+}
+
 void DownloadEngine::HandleProgress(const ProgressReport& report) {
+  ApplyRateSetting();  // a changed setting reaches running downloads at once
   TaskList& list = m_state.Tasks();
   std::lock_guard held(m_state.ListLock());
   if (IsLateReport(report)) return;
@@ -166,6 +236,13 @@ void DownloadEngine::HandleProgress(const ProgressReport& report) {
   list.SetCellText(row, kColReceived, MegabytesText(report.received));
   list.SetCellText(row, kColTime, SecondsText(report.elapsedMs));
   list.SetCellText(row, kColSpeed, SpeedText(report.speed));
+  const bool ended = report.kind == kReportEnded;
+  list.SetCellText(row, kColumnTimeLeft,
+                   ended || report.total <= 0
+                       ? std::string()
+                       : TimeLeftText(report.total - report.received, report.speed));
+  m_state.Downloads().SetProgress(
+      row, DownloadProgress{report.total, report.received, ended ? 0.0F : report.speed});
   // The reason of a retry is past; other tips (the comments) stay.
   if (list.CellText(row, kColState).starts_with(kStateRetryingPrefix)) {
     list.SetCellTip(row, kColState, {});
@@ -307,6 +384,11 @@ int DownloadEngine::ActiveCount() const {
   return m_workers.Active();
 }
 
+int DownloadEngine::DownloadCount() const {
+  std::lock_guard guard(m_mutex);
+  return static_cast<int>(m_running.size());
+}
+
 void DownloadEngine::SetObservers(std::function<void(const DownloadEnd&)> onDownloadEnd,
                                   std::function<void(const MergeEnd&)> onMergeEnd) {
   std::lock_guard guard(m_mutex);
@@ -327,6 +409,17 @@ void DownloadEngine::SetTransferTiming(TransferTiming timing) {
 void DownloadEngine::SetRetryPolicy(RetryPolicy policy) {
   std::lock_guard guard(m_mutex);
   m_retries = std::move(policy);
+}
+
+void DownloadEngine::SetRateLimit(std::int64_t bytesPerSecond) {
+  m_rateFixed = true;
+  m_limiter->SetBytesPerSecond(bytesPerSecond);
+}
+
+void DownloadEngine::ApplyRateSetting() {
+  const Controls& ui = m_state.Ui();
+  if (m_rateFixed || !ui.Has(kRateLimitBox)) return;
+  m_limiter->SetBytesPerSecond(RateLimitOfSetting(ui.Text(kRateLimitBox)));
 }
 
 std::int64_t DownloadEngine::Now() const {

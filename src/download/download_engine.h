@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "app/tasks/task_states.h"
+#include "transfer/rate_limiter.h"
 #include "transfer/resumable_download.h"
 #include "transfer/stream_downloader.h"
 #include "transfer/worker_set.h"
@@ -67,10 +69,18 @@ struct MergeEnd {
   std::string messages;  // FFmpeg's output
 };
 
-// Column texts of a report: "20.00MB", "3秒", "1.5 MB/S".
+// Column texts of a report: "20.00MB", "3秒", "1.5 MB/S" (under 1 MB/s
+// "15.0 KB/S", so a slow download does not read as stalled).
 [[nodiscard]] std::string MegabytesText(std::int64_t bytes);
 [[nodiscard]] std::string SecondsText(std::int64_t elapsedMs);
 [[nodiscard]] std::string SpeedText(float kibPerSecond);
+// The time the rest takes at this speed: "45秒", "2分05秒", "3小时07分";
+// empty when it cannot be told (no speed, no total).
+[[nodiscard]] std::string TimeLeftText(std::int64_t remainingBytes, float kibPerSecond);
+// "42%" of a download, empty while the total is unknown.
+[[nodiscard]] std::string PercentText(std::int64_t received, std::int64_t total);
+// The 限速 setting (KB/s, leading digits) in bytes per second; 0: no limit.
+[[nodiscard]] std::int64_t RateLimitOfSetting(std::string_view kibPerSecondText);
 
 // Runs the media downloads of task rows: refuses a second download for a row,
 // runs each one as a ResumableDownload (part file, resume, retries) on a
@@ -108,6 +118,8 @@ class DownloadEngine {
   [[nodiscard]] bool WaitIdle(int timeoutMs);
   // Downloads and merges under way.
   [[nodiscard]] int ActiveCount() const;
+  // Task rows handed over whose download has not ended (merges not counted).
+  [[nodiscard]] int DownloadCount() const;
 
   // Set before the first start. The observers run on the download or merge
   // thread once the rows show the final state.
@@ -120,6 +132,10 @@ class DownloadEngine {
   // For downloads started later.
   void SetRetryPolicy(RetryPolicy policy);
   [[nodiscard]] RetryPolicy Retries() const;
+  // The bandwidth all downloads share, in bytes per second (0: none). Once
+  // set here the 限速 setting is no longer read.
+  void SetRateLimit(std::int64_t bytesPerSecond);
+  [[nodiscard]] RateLimiter& Limiter() { return *m_limiter; }
   // Now on the retry policy's clock (for DownloadRequest::addressesIssuedMs).
   [[nodiscard]] std::int64_t Now() const;
 
@@ -134,11 +150,15 @@ class DownloadEngine {
                    const std::shared_ptr<ResumableDownload>& download);  // download thread
   void ShowNotice(int row, const FetchNotice& notice);
   void ShowEnd(const DownloadRequest& request, const FetchResult& result);
+  // List lock held. True when the row was put back to wait for the site.
+  [[nodiscard]] bool WaitForTheSite(int row, const FetchResult& result);
   void RunMerge(const MergeHalves& halves);  // merge thread
   // List lock held by the callers of these two.
   [[nodiscard]] bool IsLateReport(const ProgressReport& report) const;
   void ShowFinalState(int row, std::string_view state, std::uint32_t color,
                       std::string_view tip = {});
+  // Follows the 限速 setting unless SetRateLimit fixed the rate.
+  void ApplyRateSetting();
 
   AppState& m_state;
   mutable std::mutex m_mutex;
@@ -149,6 +169,8 @@ class DownloadEngine {
   std::string m_ffmpeg;
   TransferTiming m_timing;
   RetryPolicy m_retries;
+  const std::shared_ptr<RateLimiter> m_limiter = std::make_shared<RateLimiter>();
+  std::atomic<bool> m_rateFixed{false};
   // The last transfer that ended per row; under the list lock.
   std::map<int, std::uint64_t> m_endedTransfer;
   // Last: its threads use the members above, so it is joined first.

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "download/download_engine.h"
 #include "net/regex_matcher.h"
 
 namespace korvid {
@@ -14,6 +15,10 @@ namespace {
 constexpr std::string_view kCountsCaptionPrefix = "Korvid - 正在下载:";
 constexpr std::string_view kDownloadJobName = "download worker";
 constexpr std::string_view kDetailsJobName = "details loader";
+
+std::string FullUnreachableCaption() {
+  return "Korvid - " + std::string(kUnreachableCaption);
+}
 
 }  // namespace
 
@@ -27,8 +32,11 @@ int ParseMaxDownloads(std::string_view text) {
   return static_cast<int>(value);
 }
 
-std::string DownloadCountsText(int running, int waiting) {
-  return "正在下载:" + std::to_string(running) + "  剩余任务:" + std::to_string(waiting);
+std::string DownloadCountsText(int running, int waiting, float totalKibPerSecond) {
+  std::string text =
+      "正在下载:" + std::to_string(running) + "  剩余任务:" + std::to_string(waiting);
+  if (totalKibPerSecond > 0.0F) text += "  总速度:" + SpeedText(totalKibPerSecond);
+  return text;
 }
 
 Scheduler::Scheduler(AppState& state, SchedulerJobs jobs)
@@ -47,11 +55,24 @@ void Scheduler::Tick() {
   WatchClipboard();
 }
 
+void Scheduler::FillEverySlot(std::function<int()> downloadsHeld) {
+  m_fillEverySlot = true;
+  m_downloadsHeld = std::move(downloadsHeld);
+}
+
+void Scheduler::SlotFreed() {
+  if (!m_fillEverySlot || !m_refills) return;
+  const std::lock_guard lock(m_tickMutex);
+  StartDownloads();
+}
+
 void Scheduler::StartClock() {
+  m_refills = true;
   (void)m_clock.StartPeriodic([this](int) { Tick(); }, kTickMs, kTickMs, 0, true);
 }
 
 void Scheduler::StopClock() {
+  m_refills = false;
   (void)m_clock.StopPeriodic(kTickMs * 5);
 }
 
@@ -69,7 +90,12 @@ int Scheduler::ActiveWorkers() const {
 void Scheduler::StartDownloads() {
   if (!m_jobs.downloadWorker) return;
   const int maximum = ParseMaxDownloads(m_state.Ui().Text(kMaxDownloadsBox));
-  if (m_state.RunningCount().load() < maximum && m_state.TaskQueue().Count() > 0) {
+  if (m_fillEverySlot) {
+    FillSlots(maximum);
+    return;
+  }
+  if (m_state.RunningCount().load() < maximum && m_state.TaskQueue().Count() > 0 &&
+      m_state.Reachability().TakeStart()) {
     // Counted before its thread runs, so ActiveWorkers never misses a worker
     // that has already taken a record; a thread that cannot be had is
     // reported by the set and the next tick tries again.
@@ -77,14 +103,52 @@ void Scheduler::StartDownloads() {
   }
 }
 
+// A worker counts as holding a slot from its start until it ends, also once
+// it has handed its download over (then counted twice for a moment: a start
+// too few, made up when it ends), and takes a waiting record of its own: so
+// no more workers start than slots are free or records wait.
+void Scheduler::FillSlots(int maximum) {
+  const int starting = m_startingWorkers.load();
+  const int held = m_downloadsHeld ? m_downloadsHeld() : m_state.RunningCount().load();
+  int free = std::min(maximum - held - starting, m_state.TaskQueue().Count() - starting);
+  // While the site is unreachable, TakeStart lets one try through now and then.
+  for (; free > 0 && m_state.Reachability().TakeStart(); --free) {
+    if (!StartFillingWorker()) return;
+  }
+}
+
+bool Scheduler::StartFillingWorker() {
+  ++m_startingWorkers;
+  const bool started = m_workers.Start(kDownloadJobName, [this] {
+    // Also when the worker throws: its end frees the slot it held.
+    struct Ended {
+      explicit Ended(Scheduler& owner) : scheduler(owner) {}
+      Ended(const Ended&) = delete;
+      Ended& operator=(const Ended&) = delete;
+      ~Ended() {
+        --scheduler.m_startingWorkers;
+        scheduler.SlotFreed();
+      }
+      Scheduler& scheduler;
+    } ended(*this);
+    m_jobs.downloadWorker();
+  });
+  if (!started) --m_startingWorkers;
+  return started;
+}
+
 // Only the counts text that this scheduler wrote is cleared once nothing
 // runs; any other caption is left alone.
 void Scheduler::UpdateCaption() {
   Controls& ui = m_state.Ui();
   const int running = m_state.RunningCount().load();
-  if (running != 0) {
-    SetStatusCaption(ui, DownloadCountsText(running, m_state.TaskQueue().Count()));
-  } else if (ui.Caption().starts_with(kCountsCaptionPrefix)) {
+  if (m_state.Reachability().Paused()) {
+    SetStatusCaption(ui, kUnreachableCaption);
+  } else if (running != 0) {
+    SetStatusCaption(ui, DownloadCountsText(running, m_state.TaskQueue().Count(),
+                                            m_state.Downloads().TotalSpeed()));
+  } else if (ui.Caption().starts_with(kCountsCaptionPrefix) ||
+             ui.Caption() == FullUnreachableCaption()) {
     SetStatusCaption(ui, "");
   }
 }

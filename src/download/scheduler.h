@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -29,8 +30,10 @@ struct SchedulerJobs {
 // digits, 0 for a text that does not start with a number.
 [[nodiscard]] int ParseMaxDownloads(std::string_view text);
 
-// "正在下载:N  剩余任务:M", the caption text while downloads run.
-[[nodiscard]] std::string DownloadCountsText(int running, int waiting);
+// "正在下载:N  剩余任务:M", the caption text while downloads run, followed by
+// "  总速度:" and the speed of all downloads together when they move.
+[[nodiscard]] std::string DownloadCountsText(int running, int waiting,
+                                             float totalKibPerSecond = 0.0F);
 
 // The one-second tick that drains the task queue: at most one download worker
 // started per tick while fewer downloads run than 编辑框_最大线程 allows, the
@@ -51,8 +54,21 @@ class Scheduler {
 
   void Tick();
 
+  // The command line's pace, set before the first Tick: instead of one
+  // worker per tick (the window's), every free slot is filled at once, and a
+  // slot again as soon as it frees (SlotFreed, or a worker that ends without
+  // a download). downloadsHeld: the downloads that hold a slot now (handed
+  // over and not yet ended, also while they wait to retry); empty: the
+  // running count, which counts a download only once its transfer began.
+  void FillEverySlot(std::function<int()> downloadsHeld);
+  // A download ended: when filling every slot, its slot is filled now rather
+  // than at the next tick; otherwise nothing. Any thread.
+  void SlotFreed();
+
   // Runs Tick every kTickMs on a thread of its own until StopClock.
   void StartClock();
+  // Also ends SlotFreed's starts: after it only an explicit Tick starts a
+  // worker.
   void StopClock();
 
   // Waits until every worker started so far has ended.
@@ -62,11 +78,19 @@ class Scheduler {
 
  private:
   void StartDownloads();
+  void FillSlots(int maximum);
+  [[nodiscard]] bool StartFillingWorker();
   void UpdateCaption();
   void WatchClipboard();
 
   AppState& m_state;
   SchedulerJobs m_jobs;
+  bool m_fillEverySlot = false;
+  std::function<int()> m_downloadsHeld;
+  std::atomic<bool> m_refills{true};
+  // Workers started by FillSlots that have not ended yet: each may still be
+  // about to hand a download over.
+  std::atomic<int> m_startingWorkers{0};
   std::mutex m_tickMutex;  // one Tick at a time, whoever drives it
   PeriodicThread m_clock;
   // Last: its destructor joins the workers before the jobs they run go.

@@ -80,6 +80,21 @@ void EndRow(AppState& state, int row, const JsonDocument& record, std::string_vi
   list.SetCellColor(row, kColState, color);
 }
 
+// The site could not be reached: the task is not at fault, so it waits for
+// its turn again rather than ending failed.
+void WaitAgain(AppState& state, int row, const std::string& text) {
+  state.Reachability().NoteUnreachable();
+  const std::lock_guard held(state.ListLock());
+  TaskList& list = state.Tasks();
+  if (!state.QueueTask(row, text)) {
+    ShowHandOverState(list, row, kStateStartFailed);
+    return;
+  }
+  list.SetCellText(row, kColState, kStateWaiting);
+  list.SetCellTip(row, kColState, kUnreachableCaption);
+  list.ResetRowColors(row);
+}
+
 // The reason a video folder could not be made, as the state cell's tip; a
 // download folder that refuses writing is said once as a notice too.
 void ShowFolderFailure(AppState& state, int row, const fs::path& root, const std::error_code& ec) {
@@ -223,6 +238,11 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
   Controls& ui = state.Ui();
 
   const StreamChoice choice = SelectStream(text, ui);
+  if (choice.unreachable) {
+    WaitAgain(state, row, text);
+    return TaskDownloadEnd::kUnreachable;
+  }
+  state.Reachability().NoteReached();
   if (choice.Refused()) {
     EndRow(state, row, record, std::string(kStateRefusedPrefix) + *choice.refusal);
     return TaskDownloadEnd::kRefused;

@@ -63,6 +63,7 @@ enum class TaskDownloadEnd {
   kUnreadable,     // the record was not JSON: no row to address
   kSetAside,       // the row was paused or removed meanwhile: left as it is
   kRefused,        // "下载:" + the site's message
+  kUnreachable,    // the site gave no answer: the task waits again
   kInVideoFile,    // audio half of a pair that fell back to one file
   kFolderFailed,   // the video folder could not be made: "下载失败"
   kExisting,       // "已存在"

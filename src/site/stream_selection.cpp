@@ -25,9 +25,15 @@ std::string Entry(std::string_view array, int index, std::string_view field) {
   return std::string(array) + "[" + std::to_string(index) + "]." + std::string(field);
 }
 
+// The name lookup or the connection failed, or nothing came back in time.
+bool SiteUnreachable(const HttpResponse& response) {
+  return response.failure == HttpFailure::kConnect || response.failure == HttpFailure::kNoResponse;
+}
+
 PlayUrlAnswer ParseAnswer(const HttpResponse& response) {
   PlayUrlAnswer answer;
   if (response.Completed()) (void)answer.json.Parse(response.body);
+  answer.unreachable = SiteUnreachable(response);
   return answer;
 }
 
@@ -140,9 +146,10 @@ TaskKeys ReadTaskKeys(std::string_view record) {
   return keys;
 }
 
-StreamChoice Refusal(std::string text) {
+StreamChoice Refusal(std::string text, bool unreachable = false) {
   StreamChoice choice;
   choice.refusal = std::move(text);
+  choice.unreachable = unreachable;
   return choice;
 }
 
@@ -160,7 +167,7 @@ StreamChoice PickDash(const PlayUrlAnswer& answer, const TaskKeys& keys,
 
 StreamChoice ChooseDash(const TaskKeys& keys, const StreamSettings& settings) {
   const PlayUrlAnswer answer = RequestDashPlayUrl(keys.cid, keys.bvid, keys.aid, settings.cookies);
-  if (!answer.Accepted()) return Refusal(answer.RefusalText());
+  if (!answer.Accepted()) return Refusal(answer.RefusalText(), answer.unreachable);
   return PickDash(answer, keys, settings);
 }
 
@@ -174,7 +181,7 @@ StreamChoice PickProgressive(const PlayUrlAnswer& answer) {
 
 StreamChoice ChooseProgressive(const TaskKeys& keys) {
   const PlayUrlAnswer answer = RequestProgressivePlayUrl(keys.aid, keys.cid);
-  if (!answer.Accepted()) return Refusal(answer.RefusalText());
+  if (!answer.Accepted()) return Refusal(answer.RefusalText(), answer.unreachable);
   return PickProgressive(answer);
 }
 
@@ -185,7 +192,7 @@ StreamChoice ChooseLicensed(const TaskKeys& keys, const StreamSettings& settings
   if (keys.vipOnly && !VipLogin(settings.cookies)) return Refusal(std::string(kNeedsVip));
   const bool dash = keys.split && !settings.cookies.empty();
   const PlayUrlAnswer answer = RequestLicensedPlayUrl(keys.epId, keys.cid, dash, settings.cookies);
-  if (!answer.Accepted()) return Refusal(answer.RefusalText());
+  if (!answer.Accepted()) return Refusal(answer.RefusalText(), answer.unreachable);
   return dash ? PickDash(answer, keys, settings) : PickProgressive(answer);
 }
 
@@ -193,6 +200,7 @@ StreamChoice ChooseLicensed(const TaskKeys& keys, const StreamSettings& settings
 // becomes "data".
 PlayUrlAnswer ParseLicensedAnswer(const HttpResponse& response) {
   PlayUrlAnswer answer;
+  answer.unreachable = SiteUnreachable(response);
   if (!response.Completed()) return answer;
   nlohmann::ordered_json json = nlohmann::ordered_json::parse(response.body, nullptr, false);
   if (!json.is_object()) return answer;

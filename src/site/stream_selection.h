@@ -28,6 +28,8 @@ struct StreamChoice {
   // The site's other addresses of the same stream, to try in order when url
   // cannot be had.
   std::vector<std::string> backups;
+  // With refusal: the site could not be reached at all (no answer came).
+  bool unreachable = false;
 
   [[nodiscard]] bool Refused() const { return refusal.has_value(); }
 };
@@ -41,6 +43,8 @@ struct StreamChoice {
 // without `code`.
 struct PlayUrlAnswer {
   JsonDocument json;
+  // The name lookup or the connection failed: the site gave no answer.
+  bool unreachable = false;
 
   // The site decides by `code`: 0 is success, whatever `message` says
   // (current answers carry "OK", older ones "0").

@@ -163,6 +163,7 @@ TransferOutcome ResumableDownload::Attempt(Run_& run, std::int64_t resumeFrom) {
   start.userValue = run.request.userValue;
   start.resumeFrom = resumeFrom;
   start.expected = run.noted;
+  start.limiter = run.request.limiter.get();
   start.done = &done;
   // On the transfer and report threads, one call at a time.
   start.handler = [&run, raw = downloader.get()](const ProgressReport& report) {

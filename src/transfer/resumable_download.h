@@ -58,6 +58,8 @@ struct FetchRequest {
   std::int64_t addressesIssuedMs = -1;
   // Called on the download thread.
   std::function<void(const FetchNotice&)> onNotice;
+  // Optional: the bandwidth limit this download shares with others.
+  std::shared_ptr<RateLimiter> limiter;
 };
 
 struct FetchResult {

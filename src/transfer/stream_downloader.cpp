@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -151,6 +152,7 @@ struct StreamDownloader::Session {
   StreamDownloader* owner = nullptr;
   CURL* curl = nullptr;
   int fd = -1;
+  bool regularFile = false;
   std::unique_ptr<char[]> buffer;
   std::size_t pending = 0;
   std::int64_t written = 0;
@@ -288,7 +290,10 @@ void StreamDownloader::Transfer() {
   curl_easy_setopt(c, CURLOPT_MAXREDIRS, kMaxRedirects);
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
-  curl_easy_setopt(c, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+  // Under a bandwidth limit the body arrives in small pieces, so the limiter's
+  // waits stay short and even, never long enough to look like a stall.
+  const bool limited = m_request.limiter != nullptr && m_request.limiter->BytesPerSecond() > 0;
+  curl_easy_setopt(c, CURLOPT_BUFFERSIZE, limited ? kLimitedBufferBytes : kReceiveBufferBytes);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, m_timing.connectTimeoutMs);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, m_timing.stallTimeoutSeconds);
@@ -308,9 +313,14 @@ void StreamDownloader::Transfer() {
 bool StreamDownloader::Receive(Session& session, const char* data, std::size_t size) {
   if (m_cancel) return false;
   if (session.fd < 0 && !OpenTarget(session)) return false;
-  const std::size_t capacity = kWriteBufferBytes;
-  if (session.pending + size > capacity && !Flush(session)) return false;
-  if (size >= capacity) {
+  // Waiting here holds libcurl back, and the socket's window slows the sender.
+  if (m_request.limiter != nullptr &&
+      !m_request.limiter->Acquire(static_cast<std::int64_t>(size), m_cancel)) {
+    return false;
+  }
+  const bool direct = size >= kDirectWriteBytes;
+  if ((direct || session.pending + size > kWriteBufferBytes) && !Flush(session)) return false;
+  if (direct) {
     if (!WriteAll(session.fd, data, size)) {
       session.writeFailed = true;
       session.systemError = errno;
@@ -385,6 +395,8 @@ bool StreamDownloader::OpenTarget(Session& session) {
     session.refusal = TransferError::kFileOpen;
     return false;
   }
+  struct stat info {};
+  session.regularFile = ::fstat(session.fd, &info) == 0 && S_ISREG(info.st_mode);
   ::posix_fadvise(session.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   session.buffer = std::make_unique_for_overwrite<char[]>(kWriteBufferBytes);
   m_startTick = m_clock();
@@ -443,8 +455,9 @@ void StreamDownloader::Finish(Session& session, int curlCode, const std::string&
   } else if (curlCode != CURLE_OK) {
     outcome.error = TransferError::kRead;
   }
-  // Cut an older, longer file at the new length.
-  if (::ftruncate(session.fd, session.written) != 0 && outcome.error == TransferError::kNone) {
+  // Cut an older, longer file at the new length; /dev/null or a pipe has none.
+  if (session.regularFile && ::ftruncate(session.fd, session.written) != 0 &&
+      outcome.error == TransferError::kNone) {
     outcome.systemError = errno;
     outcome.error = TransferError::kWrite;
   }

@@ -13,6 +13,7 @@
 #include "net/user_agents.h"
 #include "transfer/completion_event.h"
 #include "transfer/periodic_thread.h"
+#include "transfer/rate_limiter.h"
 #include "transfer/speed_sampler.h"
 
 namespace korvid {
@@ -105,15 +106,20 @@ struct TransferOutcome {
 // block and "Range:bytes=N-", no cookies, certificates verified, redirects
 // followed. The file is opened when the first body bytes arrive; a 200 answer
 // writes it from offset 0, a 206 answer for exactly N (with the expected
-// identity) keeps its first N bytes and continues there. Written in large
-// pieces through a fixed buffer (memory stays the same whatever the file
-// size), and cut to the received length at the end. Nothing is retried: see
-// ResumableDownload. One object serves one transfer.
+// identity) keeps its first N bytes and continues there. Large pieces go
+// straight from libcurl's receive buffer to the file; small ones (TLS records,
+// a slow link) are gathered in a fixed buffer first, so memory stays the same
+// whatever the file size. A regular file is cut to the received length at the
+// end; any other target (/dev/null, a pipe) is only written. Nothing is
+// retried: see ResumableDownload. One object serves one transfer.
 class StreamDownloader {
  public:
   static constexpr std::string_view kDefaultAgent = kStreamAgent;
   static constexpr std::size_t kWriteBufferBytes = 1024 * 1024;
-  static constexpr long kReceiveBufferBytes = 512 * 1024;
+  static constexpr long kReceiveBufferBytes = 1024 * 1024;
+  static constexpr long kLimitedBufferBytes = 16 * 1024;
+  // Pieces from this size on are written as they come, not gathered.
+  static constexpr std::size_t kDirectWriteBytes = 128 * 1024;
 
   struct Request {
     std::string url;
@@ -131,6 +137,8 @@ class StreamDownloader {
     std::int64_t resumeFrom = 0;
     // With resumeFrom: what the answer must match (empty fields match all).
     BodyIdentity expected;
+    // Optional, shared with other transfers; must outlive the transfer.
+    RateLimiter* limiter = nullptr;
   };
 
   explicit StreamDownloader(TransferTiming timing = {}, MillisecondClock clock = {});

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,6 +51,76 @@ TEST(WriteFileAtomically, ReplacesWholeFilesAndLeavesNothingBehind) {
   EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.Path()), fs::directory_iterator()), 1);
   EXPECT_EQ(ReadFileBytes(sandbox / "none"), std::nullopt);
   EXPECT_EQ(ReadFileBytes(sandbox.Path()), std::nullopt);
+}
+
+TEST(ReadFileBuffer, ReadsWholeFilesWhateverTheirSizeSays) {
+  test::Sandbox sandbox;
+  std::string large(300 * 1024 + 7, '\0');
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i % 253);
+  struct Case {
+    std::string name;
+    fs::path path;
+    std::optional<std::string> bytes;  // written first; nullopt: not readable
+  };
+  const std::vector<Case> cases = {
+      {.name = "empty", .path = sandbox / "empty", .bytes = ""},
+      {.name = "one byte", .path = sandbox / "one", .bytes = "x"},
+      {.name = "large", .path = sandbox / "large", .bytes = large},
+      {.name = "missing", .path = sandbox / "none", .bytes = std::nullopt},
+      {.name = "folder", .path = sandbox.Path(), .bytes = std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.bytes) {
+      ASSERT_TRUE(sandbox.WriteFile(c.path.filename(), *c.bytes));
+    }
+    const std::optional<FileBuffer> read = ReadFileBuffer(c.path);
+    ASSERT_EQ(read.has_value(), c.bytes.has_value());
+    if (read) {
+      EXPECT_TRUE(read->View() == *c.bytes);
+    }
+  }
+  // A file whose size reads 0 while it has bytes (as under /proc) is read on.
+  const std::optional<FileBuffer> status = ReadFileBuffer("/proc/self/status");
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(status->View().starts_with("Name:"));
+  EXPECT_GT(status->View().size(), 100u);
+}
+
+// A file written in pieces replaces the old one only whole, on Commit.
+TEST(AtomicFileWriter, ReplacesTheFileOnlyOnCommit) {
+  struct Case {
+    std::string name;
+    std::string folder;  // below the sandbox; "missing" is never made
+    bool commit;
+    std::string expected;  // the file afterwards ("" when there is none)
+  };
+  const std::vector<Case> cases = {
+      {.name = "committed", .folder = "a", .commit = true, .expected = "one two"},
+      {.name = "dropped", .folder = "b", .commit = false, .expected = "old"},
+      {.name = "unwritable", .folder = "missing", .commit = true, .expected = ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::Sandbox sandbox;
+    if (c.folder != "missing") {
+      ASSERT_TRUE(sandbox.WriteFile(fs::path(c.folder) / "f.ass", "old"));
+    }
+    const fs::path path = sandbox / c.folder / "f.ass";
+    {
+      AtomicFileWriter writer(path);
+      const bool appended = writer.Append("one") && writer.Append(" two");
+      EXPECT_EQ(appended, c.folder != "missing");
+      if (c.commit) {
+        EXPECT_EQ(writer.Commit(), c.folder != "missing");
+      }
+    }
+    EXPECT_EQ(test::ReadWholeFile(path), c.expected);
+    if (c.folder != "missing") {
+      EXPECT_EQ(std::distance(fs::directory_iterator(sandbox / c.folder), fs::directory_iterator()),
+                1);
+    }
+  }
 }
 
 TEST(FileHelpersTest, DeleteFileTreatsMissingFileAsDone) {

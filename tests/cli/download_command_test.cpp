@@ -180,7 +180,8 @@ TEST_F(KorvidCliDownload, TwoProcessesOnOneVideoLeaveOneGoodFile) {
 }
 
 TEST_F(KorvidCliDownload, RetriesTakeANumber) {
-  for (const char* bad : {"--retries x", "--retries -1", "--retries"}) {
+  for (const char* bad : {"--retries x", "--retries -1", "--retries", "--limit-rate 5G",
+                          "--limit-rate 1.5M", "--limit-rate"}) {
     const ShellRun run = RunShell(Command(std::string("BV1Ks411D7aa ") + bad) + " 2>&1");
     EXPECT_NE(run.exitCode, 0) << bad;
   }

@@ -38,7 +38,7 @@ TEST(KorvidCliFetchOutput, StreamsToTheFileAndFailsUnlessTheWholeBodyArrived) {
   const test::ShellRun whole = FetchToFile(home, site.BaseUrl() + "/bulk/whole.bin", file);
   EXPECT_EQ(whole.exitCode, 0) << whole.output;
   EXPECT_EQ(test::ReadWholeFile(file), body);
-  EXPECT_NE(whole.output.find("size 1.43MB  received 0.00MB  speed 0.0 MB/S  0秒\n"),
+  EXPECT_NE(whole.output.find("size 1.43MB  received 0.00MB  speed 0.0 KB/S  0秒\n"),
             std::string::npos)
       << whole.output;
   EXPECT_NE(whole.output.find("received 1.43MB"), std::string::npos);

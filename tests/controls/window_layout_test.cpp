@@ -30,7 +30,7 @@ TEST_F(WindowLayoutTest, PersistedControlsMatchTheSettingsLists) {
                 "编辑框_屏蔽弹幕", "编辑框_解析下载",     "编辑框_解析链接",     "编辑框_关键词",
                 "编辑框_文件管理", "编辑框_视频标题",     "编辑框_UP名",         "编辑框_UPID",
                 "编辑框_发布时间", "编辑框_视频描述",     "编辑框_视频分区",     "编辑框_AID",
-                "编辑框_CID",      "编辑框_视频数",       "编辑框_视频时长"}));
+                "编辑框_CID",      "编辑框_视频数",       "编辑框_视频时长",     "编辑框_限速"}));
   EXPECT_EQ(
       NamesOf(store, ControlKind::CheckBox),
       (std::set<std::string>{"选择框_默认下载最高画质", "选择框_监控剪辑版", "选择框_按演员分组",

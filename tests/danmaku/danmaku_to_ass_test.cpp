@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "controls/control_store.h"
@@ -354,6 +355,53 @@ TEST_F(DanmakuToAssTest, ScrollRowsWrapWithinThePlayHeight) {
       if (lines[i].find(firstRow) != std::string::npos) rows = static_cast<int>(i);
     }
     EXPECT_EQ(rows, c.rows);
+  }
+}
+
+// Handed over in pieces, the subtitle is the same bytes; a sink that refuses
+// a piece stops it.
+TEST_F(DanmakuToAssTest, PiecesMakeTheSameSubtitle) {
+  std::vector<Comment> many;
+  for (int i = 0; i < 12000; ++i) {
+    many.push_back({std::to_string(i % 900) + ".5", i % 7 == 0 ? "5" : "1",
+                    "第" + std::to_string(i) + "条弹幕", "255"});
+  }
+  struct Case {
+    std::string name;
+    std::vector<Comment> comments;
+    int refuseAt;  // the piece the sink refuses; -1: none
+  };
+  const std::vector<Case> cases = {
+      {.name = "no comments", .comments = {}, .refuseAt = -1},
+      {.name = "one piece", .comments = {{"1.0", "1", "一条"}}, .refuseAt = -1},
+      {.name = "many pieces", .comments = many, .refuseAt = -1},
+      {.name = "refused", .comments = many, .refuseAt = 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string doc = Document(c.comments);
+    DanmakuStats whole;
+    const std::string expected = DanmakuToAss(doc, "123", "BV1xx", m_settings, &whole);
+    std::string joined;
+    int pieces = 0;
+    DanmakuStats stats;
+    const bool written = WriteDanmakuAss(
+        doc, "123", "BV1xx", m_settings,
+        [&](std::string_view piece) {
+          if (pieces++ == c.refuseAt) return false;
+          joined.append(piece);
+          return true;
+        },
+        &stats);
+    EXPECT_EQ(written, c.refuseAt < 0);
+    if (c.refuseAt >= 0) {
+      EXPECT_EQ(pieces, c.refuseAt + 1);
+      continue;
+    }
+    EXPECT_TRUE(joined == expected);
+    EXPECT_EQ(stats.found, whole.found);
+    EXPECT_EQ(stats.shown, whole.shown);
+    EXPECT_EQ(pieces > 1, c.comments.size() > 1000);
   }
 }
 

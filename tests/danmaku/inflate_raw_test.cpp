@@ -4,8 +4,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <optional>
 #include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "support/fakesite/site_routes.h"
 
@@ -103,6 +106,38 @@ std::string ZeroBomb(std::size_t mebibytes) {
   bomb += run(nullptr, 0, Z_FINISH);
   deflateEnd(&stream);
   return bomb;
+}
+
+// The document is found without a copy of a plain one: the view is the
+// input itself, or the inflated stream kept beside it.
+TEST(FindCommentDocument, ViewsPlainXmlInPlaceAndKeepsWhatItInflated) {
+  const std::string xml = "<?xml version=\"1.0\"?><i><d p=\"1,1\">a</d></i>";
+  const std::string packed = fakesite::DeflateRaw(xml);
+  struct Case {
+    std::string name;
+    std::string bytes;
+    std::optional<std::string> document;
+    bool inPlace;
+  };
+  const std::vector<Case> cases = {
+      {.name = "plain", .bytes = xml, .document = xml, .inPlace = true},
+      {.name = "raw deflate", .bytes = packed, .document = xml, .inPlace = false},
+      {.name = "cut stream",
+       .bytes = packed.substr(0, packed.size() - 3),
+       .document = std::nullopt,
+       .inPlace = false},
+      {.name = "gzip", .bytes = fakesite::Gzip(xml), .document = std::nullopt, .inPlace = false},
+      {.name = "empty", .bytes = "", .document = std::nullopt, .inPlace = false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string inflated;
+    const std::optional<std::string_view> found = FindCommentDocument(c.bytes, inflated);
+    ASSERT_EQ(found.has_value(), c.document.has_value());
+    if (!found) continue;
+    EXPECT_EQ(*found, *c.document);
+    EXPECT_EQ(found->data(), c.inPlace ? c.bytes.data() : inflated.data());
+  }
 }
 
 TEST(InflateRaw, StopsAtTheOutputLimit) {

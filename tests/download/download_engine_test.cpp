@@ -13,7 +13,10 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "controls/control_names.h"
 #include "controls/control_store.h"
+#include "controls/window_layout.h"
+#include "support/closed_port.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 #include "transfer/command_runner.h"
@@ -70,7 +73,109 @@ TEST(DownloadColumns, TextsOfAReport) {
   EXPECT_EQ(SecondsText(3400), "3秒");
   EXPECT_EQ(SecondsText(999), "0秒");
   EXPECT_EQ(SpeedText(1536.0F), "1.5 MB/S");
-  EXPECT_EQ(SpeedText(0.0F), "0.0 MB/S");
+}
+
+// Under 1 MB/s the speed reads in KB/S, so a slow download does not look
+// stalled; the time left reads in the largest units that matter.
+TEST(DownloadColumns, SpeedTimeLeftAndPercent) {
+  struct Case {
+    const char* name;
+    std::int64_t remaining;
+    std::int64_t total;
+    float kib;
+    std::string speed, timeLeft, percent;
+  };
+  const Case cases[] = {
+      {.name = "stalled",
+       .remaining = 1000,
+       .total = 2000,
+       .kib = 0.0F,
+       .speed = "0.0 KB/S",
+       .timeLeft = "",
+       .percent = "50%"},
+      {.name = "slow",
+       .remaining = 15 * 1024 * 10,
+       .total = 15 * 1024 * 40,
+       .kib = 15.0F,
+       .speed = "15.0 KB/S",
+       .timeLeft = "10秒",
+       .percent = "75%"},
+      {.name = "just under a megabyte",
+       .remaining = 1,
+       .total = 3,
+       .kib = 1023.9F,
+       .speed = "1023.9 KB/S",
+       .timeLeft = "1秒",
+       .percent = "66%"},
+      {.name = "rounds up to a megabyte",
+       .remaining = 0,
+       .total = 10,
+       .kib = 1023.97F,
+       .speed = "1.0 MB/S",
+       .timeLeft = "0秒",
+       .percent = "100%"},
+      {.name = "minutes",
+       .remaining = 125LL * 2048 * 1024,
+       .total = 0,
+       .kib = 2048.0F,
+       .speed = "2.0 MB/S",
+       .timeLeft = "2分05秒",
+       .percent = ""},
+      {.name = "hours",
+       .remaining = 11'220LL * 1024,
+       .total = -1,
+       .kib = 1.0F,
+       .speed = "1.0 KB/S",
+       .timeLeft = "3小时07分",
+       .percent = ""},
+      {.name = "beyond telling",
+       .remaining = 1LL << 50,
+       .total = 1,
+       .kib = 1.0F,
+       .speed = "1.0 KB/S",
+       .timeLeft = "超过99小时",
+       .percent = "0%"},
+      {.name = "negative speed",
+       .remaining = 10,
+       .total = 10,
+       .kib = -5.0F,
+       .speed = "0.0 KB/S",
+       .timeLeft = "",
+       .percent = "0%"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(SpeedText(c.kib), c.speed);
+    EXPECT_EQ(TimeLeftText(c.remaining, c.kib), c.timeLeft);
+    EXPECT_EQ(PercentText(c.total > 0 ? c.total - c.remaining : 0, c.total), c.percent);
+  }
+}
+
+TEST(DownloadColumns, RateLimitSettingIsKilobytesASecond) {
+  const std::pair<const char*, std::int64_t> cases[] = {
+      {"0", 0}, {"", 0}, {"abc", 0}, {"500", 512'000}, {"200KB", 204'800}, {"-3", 0}};
+  for (const auto& [text, bytes] : cases) EXPECT_EQ(RateLimitOfSetting(text), bytes) << text;
+}
+
+// The 限速 box reaches running downloads with their next report; a rate
+// given to the engine (the command line's --limit-rate) stays.
+TEST(DownloadEngineRate, TheSettingAppliesAtOnceUnlessTheRateIsFixed) {
+  test::Sandbox sandbox;
+  ControlStore controls;
+  CreateMainWindowControls(controls);
+  AppState state(controls, AppPaths{sandbox.Path()});
+  DownloadEngine engine(state);
+  (void)state.Tasks().AppendRow();
+  const std::pair<const char*, std::int64_t> steps[] = {{"100", 102'400}, {"0", 0}, {"", 0}};
+  for (const auto& [text, rate] : steps) {
+    controls.SetText(kRateLimitBox, text);
+    engine.HandleProgress(Report(1, kReportProgress, 1, 10, 5));
+    EXPECT_EQ(engine.Limiter().BytesPerSecond(), rate) << text;
+  }
+  engine.SetRateLimit(5000);
+  controls.SetText(kRateLimitBox, "100");
+  engine.HandleProgress(Report(1, kReportProgress, 1, 10, 6));
+  EXPECT_EQ(engine.Limiter().BytesPerSecond(), 5000);
 }
 
 TEST_F(DownloadEngineTest, ReportsBecomeCellsStatesColoursAndTheRunningCount) {
@@ -86,7 +191,14 @@ TEST_F(DownloadEngineTest, ReportsBecomeCellsStatesColoursAndTheRunningCount) {
   EXPECT_EQ(Tasks().CellText(1, kColReceived), "10.00MB");
   EXPECT_EQ(Tasks().CellText(1, kColTime), "3秒");
   EXPECT_EQ(Tasks().CellText(1, kColSpeed), "2.0 MB/S");
+  EXPECT_EQ(Tasks().CellText(1, kColumnTimeLeft), "5秒");
   EXPECT_EQ(State(1), kStateDownloading);
+  // Only registered downloads count towards the total speed.
+  EXPECT_FLOAT_EQ(m_state.Downloads().TotalSpeed(), 0.0F);
+  ASSERT_TRUE(m_state.Downloads().Register(1));
+  Engine().HandleProgress(Report(1, kReportProgress, 100, 20'971'520, 10'485'760, 3400, 2048.0F));
+  EXPECT_FLOAT_EQ(m_state.Downloads().TotalSpeed(), 2048.0F);
+  m_state.Downloads().Unregister(1);
 
   Engine().HandleProgress(Report(1, kReportReadFailed, 100, 20'971'520, 10'485'760));
   EXPECT_EQ(State(1), "");
@@ -94,6 +206,7 @@ TEST_F(DownloadEngineTest, ReportsBecomeCellsStatesColoursAndTheRunningCount) {
 
   Engine().HandleProgress(Report(1, kReportEnded, 100, 20'971'520, 20'971'520));
   EXPECT_EQ(State(1), kStateDone);
+  EXPECT_EQ(Tasks().CellText(1, kColumnTimeLeft), "");
   EXPECT_EQ(StateColor(1), kColorDone);
   EXPECT_EQ(m_state.RunningCount().load(), 0);
 
@@ -296,6 +409,43 @@ TEST_F(DownloadEngineSite, SecondStartForARunningRowIsRefusedUntilItEnds) {
   EXPECT_EQ(Engine().StartDownload(Request(1, Url("/bulk/a.bin"))), kDownloadStarted);
   ASSERT_TRUE(Engine().WaitIdle(kWaitMs));
   EXPECT_EQ(m_state.RunningCount().load(), 0);
+}
+
+// A media host nobody answers on fails the row while the site answers;
+// once the site is held as unreachable the row waits for it instead.
+TEST_F(DownloadEngineSite, AnUnreachableMediaHostFailsOrWaitsWithTheSite) {
+  struct Case {
+    const char* name;
+    int failuresBefore;  // of other tasks, in a row
+    std::string_view state;
+    int queued;
+  };
+  const Case cases[] = {
+      {.name = "the site answers", .failuresBefore = 0, .state = kStateStartFailed, .queued = 0},
+      {.name = "the third in a row", .failuresBefore = 2, .state = kStateWaiting, .queued = 1},
+  };
+  const int port = test::ClosedPort();
+  ASSERT_NE(port, 0);
+  SetRetries(0);
+  int row = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_state.Reachability().NoteReached();
+    for (int i = 0; i < c.failuresBefore; ++i) m_state.Reachability().NoteUnreachable();
+    AddRows(1);
+    ++row;
+    Tasks().SetCellText(row, kColRecord, R"({"任务id":")" + std::to_string(row) + "\"}");
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/a.mp4";
+    ASSERT_EQ(Engine().StartDownload(Request(row, url)), kDownloadStarted);
+    ASSERT_TRUE(Engine().WaitIdle(kWaitMs));
+    EXPECT_EQ(State(row), c.state);
+    std::string record;
+    EXPECT_EQ(m_state.TaskQueue().Count(), c.queued);
+    if (c.queued > 0) {
+      ASSERT_TRUE(m_state.TaskQueue().PopText(record));
+      EXPECT_EQ(record, Tasks().CellText(row, kColRecord));
+    }
+  }
 }
 
 constexpr const char* kMediaPath = "/media/progressive/1-1-80.mp4";

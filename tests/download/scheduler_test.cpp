@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,86 @@ TEST_F(SchedulerTest, StartsOneWorkerPerTickUpToTheMaximum) {
   EXPECT_EQ(m_controls.Caption(), "Korvid - 正在下载:2  剩余任务:2");
 }
 
+// The test drives the clock: a step is one tick, or one download ending (its
+// slot freed, no tick). After each step the workers it started have run.
+TEST_F(SchedulerTest, CommandLineFillsEverySlotAtOnceWhileTheWindowStartsOnePerTick) {
+  enum class Step { kTick, kOneEnds };
+  struct Case {
+    std::string name;
+    bool fillEverySlot;
+    std::vector<std::pair<Step, int>> steps;  // with the workers started after it
+  };
+  const std::vector<Case> cases = {
+      {.name = "command line",
+       .fillEverySlot = true,
+       .steps = {{Step::kTick, 4},
+                 {Step::kTick, 4},
+                 {Step::kOneEnds, 5},
+                 {Step::kOneEnds, 5},  // nothing waits any more
+                 {Step::kTick, 5}}},
+      {.name = "window",
+       .fillEverySlot = false,
+       .steps = {{Step::kTick, 1},
+                 {Step::kOneEnds, 1},
+                 {Step::kTick, 2},
+                 {Step::kTick, 3},
+                 {Step::kTick, 4},
+                 {Step::kTick, 5}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_downloadWorkers = 0;
+    m_state.RunningCount() = 0;
+    Scheduler scheduler(m_state, Jobs());
+    if (c.fillEverySlot) scheduler.FillEverySlot({});
+    m_controls.SetText(kMaxDownloadsBox, "4");
+    QueueRecords(5);
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+      const auto [step, started] = c.steps[i];
+      if (step == Step::kTick) {
+        scheduler.Tick();
+      } else {
+        --m_state.RunningCount();
+        scheduler.SlotFreed();
+      }
+      scheduler.WaitForWorkers();
+      EXPECT_EQ(m_downloadWorkers, started) << "after step " << i;
+      EXPECT_LE(m_state.RunningCount(), 4) << "after step " << i;
+    }
+    EXPECT_EQ(m_state.TaskQueue().Count(), 0);
+  }
+}
+
+// Slots are whatever the caller counts as held (a download handed over and
+// waiting to retry holds one), and a worker that ends without a download
+// frees its slot at once.
+TEST_F(SchedulerTest, FillingCountsTheHeldDownloadsAndRefillsAfterAWorkerWithoutOne) {
+  std::atomic<int> held{1};
+  std::atomic<int> calls{0};
+  SchedulerJobs jobs;
+  jobs.downloadWorker = [&] {
+    std::string record;
+    if (!m_state.TaskQueue().PopText(record)) return;
+    // The first record is refused at once; the others hand a download over.
+    if (++calls > 1) ++held;
+  };
+  Scheduler scheduler(m_state, jobs);
+  scheduler.FillEverySlot([&] { return held.load(); });
+  m_controls.SetText(kMaxDownloadsBox, "3");
+  QueueRecords(4);
+  scheduler.Tick();
+  scheduler.WaitForWorkers();
+  EXPECT_EQ(calls, 3);  // two slots, and the refused one's slot again
+  EXPECT_EQ(held, 3);
+  EXPECT_EQ(m_state.TaskQueue().Count(), 1);
+
+  scheduler.StopClock();  // the run is ending: a freed slot stays free
+  --held;
+  scheduler.SlotFreed();
+  scheduler.WaitForWorkers();
+  EXPECT_EQ(calls, 3);
+}
+
 TEST_F(SchedulerTest, MaximumThatIsNoNumberStartsNothing) {
   const std::vector<std::pair<std::string, int>> texts = {
       {"abc", 0}, {"", 0}, {"0", 0}, {"-3", 0}, {" 4", 4}, {"3个", 3}, {"99999999999", INT_MAX}};
@@ -109,6 +190,93 @@ TEST_F(SchedulerTest, CaptionShowsCountsOnlyWhileDownloadsRun) {
     scheduler.Tick();
     EXPECT_EQ(m_controls.Caption(), step.captionAfter) << step.captionBefore;
   }
+}
+
+TEST_F(SchedulerTest, CountsShowTheTotalSpeedWhileItMoves) {
+  const std::pair<float, std::string> cases[] = {
+      {0.0F, "正在下载:2  剩余任务:3"},
+      {15.0F, "正在下载:2  剩余任务:3  总速度:15.0 KB/S"},
+      {3072.0F, "正在下载:2  剩余任务:3  总速度:3.0 MB/S"},
+  };
+  for (const auto& [speed, text] : cases) EXPECT_EQ(DownloadCountsText(2, 3, speed), text);
+}
+
+// Workers that find the site unreachable put their record back. After three
+// in a row nothing starts but one try every 30 s of the reachability clock;
+// the first one that reaches the site lets the queue go on.
+TEST_F(SchedulerTest, AnUnreachableSiteHoldsNewStartsUntilATryGetsThrough) {
+  std::int64_t now = 0;
+  m_state.Reachability().SetClock([&now] { return now; });
+  std::atomic<bool> siteUp{false};
+  SchedulerJobs jobs;
+  jobs.downloadWorker = [this, &siteUp] {
+    std::string record;
+    if (!m_state.TaskQueue().PopText(record)) return;
+    ++m_downloadWorkers;
+    if (siteUp) {
+      m_state.Reachability().NoteReached();
+      return;
+    }
+    m_state.Reachability().NoteUnreachable();
+    ASSERT_TRUE(m_state.TaskQueue().PushText(record));
+  };
+  Scheduler scheduler(m_state, jobs);
+  m_controls.SetText(kMaxDownloadsBox, "3");
+  QueueRecords(5);
+  const std::string held = "Korvid - " + std::string(kUnreachableCaption);
+
+  struct Step {
+    const char* name;
+    std::int64_t atMs;
+    bool up;
+    int ticks;
+    int workersAfter;
+    bool paused;
+  };
+  const Step steps[] = {
+      // The caption follows at the tick after the third failure.
+      {.name = "three fail in a row",
+       .atMs = 0,
+       .up = false,
+       .ticks = 4,
+       .workersAfter = 3,
+       .paused = true},
+      {.name = "then nothing starts",
+       .atMs = 29'999,
+       .up = false,
+       .ticks = 5,
+       .workersAfter = 3,
+       .paused = true},
+      {.name = "one try after 30 s fails",
+       .atMs = 30'000,
+       .up = false,
+       .ticks = 3,
+       .workersAfter = 4,
+       .paused = true},
+      {.name = "the next try gets through",
+       .atMs = 60'000,
+       .up = true,
+       .ticks = 2,
+       .workersAfter = 6,
+       .paused = false},
+      {.name = "and the rest follow",
+       .atMs = 60'000,
+       .up = true,
+       .ticks = 10,
+       .workersAfter = 9,
+       .paused = false},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    now = step.atMs;
+    siteUp = step.up;
+    for (int i = 0; i < step.ticks; ++i) TickAndSettle(scheduler);
+    EXPECT_EQ(m_downloadWorkers, step.workersAfter);
+    EXPECT_EQ(m_state.Reachability().Paused(), step.paused);
+    EXPECT_EQ(m_controls.Caption() == held, step.paused) << m_controls.Caption();
+  }
+  EXPECT_EQ(m_state.TaskQueue().Count(), 0);
+  EXPECT_EQ(m_controls.Caption(), "Korvid");
 }
 
 TEST_F(SchedulerTest, ClipboardWatchFillsBothBoxesOncePerNewText) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -378,6 +379,70 @@ TEST_F(TaskDownloadTest, ARefusedStreamWritesNothing) {
   m_site.SetFault("/x/player/playurl", fakesite::Fault::ApiCode(-404));
   EXPECT_EQ(Download(Settings("BV1Ks411D7aa")), std::vector<std::string>{"下载:fault -404"});
   EXPECT_FALSE(fs::exists(m_sandbox / "library" / "单页视频 A一 BC"));
+}
+
+// The site goes away with four tasks queued: three tries fail, the rows go
+// back to waiting, the caption says why and nothing more starts; once the
+// site is back the next try (30 s later on the reachability clock) gets
+// through and every row completes by itself.
+TEST_F(TaskDownloadTest, TasksWaitOutAnUnreachableSite) {
+  AppState app(m_controls, AppPaths{m_sandbox / "program"});
+  std::atomic<std::int64_t> now{0};
+  app.Reachability().SetClock([&now] { return now.load(); });
+  DownloadEngine engine(app);
+  engine.SetRetryPolicy(QuickRetries(1));
+  m_controls.SetText(kDownloadPathBox, (m_sandbox / "library").string());
+  m_controls.SetText(kMaxDownloadsBox, "3");
+  {
+    LinkJobs jobs(app);
+    for (const char* link : {"BV1Mp411T7bb", "BV1Ks411D7aa"}) {
+      m_controls.SetText(kTaskLinkBox, link);
+      jobs.OnAddLinkPressed();
+      jobs.WaitAll();
+    }
+  }
+  const int rows = app.Tasks().RowCount();
+  ASSERT_EQ(rows, 4);
+  const int port = m_site.Port();
+  m_site.Stop();
+
+  std::atomic<int> unreachable{0};
+  Scheduler scheduler(
+      app, SchedulerJobs{[&] {
+                           if (DownloadOneTask(app, engine) == TaskDownloadEnd::kUnreachable) {
+                             ++unreachable;
+                           }
+                         },
+                         {}});
+  for (int tick = 0; tick < 8; ++tick) {
+    scheduler.Tick();
+    scheduler.WaitForWorkers();
+  }
+  EXPECT_EQ(unreachable.load(), SiteReachability::kFailuresToPause);
+  EXPECT_EQ(m_controls.Caption(), "Korvid - 网络不可用，暂停开始新任务");
+  EXPECT_EQ(app.TaskQueue().Count(), rows);
+  for (int row = 1; row <= rows; ++row) {
+    EXPECT_EQ(app.Tasks().CellText(row, kColState), kStateWaiting) << row;
+  }
+
+  ASSERT_TRUE(m_site.Start(port));
+  now = SiteReachability::kProbeIntervalMs;
+  const bool drained = test::WaitFor(
+      [&] {
+        scheduler.Tick();
+        return app.TaskQueue().Count() == 0 && scheduler.ActiveWorkers() == 0 &&
+               engine.ActiveCount() == 0;
+      },
+      kWaitMs);
+  EXPECT_TRUE(drained);
+  scheduler.WaitForWorkers();
+  EXPECT_TRUE(engine.WaitIdle(kWaitMs));
+  for (int row = 1; row <= rows; ++row) {
+    EXPECT_EQ(app.Tasks().CellText(row, kColState), kStateDone) << row;
+  }
+  EXPECT_EQ(unreachable.load(), SiteReachability::kFailuresToPause);
+  scheduler.Tick();
+  EXPECT_EQ(m_controls.Caption(), "Korvid");
 }
 
 // Episodes of a licensed work: the season folder with both NFOs, or the

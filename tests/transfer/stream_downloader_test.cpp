@@ -1,12 +1,18 @@
 #include "transfer/stream_downloader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/closed_port.h"
@@ -177,6 +183,92 @@ TEST_F(StreamDownloaderTest, WithoutContentLengthTotalStaysZeroUntilACleanEnd) {
   EXPECT_TRUE(m_downloader.Outcome().Complete());
   EXPECT_EQ(test::ReadWholeFile(target), m_blob);
   EXPECT_EQ(m_site.Requests().at(0).Header("User-Agent"), StreamDownloader::kDefaultAgent);
+}
+
+// Reads a FIFO on a thread of its own until `expected` bytes came or the
+// time is up. Opened read-write, so the transfer's open never waits for it.
+class FifoReader {
+ public:
+  FifoReader(const std::filesystem::path& path, std::size_t expected) {
+    if (::mkfifo(path.c_str(), 0600) != 0) return;
+    m_fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd >= 0) m_thread = std::thread([this, expected] { Drain(expected); });
+  }
+  ~FifoReader() {
+    if (m_thread.joinable()) m_thread.join();
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  FifoReader(const FifoReader&) = delete;
+  FifoReader& operator=(const FifoReader&) = delete;
+
+  std::string Bytes() {
+    if (m_thread.joinable()) m_thread.join();
+    return m_bytes;
+  }
+
+ private:
+  void Drain(std::size_t expected) {
+    const auto deadline = NowMs() + 20000;
+    char buffer[64 * 1024];
+    while (m_bytes.size() < expected && NowMs() < deadline) {
+      pollfd wait{m_fd, POLLIN, 0};
+      if (::poll(&wait, 1, 100) <= 0) continue;
+      const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+      if (n > 0) m_bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+
+  int m_fd = -1;
+  std::thread m_thread;
+  std::string m_bytes;
+};
+
+// Whatever the pieces libcurl hands over and whatever the target, the body
+// arrives whole; only a regular file is cut at the end.
+TEST_F(StreamDownloaderTest, EveryKindOfTargetGetsTheWholeBody) {
+  enum class Target { kFile, kDevNull, kFifo };
+  struct Case {
+    std::string name;
+    Target target;
+    std::int64_t throttle;  // bytes per second; 0: loopback speed, large pieces
+  };
+  const std::vector<Case> cases = {
+      {.name = "file at full speed", .target = Target::kFile, .throttle = 0},
+      {.name = "file in small pieces", .target = Target::kFile, .throttle = 6 * 1024 * 1024},
+      {.name = "/dev/null", .target = Target::kDevNull, .throttle = 0},
+      {.name = "fifo", .target = Target::kFifo, .throttle = 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.throttle > 0) m_site.SetFault(kBlobPath, Fault::Throttle(c.throttle));
+    const auto file = m_sandbox / ("target-" + std::to_string(&c - cases.data()));
+    if (c.target == Target::kFile) {
+      ASSERT_TRUE(m_sandbox.WriteFile(file.filename(), "old"));
+    }
+    std::optional<FifoReader> fifo;
+    if (c.target == Target::kFifo) fifo.emplace(file, kBlobSize);
+    const std::string target = c.target == Target::kDevNull ? "/dev/null" : file.string();
+
+    StreamDownloader downloader;
+    CompletionEvent done;
+    StreamDownloader::Request request;
+    request.url = BlobUrl();
+    request.targetPath = target;
+    request.done = &done;
+    ASSERT_TRUE(downloader.StartTransfer(std::move(request)));
+    ASSERT_TRUE(done.WaitFor(20000));
+    const TransferOutcome outcome = downloader.Outcome();
+    EXPECT_EQ(outcome.error, TransferError::kNone);
+    EXPECT_TRUE(outcome.Complete());
+    EXPECT_EQ(outcome.received, static_cast<std::int64_t>(kBlobSize));
+    if (c.target == Target::kFile) {
+      EXPECT_TRUE(test::ReadWholeFile(file) == m_blob);
+    }
+    if (fifo) {
+      EXPECT_TRUE(fifo->Bytes() == m_blob);
+    }
+    m_site.ClearFaults();
+  }
 }
 
 struct FailureCase {

@@ -18,7 +18,7 @@ struct TaskColumn {
   int width;
 };
 
-inline constexpr int kTaskColumnCount = 10;
+inline constexpr int kTaskColumnCount = 11;
 inline constexpr std::array<TaskColumn, kTaskColumnCount> kTaskColumns{{
     {"", 1},  // carries the task record once its download has started
     {"序号", 55},
@@ -30,6 +30,7 @@ inline constexpr std::array<TaskColumn, kTaskColumnCount> kTaskColumns{{
     {"时间", 70},
     {"速度", 70},
     {"状态", 70},
+    {"剩余时间", 80},
 }};
 
 enum TaskColumnIndex : int {
@@ -43,7 +44,12 @@ enum TaskColumnIndex : int {
   kColTime = 7,
   kColSpeed = 8,
   kColState = 9,
+  // Added after the columns the store keeps: shown while a download runs.
+  kColumnTimeLeft = 10,
 };
+
+// The columns kept in the task store: all up to the state.
+inline constexpr int kStoredColumnCount = kColState + 1;
 
 // What changed since the view last looked; taken under the lock so that a
 // view can refresh at its own pace instead of once per update.
@@ -75,9 +81,10 @@ struct TaskStoreChanges {
   };
   bool cleared = false;  // every row before `rows` was removed
   std::vector<Entry> rows;
+  std::vector<int> removed;  // rows taken out after `rows` were written
 };
 
-// The rows of 超级列表框_下载列表: 10 text cells and 10 colours per row.
+// The rows of 超级列表框_下载列表: a text cell and a colour per column and row.
 // Rows are 1-based, appended one at a time and never renumbered: a removed row
 // stays as an empty one (no text in any cell) that views hide, so every later row and task
 // record keeps its number; only Clear takes rows away. Every method is safe from any thread;

@@ -43,7 +43,7 @@ constexpr const char* kSetQueued = "UPDATE task_records SET queued = ?2 WHERE ro
 // Bits of the cells kept in task_rows (every column but the record), the
 // colours and the queue number.
 constexpr std::uint32_t kRowTableBits =
-    (((1U << kTaskColumnCount) - 1U) & ~1U) | kStoreColorsBit | kStoreQueuedBit;
+    (((1U << kStoredColumnCount) - 1U) & ~1U) | kStoreColorsBit | kStoreQueuedBit;
 
 // A prepared statement, finalised when it goes away.
 class Statement {
@@ -130,7 +130,7 @@ std::optional<std::vector<StoredTaskRow>> SelectRows(sqlite3* db, std::string* w
   while ((result = select.Step()) == SQLITE_ROW) {
     StoredTaskRow row;
     row.row = static_cast<int>(select.Int(0));
-    for (int column = kColIndex; column < kTaskColumnCount; ++column) {
+    for (int column = kColIndex; column < kStoredColumnCount; ++column) {
       row.text[static_cast<std::size_t>(column)] = select.Text(column);
     }
     row.color = ParseColors(select.Text(10));
@@ -246,7 +246,7 @@ std::optional<std::vector<StoredTaskRow>> TaskStore::LoadRows(std::string* why) 
 }
 
 bool TaskStore::Write(const TaskStoreChanges& batch) {
-  if (!batch.cleared && batch.rows.empty()) return true;
+  if (!batch.cleared && batch.rows.empty() && batch.removed.empty()) return true;
   if (!Exec(m_db, "BEGIN IMMEDIATE")) return false;
   Statement upsertRow(m_db, kUpsertRow);
   Statement addRecordRow(m_db, kAddRecordRow);
@@ -259,7 +259,7 @@ bool TaskStore::Write(const TaskStoreChanges& batch) {
     const StoredTaskRow& row = entry.row;
     if ((entry.columns & kRowTableBits) != 0) {
       upsertRow.Bind(1, std::int64_t{row.row});
-      for (int column = kColIndex; column < kTaskColumnCount; ++column) {
+      for (int column = kColIndex; column < kStoredColumnCount; ++column) {
         upsertRow.Bind(column + 1, row.text[static_cast<std::size_t>(column)]);
       }
       upsertRow.Bind(11, ColorsText(row.color));
@@ -278,6 +278,16 @@ bool TaskStore::Write(const TaskStoreChanges& batch) {
       if (!ok || !wanted) continue;
       statement->Bind(1, std::int64_t{row.row});
       statement->Bind(2, text);
+      ok = statement->Run();
+    }
+  }
+  Statement removeRow(m_db, "DELETE FROM task_rows WHERE row = ?1");
+  Statement removeRecord(m_db, "DELETE FROM task_records WHERE row = ?1");
+  ok = ok && removeRow.Ok() && removeRecord.Ok();
+  for (int row : batch.removed) {
+    for (Statement* statement : {&removeRow, &removeRecord}) {
+      if (!ok) break;
+      statement->Bind(1, std::int64_t{row});
       ok = statement->Run();
     }
   }

@@ -9,8 +9,8 @@ namespace korvid {
 
 namespace {
 
-constexpr std::uint32_t kProgressBits =
-    (1U << kColSize) | (1U << kColReceived) | (1U << kColTime) | (1U << kColSpeed);
+constexpr std::uint32_t kProgressBits = (1U << kColSize) | (1U << kColReceived) | (1U << kColTime) |
+                                        (1U << kColSpeed) | (1U << kColumnTimeLeft);
 
 // Folds a later change of a row into the pending one: the newest cells win,
 // the records only where the later change carries them.
@@ -125,7 +125,10 @@ std::vector<int> RestoreTasks(AppState& state, const std::vector<StoredTaskRow>&
     while (tasks.RowCount() + 1 < stored.row) tasks.AppendRow();
     tasks.RestoreRow(stored);
     const bool hasRecord = !stored.queued.empty() || !stored.text[kColRecord].empty();
-    if (hasRecord && !IsFinalState(stored.text[kColState])) waiting.push_back(&stored);
+    const std::string& stateText = stored.text[kColState];
+    if (hasRecord && !IsFinalState(stateText) && stateText != kStatePaused) {
+      waiting.push_back(&stored);
+    }
   }
   std::stable_sort(waiting.begin(), waiting.end(),
                    [](const auto* a, const auto* b) { return a->seq < b->seq; });

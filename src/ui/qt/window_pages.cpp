@@ -139,6 +139,14 @@ QWidget* BuildFolderBar(ControlWidgets& widgets) {
   AddIf(*row, minus);
   AddIf(*row, count);
   AddIf(*row, plus);
+  row->addSpacing(24);
+  AddIf(*row, widgets.Take(kRateLimitLabel));
+  if (auto* limit = widgets.Take<QLineEdit>(kRateLimitBox)) {
+    limit->setFixedWidth(64);
+    limit->setAlignment(Qt::AlignCenter);
+    limit->setToolTip(Text("所有下载合计的速度上限，单位 KB/s；0 为不限速"));
+    row->addWidget(limit);
+  }
   auto* bar = new QWidget;
   bar->setLayout(row);
   return bar;
