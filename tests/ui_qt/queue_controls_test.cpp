@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTableView>
 #include <filesystem>
 #include <memory>
@@ -314,10 +315,17 @@ TEST_F(QueueControlsTest, TextColumnsShareTheRoomAndNewRowsComeIntoView) {
   m_app->Window().ThreadClock().stop();
   m_app->Controls().SetText(kTaskLinkBox, m_site.BaseUrl() + "/7/favlist?fid=30045");
   EnterLink("/7/favlist?fid=30045");
-  ASSERT_TRUE(WaitForRows(45));
-  test::SpinFor(100);
-  const QRect last = View().visualRect(View().model()->index(44, kColTitle));
-  EXPECT_TRUE(View().viewport()->rect().intersects(last));
+  ASSERT_TRUE(test::SpinUntil(
+      [&] {
+        return View().model()->rowCount() >= 45 && !m_app->State().Busy().IsSet(BusyFlag::kLinkAdd);
+      },
+      kWaitMs));
+  test::SpinFor(200);
+  const int lastRow = View().model()->rowCount() - 1;
+  const QRect last = View().visualRect(View().model()->index(lastRow, kColTitle));
+  EXPECT_TRUE(View().viewport()->rect().intersects(last))
+      << lastRow << " " << last.y() << " " << View().viewport()->height() << " "
+      << View().verticalScrollBar()->value() << "/" << View().verticalScrollBar()->maximum();
 }
 
 }  // namespace

@@ -314,7 +314,9 @@ void MainWindow::ConnectTaskView(QTableView& view) {
   connect(m_taskModel, &QAbstractItemModel::rowsInserted, this,
           [&view](const QModelIndex& /*parent*/, int first, int last) {
             HideRemovedRows(view, first, last);
-            view.scrollTo(view.model()->index(last, kColTitle));
+            // Once the view has laid the new rows out: right away it may
+            // still scroll by the old height.
+            QTimer::singleShot(0, &view, [&view] { view.scrollToBottom(); });
           });
   connect(m_taskModel, &QAbstractItemModel::dataChanged, this,
           [&view](const QModelIndex& from, const QModelIndex& to) {
