@@ -50,7 +50,7 @@ constexpr int kHeaderPadding = 24;
 // The widest text each task column usually shows; its width fits this at the
 // list's font (never narrower than the starting width).
 constexpr std::array<const char*, kTaskColumnCount> kWidestCell = {
-    "",        "9999",       "",        "", "2160", "1234.56MB", "1234.56MB  100%",
+    "",        "9999",       "",         "",          "2160", "1234.56MB", "1234.56MB  100%",
     "99999秒", "123.4 MB/S", "失败下载", "99小时59分"};
 // The question of "清空列表".
 constexpr const char* kClearQuestion = "确定清空列表？所有任务都将从列表中移除。";
