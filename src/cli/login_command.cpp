@@ -109,11 +109,12 @@ int Login(const Args& args) {
 }  // namespace
 
 KORVID_CLI_COMMAND("login",
-                   "login [--invert]      log in by scanning a QR code with the phone app; the\n"
+                   "login [--invert|--refresh]\n"
+                   "                      log in by scanning a QR code with the phone app; the\n"
                    "                      cookies are saved in the settings file (--invert for\n"
-                   "                      terminals with a light background)\n"
-                   "login --refresh       renew the saved log-in now, as the daily check does\n"
-                   "                      when the site asks for it",
+                   "                      terminals with a light background). --refresh: renew\n"
+                   "                      the saved log-in now, as the daily check does when\n"
+                   "                      the site asks for it",
                    Login, 30);
 
 }  // namespace korvid::cli
