@@ -18,7 +18,7 @@ if [ "${KORVID_TIDY:-1}" = 1 ]; then
 fi
 
 cd "$root/build/asan"
-ctest --output-on-failure -j "$(nproc)" --timeout 300
+"$root/scripts/ctest-retry-lsan.sh" --output-on-failure -j "$(nproc)" --timeout 300
 
 if [ "${KORVID_TSAN:-1}" = 1 ]; then
   echo "test: the same threads under ThreadSanitizer"
