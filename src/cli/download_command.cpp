@@ -176,8 +176,9 @@ class ProgressPrinter {
   std::chrono::steady_clock::time_point m_lastPlain{};
 };
 
-// Adds the links as 按钮_解析下载 does; true when one of them failed.
-bool AddLinks(Core& core, AppState& app, const DownloadOptions& options) {
+// Adds the links as 按钮_解析下载 does, each link's tasks starting while the
+// next is read; true when one of them failed.
+bool AddLinks(Core& core, AppState& app, const DownloadOptions& options, Scheduler& scheduler) {
   LinkJobs jobs(app);
   if (options.split) jobs.SetSplitCondition(true);
   bool failed = false;
@@ -186,6 +187,7 @@ bool AddLinks(Core& core, AppState& app, const DownloadOptions& options) {
     core.controls.SetText(kTaskLinkBox, link);
     jobs.OnAddLinkPressed();
     jobs.WaitAll();
+    scheduler.TasksQueued();
     for (const NoticeRecord& notice : core.controls.TakeNotices()) {
       std::cerr << notice.title << ": " << TerminalText(notice.text) << "\n";
       failed = failed || notice.title == kNoticeFailed;
@@ -380,10 +382,15 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   engine.SetRetryPolicy(retries);
   if (options.rateLimit >= 0) engine.SetRateLimit(options.rateLimit);
   // No slot waits for the next tick: all are filled at the first, and each
-  // again as soon as its download ends.
-  Scheduler scheduler(app,
-                      SchedulerJobs{[&app, &engine] { (void)DownloadOneTask(app, engine); }, {}});
+  // again as soon as its download ends, by a task prepared meanwhile.
+  Scheduler scheduler(app, SchedulerJobs{[&app, &engine, &scheduler] {
+                                           (void)DownloadOneTask(app, engine, [&scheduler] {
+                                             return scheduler.WaitForSlot();
+                                           });
+                                         },
+                                         {}});
   scheduler.FillEverySlot([&engine] { return engine.DownloadCount(); });
+  scheduler.PrepareAhead();
   ExpectedFiles files;
   engine.SetObservers(
       [&files, &scheduler](const DownloadEnd& end) {
@@ -396,7 +403,7 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   // are still being added.
   scheduler.Tick();
   scheduler.StartClock();
-  const bool linksFailed = AddLinks(core, app, options);
+  const bool linksFailed = AddLinks(core, app, options, scheduler);
   ProgressPrinter printer(app, earlier);
   BackgroundAdder adder(app, options.addTasks);
   bool held = false;

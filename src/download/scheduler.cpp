@@ -16,6 +16,10 @@ constexpr std::string_view kCountsCaptionPrefix = "Korvid - 正在下载:";
 constexpr std::string_view kDownloadJobName = "download worker";
 constexpr std::string_view kDetailsJobName = "details loader";
 
+// The scheduler whose slot the current worker thread took in WaitForSlot;
+// given back when the worker ends.
+thread_local const Scheduler* t_slotHolder = nullptr;
+
 std::string FullUnreachableCaption() {
   return "Korvid - " + std::string(kUnreachableCaption);
 }
@@ -60,7 +64,26 @@ void Scheduler::FillEverySlot(std::function<int()> downloadsHeld) {
   m_downloadsHeld = std::move(downloadsHeld);
 }
 
+void Scheduler::PrepareAhead() {
+  m_prepareAhead = true;
+}
+
+bool Scheduler::WaitForSlot() {
+  if (!m_prepareAhead) return true;
+  std::unique_lock lock(m_slotMutex);
+  m_slotFreed.wait(lock,
+                   [this] { return !m_refills || DownloadsHeld() + m_slotsTaken < Maximum(); });
+  if (!m_refills) return false;
+  ++m_slotsTaken;
+  t_slotHolder = this;
+  return true;
+}
+
 void Scheduler::SlotFreed() {
+  // Taken and let go before the wake: a worker between its check and its
+  // wait holds the mutex, so it cannot miss this.
+  { const std::lock_guard lock(m_slotMutex); }
+  m_slotFreed.notify_all();
   if (!m_fillEverySlot || !m_refills) return;
   const std::lock_guard lock(m_tickMutex);
   StartDownloads();
@@ -73,6 +96,8 @@ void Scheduler::StartClock() {
 
 void Scheduler::StopClock() {
   m_refills = false;
+  { const std::lock_guard lock(m_slotMutex); }
+  m_slotFreed.notify_all();
   (void)m_clock.StopPeriodic(kTickMs * 5);
 }
 
@@ -89,7 +114,7 @@ int Scheduler::ActiveWorkers() const {
 // start another; the limit holds for downloads that have begun.
 void Scheduler::StartDownloads() {
   if (!m_jobs.downloadWorker) return;
-  const int maximum = ParseMaxDownloads(m_state.Ui().Text(kMaxDownloadsBox));
+  const int maximum = Maximum();
   if (m_fillEverySlot) {
     FillSlots(maximum);
     return;
@@ -107,10 +132,26 @@ void Scheduler::StartDownloads() {
 // it has handed its download over (then counted twice for a moment: a start
 // too few, made up when it ends), and takes a waiting record of its own: so
 // no more workers start than slots are free or records wait.
+//
+// Preparing ahead, only the workers past WaitForSlot hold a slot; those still
+// preparing (or waiting for a slot) may number the free slots plus one more
+// per slot.
 void Scheduler::FillSlots(int maximum) {
   const int starting = m_startingWorkers.load();
-  const int held = m_downloadsHeld ? m_downloadsHeld() : m_state.RunningCount().load();
-  int free = std::min(maximum - held - starting, m_state.TaskQueue().Count() - starting);
+  const int held = DownloadsHeld();
+  const int queued = m_state.TaskQueue().Count();
+  int free = std::min(maximum - held - starting, queued - starting);
+  if (m_prepareAhead) {
+    int taken = 0;
+    {
+      const std::lock_guard lock(m_slotMutex);
+      taken = m_slotsTaken;
+    }
+    const int preparing = starting - taken;
+    const long long freeSlots = std::max(0, maximum - held - taken);
+    free =
+        static_cast<int>(std::min<long long>(freeSlots + maximum - preparing, queued - preparing));
+  }
   // While the site is unreachable, TakeStart lets one try through now and then.
   for (; free > 0 && m_state.Reachability().TakeStart(); --free) {
     if (!StartFillingWorker()) return;
@@ -125,16 +166,31 @@ bool Scheduler::StartFillingWorker() {
       explicit Ended(Scheduler& owner) : scheduler(owner) {}
       Ended(const Ended&) = delete;
       Ended& operator=(const Ended&) = delete;
-      ~Ended() {
-        --scheduler.m_startingWorkers;
-        scheduler.SlotFreed();
-      }
+      ~Ended() { scheduler.WorkerEnded(); }
       Scheduler& scheduler;
     } ended(*this);
     m_jobs.downloadWorker();
   });
   if (!started) --m_startingWorkers;
   return started;
+}
+
+void Scheduler::WorkerEnded() {
+  if (t_slotHolder == this) {
+    t_slotHolder = nullptr;
+    const std::lock_guard lock(m_slotMutex);
+    --m_slotsTaken;
+  }
+  --m_startingWorkers;
+  SlotFreed();
+}
+
+int Scheduler::Maximum() const {
+  return ParseMaxDownloads(m_state.Ui().Text(kMaxDownloadsBox));
+}
+
+int Scheduler::DownloadsHeld() const {
+  return m_downloadsHeld ? m_downloadsHeld() : m_state.RunningCount().load();
 }
 
 // Only the counts text that this scheduler wrote is cleared once nothing

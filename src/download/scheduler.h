@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -61,9 +62,21 @@ class Scheduler {
   // over and not yet ended, also while they wait to retry); empty: the
   // running count, which counts a download only once its transfer began.
   void FillEverySlot(std::function<int()> downloadsHeld);
+  // With FillEverySlot, set before the first Tick: a worker prepares its task
+  // (stream, side files) without a slot and takes one in WaitForSlot only to
+  // hand its download over, so no slot idles while a task is prepared. Up to
+  // one worker per slot prepares ahead while every slot is busy.
+  void PrepareAhead();
+  // A download worker of this scheduler, once its task is prepared: waits
+  // until a download slot is free and takes it until the worker ends. False
+  // when the clock stopped meanwhile (the run is ending): nothing may start.
+  // Returns true at once unless preparing ahead.
+  [[nodiscard]] bool WaitForSlot();
   // A download ended: when filling every slot, its slot is filled now rather
   // than at the next tick; otherwise nothing. Any thread.
   void SlotFreed();
+  // Tasks were queued: when filling every slot, the free ones are filled now.
+  void TasksQueued() { SlotFreed(); }
 
   // Runs Tick every kTickMs on a thread of its own until StopClock.
   void StartClock();
@@ -80,6 +93,9 @@ class Scheduler {
   void StartDownloads();
   void FillSlots(int maximum);
   [[nodiscard]] bool StartFillingWorker();
+  [[nodiscard]] int Maximum() const;
+  [[nodiscard]] int DownloadsHeld() const;
+  void WorkerEnded();
   void UpdateCaption();
   void WatchClipboard();
 
@@ -91,6 +107,12 @@ class Scheduler {
   // Workers started by FillSlots that have not ended yet: each may still be
   // about to hand a download over.
   std::atomic<int> m_startingWorkers{0};
+  bool m_prepareAhead = false;
+  // Workers past WaitForSlot that have not ended: each holds a slot until
+  // its download is counted as held (then counted twice for a moment).
+  int m_slotsTaken = 0;  // m_slotMutex
+  std::mutex m_slotMutex;
+  std::condition_variable m_slotFreed;
   std::mutex m_tickMutex;  // one Tick at a time, whoever drives it
   PeriodicThread m_clock;
   // Last: its destructor joins the workers before the jobs they run go.

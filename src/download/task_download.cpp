@@ -228,13 +228,35 @@ std::optional<fs::path> PartnerHalfPath(const TaskList& list, int row, std::stri
   return fs::path(video ? halves->video : halves->audio);
 }
 
-TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
+namespace {
+
+// The run ends while the task waits for a slot: it goes back to the head of
+// the queue, as if never taken (its side files stay).
+TaskDownloadEnd PutBack(AppState& state, int row, const std::string& text, std::int64_t queuedSeq) {
+  const std::lock_guard held(state.ListLock());
+  if (IsSetAside(state.Tasks(), row) || state.Tasks().QueuedSeq(row) != queuedSeq) {
+    return TaskDownloadEnd::kSetAside;
+  }
+  if (!state.QueueTaskFirst(row, text)) {
+    ShowHandOverState(state.Tasks(), row, kStateStartFailed);
+    return TaskDownloadEnd::kEngineRefused;
+  }
+  return TaskDownloadEnd::kPutBack;
+}
+
+}  // namespace
+
+TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine,
+                                const SlotWait& waitForSlot) {
   std::string text;
   if (!state.TaskQueue().PopText(text)) return TaskDownloadEnd::kNoRecord;
   JsonDocument record;
   if (!record.Parse(text)) return TaskDownloadEnd::kUnreadable;
   const int row = std::atoi(Value(record, record::kRow).c_str());
   if (IsSetAside(state.Tasks(), row)) return TaskDownloadEnd::kSetAside;
+  // Paused and continued while this worker prepares, the row is queued again
+  // for another worker: then this take is stale.
+  const std::int64_t queuedSeq = state.Tasks().QueuedSeq(row);
   Controls& ui = state.Ui();
 
   const StreamChoice choice = SelectStream(text, ui);
@@ -281,9 +303,12 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine) {
   // Asked before the list lock is taken: no request runs under it.
   const bool halfOnDisk = AlreadyComplete(layout.media, urls, headerBlock);
   const bool present = halfOnDisk || MergedFileExists(layout.media, choice.suffix);
+  if (!present && waitForSlot && !waitForSlot()) return PutBack(state, row, text, queuedSeq);
   const std::lock_guard held(state.ListLock());
   TaskList& list = state.Tasks();
-  if (IsSetAside(list, row)) return TaskDownloadEnd::kSetAside;
+  if (IsSetAside(list, row) || list.QueuedSeq(row) != queuedSeq) {
+    return TaskDownloadEnd::kSetAside;
+  }
   (void)record.SetValue(record::kMediaPath, layout.media.string());
   list.SetCellText(row, kColRecord, record.ToText());
   list.SetCellTip(row, kColState, commentsOk ? "" : kTipCommentsFailed);

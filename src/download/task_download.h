@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,12 +70,19 @@ enum class TaskDownloadEnd {
   kExisting,       // "已存在"
   kStarted,        // handed to the download engine
   kEngineRefused,  // "下载失败"
+  kPutBack,        // the run ended before a slot was free: first in the queue again
 };
+
+// Waits for a download slot once the task is prepared; false: none will come.
+using SlotWait = std::function<bool()>;
 
 // One download worker: pops the oldest task record, selects its stream,
 // writes the side files, records the media path in the row and hands the
 // download to the engine (or reports the file as present). Blocks on the
-// network; the scheduler runs it on a thread of its own.
-[[nodiscard]] TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine);
+// network; the scheduler runs it on a thread of its own. waitForSlot, when
+// given, runs between the preparing and the hand-over; the row stays
+// "等待中" until then, so a row paused or removed meanwhile never starts.
+[[nodiscard]] TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine,
+                                              const SlotWait& waitForSlot = {});
 
 }  // namespace korvid

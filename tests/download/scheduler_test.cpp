@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "controls/control_store.h"
@@ -152,6 +156,124 @@ TEST_F(SchedulerTest, FillingCountsTheHeldDownloadsAndRefillsAfterAWorkerWithout
   scheduler.SlotFreed();
   scheduler.WaitForWorkers();
   EXPECT_EQ(calls, 3);
+}
+
+// Preparing ahead, a worker needs a slot only to hand its download over: the
+// test lets the preparations finish one by one and ends downloads; after each
+// step the workers settle into the counts of the case.
+TEST_F(SchedulerTest, CommandLinePreparesTheNextTasksWhileEverySlotTransfers) {
+  enum class Act { kTick, kPrepare, kEndDownload, kStopClock };
+  struct Step {
+    const char* name;
+    Act act;
+    int count = 1;  // preparations to finish
+    int preparing = 0;
+    int waiting = 0;  // prepared, waiting for a slot
+    int held = 0;     // downloads handed over
+    int putBack = 0;  // told that no slot will come
+  };
+  const Step steps[] = {
+      {.name = "the first tick fills the four slots and prepares four ahead",
+       .act = Act::kTick,
+       .preparing = 8},
+      {.name = "four prepared tasks take the four slots",
+       .act = Act::kPrepare,
+       .count = 4,
+       .preparing = 4,
+       .held = 4},
+      {.name = "a fifth prepared waits while four transfer",
+       .act = Act::kPrepare,
+       .preparing = 3,
+       .waiting = 1,
+       .held = 4},
+      {.name = "a download ends: the fifth hands over at once",
+       .act = Act::kEndDownload,
+       .preparing = 3,
+       .held = 4},
+      {.name = "a sixth waits", .act = Act::kPrepare, .preparing = 2, .waiting = 1, .held = 4},
+      {.name = "the run ends: the waiting one does not start",
+       .act = Act::kStopClock,
+       .preparing = 2,
+       .held = 4,
+       .putBack = 1},
+      {.name = "nor do those prepared later",
+       .act = Act::kPrepare,
+       .count = 2,
+       .held = 4,
+       .putBack = 3},
+  };
+  constexpr auto kBound = std::chrono::seconds(30);
+  std::mutex mutex;
+  std::condition_variable changed;
+  Step now{.name = "counts", .act = Act::kTick};
+  int released = 0;
+  int workers = 0;
+  std::atomic<int> held{0};
+  Scheduler* scheduler = nullptr;
+  SchedulerJobs jobs;
+  jobs.downloadWorker = [&] {
+    std::string record;
+    if (!m_state.TaskQueue().PopText(record)) return;
+    std::unique_lock lock(mutex);
+    ++workers;
+    ++now.preparing;
+    if (!changed.wait_for(lock, kBound, [&] { return released > 0; })) return;
+    --released;
+    --now.preparing;
+    ++now.waiting;
+    lock.unlock();
+    const bool slot = scheduler->WaitForSlot();
+    if (slot) ++held;
+    lock.lock();
+    --now.waiting;
+    ++(slot ? now.held : now.putBack);
+  };
+  Scheduler owner(m_state, jobs);
+  scheduler = &owner;
+  owner.FillEverySlot([&] { return held.load(); });
+  owner.PrepareAhead();
+  m_controls.SetText(kMaxDownloadsBox, "4");
+  QueueRecords(10);
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    switch (step.act) {
+      case Act::kTick:
+        owner.Tick();
+        break;
+      case Act::kPrepare: {
+        const std::lock_guard lock(mutex);
+        released += step.count;
+        changed.notify_all();
+        break;
+      }
+      case Act::kEndDownload:
+        --held;
+        {
+          const std::lock_guard lock(mutex);
+          --now.held;
+        }
+        owner.SlotFreed();
+        break;
+      case Act::kStopClock:
+        owner.StopClock();
+        break;
+    }
+    const auto counts = [&] {
+      const std::lock_guard lock(mutex);
+      return std::tuple(now.preparing, now.waiting, now.held, now.putBack);
+    };
+    const auto wanted = std::tuple(step.preparing, step.waiting, step.held, step.putBack);
+    EXPECT_TRUE(test::WaitFor([&] { return counts() == wanted; }, 30000));
+    const auto [preparing, waiting, handed, putBack] = counts();
+    EXPECT_EQ(preparing, step.preparing);
+    EXPECT_EQ(waiting, step.waiting);
+    EXPECT_EQ(handed, step.held);
+    EXPECT_EQ(putBack, step.putBack);
+  }
+  owner.StopClock();
+  owner.WaitForWorkers();
+  EXPECT_EQ(workers, 8);
+  EXPECT_EQ(m_state.TaskQueue().Count(), 2);
 }
 
 TEST_F(SchedulerTest, MaximumThatIsNoNumberStartsNothing) {

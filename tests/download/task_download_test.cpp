@@ -22,6 +22,7 @@
 #include "controls/control_store.h"
 #include "controls/window_layout.h"
 #include "download/download_engine.h"
+#include "download/row_actions.h"
 #include "download/scheduler.h"
 #include "net/site_hosts.h"
 #include "site/link_jobs.h"
@@ -526,6 +527,87 @@ TEST_F(TaskDownloadTest, LicensedEpisodesEndInTheSeasonFolderOrWithTheirRefusal)
       episodeNfo.replace(at, served.size(), "http://i0.hdslb.com");
     }
     EXPECT_EQ(episodeNfo, test::ReadWholeFile(golden + "episode_ep606591_S1E1.nfo"));
+  }
+}
+
+// A task prepared ahead waits for a slot as "等待中" (what the task store
+// keeps); whatever happened to its row meanwhile decides whether it starts.
+TEST_F(TaskDownloadTest, ATaskPreparedAheadStartsOnlyIfItsRowStillWaits) {
+  enum class Meanwhile { kNothing, kPause, kCancel, kPauseAndContinue, kRunEnds };
+  struct Case {
+    const char* name;
+    Meanwhile meanwhile;
+    TaskDownloadEnd end;
+    std::string state;  // "" for a removed row
+    int queued = 0;
+  };
+  const Case cases[] = {
+      {.name = "a slot frees",
+       .meanwhile = Meanwhile::kNothing,
+       .end = TaskDownloadEnd::kStarted,
+       .state = std::string(kStateDone)},
+      {.name = "paused",
+       .meanwhile = Meanwhile::kPause,
+       .end = TaskDownloadEnd::kSetAside,
+       .state = std::string(kStatePaused)},
+      {.name = "cancelled", .meanwhile = Meanwhile::kCancel, .end = TaskDownloadEnd::kSetAside},
+      // Another worker takes the queued row: this one must not start it too.
+      {.name = "paused and continued",
+       .meanwhile = Meanwhile::kPauseAndContinue,
+       .end = TaskDownloadEnd::kSetAside,
+       .state = std::string(kStateWaiting),
+       .queued = 1},
+      {.name = "the run ends",
+       .meanwhile = Meanwhile::kRunEnds,
+       .end = TaskDownloadEnd::kPutBack,
+       .state = std::string(kStateWaiting),
+       .queued = 1},
+  };
+  m_controls.SetText(kDownloadPathBox, (m_sandbox / "library").string());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::error_code ec;
+    fs::remove_all(m_sandbox / "library", ec);
+    fs::create_directories(m_sandbox / "library");
+    AppState app(m_controls, AppPaths{m_sandbox / "program"});
+    DownloadEngine engine(app);
+    RowActions actions(app, engine);
+    {
+      LinkJobs jobs(app);
+      m_controls.SetText(kTaskLinkBox, "BV1Ks411D7aa");
+      jobs.OnAddLinkPressed();
+      jobs.WaitAll();
+    }
+    const std::string record = app.Tasks().QueuedRecord(1);
+    std::string stateWhileWaiting;
+    const int row[] = {1};
+    const auto waitForSlot = [&] {
+      stateWhileWaiting = app.Tasks().CellText(1, kColState);
+      switch (c.meanwhile) {
+        case Meanwhile::kNothing:
+        case Meanwhile::kRunEnds:
+          break;
+        case Meanwhile::kPause:
+          EXPECT_EQ(actions.Pause(row), 1);
+          break;
+        case Meanwhile::kCancel:
+          EXPECT_EQ(actions.Cancel(row), 1);
+          break;
+        case Meanwhile::kPauseAndContinue:
+          EXPECT_EQ(actions.Pause(row), 1);
+          EXPECT_EQ(actions.Continue(row), 1);
+          break;
+      }
+      return c.meanwhile != Meanwhile::kRunEnds;
+    };
+    EXPECT_EQ(DownloadOneTask(app, engine, waitForSlot), c.end);
+    ASSERT_TRUE(engine.WaitIdle(kWaitMs));
+    EXPECT_EQ(stateWhileWaiting, kStateWaiting);
+    EXPECT_EQ(app.Tasks().CellText(1, kColState), c.state);
+    EXPECT_EQ(app.TaskQueue().Count(), c.queued);
+    if (c.queued > 0) EXPECT_EQ(app.Tasks().QueuedRecord(1), record);
+    const fs::path media = m_sandbox / "library" / "单页视频 A一 BC" / "唯一的一集S1E1.mp4";
+    EXPECT_EQ(fs::exists(media), c.end == TaskDownloadEnd::kStarted);
   }
 }
 
