@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "controls/control_store.h"
@@ -162,50 +161,49 @@ TEST_F(SchedulerTest, FillingCountsTheHeldDownloadsAndRefillsAfterAWorkerWithout
 // test lets the preparations finish one by one and ends downloads; after each
 // step the workers settle into the counts of the case.
 TEST_F(SchedulerTest, CommandLinePreparesTheNextTasksWhileEverySlotTransfers) {
-  enum class Act { kTick, kPrepare, kEndDownload, kStopClock };
-  struct Step {
-    const char* name;
-    Act act;
-    int count = 1;  // preparations to finish
+  struct Counts {
     int preparing = 0;
     int waiting = 0;  // prepared, waiting for a slot
     int held = 0;     // downloads handed over
     int putBack = 0;  // told that no slot will come
+    bool operator==(const Counts&) const = default;
+  };
+  enum class Act { kTick, kPrepare, kEndDownload, kStopClock };
+  struct Step {
+    const char* name;
+    Act act;
+    int prepared = 1;  // preparations let finish
+    Counts want;
   };
   const Step steps[] = {
       {.name = "the first tick fills the four slots and prepares four ahead",
        .act = Act::kTick,
-       .preparing = 8},
+       .want = {.preparing = 8}},
       {.name = "four prepared tasks take the four slots",
        .act = Act::kPrepare,
-       .count = 4,
-       .preparing = 4,
-       .held = 4},
+       .prepared = 4,
+       .want = {.preparing = 4, .held = 4}},
       {.name = "a fifth prepared waits while four transfer",
        .act = Act::kPrepare,
-       .preparing = 3,
-       .waiting = 1,
-       .held = 4},
+       .want = {.preparing = 3, .waiting = 1, .held = 4}},
       {.name = "a download ends: the fifth hands over at once",
        .act = Act::kEndDownload,
-       .preparing = 3,
-       .held = 4},
-      {.name = "a sixth waits", .act = Act::kPrepare, .preparing = 2, .waiting = 1, .held = 4},
+       .want = {.preparing = 3, .held = 4}},
+      {.name = "a sixth waits",
+       .act = Act::kPrepare,
+       .want = {.preparing = 2, .waiting = 1, .held = 4}},
       {.name = "the run ends: the waiting one does not start",
        .act = Act::kStopClock,
-       .preparing = 2,
-       .held = 4,
-       .putBack = 1},
+       .want = {.preparing = 2, .held = 4, .putBack = 1}},
       {.name = "nor do those prepared later",
        .act = Act::kPrepare,
-       .count = 2,
-       .held = 4,
-       .putBack = 3},
+       .prepared = 2,
+       .want = {.held = 4, .putBack = 3}},
   };
   constexpr auto kBound = std::chrono::seconds(30);
   std::mutex mutex;
   std::condition_variable changed;
-  Step now{.name = "counts", .act = Act::kTick};
+  Counts now;
   int released = 0;
   int workers = 0;
   std::atomic<int> held{0};
@@ -234,6 +232,10 @@ TEST_F(SchedulerTest, CommandLinePreparesTheNextTasksWhileEverySlotTransfers) {
   owner.PrepareAhead();
   m_controls.SetText(kMaxDownloadsBox, "4");
   QueueRecords(10);
+  const auto counts = [&] {
+    const std::lock_guard lock(mutex);
+    return now;
+  };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.name);
     switch (step.act) {
@@ -242,7 +244,7 @@ TEST_F(SchedulerTest, CommandLinePreparesTheNextTasksWhileEverySlotTransfers) {
         break;
       case Act::kPrepare: {
         const std::lock_guard lock(mutex);
-        released += step.count;
+        released += step.prepared;
         changed.notify_all();
         break;
       }
@@ -258,17 +260,12 @@ TEST_F(SchedulerTest, CommandLinePreparesTheNextTasksWhileEverySlotTransfers) {
         owner.StopClock();
         break;
     }
-    const auto counts = [&] {
-      const std::lock_guard lock(mutex);
-      return std::tuple(now.preparing, now.waiting, now.held, now.putBack);
-    };
-    const auto wanted = std::tuple(step.preparing, step.waiting, step.held, step.putBack);
-    EXPECT_TRUE(test::WaitFor([&] { return counts() == wanted; }, 30000));
-    const auto [preparing, waiting, handed, putBack] = counts();
-    EXPECT_EQ(preparing, step.preparing);
-    EXPECT_EQ(waiting, step.waiting);
-    EXPECT_EQ(handed, step.held);
-    EXPECT_EQ(putBack, step.putBack);
+    EXPECT_TRUE(test::WaitFor([&] { return counts() == step.want; }, 30000));
+    const Counts got = counts();
+    EXPECT_EQ(got.preparing, step.want.preparing);
+    EXPECT_EQ(got.waiting, step.want.waiting);
+    EXPECT_EQ(got.held, step.want.held);
+    EXPECT_EQ(got.putBack, step.want.putBack);
   }
   owner.StopClock();
   owner.WaitForWorkers();
