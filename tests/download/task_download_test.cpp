@@ -538,7 +538,7 @@ TEST_F(TaskDownloadTest, ATaskPreparedAheadStartsOnlyIfItsRowStillWaits) {
     const char* name;
     Meanwhile meanwhile;
     TaskDownloadEnd end;
-    std::string state;  // "" for a removed row
+    std::string state{};  // "" for a removed row
     int queued = 0;
   };
   const Case cases[] = {
@@ -605,7 +605,9 @@ TEST_F(TaskDownloadTest, ATaskPreparedAheadStartsOnlyIfItsRowStillWaits) {
     EXPECT_EQ(stateWhileWaiting, kStateWaiting);
     EXPECT_EQ(app.Tasks().CellText(1, kColState), c.state);
     EXPECT_EQ(app.TaskQueue().Count(), c.queued);
-    if (c.queued > 0) EXPECT_EQ(app.Tasks().QueuedRecord(1), record);
+    if (c.queued > 0) {
+      EXPECT_EQ(app.Tasks().QueuedRecord(1), record);
+    }
     const fs::path media = m_sandbox / "library" / "单页视频 A一 BC" / "唯一的一集S1E1.mp4";
     EXPECT_EQ(fs::exists(media), c.end == TaskDownloadEnd::kStarted);
   }
