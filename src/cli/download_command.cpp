@@ -35,6 +35,8 @@ namespace korvid::cli {
 namespace {
 
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(250);
+// How soon the run notices it is done, or interrupted.
+constexpr auto kIdlePoll = std::chrono::milliseconds(50);
 constexpr auto kPlainPeriod = std::chrono::seconds(5);
 constexpr int kInterrupted = 130;
 constexpr std::string_view kSiteBackText = "网络已恢复，继续开始新任务";
@@ -407,6 +409,7 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
   ProgressPrinter printer(app, earlier);
   BackgroundAdder adder(app, options.addTasks);
   bool held = false;
+  auto nextDraw = std::chrono::steady_clock::now();
   while (!g_interrupted && (adder.Running() || !Idle(app, engine, scheduler))) {
     // The first tasks the adder queued start now, not at the clock's next tick.
     if (options.addTasks && Waiting(app, engine, scheduler)) scheduler.Tick();
@@ -414,8 +417,11 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
       held = !held;
       std::cerr << "korvid-cli: " << (held ? kUnreachableCaption : kSiteBackText) << "\n";
     }
-    printer.Show(false);
-    std::this_thread::sleep_for(kRedrawPeriod);
+    if (const auto now = std::chrono::steady_clock::now(); now >= nextDraw) {
+      printer.Show(false);
+      nextDraw = now + kRedrawPeriod;
+    }
+    std::this_thread::sleep_for(kIdlePoll);
   }
   const bool linkFailed = adder.Join() || linksFailed;
   const bool interrupted = g_interrupted;
