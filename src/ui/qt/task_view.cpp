@@ -35,20 +35,25 @@ QColor TextOnFill(const QPalette& palette) {
                                                                            : QColor(kDarkText);
 }
 
-// The bar's text, each part readable on what lies under it: the filled part
-// in the highlight colour, the rest in the list's.
+// Draws the text clipped to one part of the bar, within the clip already set.
+void DrawTextIn(QPainter& painter, const QStyleOptionProgressBar& bar, const QRegion& part,
+                const QColor& color) {
+  painter.save();
+  painter.setClipRegion(part, Qt::IntersectClip);
+  painter.setPen(color);
+  painter.drawText(bar.rect, Qt::AlignCenter, bar.text);
+  painter.restore();
+}
+
+// The bar's text, each part readable on what lies under it: light on the
+// fill, the list's text colour on the rest.
 void DrawBarText(QPainter& painter, const QStyleOptionProgressBar& bar) {
   const QRect area = bar.rect;
   const int filled = area.width() * bar.progress / kPercentMax;
   const QRect done(area.left(), area.top(), filled, area.height());
-  const QRegion rest = QRegion(area).subtracted(QRegion(done));
-  painter.setClipRegion(rest);
-  painter.setPen(bar.palette.color(QPalette::Text));
-  painter.drawText(area, Qt::AlignCenter, bar.text);
-  if (filled <= 0) return;
-  painter.setClipRect(done);
-  painter.setPen(TextOnFill(bar.palette));
-  painter.drawText(area, Qt::AlignCenter, bar.text);
+  DrawTextIn(painter, bar, QRegion(area).subtracted(QRegion(done)),
+             bar.palette.color(QPalette::Text));
+  if (filled > 0) DrawTextIn(painter, bar, QRegion(done), TextOnFill(bar.palette));
 }
 
 }  // namespace
