@@ -102,7 +102,9 @@ TEST_F(KorvidCliDownload, AnInterruptedRunSaysWhatItKept) {
     EXPECT_NE(run.output.find(c.summary), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("interrupted"), std::string::npos) << run.output;
     EXPECT_EQ(run.output.find("Not downloaded"), std::string::npos) << run.output;
-    if (c.kept) EXPECT_EQ(run.output.find("失败下载"), std::string::npos) << run.output;
+    if (c.kept) {
+      EXPECT_EQ(run.output.find("失败下载"), std::string::npos) << run.output;
+    }
     const ShellRun stored = RunShell(test::CliCommand((m_sandbox / "home").string(), "tasks"));
     EXPECT_EQ(stored.output.find("等待中") != std::string::npos, c.kept) << stored.output;
   }
