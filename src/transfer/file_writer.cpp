@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <system_error>
 
 namespace korvid {
@@ -34,13 +35,14 @@ FileWriter::~FileWriter() {
   if (!m_finished) (void)Finish();
 }
 
-bool FileWriter::Start(int fd, const std::string& path, std::int64_t offset, bool regularFile) {
+bool FileWriter::Start(int fd, std::int64_t offset, bool regularFile) {
   if (m_io.openDirect == nullptr) m_io.openDirect = OpenDirect;
   if (m_io.pwriteDirect == nullptr) m_io.pwriteDirect = PwriteDirect;
   m_fd = fd;
   m_positional = regularFile;
   m_end = offset;
-  if (regularFile) m_directFd = m_io.openDirect(path.c_str());
+  // Opened again through the descriptor: the path may name another file by now.
+  if (regularFile) m_directFd = m_io.openDirect(("/proc/self/fd/" + std::to_string(fd)).c_str());
   for (std::size_t i = 0; i < kBufferCount; ++i) {
     Buffer buffer;
     // Untouched pages of a buffer cost no memory: a slow transfer uses one.

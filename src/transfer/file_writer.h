@@ -6,7 +6,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -40,7 +39,7 @@ class FileWriter {
 
   // fd stays the caller's; the bytes go to offset on. False when no thread
   // could start (nothing is written then).
-  [[nodiscard]] bool Start(int fd, const std::string& path, std::int64_t offset, bool regularFile);
+  [[nodiscard]] bool Start(int fd, std::int64_t offset, bool regularFile);
   // Copies the bytes in, waiting while every buffer is full. False once a
   // write has failed: later bytes are dropped.
   [[nodiscard]] bool Append(const char* data, std::size_t size);

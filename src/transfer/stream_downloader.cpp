@@ -372,8 +372,7 @@ bool StreamDownloader::OpenTarget(Session& session) {
   struct stat info {};
   session.regularFile = ::fstat(session.fd, &info) == 0 && S_ISREG(info.st_mode);
   session.writer = std::make_unique<FileWriter>();
-  if (!session.writer->Start(session.fd, m_request.targetPath, session.written,
-                             session.regularFile)) {
+  if (!session.writer->Start(session.fd, session.written, session.regularFile)) {
     session.systemError = EAGAIN;
     ::close(session.fd);
     session.fd = -1;

@@ -125,7 +125,7 @@ TEST(FileWriter, WritesTheStreamAfterTheOffsetAlignedOrThroughTheCache) {
     bool appended = true;
     {
       FileWriter writer(c.io);
-      ASSERT_TRUE(writer.Start(fd, path, c.offset, true));
+      ASSERT_TRUE(writer.Start(fd, c.offset, true));
       for (std::size_t at = 0, i = 0; at < stream.size() && appended; ++i) {
         const std::size_t piece = std::min(c.pieces[i % c.pieces.size()], stream.size() - at);
         appended = writer.Append(stream.data() + at, piece);
