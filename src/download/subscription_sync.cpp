@@ -3,13 +3,18 @@
 #include <algorithm>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <regex>
 #include <thread>
 
 #include "download/task_download.h"
 #include "net/json_document.h"
+#include "app/tasks/task_record.h"
+#include "controls/control_names.h"
 #include "site/add_video.h"
+#include "site/licensed_work.h"
+#include "site/stream_selection.h"
 
 namespace korvid {
 
@@ -47,10 +52,18 @@ ListPageRead ReadWithBackoff(const SubscribedList& list, SiteTransport& transpor
   return read;
 }
 
-std::string BvidOfRecord(std::string_view text) {
+// The key a sync knows a row's video by: an episode's EpisodeKey, else its BV id.
+std::string KeyOfRecord(std::string_view text) {
   JsonDocument record;
   if (text.empty() || !record.Parse(text)) return {};
-  return record.GetValue("data.bvid");
+  const std::string episode = std::string(record::kLicensedEpisode);
+  std::string epId = record.GetValue(episode + ".ep_id");
+  if (epId.empty()) epId = record.GetValue(episode + ".id");
+  return epId.empty() ? record.GetValue("data.bvid") : EpisodeKey(epId);
+}
+
+void NoteGone(LibraryStore& store, const std::string& key) {
+  (void)store.NoteRefused(key, "gone", static_cast<std::int64_t>(std::time(nullptr)));
 }
 
 // "…S1E<n>.mp4": n, else "".
@@ -85,10 +98,11 @@ std::vector<HistoryEntry> FolderEntries(const fs::path& dir, std::int64_t now) {
                        {},
                        path.string(),
                        static_cast<std::int64_t>(file.file_size(ec)),
-                       now});
+                       now,
+                       {}});
   }
   if (bvid.empty()) return {};
-  if (entries.empty()) entries.push_back({{}, {}, {}, dir.string(), 0, now});
+  if (entries.empty()) entries.push_back({{}, {}, {}, dir.string(), 0, now, {}});
   for (HistoryEntry& entry : entries) entry.bvid = bvid;
   return entries;
 }
@@ -169,11 +183,11 @@ ListScan ScanList(const SubscribedList& list, SiteTransport& transport,
   return scan;
 }
 
-QueueResult QueueVideos(SiteJob& job, const std::vector<std::string>& newestFirst, bool split,
+QueueResult QueueVideos(SiteJob& job, const std::vector<std::string>& inOrder, bool split,
                         LibraryStore& store, const SyncPacing& pacing) {
   QueueResult result;
   bool first = true;
-  for (auto it = newestFirst.rbegin(); it != newestFirst.rend(); ++it) {
+  for (auto it = inOrder.begin(); it != inOrder.end(); ++it) {
     if (job.stop.stop_requested() || pacing.Stopped() || (!first && !pacing.Wait(pacing.pause))) {
       result.stopped = true;
       break;
@@ -182,7 +196,7 @@ QueueResult QueueVideos(SiteJob& job, const std::vector<std::string>& newestFirs
     const int before = job.app.Tasks().RowCount();
     const AddVideoOutcome outcome = TryAddVideo(job, *it, AddVideoFlags{split, false});
     if (outcome.gone) {
-      (void)store.NoteRefused(*it, "gone", static_cast<std::int64_t>(std::time(nullptr)));
+      NoteGone(store, *it);
       pacing.Say(*it + ": 视频已失效或不公开，以后不再尝试");
       result.gone.push_back(*it);
       continue;
@@ -190,6 +204,45 @@ QueueResult QueueVideos(SiteJob& job, const std::vector<std::string>& newestFirs
     if (!outcome.added) AddFailureRow(job.app, *it);
     result.videos.push_back({*it, before + 1, job.app.Tasks().RowCount()});
   }
+  return result;
+}
+
+QueueResult QueueEpisodes(SiteJob& job, const JsonDocument& season,
+                          const std::vector<std::string>& keys, bool split, LibraryStore& store,
+                          const SyncPacing& pacing) {
+  std::map<std::string, SeasonEpisode> byKey;
+  for (const SeasonEpisode& episode : SeasonEpisodes(season, true)) {
+    byKey.emplace(EpisodeKey(EpisodeId(season, episode)), episode);
+  }
+  const std::optional<bool> splitBefore = job.splitCondition;
+  job.splitCondition = split;
+  std::optional<bool> vip;
+  QueueResult result;
+  for (const std::string& key : keys) {
+    if (job.stop.stop_requested() || pacing.Stopped()) {
+      result.stopped = true;
+      break;
+    }
+    const auto found = byKey.find(key);
+    if (found == byKey.end()) {
+      NoteGone(store, key);
+      result.gone.push_back(key);
+      continue;
+    }
+    if (VipOnlyEpisode(season.GetObject(found->second.path))) {
+      if (!vip) vip = VipLogin(job.app.Ui().Text(kCookiesBox));
+      if (!*vip) {
+        pacing.Say(key + " " + EpisodeTitle(season, found->second) + ": " +
+                   std::string(kNeedsVip) + "，登录大会员后再同步");
+        continue;
+      }
+    }
+    const int before = job.app.Tasks().RowCount();
+    JsonDocument record = EpisodeRecord(season, found->second);
+    AddEpisodeRows(job, record, found->second.number);
+    result.videos.push_back({key, before + 1, job.app.Tasks().RowCount()});
+  }
+  job.splitCondition = splitBefore;
   return result;
 }
 
@@ -215,8 +268,8 @@ std::set<std::string> PendingVideos(TaskList& tasks) {
   const std::lock_guard held(tasks.ListLock());
   for (int row = 1; row <= tasks.RowCount(); ++row) {
     if (IsFinalState(tasks.CellText(row, kColState))) continue;
-    std::string bvid = BvidOfRecord(tasks.QueuedRecord(row));
-    if (bvid.empty()) bvid = BvidOfRecord(tasks.CellText(row, kColRecord));
+    std::string bvid = KeyOfRecord(tasks.QueuedRecord(row));
+    if (bvid.empty()) bvid = KeyOfRecord(tasks.CellText(row, kColRecord));
     if (!bvid.empty()) pending.insert(std::move(bvid));
   }
   return pending;

@@ -1,6 +1,7 @@
 // korvid-cli sync against the fake site: a followed folder across runs that
-// find 45, then 3, then nothing new; an adopted library; a killed sync run
-// again; a video the site refuses; the site's risk control on the list.
+// find 45, then 3, then nothing new; a collection, a series and a 番剧 season
+// that grow between two runs; an adopted library; a killed sync run again; a
+// video the site refuses; the site's risk control on the list.
 
 #include <gtest/gtest.h>
 
@@ -148,6 +149,74 @@ TEST_F(KorvidCliSync, AFollowedFolderAcrossRuns) {
   EXPECT_NE(after.output.find("新视频 0，已下载 0，失败 0"), std::string::npos) << after.output;
   EXPECT_EQ(MediaGets(), 0);
   EXPECT_EQ(Requests(kFavouritesPath), 1);
+}
+
+// Sources read whole in their own order: the first run downloads everything
+// (a season's VIP-only episode is left for a VIP log-in), and after the
+// source grows the next run downloads exactly the new ones. A season is
+// followed by episode, from an ep link's season.
+TEST_F(KorvidCliSync, CollectionsSeriesAndSeasonsAcrossRuns) {
+  const std::string base = m_site.BaseUrl();
+  struct Case {
+    const char* name;
+    std::string link;
+    const char* said;   // by sync add
+    std::int64_t growId;
+    int grow;
+    const char* kind;   // as sync list shows it
+    const char* first;  // the first run's result
+    const char* second;
+    const char* newest;  // in the history after the second run
+  };
+  const Case cases[] = {
+      {.name = "collection",
+       .link = base + "/20061/channel/collectiondetail?sid=1227671",
+       .said = "合集 1227671",
+       .growId = 1227671,
+       .grow = 2,
+       .kind = "\t合集\t",
+       .first = "合集 1227671: 新视频 35，已下载 35，失败 0",
+       .second = "合集 1227671: 新视频 2，已下载 2，失败 0",
+       .newest = "BV1sa0000037"},
+      {.name = "series",
+       .link = base + "/20200/lists/534501?type=series",
+       .said = "列表 534501",
+       .growId = 534501,
+       .grow = 3,
+       .kind = "\t列表\t",
+       .first = "列表 534501: 新视频 25，已下载 25，失败 0",
+       .second = "列表 534501: 新视频 3，已下载 3，失败 0",
+       .newest = "BV1sc0000028"},
+      {.name = "season from an episode link",
+       .link = base + "/bangumi/play/ep606592",
+       .said = "订阅整季",
+       .growId = 42290,
+       .grow = 1,
+       .kind = "\t番剧\t",
+       .first = "测试番剧: 罪犯/新选组 & 其他: 新视频 2，已下载 2，失败 0",
+       .second = "测试番剧: 罪犯/新选组 & 其他: 新视频 1，已下载 1，失败 0",
+       .newest = "\"episode\": \"700001\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string home = std::string("home-") + c.name;
+    const ShellRun added = RunShell(Cli("sync add " + test::ShellQuote(c.link), home) + " 2>&1");
+    ASSERT_EQ(added.exitCode, 0) << added.output;
+    EXPECT_NE(added.output.find(c.said), std::string::npos) << added.output;
+    EXPECT_NE(RunShell(Cli("sync list", home)).output.find(c.kind), std::string::npos);
+
+    const ShellRun first = Sync(home);
+    EXPECT_EQ(first.exitCode, 0) << first.output;
+    EXPECT_NE(first.output.find(c.first), std::string::npos) << first.output;
+
+    ASSERT_TRUE(m_site.GrowList(c.growId, c.grow));
+    m_site.ClearRequests();
+    const ShellRun second = Sync(home);
+    EXPECT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_NE(second.output.find(c.second), std::string::npos) << second.output;
+    EXPECT_EQ(MediaGets(), c.grow) << second.output;
+    EXPECT_NE(RunShell(Cli("history --json", home)).output.find(c.newest), std::string::npos);
+  }
 }
 
 // A sync killed with SIGKILL once a file is done (and the list is read); the next run finishes the
