@@ -151,9 +151,8 @@ int ListSubscriptions() {
   if (!store) return 1;
   for (const Subscription& sub : store->Subscriptions()) {
     std::cout << sub.id << "\t" << KindText(sub) << "\t" << TerminalText(sub.name) << "\t"
-              << TerminalText(sub.link) << "\t"
-              << TimeText(sub.lastRun) << "\t" << sub.known << "\t" << TerminalText(sub.lastResult)
-              << "\n";
+              << TerminalText(sub.link) << "\t" << TimeText(sub.lastRun) << "\t" << sub.known
+              << "\t" << TerminalText(sub.lastResult) << "\n";
   }
   return 0;
 }
@@ -263,8 +262,7 @@ std::vector<std::string> Union(std::vector<std::string> fresh,
 
 // Oldest first: a list read newest first is turned round; a source read in
 // its own order (a collection, a series, a season) keeps it.
-std::vector<std::string> InQueueOrder(const SubscribedList& list,
-                                      std::vector<std::string> videos) {
+std::vector<std::string> InQueueOrder(const SubscribedList& list, std::vector<std::string> videos) {
   if (list.newestFirst) std::reverse(videos.begin(), videos.end());
   return videos;
 }
@@ -307,8 +305,8 @@ bool QueueNewVideos(AppState& app, LibraryStore& store, const SyncOptions& optio
     failed = failed || scan.failed;
     if (scan.stopped) break;
     std::vector<std::string> fresh = Union(scan.fresh, earlier, known);
-    run.queued = QueueListed(job, *list, InQueueOrder(*list, fresh), run.sub.split, store,
-                             options.pacing);
+    run.queued =
+        QueueListed(job, *list, InQueueOrder(*list, fresh), run.sub.split, store, options.pacing);
     known.insert(fresh.begin(), fresh.end());
     if (run.queued.stopped) break;
   }
@@ -411,8 +409,10 @@ KORVID_CLI_COMMAND(
     "sync",
     "sync [ID...] [--full] [--every 30m] [--dir DIR] [--max N] [--pause 1s] [--backoff 1m,5m,15m]\n"
     "                      for each followed list (all, or the ids given): read it newest first\n"
-    "                      up to the videos seen before (--full: all of it), queue the new\n"
-    "                      videos and download them as download does; one line per list:\n"
+    "                      up to the videos seen before (--full: all of it; a collection,\n"
+    "                      series, watch later or season: all of it in its own order), queue\n"
+    "                      the new videos (a season's new episodes) and download them as\n"
+    "                      download does; one line per list:\n"
     "                      \"<name>: 新视频 N，已下载 M，失败 K\". Exit 0 only when nothing\n"
     "                      failed. --every: again after each period until SIGTERM; --pause:\n"
     "                      wait between list pages and videos; --backoff: waits when the\n"

@@ -8,10 +8,10 @@
 #include <regex>
 #include <thread>
 
-#include "download/task_download.h"
-#include "net/json_document.h"
 #include "app/tasks/task_record.h"
 #include "controls/control_names.h"
+#include "download/task_download.h"
+#include "net/json_document.h"
 #include "site/add_video.h"
 #include "site/licensed_work.h"
 #include "site/stream_selection.h"
@@ -232,8 +232,8 @@ QueueResult QueueEpisodes(SiteJob& job, const JsonDocument& season,
     if (VipOnlyEpisode(season.GetObject(found->second.path))) {
       if (!vip) vip = VipLogin(job.app.Ui().Text(kCookiesBox));
       if (!*vip) {
-        pacing.Say(key + " " + EpisodeTitle(season, found->second) + ": " +
-                   std::string(kNeedsVip) + "，登录大会员后再同步");
+        pacing.Say(key + " " + EpisodeTitle(season, found->second) + ": " + std::string(kNeedsVip) +
+                   "，登录大会员后再同步");
         continue;
       }
     }

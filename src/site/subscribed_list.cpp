@@ -145,8 +145,8 @@ std::optional<SubscribedList> SubscribedListFor(std::string_view link, const Sit
     case LinkKind::kWatchLater:
       list.id = classified.id;
       list.newestFirst = false;
-      list.read = [classified, cookie = std::move(options.loginCookie)](
-                      SiteTransport& transport, int page) {
+      list.read = [classified, cookie = std::move(options.loginCookie)](SiteTransport& transport,
+                                                                        int page) {
         return ReadOtherSource(transport, classified, page, cookie);
       };
       return list;

@@ -19,9 +19,9 @@ namespace korvid {
 struct ListPageRead {
   // Newest first. A licensed season's are its episodes' keys (EpisodeKey).
   std::vector<std::string> bvids;
-  bool more = false;               // an older page may follow
-  bool refused = false;            // not answered, or refused: `notice` says how
-  bool riskControl = false;        // refused with -352/-412: worth waiting for
+  bool more = false;         // an older page may follow
+  bool refused = false;      // not answered, or refused: `notice` says how
+  bool riskControl = false;  // refused with -352/-412: worth waiting for
   std::string notice;
 };
 
@@ -51,8 +51,9 @@ struct SubscribedListOptions {
 // whole, as page 1; a collection, a series and watch later in their own
 // order, every page; a licensed season (by ss, md or an episode's ep link)
 // whole, as page 1.
-[[nodiscard]] std::optional<SubscribedList> SubscribedListFor(
-    std::string_view link, const SiteHosts& hosts, SubscribedListOptions options = {});
+[[nodiscard]] std::optional<SubscribedList> SubscribedListFor(std::string_view link,
+                                                              const SiteHosts& hosts,
+                                                              SubscribedListOptions options = {});
 
 // "收藏夹", "UP主", "合集", "列表", "稍后再看", "番剧"; "" for no list.
 [[nodiscard]] std::string_view ListKindName(LinkKind kind);

@@ -160,7 +160,7 @@ TEST_F(KorvidCliSync, CollectionsSeriesAndSeasonsAcrossRuns) {
   struct Case {
     const char* name;
     std::string link;
-    const char* said;   // by sync add
+    const char* said;  // by sync add
     std::int64_t growId;
     int grow;
     const char* kind;   // as sync list shows it

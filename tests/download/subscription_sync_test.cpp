@@ -122,6 +122,15 @@ TEST(ScanList, StopsAtThePageThatReachesKnownVideos) {
       EXPECT_EQ(scan.fresh.front(), newest);
     }
   }
+  // A source in its own order (a collection, a series) may gain videos
+  // anywhere: a known video ending a page stops nothing.
+  std::vector<int> asked;
+  NoTransport transport;
+  SubscribedList ownOrder = ScriptedList(48, 20, asked);
+  ownOrder.newestFirst = false;
+  const ListScan scan = ScanList(ownOrder, transport, Known(4, 48), false, NoWaits());
+  EXPECT_EQ(asked, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(scan.fresh, (std::vector<std::string>{"V3", "V2", "V1"}));
 }
 
 TEST(ScanList, RiskControlBacksOffThenGivesUp) {

@@ -191,7 +191,8 @@ std::optional<std::int64_t> LibraryStore::AddSubscription(std::string_view link,
                                                           std::string_view name, bool split,
                                                           bool extras) {
   Statement insert(
-      m_db, "INSERT OR IGNORE INTO subscriptions(name, link, split, extras) VALUES(?1, ?2, ?3, ?4)");
+      m_db,
+      "INSERT OR IGNORE INTO subscriptions(name, link, split, extras) VALUES(?1, ?2, ?3, ?4)");
   if (!insert.Ok()) return std::nullopt;
   insert.Bind(1, name);
   insert.Bind(2, link);
