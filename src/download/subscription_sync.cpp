@@ -26,6 +26,9 @@ constexpr auto kWaitStep = std::chrono::milliseconds(100);
 // An uploader with more pages than this is not read further in one run.
 constexpr int kMaxListPages = 10000;
 constexpr std::size_t kAssHeaderBytes = 4096;
+constexpr std::size_t kNfoHeadBytes = 8192;
+constexpr std::string_view kEpisodeIdType = "bilibili_ep";
+constexpr std::string_view kVideoIdType = "bilibili";
 constexpr std::string_view kAssBidOpen = "[bid_";
 // Bounds the walk of a library, whatever links it holds.
 constexpr int kMaxAdoptDepth = 8;
@@ -81,6 +84,39 @@ std::string ReadHead(const fs::path& path, std::size_t bytes) {
   return text;
 }
 
+// The text of <uniqueid type="TYPE" ...>TEXT</uniqueid> in an NFO, else "".
+std::string NfoUniqueId(std::string_view nfo, std::string_view type) {
+  const std::string open = "<uniqueid type=\"" + std::string(type) + "\"";
+  const std::size_t at = nfo.find(open);
+  const std::size_t from = at == std::string_view::npos ? at : nfo.find('>', at);
+  if (from == std::string_view::npos) return {};
+  const std::size_t close = nfo.find('<', from);
+  if (close == std::string_view::npos) return {};
+  return std::string(nfo.substr(from + 1, close - from - 1));
+}
+
+// A media file's entry; a licensed work's episode is named by the NFO beside
+// it (its ep_id and BV id).
+HistoryEntry MediaEntry(const fs::directory_entry& file, std::int64_t now) {
+  const fs::path& path = file.path();
+  std::error_code ec;
+  HistoryEntry entry{{},
+                     EpisodeOfName(path.filename().string()),
+                     {},
+                     path.string(),
+                     static_cast<std::int64_t>(file.file_size(ec)),
+                     now,
+                     {}};
+  fs::path nfoPath = path;
+  nfoPath.replace_extension(".nfo");
+  if (fs::is_regular_file(nfoPath, ec)) {
+    const std::string nfo = ReadHead(nfoPath, kNfoHeadBytes);
+    entry.episode = NfoUniqueId(nfo, kEpisodeIdType);
+    if (!entry.episode.empty()) entry.bvid = NfoUniqueId(nfo, kVideoIdType);
+  }
+  return entry;
+}
+
 // The entries of one video folder: a media file per episode, or the folder.
 std::vector<HistoryEntry> FolderEntries(const fs::path& dir, std::int64_t now) {
   std::string bvid = FolderVideoId(dir);
@@ -88,22 +124,18 @@ std::vector<HistoryEntry> FolderEntries(const fs::path& dir, std::int64_t now) {
   std::error_code ec;
   for (const auto& file : fs::directory_iterator(dir, ec)) {
     const fs::path& path = file.path();
-    const std::string name = path.filename().string();
     if (bvid.empty() && path.extension() == ".ass") {
       bvid = AssVideoId(ReadHead(path, kAssHeaderBytes));
     }
-    if (path.extension() != ".mp4" || !file.is_regular_file(ec)) continue;
-    entries.push_back({{},
-                       EpisodeOfName(name),
-                       {},
-                       path.string(),
-                       static_cast<std::int64_t>(file.file_size(ec)),
-                       now,
-                       {}});
+    if (path.extension() == ".mp4" && file.is_regular_file(ec)) {
+      entries.push_back(MediaEntry(file, now));
+    }
   }
-  if (bvid.empty()) return {};
-  if (entries.empty()) entries.push_back({{}, {}, {}, dir.string(), 0, now, {}});
-  for (HistoryEntry& entry : entries) entry.bvid = bvid;
+  if (entries.empty() && !bvid.empty()) entries.push_back({{}, {}, {}, dir.string(), 0, now, {}});
+  std::erase_if(entries, [&bvid](HistoryEntry& entry) {
+    if (entry.episode.empty()) entry.bvid = bvid;
+    return entry.bvid.empty() && entry.episode.empty();
+  });
   return entries;
 }
 
@@ -292,7 +324,7 @@ int AdoptLibrary(const fs::path& folder, LibraryStore& store, std::int64_t now) 
   std::set<std::string> videos;
   const auto take = [&](const fs::path& dir) {
     for (HistoryEntry& entry : FolderEntries(dir, now)) {
-      videos.insert(entry.bvid);
+      videos.insert(entry.episode.empty() ? entry.bvid : EpisodeKey(entry.episode));
       entries.push_back(std::move(entry));
     }
   };

@@ -105,8 +105,9 @@ struct VideoTally {
 [[nodiscard]] std::set<std::string> PendingVideos(TaskList& tasks);
 
 // Records in the history every video folder below `folder` whose tvshow.nfo
-// or subtitle header names a BV id, with its media files. Returns the
-// number of videos found.
+// or subtitle header names a BV id, with its media files, and every episode
+// of a licensed work whose NFO names its ep_id. Returns the number of videos
+// and episodes found.
 [[nodiscard]] int AdoptLibrary(const std::filesystem::path& folder, LibraryStore& store,
                                std::int64_t now);
 // The BV id an ASS header names ("Original Script: [bid_BV...]"), else "".
