@@ -1,6 +1,7 @@
 // korvid-cli sync against the fake site: a followed folder across runs that
 // find 45, then 3, then nothing new; a collection, a series and a 番剧 season
-// that grow between two runs; an adopted library; a killed sync run again; a
+// that grow between two runs; watch later with and without the log-in; an
+// adopted library; a killed sync run again; a
 // video the site refuses; the site's risk control on the list.
 
 #include <gtest/gtest.h>
@@ -216,6 +217,24 @@ TEST_F(KorvidCliSync, CollectionsSeriesAndSeasonsAcrossRuns) {
     EXPECT_NE(second.output.find(c.second), std::string::npos) << second.output;
     EXPECT_EQ(MediaGets(), c.grow) << second.output;
     EXPECT_NE(RunShell(Cli("history --json", home)).output.find(c.newest), std::string::npos);
+  }
+}
+
+// Watch later is followed with the log-in: without it each run says so and
+// fails; with it the list is read whole and only the new entries fetched.
+TEST_F(KorvidCliSync, WatchLaterIsFollowedWithTheLogIn) {
+  ASSERT_EQ(RunShell(Cli("sync add '" + m_site.BaseUrl() + "/watchlater/#/list'")).exitCode, 0);
+  const ShellRun anonymous = Sync();
+  EXPECT_EQ(anonymous.exitCode, 1) << anonymous.output;
+  EXPECT_NE(anonymous.output.find("稍后再看需要登录"), std::string::npos) << anonymous.output;
+
+  ASSERT_EQ(
+      RunShell(Cli("set 编辑框_cookies 'SESSDATA=5f1a2b3c%2C1893456000%2Cd4e5f*61'")).exitCode, 0);
+  for (const char* result :
+       {"稍后再看: 新视频 3，已下载 3，失败 0", "稍后再看: 新视频 0，已下载 0，失败 0"}) {
+    const ShellRun synced = Sync();
+    EXPECT_EQ(synced.exitCode, 0) << synced.output;
+    EXPECT_NE(synced.output.find(result), std::string::npos) << synced.output;
   }
 }
 
