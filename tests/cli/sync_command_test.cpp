@@ -155,13 +155,15 @@ TEST_F(KorvidCliSync, AFollowedFolderAcrossRuns) {
 // Sources read whole in their own order: the first run downloads everything
 // (a season's VIP-only episode is left for a VIP log-in), and after the
 // source grows the next run downloads exactly the new ones. A season is
-// followed by episode, from an ep link's season.
+// followed by episode, from an ep link's season; with --extras its 番外/PV
+// too (the season keeps the episode the case before added).
 TEST_F(KorvidCliSync, CollectionsSeriesAndSeasonsAcrossRuns) {
   const std::string base = m_site.BaseUrl();
   struct Case {
     const char* name;
     std::string link;
-    const char* said;  // by sync add
+    const char* options;  // of sync add
+    const char* said;     // by sync add
     std::int64_t growId;
     int grow;
     const char* kind;   // as sync list shows it
@@ -172,6 +174,7 @@ TEST_F(KorvidCliSync, CollectionsSeriesAndSeasonsAcrossRuns) {
   const Case cases[] = {
       {.name = "collection",
        .link = base + "/20061/channel/collectiondetail?sid=1227671",
+       .options = "",
        .said = "合集 1227671",
        .growId = 1227671,
        .grow = 2,
@@ -181,6 +184,7 @@ TEST_F(KorvidCliSync, CollectionsSeriesAndSeasonsAcrossRuns) {
        .newest = "BV1sa0000037"},
       {.name = "series",
        .link = base + "/20200/lists/534501?type=series",
+       .options = "",
        .said = "列表 534501",
        .growId = 534501,
        .grow = 3,
@@ -190,6 +194,7 @@ TEST_F(KorvidCliSync, CollectionsSeriesAndSeasonsAcrossRuns) {
        .newest = "BV1sc0000028"},
       {.name = "season from an episode link",
        .link = base + "/bangumi/play/ep606592",
+       .options = "",
        .said = "订阅整季",
        .growId = 42290,
        .grow = 1,
@@ -197,11 +202,22 @@ TEST_F(KorvidCliSync, CollectionsSeriesAndSeasonsAcrossRuns) {
        .first = "测试番剧: 罪犯/新选组 & 其他: 新视频 2，已下载 2，失败 0",
        .second = "测试番剧: 罪犯/新选组 & 其他: 新视频 1，已下载 1，失败 0",
        .newest = "\"episode\": \"700001\""},
+      {.name = "season with its extras from a media link",
+       .link = base + "/bangumi/media/md28339735",
+       .options = " --extras",
+       .said = "测试番剧",
+       .growId = 42290,
+       .grow = 1,
+       .kind = "\t番剧+番外/PV\t",
+       .first = "测试番剧: 罪犯/新选组 & 其他: 新视频 5，已下载 5，失败 0",
+       .second = "测试番剧: 罪犯/新选组 & 其他: 新视频 1，已下载 1，失败 0",
+       .newest = "\"episode\": \"700002\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string home = std::string("home-") + c.name;
-    const ShellRun added = RunShell(Cli("sync add " + test::ShellQuote(c.link), home) + " 2>&1");
+    const ShellRun added =
+        RunShell(Cli("sync add " + test::ShellQuote(c.link) + c.options, home) + " 2>&1");
     ASSERT_EQ(added.exitCode, 0) << added.output;
     EXPECT_NE(added.output.find(c.said), std::string::npos) << added.output;
     EXPECT_NE(RunShell(Cli("sync list", home)).output.find(c.kind), std::string::npos);
