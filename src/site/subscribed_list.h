@@ -30,9 +30,11 @@ using ListPageReader = std::function<ListPageRead(SiteTransport& transport, int 
 
 struct SubscribedList {
   LinkKind kind = LinkKind::kUnknown;
-  std::string id;  // the folder id, or the space's link as rewritten
+  std::string id;  // the folder, collection, series or season id, or the space's link
   // The pages come newest first, so a scan may stop at a known video; a
-  // source in its own order (a collection, a series) is read whole.
+  // source in its own order (a collection, a series, watch later, a season)
+  // is read whole: its order is the uploader's or by publication, so a video
+  // added to it may sit on any page.
   bool newestFirst = true;
   ListPageReader read;
   // A licensed season: its episodes are listed by key, and `season` holds
