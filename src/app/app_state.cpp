@@ -75,7 +75,7 @@ bool AppState::QueueTask(int row, std::string_view record) {
 
 bool AppState::QueueTaskFirst(int row, std::string_view record) {
   if (!m_taskQueue.PushTextFront(record)) return false;
-  m_tasks.NoteQueued(row, std::string(record));
+  m_tasks.NoteQueuedFirst(row, std::string(record));
   return true;
 }
 

@@ -1,6 +1,7 @@
 #include "app/file_helpers.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,6 +102,47 @@ std::optional<std::string> ReadFileBytes(const fs::path& path) {
   return bytes;
 }
 
+FileBuffer& FileBuffer::operator=(FileBuffer&& other) noexcept {
+  if (this != &other) {
+    Release();
+    m_bytes = std::move(other.m_bytes);
+    m_mapped = std::exchange(other.m_mapped, nullptr);
+    m_size = std::exchange(other.m_size, 0);
+  }
+  return *this;
+}
+
+void FileBuffer::Release() {
+  if (m_mapped != nullptr) ::munmap(m_mapped, m_size);
+  m_mapped = nullptr;
+  m_bytes.reset();
+  m_size = 0;
+}
+
+namespace {
+
+// Smaller files are read: mapping costs more than copying a few pages.
+constexpr std::size_t kMapFromBytes = 256 * 1024;
+
+// The file's pages mapped, when it is a large regular file and kept its size
+// while it was mapped; nullptr otherwise (it is read then).
+char* MapFile(int fd, const struct stat& info) {
+  if (!S_ISREG(info.st_mode) || static_cast<std::size_t>(info.st_size) < kMapFromBytes) {
+    return nullptr;
+  }
+  const auto size = static_cast<std::size_t>(info.st_size);
+  void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  struct stat after {};
+  if (::fstat(fd, &after) != 0 || after.st_size != info.st_size) {
+    ::munmap(mapped, size);
+    return nullptr;
+  }
+  return static_cast<char*>(mapped);
+}
+
+}  // namespace
+
 std::optional<FileBuffer> ReadFileBuffer(const fs::path& path) {
   // Room for one byte more than the size: reaching the end needs no second
   // buffer unless the file grew.
@@ -108,10 +150,16 @@ std::optional<FileBuffer> ReadFileBuffer(const fs::path& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   struct stat info {};
-  std::size_t capacity =
-      (::fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0) +
-      kSlack;
+  const bool known = ::fstat(fd, &info) == 0;
   FileBuffer buffer;
+  buffer.m_mapped = known ? MapFile(fd, info) : nullptr;
+  if (buffer.m_mapped != nullptr) {
+    buffer.m_size = static_cast<std::size_t>(info.st_size);
+    ::close(fd);
+    return buffer;
+  }
+  std::size_t capacity =
+      (known && info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0) + kSlack;
   buffer.m_bytes = std::make_unique_for_overwrite<char[]>(capacity);
   for (;;) {
     if (buffer.m_size == capacity) {

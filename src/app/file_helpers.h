@@ -32,13 +32,27 @@ void ForEachFile(const std::filesystem::path& folder, std::string_view extension
 
 // A file's bytes read into a buffer that was not zero-filled first (a
 // std::string would be): for large files read once, such as comment documents.
+// A large regular file is mapped instead: its pages are the page cache's
+// own, neither copied nor allocated again.
 class FileBuffer {
  public:
-  [[nodiscard]] std::string_view View() const { return {m_bytes.get(), m_size}; }
+  FileBuffer() = default;
+  FileBuffer(FileBuffer&& other) noexcept { *this = std::move(other); }
+  FileBuffer& operator=(FileBuffer&& other) noexcept;
+  FileBuffer(const FileBuffer&) = delete;
+  FileBuffer& operator=(const FileBuffer&) = delete;
+  ~FileBuffer() { Release(); }
+
+  [[nodiscard]] std::string_view View() const {
+    return {m_mapped != nullptr ? m_mapped : m_bytes.get(), m_size};
+  }
 
  private:
   friend std::optional<FileBuffer> ReadFileBuffer(const std::filesystem::path& path);
+  void Release();
+
   std::unique_ptr<char[]> m_bytes;
+  char* m_mapped = nullptr;
   std::size_t m_size = 0;
 };
 

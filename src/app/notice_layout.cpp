@@ -18,6 +18,14 @@ int NoticeWidth(std::string_view text) {
   return GbkWidth(text) > kNoticeNarrowMaxBytes ? kNoticeWideWidth : kNoticeNarrowWidth;
 }
 
+int NoticeHeight(std::string_view text) {
+  constexpr std::size_t kLinesInBox = 2;
+  const std::size_t lines = (GbkWidth(text) + kNoticeBytesPerLine - 1) / kNoticeBytesPerLine;
+  if (lines <= kLinesInBox) return kNoticeHeight;
+  const auto extra = static_cast<long long>(lines - kLinesInBox) * kNoticeLineHeight;
+  return static_cast<int>(std::min<long long>(kNoticeHeight + extra, kNoticeMaxHeight));
+}
+
 int NoticeLayout::Show(std::string_view text, std::string_view title) {
   if (title == kNoticeFailed) {
     m_lastIcon = NoticeIcon::Failure;
@@ -30,8 +38,10 @@ int NoticeLayout::Show(std::string_view text, std::string_view title) {
   notice.frame.icon = m_lastIcon;
   notice.frame.left = m_windowWidth / 2 - kNoticeNarrowWidth / 2;
   notice.frame.width = NoticeWidth(text);
+  notice.frame.height = NoticeHeight(text);
   notice.dwellMs = NoticeDwellMs(text);
-  notice.target = kNoticeFirstTarget + kNoticeHeight * OnScreen();
+  notice.target = kNoticeFirstTarget;
+  for (const Notice& shown : m_notices) notice.target += shown.frame.height;
   m_notices.push_back(std::move(notice));
   return m_notices.back().frame.id;
 }

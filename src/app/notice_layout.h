@@ -20,6 +20,12 @@ inline constexpr int kNoticeDwellPerByteMs = 60;
 inline constexpr int kNoticeMaxDwellMs = 6000;
 // Longer texts (counted as GBK bytes: ASCII 1, others 2) get the wide box.
 inline constexpr std::size_t kNoticeNarrowMaxBytes = 19;
+// The wide box holds two lines of this many bytes; each line beyond makes it
+// taller by kNoticeLineHeight, up to kNoticeMaxHeight (the box shrinks the
+// font for a text longer still).
+inline constexpr std::size_t kNoticeBytesPerLine = 36;
+inline constexpr int kNoticeLineHeight = 20;
+inline constexpr int kNoticeMaxHeight = 240;
 
 enum class NoticeIcon { None, Success, Failure };
 
@@ -38,12 +44,15 @@ struct NoticeFrame {
 };
 
 [[nodiscard]] int NoticeWidth(std::string_view text);
+// Tall enough for the whole text, wrapped.
+[[nodiscard]] int NoticeHeight(std::string_view text);
 // How long the notice stays down before it slides back up.
 [[nodiscard]] int NoticeDwellMs(std::string_view text);
 
 // The geometry of the sliding notices, without a clock of its own: the window
 // calls Advance from a 25 ms timer, tests call it with any step. Each notice
-// slides from y = 10 down to 50 + 60 x (notices on screen when it came) in
+// slides from y = 10 down to 50 + the heights of the notices on screen when it came (60
+// each, taller for long texts) in
 // 10 px steps every 25 ms, stays 1,500 ms, slides back up the same way and is
 // then hidden; only then does it stop counting as on screen.
 // Not thread-safe: the window thread owns it.

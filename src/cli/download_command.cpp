@@ -279,26 +279,70 @@ class ExpectedFiles {
   std::map<std::string, std::int64_t> m_sizes;
 };
 
-// noRowsIsFine: a run that looked for new videos and found none.
+// How a run ended, for its summary.
+struct RunEnd {
+  bool linkFailed = false;
+  bool interrupted = false;
+  bool noRowsIsFine = false;  // a run that looked for new videos and found none
+  bool kept = false;          // the cut-off rows wait in the task store
+  std::set<int> cutOff;       // rows a signal stopped before they ended
+};
+
+// The rows of this run that have not ended; a signal cuts them off.
+std::set<int> UnfinishedRows(AppState& app, const std::set<int>& earlier) {
+  TaskList& tasks = app.Tasks();
+  const std::lock_guard held(tasks.ListLock());
+  std::set<int> rows;
+  for (int row = 1; row <= tasks.RowCount(); ++row) {
+    if (earlier.contains(row) || tasks.IsRemovedRow(row)) continue;
+    if (IsRunningState(tasks.CellText(row, kColState))) rows.insert(row);
+  }
+  return rows;
+}
+
+// Drops the cut-off rows that ended well before the stop reached them. The
+// stop left the others short; when kept, the store has them waiting for the
+// next run, and so they read here.
+void SettleCutOff(AppState& app, std::set<int>& cutOff, const ExpectedFiles& files, bool kept) {
+  TaskList& tasks = app.Tasks();
+  const std::lock_guard held(tasks.ListLock());
+  for (auto it = cutOff.begin(); it != cutOff.end();) {
+    const int row = *it;
+    if (IsSuccessState(tasks.CellText(row, kColState)) && files.Present(tasks, row)) {
+      it = cutOff.erase(it);
+      continue;
+    }
+    ++it;
+    if (!kept) continue;
+    tasks.SetCellText(row, kColState, kStateWaiting);
+    tasks.SetCellText(row, kColSpeed, {});
+    tasks.SetCellTip(row, kColState, {});
+    tasks.ResetRowColors(row);
+  }
+}
+
 int Summarise(AppState& app, const std::set<int>& earlier, const ExpectedFiles& files,
-              bool linkFailed, bool interrupted, bool noRowsIsFine) {
+              const RunEnd& end) {
   TaskList& tasks = app.Tasks();
   int failures = 0;
   const int rows = tasks.RowCount() - static_cast<int>(earlier.size());
+  const int cutOff = static_cast<int>(end.cutOff.size());
   for (int row = 1; row <= tasks.RowCount(); ++row) {
-    if (earlier.contains(row)) continue;
+    if (earlier.contains(row) || end.cutOff.contains(row)) continue;
     const RowView view = ReadRow(app, row);
     if (IsSuccessState(view.state) && files.Present(tasks, row)) continue;
     if (failures++ == 0) std::cerr << "Not downloaded:\n";
     std::cerr << "  " << RowLine(row, view) << "\n";
   }
-  std::cerr << rows << " tasks, " << rows - failures << " done, " << failures << " failed\n";
-  if (interrupted) {
+  std::cerr << rows << " tasks, " << rows - failures - cutOff << " done, " << failures << " failed";
+  if (cutOff > 0) std::cerr << ", " << cutOff << (end.kept ? " kept for the next run" : " stopped");
+  std::cerr << "\n";
+  if (end.interrupted) {
     std::cerr << "korvid-cli: interrupted\n";
     return kInterrupted;
   }
-  if (rows == 0 && !noRowsIsFine) return Fail("no task rows were added");
-  return failures > 0 || linkFailed ? 1 : 0;
+  if (rows == 0 && !end.noRowsIsFine) return Fail("no task rows were added");
+  return failures > 0 || end.linkFailed ? 1 : 0;
 }
 
 int Download(const Args& args) {
@@ -410,16 +454,23 @@ int RunDownloads(Core& core, const DownloadOptions& options) {
     printer.Show(false);
     std::this_thread::sleep_for(kRedrawPeriod);
   }
-  const bool linkFailed = adder.Join() || linksFailed;
-  const bool interrupted = g_interrupted;
-  // Written before the transfers are stopped: a stopped transfer ends short,
-  // and the rows it cut off are to wait for the next run, not read as failed.
-  if (interrupted) kept.Close();
+  RunEnd end;
+  end.linkFailed = adder.Join() || linksFailed;
+  end.interrupted = g_interrupted;
+  end.noRowsIsFine = options.addTasks != nullptr;
+  end.kept = options.keepStore;
+  if (end.interrupted) {
+    end.cutOff = UnfinishedRows(app, earlier);
+    // Written before the transfers are stopped: a stopped transfer ends short,
+    // and the rows it cut off are to wait for the next run, not read as failed.
+    kept.Close();
+  }
   StopEverything(engine, scheduler);
+  SettleCutOff(app, end.cutOff, files, end.kept);
   printer.Show(true);
   kept.Close();
   if (options.finished) options.finished(app);
-  return Summarise(app, earlier, files, linkFailed, interrupted, options.addTasks != nullptr);
+  return Summarise(app, earlier, files, end);
 }
 
 KORVID_CLI_COMMAND(

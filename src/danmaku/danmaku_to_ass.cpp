@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "controls/control_names.h"
@@ -105,13 +107,31 @@ class ElementScanner {
     return stops;
   }();
 
+  // Sixteen bytes compared at once: most of a comment's text and attribute
+  // holds no byte a search stops at.
+  static constexpr std::size_t kBlockBytes = 16;
+  using Block = char __attribute__((vector_size(kBlockBytes)));
+
+  template <char C, char Stop>
+  [[nodiscard]] static bool BlockHasStop(const char* at) {
+    Block bytes;
+    std::memcpy(&bytes, at, sizeof bytes);
+    const Block hits =
+        (bytes == C) | (bytes == Stop) | (bytes == '\n') | (bytes == '\r') | (bytes == '\xE2');
+    std::uint64_t halves[2];
+    std::memcpy(halves, &hits, sizeof halves);
+    return (halves[0] | halves[1]) != 0;
+  }
+
   // Position of C at or after from on the same line; npos when a line ends
   // (or Stop, when it differs from C, comes) first.
   template <char C, char Stop = C>
   [[nodiscard]] std::size_t FindOnLine(std::size_t from) const {
     const std::array<bool, 256>& stops = kSearchStops<C, Stop>;
     const char* const doc = m_doc.data();
-    for (std::size_t at = from; at < m_doc.size(); ++at) {
+    std::size_t at = from;
+    while (at + kBlockBytes <= m_doc.size() && !BlockHasStop<C, Stop>(doc + at)) at += kBlockBytes;
+    for (; at < m_doc.size(); ++at) {
       const char here = doc[at];
       if (!stops[static_cast<unsigned char>(here)]) continue;
       if (here == C) return at;
@@ -214,7 +234,7 @@ class ElementScanner {
 void AppendInt(std::string& out, Int value) {
   char buffer[24];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, result.ptr);
+  out.append(buffer, static_cast<std::size_t>(result.ptr - buffer));
 }
 
 void AppendTwoDigits(std::string& out, Int value) {
@@ -249,22 +269,33 @@ void AppendAssColour(std::string& out, std::uint32_t rgb) {
 // nothing a player would read as markup. Control characters become spaces
 // (no line break, no NUL), and braces and backslashes their full-width forms,
 // so no viewer's text opens an override block.
-void AppendCommentText(std::string& out, std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '.' || c == '?') continue;
-    if (byte < 0x20 || byte == 0x7F) {
-      out += ' ';
-    } else if (c == '{') {
-      out += "\xEF\xBD\x9B";  // U+FF5B
-    } else if (c == '}') {
-      out += "\xEF\xBD\x9D";  // U+FF5D
-    } else if (c == '\\') {
-      out += "\xEF\xBC\xBC";  // U+FF3C
-    } else {
-      out += c;
-    }
+constexpr std::array<bool, 256> kTextSpecial = [] {
+  std::array<bool, 256> special{};
+  for (int c = 0; c < 0x20; ++c) special[static_cast<std::size_t>(c)] = true;
+  for (const char c : {'\x7F', '.', '?', '{', '}', '\\'}) {
+    special[static_cast<unsigned char>(c)] = true;
   }
+  return special;
+}();
+
+[[nodiscard]] std::string_view TextReplacement(char c) {
+  if (c == '.' || c == '?') return {};
+  if (c == '{') return "\xEF\xBD\x9B";   // U+FF5B
+  if (c == '}') return "\xEF\xBD\x9D";   // U+FF5D
+  if (c == '\\') return "\xEF\xBC\xBC";  // U+FF3C
+  return " ";
+}
+
+// Ordinary bytes are appended a run at a time.
+void AppendCommentText(std::string& out, std::string_view text) {
+  std::size_t runStart = 0;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (!kTextSpecial[static_cast<unsigned char>(text[at])]) continue;
+    out.append(text.data() + runStart, at - runStart);
+    out += TextReplacement(text[at]);
+    runStart = at + 1;
+  }
+  out.append(text.data() + runStart, text.size() - runStart);
 }
 
 // Code point of a numeric reference body ("#65", "#x41"); -1 when it is not
@@ -381,6 +412,33 @@ struct KeptComments {
   return !ContainsOnlyOneCharacter(text);
 }
 
+// An unsigned number that orders as the time does: -0 and +0 alike, and no
+// time is NaN or infinite (TimeValue).
+[[nodiscard]] std::uint32_t OrderedBits(float time) {
+  const auto bits = std::bit_cast<std::uint32_t>(time + 0.0F);
+  return (bits & 0x80000000U) != 0 ? ~bits : bits | 0x80000000U;
+}
+
+// A stable sort by time in three counting passes of 11 bits: a merge sort's
+// comparisons cost several times more on 100,000 comments.
+void SortByTime(std::vector<SortKey>& keys) {
+  constexpr int kDigitBits = 11;
+  constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
+  std::vector<SortKey> other(keys.size());
+  std::vector<std::uint32_t> count(kBuckets);
+  for (int shift = 0; shift < 32; shift += kDigitBits) {
+    const auto digit = [shift](const SortKey& key) {
+      return (OrderedBits(key.time) >> shift) & (kBuckets - 1);
+    };
+    std::fill(count.begin(), count.end(), 0);
+    for (const SortKey& key : keys) ++count[digit(key)];
+    std::uint32_t position = 0;
+    for (std::uint32_t& bucket : count) position += std::exchange(bucket, position);
+    for (const SortKey& key : keys) other[count[digit(key)]++] = key;
+    keys.swap(other);
+  }
+}
+
 // The shortest element: <d p="0,1,2,3,4,5,6,7">x</d>.
 constexpr std::size_t kShortestElementBytes = 28;
 
@@ -412,8 +470,7 @@ void CollectComments(std::string_view document, const std::vector<std::string_vi
     kept.comments.push_back({text, IntegerValue(element.time), static_cast<std::uint32_t>(width),
                              static_cast<std::uint32_t>(colour), Centiseconds(element.time), mode});
   }
-  std::stable_sort(kept.order.begin(), kept.order.end(),
-                   [](const SortKey& a, const SortKey& b) { return a.time < b.time; });
+  SortByTime(kept.order);
 }
 
 // Rows before the scroll lane counter starts over: fewer when comments are

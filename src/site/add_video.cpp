@@ -82,18 +82,27 @@ AddVideoOutcome TryAddVideo(SiteJob& job, std::string_view bvid, AddVideoFlags f
   const bool split =
       flags.split.value_or(false) || job.splitCondition.value_or(SplitWanted(job.app.Ui()));
   VideoInfo info = FetchVideoInfo(job.transport, bvid);
-  if (info.refused) return {false, info.gone};
+  if (info.refused) return {false, info.gone, info.reason};
   VideoRows video{info.answer, split, flags.customSource, {}, {}};
   video.title = CleanName(info.answer.GetValue("data.title"), true, bvid);
   video.height = info.answer.GetValue("data.dimension.height");
   AddPages(job.app, video);
-  return {true, false};
+  return {true, false, {}};
 }
 
 bool AddVideo(SiteJob& job, std::string_view bvid, AddVideoFlags flags) {
   if (TryAddVideo(job, bvid, flags).added) return false;
   AddFailureRow(job.app, bvid);
   return true;
+}
+
+void AddNamedVideo(SiteJob& job, std::string_view bvid, AddVideoFlags flags) {
+  const AddVideoOutcome outcome = TryAddVideo(job, bvid, flags);
+  if (outcome.added) return;
+  AddFailureRow(job.app, bvid);
+  std::string notice(kStateParseFailed);
+  if (!outcome.reason.empty()) notice += "：" + outcome.reason;
+  job.app.Ui().ShowNotice(notice, kNoticeFailed);
 }
 
 void AddEpisodeRows(SiteJob& job, JsonDocument& record, int episode) {
@@ -113,7 +122,7 @@ void AddVideoFromDetails(SiteJob& job) {
   if (!matcher.Execute(kBvidPattern, text) || matcher.Count() == 0) return;
   const std::string bvid = matcher.MatchText(1);
   if (bvid.size() != kBvidLength) return;
-  (void)AddVideo(job, bvid, AddVideoFlags{true, true});
+  AddNamedVideo(job, bvid, AddVideoFlags{true, true});
 }
 
 }  // namespace korvid

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "app/app_state.h"
@@ -31,9 +32,14 @@ struct AddVideoFlags {
 // Worker thread.
 [[nodiscard]] bool AddVideo(SiteJob& job, std::string_view bvid, AddVideoFlags flags = {});
 
+// A video the user named (a pasted link, 按钮_下载4K): as AddVideo, and a
+// failure also says why in a notice ("解析失败：无法连接服务器").
+void AddNamedVideo(SiteJob& job, std::string_view bvid, AddVideoFlags flags = {});
+
 struct AddVideoOutcome {
   bool added = false;
-  bool gone = false;  // the site refused the video for good (VideoInfo::gone)
+  bool gone = false;   // the site refused the video for good (VideoInfo::gone)
+  std::string reason;  // why it was not added (VideoInfo::reason)
 };
 // AddVideo without the "解析失败" row: nothing is added when the video cannot
 // be read. Worker thread.

@@ -254,7 +254,7 @@ void ClassifyLink(SiteJob& job) {
       if (ui.Checked(kWholeCollectionCheck)) {
         AddVideoOrItsCollection(job, link.id);
       } else {
-        (void)AddVideo(job, link.id);
+        AddNamedVideo(job, link.id);
       }
       break;
     case LinkKind::kSpaceList:

@@ -87,7 +87,9 @@ bool DetailsLoader::Load() {
   const auto bvid = FindBvid(ui.Text(kDetailsLinkBox));
   // Obtained as AddVideo obtains it: the page's state, else the view API.
   NetTransport transport;
-  const VideoInfo video = bvid ? FetchVideoInfo(transport, *bvid) : VideoInfo{{}, true, false};
+  VideoInfo video;
+  video.refused = true;
+  if (bvid) video = FetchVideoInfo(transport, *bvid);
   if (video.refused) {
     ui.ShowNotice(kDetailsFailed, kNoticeFailed);
     return false;

@@ -123,6 +123,19 @@ std::string ListRefusalNotice(const ApiReply& reply) {
   return text + "（" + std::to_string(refusal.code) + "）";
 }
 
+std::string ReplyFailureReason(const ApiReply& reply) {
+  const ApiCode refusal = CodeOf(reply.body);
+  if (refusal.answered && refusal.code != 0) {
+    return refusal.message.empty() ? "代码 " + std::to_string(refusal.code)
+                                   : refusal.message + "（" + std::to_string(refusal.code) + "）";
+  }
+  if (reply.failure != HttpFailure::kNone) return std::string(FailureText(reply.failure));
+  if (reply.status != 0 && (reply.status < 200 || reply.status > 299)) {
+    return "HTTP " + std::to_string(reply.status);
+  }
+  return {};
+}
+
 SpaceListAnswer FetchSpaceListPage(std::string_view oldUrl, WbiKeyCache& keys, const ReplyGet& get,
                                    const UnixClock& now) {
   const UnixClock clock = now ? now : UnixClock(SystemUnixSeconds);

@@ -83,4 +83,9 @@ struct SpaceListAnswer {
 // no JSON came (time-out, broken connection, HTTP status), or alone.
 [[nodiscard]] std::string ListRefusalNotice(const ApiReply& reply);
 
+// Why an API call brought nothing usable, for a notice: what went wrong on
+// the way (a time-out, no connection), the HTTP status, or the site's
+// message and code; "" when the answer says nothing.
+[[nodiscard]] std::string ReplyFailureReason(const ApiReply& reply);
+
 }  // namespace korvid

@@ -11,6 +11,11 @@ std::string NetTransport::GetPage(std::string_view url) {
 }
 
 std::string NetTransport::GetApi(std::string_view url) {
+  ApiReply reply = GetApiReply(url);
+  return reply.failure == HttpFailure::kNone ? std::move(reply.body) : std::string();
+}
+
+ApiReply NetTransport::GetApiReply(std::string_view url) {
   HttpRequestOptions options;
   options.session = &m_session;
   options.headers = SiteRequestHeaders(CurrentSiteHosts());
@@ -22,7 +27,7 @@ std::string NetTransport::GetApi(std::string_view url) {
     options.mergeCookies = false;
   }
   HttpResponse response = HttpRequest(url, options);
-  return response.Completed() ? std::move(response.body) : std::string();
+  return {std::move(response.body), response.status, response.failure};
 }
 
 std::string SiteTransport::GetApiLoggedIn(std::string_view url, std::string_view loginCookie) {

@@ -21,6 +21,8 @@ class SiteTransport {
   // the visitor cookies, no log-in cookie). The body whatever the status (the
   // site explains refusals in it); "" when no answer arrived.
   [[nodiscard]] virtual std::string GetApi(std::string_view url) = 0;
+  // As GetApi, with how the request failed when no answer arrived.
+  [[nodiscard]] virtual ApiReply GetApiReply(std::string_view url) { return GetApi(url); }
   // An uploader-list answer: as GetApi, plus Origin, and the visitor cookies
   // fetched first when there are none yet; with how it failed, for the notice.
   [[nodiscard]] virtual ApiReply GetSpaceList(std::string_view url) { return GetApi(url); }
@@ -35,6 +37,7 @@ class NetTransport final : public SiteTransport {
  public:
   [[nodiscard]] std::string GetPage(std::string_view url) override;
   [[nodiscard]] std::string GetApi(std::string_view url) override;
+  [[nodiscard]] ApiReply GetApiReply(std::string_view url) override;
   [[nodiscard]] ApiReply GetSpaceList(std::string_view url) override;
 
  private:

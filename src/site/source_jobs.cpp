@@ -86,7 +86,7 @@ void AddVideoOrItsCollection(SiteJob& job, std::string_view bvid) {
   const std::vector<std::string> collection =
       info.refused ? std::vector<std::string>() : VideoCollectionBvids(info.answer);
   if (collection.empty()) {
-    (void)AddVideo(job, bvid);
+    AddNamedVideo(job, bvid);
     return;
   }
   RunResult run;

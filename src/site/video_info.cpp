@@ -4,6 +4,7 @@
 
 #include "net/regex_matcher.h"
 #include "net/site_hosts.h"
+#include "site/signed_space_list.h"
 
 namespace korvid {
 
@@ -50,13 +51,15 @@ bool IsGoneCode(std::string_view code) {
 
 VideoInfo FromViewApi(SiteTransport& transport, std::string_view bvid) {
   VideoInfo info;
-  (void)info.answer.Parse(
-      transport.GetApi(ApiUrl("/x/web-interface/view?bvid=" + std::string(bvid))));
+  const ApiReply reply =
+      transport.GetApiReply(ApiUrl("/x/web-interface/view?bvid=" + std::string(bvid)));
+  if (reply.failure == HttpFailure::kNone) (void)info.answer.Parse(reply.body);
   // An answer about another video is no answer about this one.
   info.refused = info.answer.GetValue("message") == kBlockedMessage ||
                  info.answer.GetJson("code") != "0" ||
                  !SameBvid(info.answer.GetValue("data.bvid"), bvid);
   info.gone = info.refused && IsGoneCode(info.answer.GetJson("code"));
+  if (info.refused) info.reason = ReplyFailureReason(reply);
   return info;
 }
 

@@ -19,6 +19,8 @@ struct VideoInfo {
   bool gone = false;
   // Where the answer came from (the page's embedded state or the view API).
   bool fromPage = false;
+  // When refused: why, for the user (ReplyFailureReason); may be empty.
+  std::string reason;
 };
 
 // The video page's embedded state with "videoData" renamed to "data", when

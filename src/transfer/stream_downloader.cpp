@@ -1,5 +1,6 @@
 #include "transfer/stream_downloader.h"
 #include "net/curl_global.h"
+#include "transfer/file_writer.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -103,19 +104,6 @@ struct CurlDeleter {
   void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
 };
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // "bytes S-E/T" of a 206 answer.
 struct ContentRange {
   std::int64_t first = -1;
@@ -153,10 +141,8 @@ struct StreamDownloader::Session {
   CURL* curl = nullptr;
   int fd = -1;
   bool regularFile = false;
-  std::unique_ptr<char[]> buffer;
-  std::size_t pending = 0;
-  std::int64_t written = 0;
-  bool writeFailed = false;
+  std::unique_ptr<FileWriter> writer;
+  std::int64_t written = 0;                      // the file's length once the writer has finished
   TransferError refusal = TransferError::kNone;  // set when a callback stopped libcurl
   int httpStatus = 0;
   int systemError = 0;
@@ -318,19 +304,7 @@ bool StreamDownloader::Receive(Session& session, const char* data, std::size_t s
       !m_request.limiter->Acquire(static_cast<std::int64_t>(size), m_cancel)) {
     return false;
   }
-  const bool direct = size >= kDirectWriteBytes;
-  if ((direct || session.pending + size > kWriteBufferBytes) && !Flush(session)) return false;
-  if (direct) {
-    if (!WriteAll(session.fd, data, size)) {
-      session.writeFailed = true;
-      session.systemError = errno;
-      return false;
-    }
-    session.written += static_cast<std::int64_t>(size);
-  } else {
-    std::memcpy(session.buffer.get() + session.pending, data, size);
-    session.pending += size;
-  }
+  if (!session.writer->Append(data, size)) return false;
   m_received += static_cast<std::int64_t>(size);
   session.fetched += static_cast<std::int64_t>(size);
   return true;
@@ -397,26 +371,20 @@ bool StreamDownloader::OpenTarget(Session& session) {
   }
   struct stat info {};
   session.regularFile = ::fstat(session.fd, &info) == 0 && S_ISREG(info.st_mode);
-  ::posix_fadvise(session.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  session.buffer = std::make_unique_for_overwrite<char[]>(kWriteBufferBytes);
+  session.writer = std::make_unique<FileWriter>();
+  if (!session.writer->Start(session.fd, session.written, session.regularFile)) {
+    session.systemError = EAGAIN;
+    ::close(session.fd);
+    session.fd = -1;
+    session.refusal = TransferError::kFileOpen;
+    return false;
+  }
   m_startTick = m_clock();
   if (m_request.handler) {
     m_timer.StartPeriodic([this](int kind) { ReportProgress(kind); }, m_timing.reportIntervalMs,
                           m_timing.firstReportDelayMs, kReportProgress, true);
     ReportProgress(kReportStarted);
   }
-  return true;
-}
-
-bool StreamDownloader::Flush(Session& session) {
-  if (session.pending == 0) return true;
-  if (!WriteAll(session.fd, session.buffer.get(), session.pending)) {
-    session.writeFailed = true;
-    session.systemError = errno;
-    return false;
-  }
-  session.written += static_cast<std::int64_t>(session.pending);
-  session.pending = 0;
   return true;
 }
 
@@ -446,9 +414,10 @@ void StreamDownloader::Finish(Session& session, int curlCode, const std::string&
   }
   m_timer.Terminate();  // waits for a report in progress, so none comes after the end
   // Whatever arrived is kept, also when the body broke off.
-  const bool flushed = !session.writeFailed && Flush(session);
-  outcome.systemError = session.systemError;
+  const bool flushed = session.writer->Finish();
+  session.written = session.writer->End();
   if (!flushed) {
+    outcome.systemError = session.writer->SystemError();
     outcome.error = TransferError::kWrite;
   } else if (m_cancel) {
     outcome.error = TransferError::kCancelled;

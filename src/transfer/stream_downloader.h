@@ -106,20 +106,17 @@ struct TransferOutcome {
 // block and "Range:bytes=N-", no cookies, certificates verified, redirects
 // followed. The file is opened when the first body bytes arrive; a 200 answer
 // writes it from offset 0, a 206 answer for exactly N (with the expected
-// identity) keeps its first N bytes and continues there. Large pieces go
-// straight from libcurl's receive buffer to the file; small ones (TLS records,
-// a slow link) are gathered in a fixed buffer first, so memory stays the same
-// whatever the file size. A regular file is cut to the received length at the
-// end; any other target (/dev/null, a pipe) is only written. Nothing is
+// identity) keeps its first N bytes and continues there. The body is written
+// by a FileWriter, on a thread of its own and past the page cache, in a few
+// fixed buffers, so receiving never waits for the disk and memory stays the
+// same whatever the file size. A regular file is cut to the received length
+// at the end; any other target (/dev/null, a pipe) is only written. Nothing is
 // retried: see ResumableDownload. One object serves one transfer.
 class StreamDownloader {
  public:
   static constexpr std::string_view kDefaultAgent = kStreamAgent;
-  static constexpr std::size_t kWriteBufferBytes = 1024 * 1024;
   static constexpr long kReceiveBufferBytes = 1024 * 1024;
   static constexpr long kLimitedBufferBytes = 16 * 1024;
-  // Pieces from this size on are written as they come, not gathered.
-  static constexpr std::size_t kDirectWriteBytes = 128 * 1024;
 
   struct Request {
     std::string url;
@@ -171,7 +168,6 @@ class StreamDownloader {
   bool Receive(Session& session, const char* data, std::size_t size);
   bool OpenTarget(Session& session);
   [[nodiscard]] bool AcceptRange(Session& session, long status);
-  bool Flush(Session& session);
   void Finish(Session& session, int curlCode, const std::string& curlMessage);
   void EndTransfer(TransferOutcome outcome);
 

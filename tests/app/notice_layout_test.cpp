@@ -114,6 +114,46 @@ TEST(NoticeLayout, NoticesShownTogetherStack60PxApart) {
   EXPECT_EQ(layout.Advance(0)[0].top, 50);
 }
 
+// A text longer than two lines of the wide box gets a taller box, up to a
+// cap, and the notice shown next stacks below all of it.
+TEST(NoticeLayout, LongTextsGetATallerBoxAndTheNextStacksBelow) {
+  struct Case {
+    std::string_view name;
+    std::string text;
+    int height;
+  };
+  const std::vector<Case> cases = {
+      {.name = "short", .text = "解析失败：无法连接服务器", .height = kNoticeHeight},
+      {.name = "two lines", .text = std::string(2 * kNoticeBytesPerLine, 'a'), .height = 60},
+      {.name = "a third line", .text = std::string(2 * kNoticeBytesPerLine + 1, 'a'), .height = 80},
+      {.name = "a long path",
+       .text = "无法写入下载目录：/home/用户/一个很长的文件夹名字/又一层文件夹/korvid/下载/番剧",
+       .height = 80},
+      {.name = "capped", .text = std::string(2000, 'a'), .height = kNoticeMaxHeight},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(NoticeHeight(c.text), c.height) << c.name;
+  }
+  NoticeLayout layout(800);
+  const int tall = layout.Show(std::string(2000, 'a'), "失败");
+  const int next = layout.Show("b", "完成");
+  int tallTop = 0;
+  int nextTop = 0;
+  int tallHeight = 0;
+  for (int step = 0; step < 40; ++step) {
+    for (const NoticeFrame& frame : layout.Advance(kNoticeStepIntervalMs)) {
+      if (frame.id == tall) {
+        tallTop = frame.top;
+        tallHeight = frame.height;
+      }
+      if (frame.id == next) nextTop = frame.top;
+    }
+  }
+  EXPECT_EQ(tallHeight, kNoticeMaxHeight);
+  EXPECT_EQ(tallTop, kNoticeFirstTarget);
+  EXPECT_EQ(nextTop, kNoticeFirstTarget + kNoticeMaxHeight);
+}
+
 TEST(NoticeLayout, TitleChoosesIconAndOthersKeepTheLast) {
   NoticeLayout layout(400);
   EXPECT_EQ(layout.LastIcon(), NoticeIcon::None);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/cli_command_line.h"
+#include "support/closed_port.h"
 #include "support/fakesite/fake_site.h"
 #include "support/sandbox.h"
 
@@ -70,6 +71,24 @@ TEST(ResolveCommand, PrintsOneLinePerTaskRowAndFailsOnWhatCannotBeAdded) {
   EXPECT_NE(holed.out.find("\tBV1fa0000011\t"), std::string::npos);
   EXPECT_NE(holed.err.find("解析失败: BV1fa0000010"), std::string::npos) << holed.err;
   EXPECT_NE(holed.err.find("失败: 任务添加完成，1 个视频解析失败"), std::string::npos) << holed.err;
+}
+
+// With the site out of reach, adding a link fails with the reason, in
+// resolve and in download alike.
+TEST(ResolveCommand, ALinkThatCannotBeReachedFailsWithTheReason) {
+  const int port = test::ClosedPort();
+  ASSERT_NE(port, 0);
+  const std::string base = "http://127.0.0.1:" + std::to_string(port);
+  for (const std::string verb : {"resolve", "download --no-store"}) {
+    SCOPED_TRACE(verb);
+    test::Sandbox sandbox;
+    const test::ShellRun run =
+        test::RunShell(test::CliCommand(sandbox.Path().string(), verb + " BV1Ks411D7aa",
+                                        test::SiteHostsEnvironment(base)) +
+                       " 2>&1");
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("失败: 解析失败：无法连接服务器"), std::string::npos) << run.output;
+  }
 }
 
 TEST(ResolveCommand, ReadsASpaceThroughTheSignedCallAndNamesARiskControlRefusal) {

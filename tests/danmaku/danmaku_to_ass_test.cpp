@@ -146,6 +146,10 @@ TEST_F(DanmakuToAssTest, FiltersAndOrdersComments) {
        {{"10.5", "1", "c1"}, {"3.2", "1", "a1"}, {"10.50000", "1", "d1"}, {"3.20", "1", "b1"}},
        "default",
        {"a1", "b1", "c1", "d1"}},
+      {"negative times first, -0 the same time as 0",
+       {{"0", "1", "a1"}, {"-0", "1", "b1"}, {"-2.5", "1", "c1"}, {"-10", "1", "d1"}},
+       "default",
+       {"d1", "c1", "a1", "b1"}},
   };
   for (const FilterCase& c : cases) {
     if (c.blockList != "default") m_settings.blockList = c.blockList;

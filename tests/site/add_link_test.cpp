@@ -191,16 +191,30 @@ TEST_F(AddLinkTest, AVideoThePageDoesNotDescribeIsReadFromTheViewApi) {
   }
 }
 
-TEST_F(AddLinkTest, ARefusedVideoLeavesOneFailureRowWithoutRecord) {
-  // The view API answering for another video counts as refused too.
+// The notice says why; the view API answering for another video counts as
+// refused too, with nothing more to say.
+TEST_F(AddLinkTest, ARefusedVideoLeavesOneFailureRowWithoutRecordAndANotice) {
+  struct Case {
+    std::string bvid;
+    std::string notice;
+  };
+  const Case cases[] = {
+      {.bvid = "BV1Bk411L7ee", .notice = "失败:解析失败：请求被拦截（-412）"},
+      {.bvid = "BV1Nf411N7ff", .notice = "失败:解析失败：啥都木有（-404）"},
+      {.bvid = "BV1Ns411F7cc", .notice = "失败:解析失败"},
+      {.bvid = "BV1Ks411D7aa", .notice = "失败:解析失败：无法连接服务器"},  // the site is down
+  };
   fakesite::CannedReply other;
   other.body = GetSiteApi(m_site.BaseUrl() + "/x/web-interface/view?bvid=BV1Ks411D7aa");
-  for (const std::string bvid : {"BV1Bk411L7ee", "BV1Nf411N7ff", "BV1Ns411F7cc"}) {
-    if (bvid == "BV1Ns411F7cc") m_site.SetCanned("GET", "/x/web-interface/view", other);
-    const auto rows = AddLink(bvid);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bvid);
+    if (c.bvid == "BV1Ns411F7cc") m_site.SetCanned("GET", "/x/web-interface/view", other);
+    if (c.bvid == "BV1Ks411D7aa") m_site.Stop();
+    const auto rows = AddLink(c.bvid);
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].title, bvid);
+    EXPECT_EQ(rows[0].title, c.bvid);
     EXPECT_EQ(rows[0].state, "解析失败");
+    EXPECT_EQ(Notices(), std::vector<std::string>{c.notice});
   }
 }
 

@@ -187,6 +187,13 @@ TEST_F(StoredActionTest, PauseAndResumeAreKeptAndRefusedWhileTheListIsHeld) {
   const auto rows = TaskStore::ReadRows(Path(), nullptr).value();
   EXPECT_EQ(rows[1].text[kColState], kStateWaiting);
   EXPECT_LT(rows[1].seq, rows[0].seq);  // at the head of the queue
+
+  // Several resumed together run in the order named, as the window's 继续.
+  (void)ApplyStoredAction(Path(), StoredTaskAction::kPause, {1, 2});
+  outcome = ApplyStoredAction(Path(), StoredTaskAction::kResume, {1, 2});
+  EXPECT_EQ(outcome.changed, (std::vector<int>{1, 2}));
+  const auto both = TaskStore::ReadRows(Path(), nullptr).value();
+  EXPECT_LT(both[0].seq, both[1].seq);
 }
 
 TEST(StoredTaskActionsMissing, ANonexistentListIsNotMade) {

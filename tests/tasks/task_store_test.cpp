@@ -299,5 +299,45 @@ TEST_F(TaskStoreTest, PausedAndRemovedRowsStayAsTheyWereAfterARestart) {
   EXPECT_EQ(second.TaskQueue().Count(), 1);
 }
 
+// Rows continued (pushed to the head) come back in the order the queue had
+// before the restart, also when continued more than once.
+TEST_F(TaskStoreTest, ContinuedRowsKeepTheirPlaceAtTheHeadAfterARestart) {
+  std::vector<int> before;
+  {
+    AppState first(m_controls, Paths());
+    KeptTaskList kept;
+    ASSERT_EQ(kept.Open(first), KeptTaskList::Outcome::kKept);
+    {
+      std::lock_guard held(first.ListLock());
+      TaskList& tasks = first.Tasks();
+      for (int row = 1; row <= 5; ++row) {
+        ASSERT_EQ(tasks.AppendRow(), row);
+        ASSERT_TRUE(first.QueueTask(row, Record(row)));
+        tasks.SetCellText(row, kColState, kStateWaiting);
+      }
+      // Paused and continued as the row menu does: 4, then 2, then 4 again.
+      for (const int row : {4, 2, 4}) {
+        ASSERT_EQ(first.TaskQueue().RemoveText(Record(row)), 1);
+        ASSERT_TRUE(first.QueueTaskFirst(row, Record(row)));
+      }
+    }
+    kept.FlushNow();
+    std::string text;
+    while (first.TaskQueue().PopText(text)) before.push_back(RowOfRecord(text));
+  }
+  ASSERT_EQ(before, (std::vector<int>{4, 2, 1, 3, 5}));
+  for (int restart = 1; restart <= 2; ++restart) {
+    SCOPED_TRACE(restart);
+    AppState next(m_controls, Paths());
+    KeptTaskList kept;
+    ASSERT_EQ(kept.Open(next), KeptTaskList::Outcome::kKept);
+    EXPECT_EQ(kept.Requeued(), before);
+    std::vector<int> after;
+    std::string text;
+    while (next.TaskQueue().PopText(text)) after.push_back(RowOfRecord(text));
+    EXPECT_EQ(after, before);
+  }
+}
+
 }  // namespace
 }  // namespace korvid

@@ -269,6 +269,24 @@ TEST_F(QueueControlsTest, HiddenWindowHearsOfTheBatchAndTheMissingFolderOnce) {
       kWaitMs));
 }
 
+// A link added while the site cannot be reached leaves a 解析失败 row and a
+// notice that says why.
+TEST_F(QueueControlsTest, ALinkAddedOfflineSaysWhyItFailed) {
+  m_site.Stop();
+  EnterLink(kOnePage);
+  ASSERT_TRUE(WaitForRows(1));
+  ASSERT_TRUE(WaitForState(1, kStateParseFailed));
+  const std::string said = "解析失败：无法连接服务器";
+  EXPECT_TRUE(test::SpinUntil(
+      [&] {
+        for (const auto& notice : m_app->Controls().NoticeHistory()) {
+          if (notice.text == said && notice.title == kNoticeFailed) return true;
+        }
+        return false;
+      },
+      kWaitMs));
+}
+
 // A download folder that refuses new folders fails each row with the reason
 // as its tip, and says so once.
 TEST_F(QueueControlsTest, AnUnwritableDownloadFolderIsSaidOnceWithTheReasonOnEachRow) {

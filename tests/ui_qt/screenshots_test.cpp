@@ -94,9 +94,15 @@ TEST(Screenshots, DownloadsWithBarsAPausedRowAndTheExitQuestion) {
   app.Window().ExitAction().trigger();
   EXPECT_TRUE(app.Window().isVisible());
 
-  // A long notice shows whole, wrapped.
+  // Long notices show whole, wrapped.
   app.Controls().ShowNotice("下载目录不存在，已改用：" + (sandbox / "program" / "下载").string(),
                             kNoticeFailed);
+  // One longer than two lines gets a taller box, below the first.
+  app.Controls().ShowNotice(
+      "无法写入下载目录：" + (sandbox / "一个很长的文件夹名字" / "又一层很长的文件夹名字" /
+                              "korvid" / "下载" / "番剧与纪录片" / "第一季")
+                                 .string(),
+      kNoticeFailed);
   test::SpinFor(800);
   EXPECT_TRUE(SaveScreen(folder + QStringLiteral("/screenshot-notice%1.png").arg(suffix)));
   SetCurrentSiteHosts(LoadSiteHosts());

@@ -215,6 +215,15 @@ void TaskList::NoteQueued(int row, std::string record) {
   MarkDirty(row, kStoreQueuedBit);
 }
 
+void TaskList::NoteQueuedFirst(int row, std::string record) {
+  std::lock_guard guard(m_lock);
+  if (row < 1 || row > static_cast<int>(m_rows.size())) return;
+  Row& target = m_rows[static_cast<std::size_t>(row - 1)];
+  target.queued = std::move(record);
+  target.seq = --m_firstSeq;
+  MarkDirty(row, kStoreQueuedBit);
+}
+
 std::string TaskList::QueuedRecord(int row) const {
   std::lock_guard guard(m_lock);
   if (row < 1 || row > static_cast<int>(m_rows.size())) return {};
@@ -238,6 +247,7 @@ void TaskList::RestoreRow(const StoredTaskRow& stored) {
     row.queued = stored.queued;
     row.seq = stored.seq;
     m_lastSeq = std::max(m_lastSeq, stored.seq);
+    m_firstSeq = std::min(m_firstSeq, stored.seq);
     m_dirtyFlag.push_back(false);
     MarkDirty(stored.row, 0);
     notify = NotifierForChange();

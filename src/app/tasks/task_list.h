@@ -131,6 +131,9 @@ class TaskList {
   // Records that `record` was put on the task queue for `row` (list lock held
   // by the caller together with the push, so the numbers follow queue order).
   void NoteQueued(int row, std::string record);
+  // The same for a record pushed to the head of the queue: its number is
+  // below every other, so a restart queues it first again.
+  void NoteQueuedFirst(int row, std::string record);
   [[nodiscard]] std::string QueuedRecord(int row) const;
   [[nodiscard]] std::int64_t QueuedSeq(int row) const;
   // Appends a row as the store kept it, without reporting it back to the
@@ -166,6 +169,7 @@ class TaskList {
   bool m_storeCleared = false;
   std::vector<int> m_storeDirtyRows;
   std::int64_t m_lastSeq = 0;
+  std::int64_t m_firstSeq = 0;  // the lowest number given; a head push goes below it
 };
 
 }  // namespace korvid

@@ -134,7 +134,12 @@ StoredActionOutcome ApplyStoredAction(const std::string& databasePath, StoredTas
   TaskStoreChanges batch;
   std::vector<std::string> parts;
   std::vector<int> seen;
-  for (int index : rows) {
+  // Each resumed row goes before every other, so the last named goes first
+  // and the first named ends at the head, as the window's 继续 does.
+  const bool backwards = action == StoredTaskAction::kResume;
+  std::vector<int> order(rows);
+  if (backwards) std::reverse(order.begin(), order.end());
+  for (int index : order) {
     if (std::find(seen.begin(), seen.end(), index) != seen.end()) continue;
     seen.push_back(index);
     const auto it = byRow.find(index);
@@ -156,6 +161,10 @@ StoredActionOutcome ApplyStoredAction(const std::string& databasePath, StoredTas
       lastSeq = std::max(lastSeq, row.seq);
     }
     outcome.changed.push_back(index);
+  }
+  if (backwards) {
+    std::reverse(outcome.changed.begin(), outcome.changed.end());
+    std::reverse(outcome.refusals.begin(), outcome.refusals.end());
   }
   if (!opened.store->Write(batch)) {
     outcome.end = StoredActionOutcome::End::kUnusable;

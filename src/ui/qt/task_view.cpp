@@ -6,10 +6,12 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QStyleOptionProgressBar>
 #include <QTableView>
 #include <algorithm>
 
+#include "app/readable_color.h"
 #include "app/tasks/task_list.h"
 #include "task_list_model.h"
 
@@ -20,6 +22,39 @@ namespace {
 constexpr int kBarMarginX = 3;
 constexpr int kBarMarginY = 5;
 constexpr int kPercentMax = 100;
+constexpr QRgb kLightText = 0xFFFFFFFF;
+constexpr QRgb kDarkText = 0xFF1A1A1A;
+
+// The style's text for highlighted things (light on the usual blue), unless
+// it is hard to read on this fill; then light or dark, whichever reads better.
+QColor TextOnFill(const QPalette& palette) {
+  const QRgb fill = palette.color(QPalette::Highlight).rgba();
+  const QRgb text = palette.color(QPalette::HighlightedText).rgba();
+  if (ContrastRatio(text, fill) >= kMinTextContrast) return QColor::fromRgba(text);
+  return ContrastRatio(kLightText, fill) >= ContrastRatio(kDarkText, fill) ? QColor(kLightText)
+                                                                           : QColor(kDarkText);
+}
+
+// Draws the text clipped to one part of the bar, within the clip already set.
+void DrawTextIn(QPainter& painter, const QStyleOptionProgressBar& bar, const QRegion& part,
+                const QColor& color) {
+  painter.save();
+  painter.setClipRegion(part, Qt::IntersectClip);
+  painter.setPen(color);
+  painter.drawText(bar.rect, Qt::AlignCenter, bar.text);
+  painter.restore();
+}
+
+// The bar's text, each part readable on what lies under it: light on the
+// fill, the list's text colour on the rest.
+void DrawBarText(QPainter& painter, const QStyleOptionProgressBar& bar) {
+  const QRect area = bar.rect;
+  const int filled = area.width() * bar.progress / kPercentMax;
+  const QRect done(area.left(), area.top(), filled, area.height());
+  DrawTextIn(painter, bar, QRegion(area).subtracted(QRegion(done)),
+             bar.palette.color(QPalette::Text));
+  if (filled > 0) DrawTextIn(painter, bar, QRegion(done), TextOnFill(bar.palette));
+}
 
 }  // namespace
 
@@ -45,13 +80,14 @@ void ProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
   bar.maximum = kPercentMax;
   bar.progress = std::clamp(progress.toInt(), 0, kPercentMax);
   bar.text = QStringLiteral("%1  %2%").arg(text).arg(bar.progress);
-  bar.textVisible = true;
+  bar.textVisible = false;  // drawn below, readable over the fill too
   bar.textAlignment = Qt::AlignCenter;
   bar.state |= QStyle::State_Horizontal;
   bar.fontMetrics = QFontMetrics(cell.font);
   painter->save();
   painter->setFont(cell.font);
   style->drawControl(QStyle::CE_ProgressBar, &bar, painter, widget);
+  DrawBarText(*painter, bar);
   painter->restore();
 }
 
