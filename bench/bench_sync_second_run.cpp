@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     std::vector<korvid::HistoryEntry> history;
     for (int k = 1; k <= count; ++k) {
       history.push_back(
-          {Bvid(prefix, k), "1", {}, (root / "lib" / std::to_string(k)).string(), 1, 1});
+          {Bvid(prefix, k), "1", {}, (root / "lib" / std::to_string(k)).string(), 1, 1, {}});
     }
     if (!store->AddHistory(history)) return 1;
   }

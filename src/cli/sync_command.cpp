@@ -1,6 +1,8 @@
-// sync: keeps the library in step with the favourites folders and uploader
-// spaces it follows; history: what the library holds.
+// sync: keeps the library in step with the lists it follows (favourites
+// folders, uploader spaces, collections, series, watch later, 番剧 seasons);
+// history: what the library holds.
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <ctime>
@@ -15,6 +17,7 @@
 #include "cli/download_run.h"
 #include "controls/control_names.h"
 #include "download/subscription_sync.h"
+#include "site/licensed_work.h"
 #include "site/subscribed_list.h"
 
 namespace korvid::cli {
@@ -55,53 +58,101 @@ std::string TimeText(std::int64_t seconds) {
 }
 
 std::string DefaultName(const SubscribedList& list) {
-  if (list.kind == LinkKind::kFavourites) return "收藏夹 " + list.id;
-  return "UP主 " + list.id;
+  if (list.kind == LinkKind::kWatchLater) return std::string(ListKindName(list.kind));
+  return std::string(ListKindName(list.kind)) + " " + list.id;
+}
+
+// What `sync add` keeps of a link: the season of a licensed work's link
+// (an episode's or a media's: the whole season, told), the one written form
+// of a collection, series or watch-later link, else the link as given.
+struct FollowedLink {
+  std::string link;
+  std::string name;
+};
+
+std::optional<FollowedLink> SeasonToFollow(const ClassifiedLink& classified) {
+  NetTransport transport;
+  const SeasonAnswer season = ReadLinkedSeason(transport, classified.kind, classified.id);
+  const std::string seasonId = season.answer.GetValue("result.season_id");
+  if (season.refusal || seasonId.empty()) {
+    (void)Fail(season.refusal.value_or(std::string(kSeasonFailed)));
+    return std::nullopt;
+  }
+  const std::string title = season.answer.GetValue("result.title");
+  FollowedLink followed{CurrentSiteHosts().web + "/bangumi/play/ss" + seasonId,
+                        title.empty() ? "番剧 ss" + seasonId : title};
+  if (classified.kind == LinkKind::kPgcEpisode) {
+    std::cerr << "ep" << classified.id << " belongs to season ss" << seasonId
+              << ": following the whole season (订阅整季: " << TerminalText(title) << ")\n";
+  }
+  return followed;
+}
+
+std::optional<FollowedLink> LinkToFollow(std::string_view link, const SubscribedList& list) {
+  const ClassifiedLink classified = ClassifyLinkText(link, CurrentSiteHosts());
+  if (list.season) return SeasonToFollow(classified);
+  const bool source = list.kind == LinkKind::kCollection || list.kind == LinkKind::kSeries ||
+                      list.kind == LinkKind::kWatchLater;
+  return FollowedLink{source ? classified.boxText.value_or(std::string(link)) : std::string(link),
+                      DefaultName(list)};
 }
 
 int AddSubscription(const Args& args) {
   std::string link;
   std::string name;
   bool split = false;
+  bool extras = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--name" && i + 1 < args.size()) {
       name = args[++i];
     } else if (args[i] == "--split") {
       split = true;
+    } else if (args[i] == "--extras") {
+      extras = true;
     } else if (link.empty() && !args[i].starts_with("--")) {
       link = args[i];
     } else {
-      return UsageError(kSyncVerb, "sync add takes one link, --name TEXT and --split");
+      return UsageError(kSyncVerb, "sync add takes one link, --name TEXT, --split and --extras");
     }
   }
   if (link.empty()) return UsageError(kSyncVerb, "sync add needs a link");
   const std::optional<SubscribedList> list = SubscribedListFor(link, CurrentSiteHosts());
   if (!list) {
-    const LinkKind kind = ClassifyLinkText(link, CurrentSiteHosts()).kind;
-    if (kind == LinkKind::kVideo) {
+    if (ClassifyLinkText(link, CurrentSiteHosts()).kind == LinkKind::kVideo) {
       return Fail(
           "a single video cannot be followed (单个视频无法订阅): give a favourites "
-          "folder, an uploader space, a collection, a series or watch later");
+          "folder, an uploader space, a collection, a series, watch later or a 番剧 season");
     }
-    if (kind != LinkKind::kUnknown) return Fail("a licensed season cannot be followed yet");
     return Fail(kCannotParseLink);
   }
+  if (extras && !list->season) return Fail("--extras is for a 番剧 season only");
+  const std::optional<FollowedLink> followed = LinkToFollow(link, *list);
+  if (!followed) return 1;
   const auto store = OpenLibrary();
   if (!store) return 1;
-  if (name.empty()) name = DefaultName(*list);
-  const std::optional<std::int64_t> id = store->AddSubscription(link, name, split);
+  if (name.empty()) name = followed->name;
+  const std::optional<std::int64_t> id =
+      store->AddSubscription(followed->link, name, split, extras);
   if (!id) return Fail("this link is followed already (已订阅)");
   std::cout << *id << "\t" << TerminalText(name) << "\n";
   return 0;
+}
+
+// "番剧", or "番剧+番外/PV" when its extras are followed too.
+std::string KindText(const Subscription& sub) {
+  const LinkKind kind = ClassifyLinkText(sub.link, CurrentSiteHosts()).kind;
+  std::string text(ListKindName(kind));
+  if (sub.extras) text += "+番外/PV";
+  return text.empty() ? "?" : text;
 }
 
 int ListSubscriptions() {
   const auto store = OpenLibrary();
   if (!store) return 1;
   for (const Subscription& sub : store->Subscriptions()) {
-    std::cout << sub.id << "\t" << TerminalText(sub.name) << "\t" << TerminalText(sub.link) << "\t"
-              << TimeText(sub.lastRun) << "\t" << sub.known << "\t" << TerminalText(sub.lastResult)
-              << "\n";
+    std::cout << sub.id << "\t" << KindText(sub) << "\t" << TerminalText(sub.name) << "\t"
+              << TerminalText(sub.link) << "\t" << TimeText(sub.lastRun) << "\t" << sub.known
+              << "\t" << TerminalText(sub.lastResult) << "\n";
   }
   return 0;
 }
@@ -209,6 +260,24 @@ std::vector<std::string> Union(std::vector<std::string> fresh,
   return fresh;
 }
 
+// Oldest first: a list read newest first is turned round; a source read in
+// its own order (a collection, a series, a season) keeps it.
+std::vector<std::string> InQueueOrder(const SubscribedList& list, std::vector<std::string> videos) {
+  if (list.newestFirst) std::reverse(videos.begin(), videos.end());
+  return videos;
+}
+
+QueueResult QueueListed(SiteJob& job, const SubscribedList& list,
+                        const std::vector<std::string>& inOrder, bool split, LibraryStore& store,
+                        const SyncPacing& pacing) {
+  if (!list.season) return QueueVideos(job, inOrder, split, store, pacing);
+  // A season not read this run names no episode: nothing is queued (and
+  // nothing taken for gone).
+  const bool read = list.season->answer.TypeOf("result") == kJsonObject;
+  if (inOrder.empty() || list.season->refusal || !read) return {};
+  return QueueEpisodes(job, list.season->answer, inOrder, split, store, pacing);
+}
+
 // Reads each list and queues its new videos; true when a list failed.
 bool QueueNewVideos(AppState& app, LibraryStore& store, const SyncOptions& options,
                     std::vector<SubscriptionRun>& runs) {
@@ -219,8 +288,8 @@ bool QueueNewVideos(AppState& app, LibraryStore& store, const SyncOptions& optio
   bool failed = false;
   for (SubscriptionRun& run : runs) {
     if (Interrupted()) break;
-    const std::optional<SubscribedList> list =
-        SubscribedListFor(run.sub.link, CurrentSiteHosts(), app.Ui().Text(kCookiesBox));
+    const std::optional<SubscribedList> list = SubscribedListFor(
+        run.sub.link, CurrentSiteHosts(), {app.Ui().Text(kCookiesBox), run.sub.extras});
     if (!list) {
       run.listFailed = true;
       run.notice = kCannotParseLink;
@@ -235,8 +304,9 @@ bool QueueNewVideos(AppState& app, LibraryStore& store, const SyncOptions& optio
     run.notice = scan.notice;
     failed = failed || scan.failed;
     if (scan.stopped) break;
-    const std::vector<std::string> fresh = Union(scan.fresh, earlier, known);
-    run.queued = QueueVideos(job, fresh, run.sub.split, store, options.pacing);
+    std::vector<std::string> fresh = Union(scan.fresh, earlier, known);
+    run.queued =
+        QueueListed(job, *list, InQueueOrder(*list, fresh), run.sub.split, store, options.pacing);
     known.insert(fresh.begin(), fresh.end());
     if (run.queued.stopped) break;
   }
@@ -322,7 +392,8 @@ int History(const Args& args) {
                       {"cid", entry.cid},
                       {"path", entry.path},
                       {"size", entry.size},
-                      {"time", entry.time}});
+                      {"time", entry.time},
+                      {"episode", entry.episode}});
     } else {
       std::cout << TimeText(entry.time) << "\t" << entry.bvid << "\t" << entry.page << "\t"
                 << entry.cid << "\t" << entry.size << "\t" << TerminalText(entry.path) << "\n";
@@ -338,8 +409,10 @@ KORVID_CLI_COMMAND(
     "sync",
     "sync [ID...] [--full] [--every 30m] [--dir DIR] [--max N] [--pause 1s] [--backoff 1m,5m,15m]\n"
     "                      for each followed list (all, or the ids given): read it newest first\n"
-    "                      up to the videos seen before (--full: all of it), queue the new\n"
-    "                      videos and download them as download does; one line per list:\n"
+    "                      up to the videos seen before (--full: all of it; a collection,\n"
+    "                      series, watch later or season: all of it in its own order), queue\n"
+    "                      the new videos (a season's new episodes) and download them as\n"
+    "                      download does; one line per list:\n"
     "                      \"<name>: 新视频 N，已下载 M，失败 K\". Exit 0 only when nothing\n"
     "                      failed. --every: again after each period until SIGTERM; --pause:\n"
     "                      wait between list pages and videos; --backoff: waits when the\n"
@@ -348,11 +421,15 @@ KORVID_CLI_COMMAND(
 
 // The sub-verbs have usage lines of their own (and answer as "sync add" too).
 KORVID_CLI_COMMAND("sync add",
-                   "sync add LINK [--name TEXT] [--split]\n"
-                   "                      follow a favourites folder or an uploader space",
+                   "sync add LINK [--name TEXT] [--split] [--extras]\n"
+                   "                      follow a favourites folder, an uploader space, a\n"
+                   "                      collection (合集), a series (列表), watch later or a\n"
+                   "                      番剧 season (ss, md, or an ep link: its season);\n"
+                   "                      --extras: a season's 番外/PV too",
                    AddSubscription, 37);
 KORVID_CLI_COMMAND("sync list",
-                   "sync list             id, name, link, last run, videos known, last result",
+                   "sync list             id, kind, name, link, last run, videos known, last\n"
+                   "                      result",
                    SyncList, 37);
 KORVID_CLI_COMMAND("sync remove",
                    "sync remove ID        stop following a list (its downloads stay)",

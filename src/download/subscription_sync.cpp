@@ -3,13 +3,18 @@
 #include <algorithm>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <regex>
 #include <thread>
 
+#include "app/tasks/task_record.h"
+#include "controls/control_names.h"
 #include "download/task_download.h"
 #include "net/json_document.h"
 #include "site/add_video.h"
+#include "site/licensed_work.h"
+#include "site/stream_selection.h"
 
 namespace korvid {
 
@@ -21,6 +26,9 @@ constexpr auto kWaitStep = std::chrono::milliseconds(100);
 // An uploader with more pages than this is not read further in one run.
 constexpr int kMaxListPages = 10000;
 constexpr std::size_t kAssHeaderBytes = 4096;
+constexpr std::size_t kNfoHeadBytes = 8192;
+constexpr std::string_view kEpisodeIdType = "bilibili_ep";
+constexpr std::string_view kVideoIdType = "bilibili";
 constexpr std::string_view kAssBidOpen = "[bid_";
 // Bounds the walk of a library, whatever links it holds.
 constexpr int kMaxAdoptDepth = 8;
@@ -47,10 +55,18 @@ ListPageRead ReadWithBackoff(const SubscribedList& list, SiteTransport& transpor
   return read;
 }
 
-std::string BvidOfRecord(std::string_view text) {
+// The key a sync knows a row's video by: an episode's EpisodeKey, else its BV id.
+std::string KeyOfRecord(std::string_view text) {
   JsonDocument record;
   if (text.empty() || !record.Parse(text)) return {};
-  return record.GetValue("data.bvid");
+  const std::string episode = std::string(record::kLicensedEpisode);
+  std::string epId = record.GetValue(episode + ".ep_id");
+  if (epId.empty()) epId = record.GetValue(episode + ".id");
+  return epId.empty() ? record.GetValue("data.bvid") : EpisodeKey(epId);
+}
+
+void NoteGone(LibraryStore& store, const std::string& key) {
+  (void)store.NoteRefused(key, "gone", static_cast<std::int64_t>(std::time(nullptr)));
 }
 
 // "…S1E<n>.mp4": n, else "".
@@ -68,6 +84,39 @@ std::string ReadHead(const fs::path& path, std::size_t bytes) {
   return text;
 }
 
+// The text of <uniqueid type="TYPE" ...>TEXT</uniqueid> in an NFO, else "".
+std::string NfoUniqueId(std::string_view nfo, std::string_view type) {
+  const std::string open = "<uniqueid type=\"" + std::string(type) + "\"";
+  const std::size_t at = nfo.find(open);
+  const std::size_t from = at == std::string_view::npos ? at : nfo.find('>', at);
+  if (from == std::string_view::npos) return {};
+  const std::size_t close = nfo.find('<', from);
+  if (close == std::string_view::npos) return {};
+  return std::string(nfo.substr(from + 1, close - from - 1));
+}
+
+// A media file's entry; a licensed work's episode is named by the NFO beside
+// it (its ep_id and BV id).
+HistoryEntry MediaEntry(const fs::directory_entry& file, std::int64_t now) {
+  const fs::path& path = file.path();
+  std::error_code ec;
+  HistoryEntry entry{{},
+                     EpisodeOfName(path.filename().string()),
+                     {},
+                     path.string(),
+                     static_cast<std::int64_t>(file.file_size(ec)),
+                     now,
+                     {}};
+  fs::path nfoPath = path;
+  nfoPath.replace_extension(".nfo");
+  if (fs::is_regular_file(nfoPath, ec)) {
+    const std::string nfo = ReadHead(nfoPath, kNfoHeadBytes);
+    entry.episode = NfoUniqueId(nfo, kEpisodeIdType);
+    if (!entry.episode.empty()) entry.bvid = NfoUniqueId(nfo, kVideoIdType);
+  }
+  return entry;
+}
+
 // The entries of one video folder: a media file per episode, or the folder.
 std::vector<HistoryEntry> FolderEntries(const fs::path& dir, std::int64_t now) {
   std::string bvid = FolderVideoId(dir);
@@ -75,21 +124,18 @@ std::vector<HistoryEntry> FolderEntries(const fs::path& dir, std::int64_t now) {
   std::error_code ec;
   for (const auto& file : fs::directory_iterator(dir, ec)) {
     const fs::path& path = file.path();
-    const std::string name = path.filename().string();
     if (bvid.empty() && path.extension() == ".ass") {
       bvid = AssVideoId(ReadHead(path, kAssHeaderBytes));
     }
-    if (path.extension() != ".mp4" || !file.is_regular_file(ec)) continue;
-    entries.push_back({{},
-                       EpisodeOfName(name),
-                       {},
-                       path.string(),
-                       static_cast<std::int64_t>(file.file_size(ec)),
-                       now});
+    if (path.extension() == ".mp4" && file.is_regular_file(ec)) {
+      entries.push_back(MediaEntry(file, now));
+    }
   }
-  if (bvid.empty()) return {};
-  if (entries.empty()) entries.push_back({{}, {}, {}, dir.string(), 0, now});
-  for (HistoryEntry& entry : entries) entry.bvid = bvid;
+  if (entries.empty() && !bvid.empty()) entries.push_back({{}, {}, {}, dir.string(), 0, now, {}});
+  std::erase_if(entries, [&bvid](HistoryEntry& entry) {
+    if (entry.episode.empty()) entry.bvid = bvid;
+    return entry.bvid.empty() && entry.episode.empty();
+  });
   return entries;
 }
 
@@ -169,11 +215,11 @@ ListScan ScanList(const SubscribedList& list, SiteTransport& transport,
   return scan;
 }
 
-QueueResult QueueVideos(SiteJob& job, const std::vector<std::string>& newestFirst, bool split,
+QueueResult QueueVideos(SiteJob& job, const std::vector<std::string>& inOrder, bool split,
                         LibraryStore& store, const SyncPacing& pacing) {
   QueueResult result;
   bool first = true;
-  for (auto it = newestFirst.rbegin(); it != newestFirst.rend(); ++it) {
+  for (auto it = inOrder.begin(); it != inOrder.end(); ++it) {
     if (job.stop.stop_requested() || pacing.Stopped() || (!first && !pacing.Wait(pacing.pause))) {
       result.stopped = true;
       break;
@@ -182,7 +228,7 @@ QueueResult QueueVideos(SiteJob& job, const std::vector<std::string>& newestFirs
     const int before = job.app.Tasks().RowCount();
     const AddVideoOutcome outcome = TryAddVideo(job, *it, AddVideoFlags{split, false});
     if (outcome.gone) {
-      (void)store.NoteRefused(*it, "gone", static_cast<std::int64_t>(std::time(nullptr)));
+      NoteGone(store, *it);
       pacing.Say(*it + ": 视频已失效或不公开，以后不再尝试");
       result.gone.push_back(*it);
       continue;
@@ -190,6 +236,45 @@ QueueResult QueueVideos(SiteJob& job, const std::vector<std::string>& newestFirs
     if (!outcome.added) AddFailureRow(job.app, *it);
     result.videos.push_back({*it, before + 1, job.app.Tasks().RowCount()});
   }
+  return result;
+}
+
+QueueResult QueueEpisodes(SiteJob& job, const JsonDocument& season,
+                          const std::vector<std::string>& keys, bool split, LibraryStore& store,
+                          const SyncPacing& pacing) {
+  std::map<std::string, SeasonEpisode> byKey;
+  for (const SeasonEpisode& episode : SeasonEpisodes(season, true)) {
+    byKey.emplace(EpisodeKey(EpisodeId(season, episode)), episode);
+  }
+  const std::optional<bool> splitBefore = job.splitCondition;
+  job.splitCondition = split;
+  std::optional<bool> vip;
+  QueueResult result;
+  for (const std::string& key : keys) {
+    if (job.stop.stop_requested() || pacing.Stopped()) {
+      result.stopped = true;
+      break;
+    }
+    const auto found = byKey.find(key);
+    if (found == byKey.end()) {
+      NoteGone(store, key);
+      result.gone.push_back(key);
+      continue;
+    }
+    if (VipOnlyEpisode(season.GetObject(found->second.path))) {
+      if (!vip) vip = VipLogin(job.app.Ui().Text(kCookiesBox));
+      if (!*vip) {
+        pacing.Say(key + " " + EpisodeTitle(season, found->second) + ": " + std::string(kNeedsVip) +
+                   "，登录大会员后再同步");
+        continue;
+      }
+    }
+    const int before = job.app.Tasks().RowCount();
+    JsonDocument record = EpisodeRecord(season, found->second);
+    AddEpisodeRows(job, record, found->second.number);
+    result.videos.push_back({key, before + 1, job.app.Tasks().RowCount()});
+  }
+  job.splitCondition = splitBefore;
   return result;
 }
 
@@ -215,8 +300,8 @@ std::set<std::string> PendingVideos(TaskList& tasks) {
   const std::lock_guard held(tasks.ListLock());
   for (int row = 1; row <= tasks.RowCount(); ++row) {
     if (IsFinalState(tasks.CellText(row, kColState))) continue;
-    std::string bvid = BvidOfRecord(tasks.QueuedRecord(row));
-    if (bvid.empty()) bvid = BvidOfRecord(tasks.CellText(row, kColRecord));
+    std::string bvid = KeyOfRecord(tasks.QueuedRecord(row));
+    if (bvid.empty()) bvid = KeyOfRecord(tasks.CellText(row, kColRecord));
     if (!bvid.empty()) pending.insert(std::move(bvid));
   }
   return pending;
@@ -239,7 +324,7 @@ int AdoptLibrary(const fs::path& folder, LibraryStore& store, std::int64_t now) 
   std::set<std::string> videos;
   const auto take = [&](const fs::path& dir) {
     for (HistoryEntry& entry : FolderEntries(dir, now)) {
-      videos.insert(entry.bvid);
+      videos.insert(entry.episode.empty() ? entry.bvid : EpisodeKey(entry.episode));
       entries.push_back(std::move(entry));
     }
   };

@@ -76,11 +76,20 @@ struct QueueResult {
   bool stopped = false;
 };
 
-// Adds the videos, oldest first, as AddVideo does. One the site refuses for
-// good is noted in the store (and not asked again by later runs) instead of
-// getting a "解析失败" row.
-[[nodiscard]] QueueResult QueueVideos(SiteJob& job, const std::vector<std::string>& newestFirst,
+// Adds the videos in the order given, as AddVideo does. One the site
+// refuses for good is noted in the store (and not asked again by later runs)
+// instead of getting a "解析失败" row.
+[[nodiscard]] QueueResult QueueVideos(SiteJob& job, const std::vector<std::string>& inOrder,
                                       bool split, LibraryStore& store, const SyncPacing& pacing);
+
+// Adds the episodes of the season answer named by their keys (EpisodeKey),
+// in the order given, as a pasted season link does (season-title folder,
+// tvshow.nfo, episode NFOs). A key the season no longer lists is noted in
+// the store like a refused video. A VIP-only episode without a VIP log-in is
+// left for a later run (said, neither queued nor counted).
+[[nodiscard]] QueueResult QueueEpisodes(SiteJob& job, const JsonDocument& season,
+                                        const std::vector<std::string>& keys, bool split,
+                                        LibraryStore& store, const SyncPacing& pacing);
 
 struct VideoTally {
   int downloaded = 0;
@@ -90,13 +99,15 @@ struct VideoTally {
 // ended well, failed when one ended otherwise (or it had no row).
 [[nodiscard]] VideoTally TallyVideos(TaskList& tasks, const std::vector<QueuedVideo>& videos);
 
-// The BV ids of rows that are queued or running (a cut-off run's rows, put
-// back on the queue): not queued a second time.
+// The BV ids (an episode's: its EpisodeKey) of rows that are queued or
+// running (a cut-off run's rows, put back on the queue): not queued a
+// second time.
 [[nodiscard]] std::set<std::string> PendingVideos(TaskList& tasks);
 
 // Records in the history every video folder below `folder` whose tvshow.nfo
-// or subtitle header names a BV id, with its media files. Returns the
-// number of videos found.
+// or subtitle header names a BV id, with its media files, and every episode
+// of a licensed work whose NFO names its ep_id. Returns the number of videos
+// and episodes found.
 [[nodiscard]] int AdoptLibrary(const std::filesystem::path& folder, LibraryStore& store,
                                std::int64_t now);
 // The BV id an ASS header names ("Original Script: [bid_BV...]"), else "".

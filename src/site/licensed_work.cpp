@@ -86,6 +86,19 @@ std::optional<std::string> SeasonOfMedia(SiteTransport& transport, std::string_v
   return std::nullopt;
 }
 
+SeasonAnswer ReadLinkedSeason(SiteTransport& transport, LinkKind kind, std::string_view id) {
+  if (kind == LinkKind::kPgcEpisode) return ReadSeason(transport, SeasonKey::kEpisodeId, id);
+  if (kind != LinkKind::kPgcMedia) return ReadSeason(transport, SeasonKey::kSeasonId, id);
+  SeasonAnswer season;
+  std::string refusal;
+  const auto found = SeasonOfMedia(transport, id, refusal);
+  if (!found) {
+    season.refusal = std::move(refusal);
+    return season;
+  }
+  return ReadSeason(transport, SeasonKey::kSeasonId, *found);
+}
+
 std::vector<SeasonEpisode> SeasonEpisodes(const JsonDocument& season, bool extras) {
   std::vector<SeasonEpisode> episodes;
   const int main = season.GetCount(kMainEpisodes);
@@ -110,6 +123,11 @@ std::optional<SeasonEpisode> FindEpisode(const JsonDocument& season, std::string
     }
   }
   return std::nullopt;
+}
+
+std::string EpisodeId(const JsonDocument& season, const SeasonEpisode& episode) {
+  std::string id = season.GetValue(episode.path + ".ep_id");
+  return id.empty() ? season.GetValue(episode.path + ".id") : id;
 }
 
 std::string EpisodeTitle(const JsonDocument& season, const SeasonEpisode& episode) {

@@ -7,6 +7,7 @@
 
 #include "net/json_document.h"
 #include "net/site_hosts.h"
+#include "site/classify_link.h"
 #include "site/site_transport.h"
 
 // Licensed works (番剧, 电影, 纪录片 ...): a season and its episodes as the
@@ -34,6 +35,11 @@ struct SeasonAnswer {
                                                        std::string_view mediaId,
                                                        std::string& refusal);
 
+// The season a link of a licensed work names: an ss link's, an md link's
+// (through the media review), or the one an ep link's episode belongs to.
+[[nodiscard]] SeasonAnswer ReadLinkedSeason(SiteTransport& transport, LinkKind kind,
+                                            std::string_view id);
+
 // One episode of a season answer.
 struct SeasonEpisode {
   std::string path;  // its object in the answer: "result.episodes[0]", "result.section[0]..."
@@ -45,6 +51,9 @@ struct SeasonEpisode {
 // The episode of that ep_id, main or extra.
 [[nodiscard]] std::optional<SeasonEpisode> FindEpisode(const JsonDocument& season,
                                                        std::string_view epId);
+
+// Its ep_id (else its id).
+[[nodiscard]] std::string EpisodeId(const JsonDocument& season, const SeasonEpisode& episode);
 
 // show_title, else "第<title>话 <long_title>" for a main episode whose title
 // is a number, else title and long_title.

@@ -95,24 +95,12 @@ void AddVideoOrItsCollection(SiteJob& job, std::string_view bvid) {
 }
 
 void AddLicensedWork(SiteJob& job, LinkKind kind, std::string_view id) {
-  std::string seasonId(id);
-  if (kind == LinkKind::kPgcMedia) {
-    std::string refusal;
-    const auto found = SeasonOfMedia(job.transport, id, refusal);
-    if (!found) {
-      job.app.Ui().ShowNotice(refusal, kNoticeFailed);
-      return;
-    }
-    seasonId = *found;
-  }
-  const bool oneEpisode = kind == LinkKind::kPgcEpisode;
-  const SeasonAnswer season = ReadSeason(
-      job.transport, oneEpisode ? SeasonKey::kEpisodeId : SeasonKey::kSeasonId, seasonId);
+  const SeasonAnswer season = ReadLinkedSeason(job.transport, kind, id);
   if (season.refusal) {
     job.app.Ui().ShowNotice(*season.refusal, kNoticeFailed);
     return;
   }
-  if (!oneEpisode) {
+  if (kind != LinkKind::kPgcEpisode) {
     AddEpisodes(job, season.answer,
                 SeasonEpisodes(season.answer, job.app.Ui().Checked(kExtrasCheck)));
     return;

@@ -113,19 +113,7 @@ namespace {
 
 SourcePage ReadSeasonPage(SiteTransport& transport, const ClassifiedLink& link, bool extras) {
   SourcePage page;
-  std::string seasonId = link.id;
-  if (link.kind == LinkKind::kPgcMedia) {
-    std::string refusal;
-    const auto found = SeasonOfMedia(transport, link.id, refusal);
-    if (!found) {
-      page.refusal = std::move(refusal);
-      return page;
-    }
-    seasonId = *found;
-  }
-  const bool byEpisode = link.kind == LinkKind::kPgcEpisode;
-  const SeasonAnswer season =
-      ReadSeason(transport, byEpisode ? SeasonKey::kEpisodeId : SeasonKey::kSeasonId, seasonId);
+  const SeasonAnswer season = ReadLinkedSeason(transport, link.kind, link.id);
   if (season.refusal) {
     page.refusal = season.refusal;
     return page;

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/tasks/library_store.h"
 #include "net/json_document.h"
 #include "site/signed_space_list.h"
 #include "site/site_lists.h"
@@ -80,10 +81,48 @@ ListPageRead ReadOtherSource(SiteTransport& transport, const ClassifiedLink& lin
   return read;
 }
 
+// The whole season, each episode by its key; the answer kept for the rows.
+ListPageRead ReadSeasonEpisodes(SiteTransport& transport, const ClassifiedLink& link, int page,
+                                bool extras, SeasonAnswer& kept) {
+  if (page > 1) return {};
+  SeasonAnswer season = ReadLinkedSeason(transport, link.kind, link.id);
+  if (season.refusal) return Refused(std::move(*season.refusal));
+  ListPageRead read;
+  for (const SeasonEpisode& episode : SeasonEpisodes(season.answer, extras)) {
+    const std::string id = EpisodeId(season.answer, episode);
+    if (!id.empty()) read.bvids.push_back(EpisodeKey(id));
+  }
+  kept = std::move(season);
+  return read;
+}
+
 }  // namespace
 
+std::string_view ListKindName(LinkKind kind) {
+  switch (kind) {
+    case LinkKind::kFavourites:
+      return "收藏夹";
+    case LinkKind::kSpaceList:
+      return "UP主";
+    case LinkKind::kCollection:
+      return "合集";
+    case LinkKind::kSeries:
+      return "列表";
+    case LinkKind::kWatchLater:
+      return "稍后再看";
+    case LinkKind::kPgcEpisode:
+    case LinkKind::kPgcSeason:
+    case LinkKind::kPgcMedia:
+      return "番剧";
+    case LinkKind::kVideo:
+    case LinkKind::kUnknown:
+      break;
+  }
+  return {};
+}
+
 std::optional<SubscribedList> SubscribedListFor(std::string_view link, const SiteHosts& hosts,
-                                                std::string loginCookie) {
+                                                SubscribedListOptions options) {
   const ClassifiedLink classified = ClassifyLinkText(link, hosts);
   SubscribedList list;
   list.kind = classified.kind;
@@ -106,15 +145,23 @@ std::optional<SubscribedList> SubscribedListFor(std::string_view link, const Sit
     case LinkKind::kWatchLater:
       list.id = classified.id;
       list.newestFirst = false;
-      list.read = [classified, cookie = std::move(loginCookie)](SiteTransport& transport,
-                                                                int page) {
+      list.read = [classified, cookie = std::move(options.loginCookie)](SiteTransport& transport,
+                                                                        int page) {
         return ReadOtherSource(transport, classified, page, cookie);
       };
       return list;
-    case LinkKind::kVideo:
     case LinkKind::kPgcEpisode:
     case LinkKind::kPgcSeason:
     case LinkKind::kPgcMedia:
+      list.id = classified.id;
+      list.newestFirst = false;
+      list.season = std::make_shared<SeasonAnswer>();
+      list.read = [classified, extras = options.extras, kept = list.season](
+                      SiteTransport& transport, int page) {
+        return ReadSeasonEpisodes(transport, classified, page, extras, *kept);
+      };
+      return list;
+    case LinkKind::kVideo:
     case LinkKind::kUnknown:
       break;
   }

@@ -1,6 +1,8 @@
 // korvid-cli sync against the fake site: a followed folder across runs that
-// find 45, then 3, then nothing new; an adopted library; a killed sync run
-// again; a video the site refuses; the site's risk control on the list.
+// find 45, then 3, then nothing new; a collection, a series and a 番剧 season
+// that grow between two runs; watch later with and without the log-in; an
+// adopted library; a killed sync run again; a
+// video the site refuses; the site's risk control on the list.
 
 #include <gtest/gtest.h>
 
@@ -148,6 +150,108 @@ TEST_F(KorvidCliSync, AFollowedFolderAcrossRuns) {
   EXPECT_NE(after.output.find("新视频 0，已下载 0，失败 0"), std::string::npos) << after.output;
   EXPECT_EQ(MediaGets(), 0);
   EXPECT_EQ(Requests(kFavouritesPath), 1);
+}
+
+// Sources read whole in their own order: the first run downloads everything
+// (a season's VIP-only episode is left for a VIP log-in), and after the
+// source grows the next run downloads exactly the new ones. A season is
+// followed by episode, from an ep link's season; with --extras its 番外/PV
+// too (the season keeps the episode the case before added).
+TEST_F(KorvidCliSync, CollectionsSeriesAndSeasonsAcrossRuns) {
+  const std::string base = m_site.BaseUrl();
+  struct Case {
+    const char* name;
+    std::string link;
+    const char* options;  // of sync add
+    const char* said;     // by sync add
+    std::int64_t growId;
+    int grow;
+    const char* kind;   // as sync list shows it
+    const char* first;  // the first run's result
+    const char* second;
+    const char* newest;  // in the history after the second run
+  };
+  const Case cases[] = {
+      {.name = "collection",
+       .link = base + "/20061/channel/collectiondetail?sid=1227671",
+       .options = "",
+       .said = "合集 1227671",
+       .growId = 1227671,
+       .grow = 2,
+       .kind = "\t合集\t",
+       .first = "合集 1227671: 新视频 35，已下载 35，失败 0",
+       .second = "合集 1227671: 新视频 2，已下载 2，失败 0",
+       .newest = "BV1sa0000037"},
+      {.name = "series",
+       .link = base + "/20200/lists/534501?type=series",
+       .options = "",
+       .said = "列表 534501",
+       .growId = 534501,
+       .grow = 3,
+       .kind = "\t列表\t",
+       .first = "列表 534501: 新视频 25，已下载 25，失败 0",
+       .second = "列表 534501: 新视频 3，已下载 3，失败 0",
+       .newest = "BV1sc0000028"},
+      {.name = "season from an episode link",
+       .link = base + "/bangumi/play/ep606592",
+       .options = "",
+       .said = "订阅整季",
+       .growId = 42290,
+       .grow = 1,
+       .kind = "\t番剧\t",
+       .first = "测试番剧: 罪犯/新选组 & 其他: 新视频 2，已下载 2，失败 0",
+       .second = "测试番剧: 罪犯/新选组 & 其他: 新视频 1，已下载 1，失败 0",
+       .newest = "\"episode\": \"700001\""},
+      {.name = "season with its extras from a media link",
+       .link = base + "/bangumi/media/md28339735",
+       .options = " --extras",
+       .said = "测试番剧",
+       .growId = 42290,
+       .grow = 1,
+       .kind = "\t番剧+番外/PV\t",
+       .first = "测试番剧: 罪犯/新选组 & 其他: 新视频 5，已下载 5，失败 0",
+       .second = "测试番剧: 罪犯/新选组 & 其他: 新视频 1，已下载 1，失败 0",
+       .newest = "\"episode\": \"700002\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string home = std::string("home-") + c.name;
+    const ShellRun added =
+        RunShell(Cli("sync add " + test::ShellQuote(c.link) + c.options, home) + " 2>&1");
+    ASSERT_EQ(added.exitCode, 0) << added.output;
+    EXPECT_NE(added.output.find(c.said), std::string::npos) << added.output;
+    EXPECT_NE(RunShell(Cli("sync list", home)).output.find(c.kind), std::string::npos);
+
+    const ShellRun first = Sync(home);
+    EXPECT_EQ(first.exitCode, 0) << first.output;
+    EXPECT_NE(first.output.find(c.first), std::string::npos) << first.output;
+
+    ASSERT_TRUE(m_site.GrowList(c.growId, c.grow));
+    m_site.ClearRequests();
+    const ShellRun second = Sync(home);
+    EXPECT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_NE(second.output.find(c.second), std::string::npos) << second.output;
+    EXPECT_EQ(MediaGets(), c.grow) << second.output;
+    EXPECT_NE(RunShell(Cli("history --json", home)).output.find(c.newest), std::string::npos);
+  }
+}
+
+// Watch later is followed with the log-in: without it each run says so and
+// fails; with it the list is read whole and only the new entries fetched.
+TEST_F(KorvidCliSync, WatchLaterIsFollowedWithTheLogIn) {
+  ASSERT_EQ(RunShell(Cli("sync add '" + m_site.BaseUrl() + "/watchlater/#/list'")).exitCode, 0);
+  const ShellRun anonymous = Sync();
+  EXPECT_EQ(anonymous.exitCode, 1) << anonymous.output;
+  EXPECT_NE(anonymous.output.find("稍后再看需要登录"), std::string::npos) << anonymous.output;
+
+  ASSERT_EQ(
+      RunShell(Cli("set 编辑框_cookies 'SESSDATA=5f1a2b3c%2C1893456000%2Cd4e5f*61'")).exitCode, 0);
+  for (const char* result :
+       {"稍后再看: 新视频 3，已下载 3，失败 0", "稍后再看: 新视频 0，已下载 0，失败 0"}) {
+    const ShellRun synced = Sync();
+    EXPECT_EQ(synced.exitCode, 0) << synced.output;
+    EXPECT_NE(synced.output.find(result), std::string::npos) << synced.output;
+  }
 }
 
 // A sync killed with SIGKILL once a file is done (and the list is read); the next run finishes the

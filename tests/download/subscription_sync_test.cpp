@@ -122,6 +122,15 @@ TEST(ScanList, StopsAtThePageThatReachesKnownVideos) {
       EXPECT_EQ(scan.fresh.front(), newest);
     }
   }
+  // A source in its own order (a collection, a series) may gain videos
+  // anywhere: a known video ending a page stops nothing.
+  std::vector<int> asked;
+  NoTransport transport;
+  SubscribedList ownOrder = ScriptedList(48, 20, asked);
+  ownOrder.newestFirst = false;
+  const ListScan scan = ScanList(ownOrder, transport, Known(4, 48), false, NoWaits());
+  EXPECT_EQ(asked, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(scan.fresh, (std::vector<std::string>{"V3", "V2", "V1"}));
 }
 
 TEST(ScanList, RiskControlBacksOffThenGivesUp) {
@@ -226,12 +235,20 @@ TEST(AdoptLibrary, RecordsFoldersNamedByNfoOrSubtitles) {
   ASSERT_TRUE(sandbox.WriteFile("lib/分区/乙/S1E1.ass",
                                 "[Script Info]\nOriginal Script: [bid_BV1bb411c7m2],[cid_1]$\n"));
   ASSERT_TRUE(sandbox.WriteFile("lib/丙/note.txt", "no video here"));
+  // A season: known by its episodes, whatever its tvshow.nfo names.
+  ASSERT_TRUE(sandbox.WriteFile("lib/番/tvshow.nfo", "<tvshow><id>ss42290</id></tvshow>"));
+  ASSERT_TRUE(sandbox.WriteFile("lib/番/第1话S1E1.mp4", "123"));
+  ASSERT_TRUE(sandbox.WriteFile(
+      "lib/番/第1话S1E1.nfo",
+      "<episodedetails>\n  <uniqueid type=\"bilibili_ep\" default=\"true\">606591</uniqueid>\n"
+      "  <uniqueid type=\"bilibili\">BV1pg0000001</uniqueid>\n</episodedetails>"));
   const auto store = LibraryStore::Open((sandbox / "任务.db").string());
   ASSERT_NE(store, nullptr);
-  EXPECT_EQ(AdoptLibrary(sandbox / "lib", *store, 7), 2);
-  EXPECT_EQ(store->KnownVideos(), (std::set<std::string>{"BV1aa411c7m1", "BV1bb411c7m2"}));
+  EXPECT_EQ(AdoptLibrary(sandbox / "lib", *store, 7), 3);
+  EXPECT_EQ(store->KnownVideos(),
+            (std::set<std::string>{"BV1aa411c7m1", "BV1bb411c7m2", "BV1pg0000001", "ep606591"}));
   const auto history = store->History();
-  ASSERT_EQ(history.size(), 3U);
+  ASSERT_EQ(history.size(), 4U);
   std::map<std::string, std::int64_t> sizes;
   for (const HistoryEntry& entry : history) sizes[entry.bvid + "/" + entry.page] = entry.size;
   EXPECT_EQ(sizes["BV1aa411c7m1/1"], 4);

@@ -129,7 +129,39 @@ TEST_F(SubscribedListTest, CollectionsAndSeriesAreReadWholeInTheirOwnOrder) {
     EXPECT_GE(sizes.size(), 2U);
     EXPECT_FALSE(all.empty());
   }
-  EXPECT_FALSE(SubscribedListFor(base + "/bangumi/play/ss42290", CurrentSiteHosts()).has_value());
+}
+
+// A licensed season is one page of episode keys: its main episodes, its
+// extras when asked, whichever of its links names it.
+TEST_F(SubscribedListTest, ASeasonListsItsEpisodesByKey) {
+  const std::string base = m_site.BaseUrl();
+  const std::vector<std::string> main = {"ep606591", "ep606592", "ep606605"};
+  struct Case {
+    const char* name;
+    std::string link;
+    bool extras;
+    std::vector<std::string> keys;
+  };
+  const Case cases[] = {
+      {.name = "ss", .link = base + "/bangumi/play/ss42290", .extras = false, .keys = main},
+      {.name = "ep", .link = base + "/bangumi/play/ep606592", .extras = false, .keys = main},
+      {.name = "md", .link = base + "/bangumi/media/md28339735", .extras = false, .keys = main},
+      {.name = "with extras",
+       .link = base + "/bangumi/play/ss42290",
+       .extras = true,
+       .keys = {"ep606591", "ep606592", "ep606605", "ep576387", "ep606995"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto list = SubscribedListFor(c.link, CurrentSiteHosts(), {{}, c.extras});
+    ASSERT_TRUE(list.has_value());
+    ASSERT_NE(list->season, nullptr);
+    EXPECT_FALSE(list->newestFirst);
+    std::vector<std::string> all;
+    EXPECT_EQ(PageSizes(*list, &all), std::vector<int>{static_cast<int>(c.keys.size())});
+    EXPECT_EQ(all, c.keys);
+    EXPECT_EQ(list->season->answer.GetValue("result.season_id"), "42290");
+  }
 }
 
 }  // namespace

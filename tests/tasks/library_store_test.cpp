@@ -196,5 +196,74 @@ TEST(LibraryStore, SubscriptionsAndRefusedVideos) {
   EXPECT_TRUE(store->KnownVideos().contains("BV9"));
 }
 
+// A database of version 1 (before the episodes of licensed works and the
+// extras flag): its subscriptions and history survive, it gains the columns
+// once, and a finished episode is then known by its ep_id.
+TEST(LibraryStore, VersionOneDatabaseIsMigrated) {
+  test::Sandbox sandbox;
+  const std::string path = (sandbox / "任务.db").string();
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const char* versionOne =
+        "CREATE TABLE history(bvid TEXT NOT NULL, page TEXT NOT NULL, cid TEXT NOT NULL,"
+        " path TEXT NOT NULL, size INTEGER NOT NULL, time INTEGER NOT NULL,"
+        " PRIMARY KEY(bvid, page, path));"
+        "CREATE TABLE subscriptions(id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT NOT NULL,"
+        " link TEXT NOT NULL UNIQUE, split INTEGER NOT NULL DEFAULT 0,"
+        " last_run INTEGER NOT NULL DEFAULT 0, last_result TEXT NOT NULL DEFAULT '');"
+        "CREATE TABLE subscription_videos(subscription INTEGER NOT NULL, bvid TEXT NOT NULL,"
+        " PRIMARY KEY(subscription, bvid));"
+        "CREATE TABLE refused_videos(bvid TEXT PRIMARY KEY, reason TEXT NOT NULL,"
+        " time INTEGER NOT NULL);"
+        "INSERT INTO history VALUES('BV1old0000001', '1', '5', '/lib/a.mp4', 10, 7);"
+        "INSERT INTO subscriptions(name, link, split) VALUES('收藏', 'https://space/fav', 1);"
+        "PRAGMA user_version=1;";
+    ASSERT_EQ(sqlite3_exec(db, versionOne, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  for (int opening = 0; opening < 2; ++opening) {
+    SCOPED_TRACE(opening);
+    const auto store = LibraryStore::Open(path);
+    ASSERT_NE(store, nullptr);
+    const auto subs = store->Subscriptions();
+    ASSERT_EQ(subs.size(), opening + 1U);
+    EXPECT_EQ(subs[0].name, "收藏");
+    EXPECT_TRUE(subs[0].split);
+    EXPECT_FALSE(subs[0].extras);
+    const auto history = store->History();
+    ASSERT_GE(history.size(), 1U);
+    EXPECT_EQ(history[0].path, "/lib/a.mp4");
+    EXPECT_EQ(history[0].episode, "");
+    if (opening == 0) {
+      ASSERT_TRUE(store->AddSubscription("https://www/bangumi/play/ss1", "番", false, true));
+    } else {
+      EXPECT_TRUE(subs[1].extras);
+    }
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* version = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &version, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(version), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(version, 0), 2);
+  sqlite3_finalize(version);
+  sqlite3_close(db);
+
+  ASSERT_TRUE(sandbox.WriteFile("s/第3话.mp4", "abcd"));
+  const std::string episodeRecord =
+      R"({"data":{"bvid":"BV1pg0000003"},")" + std::string(record::kLicensed) +
+      R"(":{"episode":{"ep_id":606605}},")" + std::string(record::kMediaPath) + R"(":")" +
+      (sandbox / "s/第3话.mp4").string() + R"("})";
+  const auto entry = HistoryEntryFor(1, "完成", episodeRecord, 9);
+  ASSERT_TRUE(entry.has_value());
+  EXPECT_EQ(entry->episode, "606605");
+  const auto store = LibraryStore::Open(path);
+  ASSERT_NE(store, nullptr);
+  ASSERT_TRUE(store->AddHistory({*entry}));
+  EXPECT_EQ(store->KnownVideos(),
+            (std::set<std::string>{"BV1old0000001", "BV1pg0000003", EpisodeKey("606605")}));
+}
+
 }  // namespace
 }  // namespace korvid

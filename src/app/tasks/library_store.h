@@ -23,20 +23,30 @@ struct HistoryEntry {
   std::string path;
   std::int64_t size = 0;
   std::int64_t time = 0;  // Unix seconds
+  std::string episode;    // the ep_id of a licensed work's episode, else ""
 };
+
+// How a sync knows a licensed work's episode: "ep" + its ep_id. A season's
+// episodes are known by episode, not by video.
+inline constexpr std::string_view kEpisodeKeyPrefix = "ep";
+[[nodiscard]] inline std::string EpisodeKey(std::string_view epId) {
+  return std::string(kEpisodeKeyPrefix) + std::string(epId);
+}
 
 struct Subscription {
   std::int64_t id = 0;
   std::string name;
   std::string link;
   bool split = false;
+  bool extras = false;       // a season's extras (番外/PV) too
   std::int64_t lastRun = 0;  // Unix seconds; 0: never
   std::int64_t known = 0;    // videos its list has shown so far
   std::string lastResult;
 };
 
 // The schema of 任务.db's library tables and the version it stamps; run
-// inside the opening of the database (idempotent).
+// inside the opening of the database (idempotent). A database of an older
+// version gains the newer columns.
 [[nodiscard]] bool PrepareLibraryTables(sqlite3* db, std::string* why);
 
 // The history entry a task row's change makes, when its new state is
@@ -62,7 +72,8 @@ class LibraryStore {
 
   // The new id; nullopt when the link is subscribed already (or on failure).
   [[nodiscard]] std::optional<std::int64_t> AddSubscription(std::string_view link,
-                                                            std::string_view name, bool split);
+                                                            std::string_view name, bool split,
+                                                            bool extras = false);
   [[nodiscard]] bool RemoveSubscription(std::int64_t id);
   [[nodiscard]] std::vector<Subscription> Subscriptions();
   // The videos a subscription's list showed, counted in `known`.
@@ -73,7 +84,8 @@ class LibraryStore {
 
   [[nodiscard]] bool AddHistory(const std::vector<HistoryEntry>& entries);
   [[nodiscard]] std::vector<HistoryEntry> History();
-  // The BV ids of the history and of the refused videos: what a sync skips.
+  // The BV ids of the history and of the refused videos, and the episode
+  // keys (EpisodeKey) of the history: what a sync skips.
   [[nodiscard]] std::set<std::string> KnownVideos();
   // A video the site refused for good (deleted, private): never asked again.
   [[nodiscard]] bool NoteRefused(std::string_view bvid, std::string_view reason, std::int64_t time);

@@ -200,7 +200,9 @@ class FakeSite {
   void SetUnreadable(const std::string& bvid);
   // Adds `added` new videos to the top (newest end) of a space or favourites
   // folder, by mid or media id (also GET /fakesite/grow?list=ID&add=N); up to
-  // 100 in all per list. False for an unknown list.
+  // 100 in all per list. The collection, the series and the licensed season
+  // grow too, by their ids (videos at the collection's end, newest videos of
+  // the series, episodes after the season's last). False for an unknown list.
   [[nodiscard]] bool GrowList(std::int64_t id, int added);
   // A video's title as the page and the view API give it (hostile texts).
   void SetTitle(const std::string& bvid, std::string title);

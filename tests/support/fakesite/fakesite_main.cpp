@@ -107,7 +107,9 @@ Routes (hosts are a setting of the client; here they all are this server)
             POST /emby/Items/{id}/Images/Primary?api_key=..  Base64 body; 200 empty,
                                                401 wrong key, 404 unknown id
   switch    GET  /fakesite/grow?list=ID&add=N  N new videos on top of the space or
-                                               favourites folder ID (100 at most)
+                                               favourites folder ID (100 at most), at
+                                               the end of collection 1227671 or series
+                                               534501, N new episodes of season 42290
 )";
 
 // The catalogue part of --help, read from the data folder in use.

@@ -360,11 +360,18 @@ void SiteRoutes::SetUnreadable(const std::string& bvid) {
 bool SiteRoutes::GrowList(std::int64_t id, int added) {
   const VideoList* list = m_catalogue->FindSpace(id);
   if (list == nullptr) list = m_catalogue->FindFavourites(id);
+  const int room = list != nullptr ? VideoList::kGrowthRoom : SourceGrowthRoom(id);
   std::lock_guard lock(m_mutex);
   const int total = m_grown[id] + added;
-  if (list == nullptr || added < 0 || total > VideoList::kGrowthRoom) return false;
+  if (room == 0 || added < 0 || total > room) return false;
   m_grown[id] = total;
   return true;
+}
+
+int SiteRoutes::Grown(std::int64_t id) const {
+  std::lock_guard lock(m_mutex);
+  const auto it = m_grown.find(id);
+  return it == m_grown.end() ? 0 : it->second;
 }
 
 std::optional<VideoList> SiteRoutes::GrownList(const VideoList* list) const {

@@ -70,7 +70,10 @@ class SiteRoutes {
   void SetUnreadable(const std::string& bvid);
   void SetTitle(const std::string& bvid, std::string title);
   // Adds videos to the top of a space or favourites folder (by mid or media
-  // id), up to VideoList::kGrowthRoom in all; false for an unknown list.
+  // id), up to VideoList::kGrowthRoom in all; to the end of the collection
+  // (by season_id, up to its space's videos) or the series (by series_id);
+  // episodes to the end of the licensed season (by season_id, up to 20).
+  // False for an unknown list.
   [[nodiscard]] bool GrowList(std::int64_t id, int added);
   [[nodiscard]] CookieRefreshRoutes& CookieRefresh() { return *m_refresh; }
 
@@ -127,6 +130,11 @@ class SiteRoutes {
   // Collections, series, watch later and licensed seasons
   // (site_routes_sources.cpp); none for other paths.
   [[nodiscard]] std::optional<Reply> SourceRoute(const Incoming& in);
+  // How far a source (collection, series, season) may grow; 0 for no source.
+  [[nodiscard]] int SourceGrowthRoom(std::int64_t id) const;
+  [[nodiscard]] int Grown(std::int64_t id) const;
+  // The season answer with its grown episodes.
+  [[nodiscard]] Json GrownSeason() const;
   [[nodiscard]] Json ListArchives(const Json& shape, std::int64_t mid,
                                   const std::vector<int>& order, int first, int count) const;
   [[nodiscard]] Reply CollectionArchives(const Incoming& in);

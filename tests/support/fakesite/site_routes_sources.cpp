@@ -31,6 +31,13 @@ constexpr int kSeriesVideos = 25;
 constexpr int kMaxListPageSize = 100;
 constexpr std::int64_t kMediaId = 28339735;
 constexpr std::int64_t kDocumentedMediaId = 28220978;
+// Episodes a running site adds to the season: generated after its last main
+// episode, numbered on from it.
+constexpr int kSeasonGrowthRoom = 20;
+constexpr std::int64_t kGrownEpisodeId = 700000;
+constexpr std::int64_t kGrownEpisodeCid = 900000000;
+constexpr std::int64_t kGrownEpisodeAid = 800000000;
+constexpr int kGrownBvidDigits = 7;
 
 struct SourceData {
   Json archives;  // seasons_archives_list
@@ -128,7 +135,54 @@ std::optional<Json> EpisodeOf(const Json& result, std::int64_t epId) {
   return std::nullopt;
 }
 
+std::int64_t SeasonId(const Json& season) {
+  return season["result"].value("season_id", std::int64_t{0});
+}
+
+// Episode n (from 1) added to a season after `last`, its last main episode.
+Json GrownEpisode(const Json& last, int n) {
+  Json episode = last;
+  const std::int64_t id = kGrownEpisodeId + n;
+  std::string digits = std::to_string(2'000'000 + n);
+  digits.insert(0, kGrownBvidDigits - std::min<std::size_t>(digits.size(), kGrownBvidDigits), '0');
+  episode["ep_id"] = id;
+  episode["id"] = id;
+  episode["cid"] = kGrownEpisodeCid + n;
+  episode["aid"] = kGrownEpisodeAid + n;
+  episode["bvid"] = "BV1pg" + digits;
+  const int number = std::atoi(last.value("title", "0").c_str()) + n;
+  episode["title"] = std::to_string(number);
+  episode["long_title"] = "新的一话 " + std::to_string(n);
+  episode["show_title"] = "第" + std::to_string(number) + "话 新的一话 " + std::to_string(n);
+  episode["status"] = 2;
+  episode["badge"] = "";
+  if (episode.contains("badge_info")) episode["badge_info"]["text"] = "";
+  episode["link"] = "https://www.bilibili.com/bangumi/play/ep" + std::to_string(id);
+  episode["share_url"] = episode["link"];
+  return episode;
+}
+
 }  // namespace
+
+int SiteRoutes::SourceGrowthRoom(std::int64_t id) const {
+  if (id == kCollectionId) {
+    const VideoList* space = m_catalogue->FindSpace(kCollectionMid);
+    return space == nullptr ? 0 : std::max(space->count - kCollectionVideos, 0);
+  }
+  if (id == kSeriesId) return VideoList::kGrowthRoom;
+  const Json& season = Data(m_catalogue->DataDir()).season;
+  return season.is_object() && id == SeasonId(season) ? kSeasonGrowthRoom : 0;
+}
+
+Json SiteRoutes::GrownSeason() const {
+  Json season = Data(m_catalogue->DataDir()).season;
+  Json& episodes = season["result"]["episodes"];
+  const int grown = Grown(SeasonId(season));
+  if (!episodes.is_array() || episodes.empty()) return season;
+  const Json last = episodes.back();
+  for (int n = 1; n <= grown; ++n) episodes.push_back(GrownEpisode(last, n));
+  return season;
+}
 
 std::optional<Reply> SiteRoutes::SourceRoute(const Incoming& in) {
   const std::string& path = in.request.path;
@@ -170,8 +224,10 @@ Reply SiteRoutes::CollectionArchives(const Incoming& in) {
   const int pn = PageNumber(in, "page_num", 1);
   const int ps = PageNumber(in, "page_size", 30);
   if (ps > kMaxListPageSize) return JsonReply(kBadRequestBody);
+  // Videos the collection gained come at its end.
+  const int total = kCollectionVideos + Grown(kCollectionId);
   std::vector<int> order;
-  for (int k = 1; k <= kCollectionVideos; ++k) order.push_back(k);
+  for (int k = 1; k <= total; ++k) order.push_back(k);
   if (in.Param("sort_reverse") == "true") std::reverse(order.begin(), order.end());
   Json answer = Data(m_catalogue->DataDir()).archives;
   Json& body = answer["data"];
@@ -180,8 +236,8 @@ Reply SiteRoutes::CollectionArchives(const Incoming& in) {
   for (const Json& archive : body["archives"]) body["aids"].push_back(archive["aid"]);
   body["meta"]["mid"] = *mid;
   body["meta"]["season_id"] = *season;
-  body["meta"]["total"] = kCollectionVideos;
-  body["page"] = Json{{"page_num", pn}, {"page_size", ps}, {"total", kCollectionVideos}};
+  body["meta"]["total"] = total;
+  body["page"] = Json{{"page_num", pn}, {"page_size", ps}, {"total", total}};
   return JsonReply(DumpApiJson(answer));
 }
 
@@ -194,7 +250,10 @@ Reply SiteRoutes::SeriesArchives(const Incoming& in) {
   const int ps = PageNumber(in, "ps", 20);
   if (ps > kMaxListPageSize) return JsonReply(kBadRequestBody);
   // The space lists its videos newest first (k = 1); "asc" is oldest first.
+  // Videos the series gained (k past its own) are its newest.
+  const int total = kSeriesVideos + Grown(kSeriesId);
   std::vector<int> order;
+  for (int k = total; k > kSeriesVideos; --k) order.push_back(k);
   for (int k = 1; k <= kSeriesVideos; ++k) order.push_back(k);
   if (in.Param("sort") == "asc") std::reverse(order.begin(), order.end());
   Json answer = Data(m_catalogue->DataDir()).series;
@@ -202,7 +261,7 @@ Reply SiteRoutes::SeriesArchives(const Incoming& in) {
   body["archives"] = ListArchives(body["archives"][0], *mid, order, (pn - 1) * ps, ps);
   body["aids"] = Json::array();
   for (const Json& archive : body["archives"]) body["aids"].push_back(archive["aid"]);
-  body["page"] = Json{{"num", pn}, {"size", ps}, {"total", kSeriesVideos}};
+  body["page"] = Json{{"num", pn}, {"size", ps}, {"total", total}};
   return JsonReply(DumpApiJson(answer));
 }
 
@@ -247,7 +306,7 @@ Reply SiteRoutes::WatchLater(const Incoming& in) {
 }
 
 Reply SiteRoutes::PgcSeason(const Incoming& in) {
-  const Json& season = Data(m_catalogue->DataDir()).season;
+  const Json season = GrownSeason();
   const Json& result = season["result"];
   const auto seasonId = ParamNumber(in, "season_id");
   const auto epId = ParamNumber(in, "ep_id");
@@ -278,7 +337,8 @@ Reply SiteRoutes::PgcPlayUrl(const Incoming& in) {
   const auto epId = ParamNumber(in, "ep_id");
   const auto cid = ParamNumber(in, "cid");
   if (!epId && !cid) return JsonReply(kBadRequestBody);
-  const Json& result = Data(m_catalogue->DataDir()).season["result"];
+  const Json season = GrownSeason();
+  const Json& result = season["result"];
   const auto episode = epId ? EpisodeOf(result, *epId) : std::nullopt;
   if (!episode || (cid && episode->value("cid", std::int64_t{0}) != *cid)) {
     return JsonReply(kPgcNotFoundBody);
