@@ -71,6 +71,17 @@ RetryPolicy QuickRetries(int retries) {
   return policy;
 }
 
+// Ticks until the queue is empty and nothing runs any more; bounded by kWaitMs.
+bool TickUntilDrained(Scheduler& scheduler, AppState& app, DownloadEngine& engine) {
+  return test::WaitFor(
+      [&] {
+        scheduler.Tick();
+        return app.TaskQueue().Count() == 0 && scheduler.ActiveWorkers() == 0 &&
+               engine.ActiveCount() == 0;
+      },
+      kWaitMs);
+}
+
 class TaskDownloadTest : public test::FakeSiteTest {
  protected:
   TaskDownloadTest() { CreateMainWindowControls(m_controls); }
@@ -104,13 +115,7 @@ class TaskDownloadTest : public test::FakeSiteTest {
     }
     Scheduler scheduler(app,
                         SchedulerJobs{[&app, &engine] { (void)DownloadOneTask(app, engine); }, {}});
-    const bool drained = test::WaitFor(
-        [&] {
-          scheduler.Tick();
-          return app.TaskQueue().Count() == 0 && scheduler.ActiveWorkers() == 0 &&
-                 engine.ActiveCount() == 0;
-        },
-        kWaitMs);
+    const bool drained = TickUntilDrained(scheduler, app, engine);
     EXPECT_TRUE(drained) << settings.link;
     scheduler.WaitForWorkers();
     EXPECT_TRUE(engine.WaitIdle(kWaitMs));
@@ -428,13 +433,7 @@ TEST_F(TaskDownloadTest, TasksWaitOutAnUnreachableSite) {
 
   ASSERT_TRUE(m_site.Start(port));
   now = SiteReachability::kProbeIntervalMs;
-  const bool drained = test::WaitFor(
-      [&] {
-        scheduler.Tick();
-        return app.TaskQueue().Count() == 0 && scheduler.ActiveWorkers() == 0 &&
-               engine.ActiveCount() == 0;
-      },
-      kWaitMs);
+  const bool drained = TickUntilDrained(scheduler, app, engine);
   EXPECT_TRUE(drained);
   scheduler.WaitForWorkers();
   EXPECT_TRUE(engine.WaitIdle(kWaitMs));
