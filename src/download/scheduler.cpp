@@ -84,7 +84,7 @@ void Scheduler::SlotFreed() {
   // wait holds the mutex, so it cannot miss this.
   { const std::lock_guard lock(m_slotMutex); }
   m_slotFreed.notify_all();
-  if (!m_fillEverySlot || !m_refills) return;
+  if (!m_fillEverySlot) return;
   const std::lock_guard lock(m_tickMutex);
   StartDownloads();
 }
@@ -94,8 +94,13 @@ void Scheduler::StartClock() {
   (void)m_clock.StartPeriodic([this](int) { Tick(); }, kTickMs, kTickMs, 0, true);
 }
 
+// Set under the tick's lock: once this returns, no start that read the old
+// value can still be on its way, also from a worker ending late.
 void Scheduler::StopClock() {
-  m_refills = false;
+  {
+    const std::lock_guard lock(m_tickMutex);
+    m_refills = false;
+  }
   { const std::lock_guard lock(m_slotMutex); }
   m_slotFreed.notify_all();
   (void)m_clock.StopPeriodic(kTickMs * 5);
@@ -113,7 +118,7 @@ int Scheduler::ActiveWorkers() const {
 // worker still resolving its stream is not counted yet and the next tick may
 // start another; the limit holds for downloads that have begun.
 void Scheduler::StartDownloads() {
-  if (!m_jobs.downloadWorker) return;
+  if (!m_jobs.downloadWorker || !m_refills) return;
   const int maximum = Maximum();
   if (m_fillEverySlot) {
     FillSlots(maximum);
