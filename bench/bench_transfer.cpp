@@ -6,14 +6,22 @@
 //
 //   bench_transfer URL OUTPUT_FOLDER [PARALLEL=4] [ROUNDS=3]
 //   bench_transfer --child URL OUTPUT_FOLDER COUNT   (the engine case)
+//   bench_transfer --plain URL FILE                  (a plain read/write loop)
+//   bench_transfer --disk FILE BYTES                 (the disk alone)
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -50,6 +58,60 @@ int RunEngine(const std::string& url, const fs::path& folder, int count) {
     if (!downloaders[static_cast<std::size_t>(i)]->Outcome().Complete()) ++failures;
   }
   return failures == 0 ? 0 : 1;
+}
+
+constexpr std::size_t kChunk = 1024 * 1024;
+
+// The baseline the engine is held to: HTTP/1.0 over a plain socket, then
+// 1 MiB reads and 1 MiB writes through the page cache. Only http://HOST:PORT/.
+int RunPlainLoop(const std::string& url, const fs::path& file) {
+  const std::string rest = url.substr(url.find("//") + 2);
+  const std::string hostPort = rest.substr(0, rest.find('/'));
+  const std::string path = rest.substr(hostPort.size());
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port =
+      htons(static_cast<std::uint16_t>(std::stoi(hostPort.substr(hostPort.find(':') + 1))));
+  ::inet_pton(AF_INET, hostPort.substr(0, hostPort.find(':')).c_str(), &address.sin_addr);
+  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return 1;
+  const std::string request = "GET " + path + " HTTP/1.0\r\nHost: " + hostPort + "\r\n\r\n";
+  if (::write(sock, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
+    return 1;
+  const int out = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  std::vector<char> buffer(kChunk);
+  bool inHeader = true;
+  std::string header;
+  for (;;) {
+    const ssize_t n = ::read(sock, buffer.data(), buffer.size());
+    if (n <= 0) return n == 0 && !inHeader ? 0 : 1;
+    const char* body = buffer.data();
+    std::size_t size = static_cast<std::size_t>(n);
+    if (inHeader) {
+      header.append(body, size);
+      const std::size_t end = header.find("\r\n\r\n");
+      if (end == std::string::npos) continue;
+      inHeader = false;
+      body = header.data() + end + 4;
+      size = header.size() - end - 4;
+    }
+    if (size > 0 && ::write(out, body, size) != static_cast<ssize_t>(size)) return 1;
+  }
+}
+
+// What the disk takes with nothing else to do: BYTES written past the page
+// cache in 1 MiB writes from memory already filled.
+int RunDiskAlone(const fs::path& file, std::size_t bytes) {
+  const int out = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_DIRECT | O_CLOEXEC, 0644);
+  if (out < 0) return 1;
+  void* memory = std::aligned_alloc(4096, kChunk);
+  std::memset(memory, 0x5a, kChunk);
+  for (std::size_t at = 0; at < bytes; at += kChunk) {
+    if (::pwrite(out, memory, kChunk, static_cast<off_t>(at)) != static_cast<ssize_t>(kChunk))
+      return 1;
+  }
+  std::free(memory);
+  return ::close(out) == 0 ? 0 : 1;
 }
 
 struct Measure {
@@ -124,6 +186,8 @@ int main(int argc, char** argv) {
   if (args.size() == 4 && args[0] == "--child") {
     return RunEngine(args[1], args[2], std::stoi(args[3]));
   }
+  if (args.size() == 3 && args[0] == "--plain") return RunPlainLoop(args[1], args[2]);
+  if (args.size() == 3 && args[0] == "--disk") return RunDiskAlone(args[1], std::stoull(args[2]));
   if (args.size() < 2) {
     std::fprintf(stderr, "usage: bench_transfer URL OUTPUT_FOLDER [PARALLEL] [ROUNDS]\n");
     return 2;
@@ -154,6 +218,15 @@ int main(int argc, char** argv) {
   for (int count : {1, parallel}) {
     cases.push_back({"curl -o /dev/null", count, CurlCommands(url, folder, count, false)});
     cases.push_back({"curl -o file", count, CurlCommands(url, folder, count, true)});
+    std::vector<std::vector<std::string>> plain, disk;
+    for (int i = 0; i < count; ++i) {
+      const std::string name = std::to_string(i) + ".bin";
+      plain.push_back({self, "--plain", url, (folder / ("plain-" + name)).string()});
+      disk.push_back({self, "--disk", (folder / ("disk-" + name)).string(),
+                      std::to_string(static_cast<std::uint64_t>(bytes))});
+    }
+    cases.push_back({"plain loop -o file", count, plain});
+    cases.push_back({"disk alone (direct)", count, disk});
     cases.push_back(
         {"korvid engine", count, {{self, "--child", url, folder.string(), std::to_string(count)}}});
   }
@@ -176,7 +249,8 @@ int main(int argc, char** argv) {
               "CPU-s/GiB", "peak MiB", "ok");
   for (int count : {1, parallel}) {
     const std::vector<Measure>& ceilings = runs["curl -o /dev/null/" + std::to_string(count)];
-    for (const char* name : {"curl -o /dev/null", "curl -o file", "korvid engine"}) {
+    for (const char* name : {"curl -o /dev/null", "curl -o file", "plain loop -o file",
+                             "disk alone (direct)", "korvid engine"}) {
       const std::vector<Measure>& all = runs[std::string(name) + "/" + std::to_string(count)];
       std::vector<double> ratios;
       for (std::size_t r = 0; r < all.size(); ++r) {

@@ -5,28 +5,19 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <string>
+#include <new>
 #include <system_error>
 
 namespace korvid {
 namespace {
 
-int OpenDirect(const char* path) {
-  return ::open(path, O_WRONLY | O_DIRECT | O_CLOEXEC);
-}
-
-long PwriteDirect(int fd, const void* data, std::size_t size, std::int64_t offset) {
+long WriteAt(int fd, const void* data, std::size_t size, std::int64_t offset) {
   return ::pwrite(fd, data, size, offset);
 }
 
-constexpr std::size_t AlignDown(std::size_t at) {
-  return at / FileWriter::kBlockBytes * FileWriter::kBlockBytes;
-}
-
-constexpr std::size_t AlignUp(std::size_t at) {
-  return AlignDown(at + FileWriter::kBlockBytes - 1);
+int SyncData(int fd) {
+  return ::fdatasync(fd);
 }
 
 }  // namespace
@@ -36,42 +27,32 @@ FileWriter::~FileWriter() {
 }
 
 bool FileWriter::Start(int fd, std::int64_t offset, bool regularFile) {
-  if (m_io.openDirect == nullptr) m_io.openDirect = OpenDirect;
-  if (m_io.pwriteDirect == nullptr) m_io.pwriteDirect = PwriteDirect;
+  if (m_io.writeAt == nullptr) m_io.writeAt = WriteAt;
+  if (m_io.syncData == nullptr) m_io.syncData = SyncData;
   m_fd = fd;
   m_positional = regularFile;
-  m_end = offset;
-  // Opened again through the descriptor: the path may name another file by now.
-  if (regularFile) m_directFd = m_io.openDirect(("/proc/self/fd/" + std::to_string(fd)).c_str());
+  m_start = m_end = offset;
   for (std::size_t i = 0; i < kBufferCount; ++i) {
     Buffer buffer;
     // Untouched pages of a buffer cost no memory: a slow transfer uses one.
-    buffer.memory = {static_cast<char*>(std::aligned_alloc(kBlockBytes, kBufferBytes)), std::free};
+    buffer.memory.reset(new (std::nothrow) char[kBufferBytes]);
     if (!buffer.memory) break;
     m_free.push_back(std::move(buffer));
   }
   if (m_free.empty()) {
-    Abandon();
+    m_finished = true;
     return false;
   }
   m_filling = std::move(m_free.back());
   m_free.pop_back();
-  const auto base = static_cast<std::int64_t>(AlignDown(static_cast<std::size_t>(offset)));
-  m_filling.base = base;
-  m_filling.begin = m_filling.end = static_cast<std::size_t>(offset - base);
+  m_filling.base = offset;
   try {
     m_thread = std::thread(&FileWriter::Run, this);
   } catch (const std::system_error&) {
-    Abandon();
+    m_finished = true;
     return false;
   }
   return true;
-}
-
-void FileWriter::Abandon() {
-  m_finished = true;
-  if (m_directFd >= 0) ::close(m_directFd);
-  m_directFd = -1;
 }
 
 bool FileWriter::Append(const char* data, std::size_t size) {
@@ -101,7 +82,7 @@ bool FileWriter::Submit(std::unique_lock<std::mutex>& lock) {
   m_filling = std::move(m_free.back());
   m_free.pop_back();
   m_filling.base = next;
-  m_filling.begin = m_filling.end = 0;
+  m_filling.end = 0;
   return true;
 }
 
@@ -110,13 +91,26 @@ bool FileWriter::Finish() {
   m_finished = true;
   {
     std::lock_guard guard(m_mutex);
-    if (m_filling.memory && m_filling.end > m_filling.begin) m_full.push_back(std::move(m_filling));
+    if (m_filling.memory && m_filling.end > 0) m_full.push_back(std::move(m_filling));
     m_closing = true;
   }
   m_changed.notify_all();
   if (m_thread.joinable()) m_thread.join();
-  if (m_directFd >= 0) ::close(m_directFd);
+  if (!m_failed && m_positional && !Flush()) {
+    m_failed = true;
+    m_systemError = errno;
+    m_end = m_start;
+  }
   return !m_failed;
+}
+
+// A file system that offers no flush for the file (EINVAL) has nothing to wait for.
+bool FileWriter::Flush() {
+  if (m_end == m_start) return true;
+  const int result = m_io.syncData(m_fd);
+  if (result != 0 && errno != EINVAL) return false;
+  LeaveCache(m_start, m_end);
+  return true;
 }
 
 void FileWriter::Run() {
@@ -142,23 +136,12 @@ void FileWriter::Run() {
 }
 
 bool FileWriter::WriteBuffer(const Buffer& buffer) {
-  const char* memory = buffer.memory.get();
-  const auto at = [&buffer](std::size_t index) {
-    return buffer.base + static_cast<std::int64_t>(index);
-  };
-  const std::size_t head = std::min(AlignUp(buffer.begin), buffer.end);
-  const std::size_t tail = std::max(AlignDown(buffer.end), head);
-  if (!m_positional || m_directFd < 0 || m_directRefused || head == tail) {
-    return WriteCached(memory + buffer.begin, buffer.end - buffer.begin, at(buffer.begin));
-  }
-  return WriteCached(memory + buffer.begin, head - buffer.begin, at(buffer.begin)) &&
-         WriteDirect(memory + head, tail - head, at(head)) &&
-         WriteCached(memory + tail, buffer.end - tail, at(tail));
-}
-
-bool FileWriter::WriteCached(const char* data, std::size_t size, std::int64_t offset) {
+  const char* data = buffer.memory.get();
+  std::size_t size = buffer.end;
+  std::int64_t offset = buffer.base;
   while (size > 0) {
-    const ssize_t n = m_positional ? ::pwrite(m_fd, data, size, offset) : ::write(m_fd, data, size);
+    const long n =
+        m_positional ? m_io.writeAt(m_fd, data, size, offset) : ::write(m_fd, data, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = EIO;
@@ -168,25 +151,19 @@ bool FileWriter::WriteCached(const char* data, std::size_t size, std::int64_t of
     size -= static_cast<std::size_t>(n);
     offset += n;
   }
+  if (!m_positional) return true;
+  // Hints only: a file system that ignores them costs nothing but the cache.
+  const auto length = static_cast<off_t>(buffer.end);
+  ::sync_file_range(m_fd, buffer.base, length, SYNC_FILE_RANGE_WRITE);
+  LeaveCache(buffer.base - kDropBehindBytes, offset - kDropBehindBytes);
+  LeaveCache(buffer.base - 4 * kDropBehindBytes, offset - 4 * kDropBehindBytes);
   return true;
 }
 
-// A file system may refuse direct writes only when they come; the rest of
-// the file then goes through the cache. A short write leaves an unaligned
-// remainder, which the cache takes too.
-bool FileWriter::WriteDirect(const char* data, std::size_t size, std::int64_t offset) {
-  while (size > 0 && !m_directRefused) {
-    const long n = m_io.pwriteDirect(m_directFd, data, size, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EINVAL) m_directRefused = true;
-    if (n < 0 && !m_directRefused) return false;
-    if (n <= 0 || static_cast<std::size_t>(n) != size) {
-      const std::size_t done = n > 0 ? static_cast<std::size_t>(n) : 0;
-      return WriteCached(data + done, size - done, offset + static_cast<std::int64_t>(done));
-    }
-    size = 0;
-  }
-  return size == 0 || WriteCached(data, size, offset);
+// Drops the clean pages of [from, to); pages still being written stay.
+void FileWriter::LeaveCache(std::int64_t from, std::int64_t to) const {
+  from = std::max(from, m_start);
+  if (to > from) ::posix_fadvise(m_fd, from, to - from, POSIX_FADV_DONTNEED);
 }
 
 }  // namespace korvid

@@ -12,22 +12,26 @@
 namespace korvid {
 
 // Writes a stream of bytes to an open file on a thread of its own, so the
-// next bytes can be received while the last are written. A regular file is
-// written past the page cache (O_DIRECT) where the file system allows it: a
-// cache filled with gigabytes of video costs more than the disk itself, and
-// evicts what other programs use. The unaligned head and tail of the range go
-// through the cache; a file system that refuses direct writes gets them all
-// that way. Any other target (/dev/null, a pipe) is written in order.
+// next bytes can be received while the last are written, in large writes.
+// A regular file is written through the page cache but not left in it: each
+// write starts its own writeback at once, and what lies well behind is dropped
+// from the cache, so a download of gigabytes neither waits for a burst of
+// writeback at the end nor evicts what other programs use, and the cache's
+// pages are reused warm. Finish waits until the bytes are on the disk: a
+// write the disk later refuses must not read as a finished file. Any other
+// target (/dev/null, a pipe) is written in order and nothing more.
 class FileWriter {
  public:
-  static constexpr std::size_t kBlockBytes = 4096;
   static constexpr std::size_t kBufferBytes = 1024 * 1024;
   static constexpr std::size_t kBufferCount = 4;
+  // Written bytes this far behind the newest are dropped from the cache, and
+  // again four times as far behind when they were still being written out.
+  static constexpr std::int64_t kDropBehindBytes = 32 * 1024 * 1024;
 
-  // Hooks for tests: the direct descriptor's open and write.
+  // Hooks for tests: the positional write and the final flush.
   struct Io {
-    int (*openDirect)(const char* path) = nullptr;
-    long (*pwriteDirect)(int fd, const void* data, std::size_t size, std::int64_t offset) = nullptr;
+    long (*writeAt)(int fd, const void* data, std::size_t size, std::int64_t offset) = nullptr;
+    int (*syncData)(int fd) = nullptr;
   };
 
   FileWriter() = default;
@@ -43,36 +47,33 @@ class FileWriter {
   // Copies the bytes in, waiting while every buffer is full. False once a
   // write has failed: later bytes are dropped.
   [[nodiscard]] bool Append(const char* data, std::size_t size);
-  // Writes everything held and waits; false when any write failed.
+  // Writes everything held, flushes a regular file to the disk and waits;
+  // false when any write or the flush failed.
   [[nodiscard]] bool Finish();
 
   // After Finish: the end of what is in the file, and errno of a failure.
+  // A failed flush trusts none of this run's bytes: the end is the offset.
   [[nodiscard]] std::int64_t End() const { return m_end; }
   [[nodiscard]] int SystemError() const { return m_systemError; }
-  // After Finish: the file system took direct writes (or was never offered one).
-  [[nodiscard]] bool WritesDirect() const { return m_directFd >= 0 && !m_directRefused; }
 
  private:
   struct Buffer {
-    std::unique_ptr<char, void (*)(void*)> memory{nullptr, nullptr};
-    std::int64_t base = 0;  // file offset of memory[0], a block boundary
-    std::size_t begin = 0;  // first byte held
+    std::unique_ptr<char[]> memory;
+    std::int64_t base = 0;  // file offset of memory[0]
     std::size_t end = 0;    // one past the last byte held
   };
 
   void Run();
-  void Abandon();  // a Start that failed
   [[nodiscard]] bool WriteBuffer(const Buffer& buffer);
-  [[nodiscard]] bool WriteCached(const char* data, std::size_t size, std::int64_t offset);
-  [[nodiscard]] bool WriteDirect(const char* data, std::size_t size, std::int64_t offset);
+  void LeaveCache(std::int64_t from, std::int64_t to) const;
+  [[nodiscard]] bool Flush();
   // Hands the filling buffer to the thread; false once a write failed.
   [[nodiscard]] bool Submit(std::unique_lock<std::mutex>& lock);
 
   Io m_io;
   int m_fd = -1;
-  int m_directFd = -1;
-  bool m_directRefused = false;  // the writer thread's
-  bool m_positional = false;     // a regular file: pwrite at offsets
+  bool m_positional = false;  // a regular file: pwrite at offsets
+  std::int64_t m_start = 0;
   std::thread m_thread;
 
   std::mutex m_mutex;

@@ -107,11 +107,12 @@ struct TransferOutcome {
 // followed. The file is opened when the first body bytes arrive; a 200 answer
 // writes it from offset 0, a 206 answer for exactly N (with the expected
 // identity) keeps its first N bytes and continues there. The body is written
-// by a FileWriter, on a thread of its own and past the page cache, in a few
-// fixed buffers, so receiving never waits for the disk and memory stays the
-// same whatever the file size. A regular file is cut to the received length
-// at the end; any other target (/dev/null, a pipe) is only written. Nothing is
-// retried: see ResumableDownload. One object serves one transfer.
+// by a FileWriter, on a thread of its own and not kept in the page cache, in a
+// few fixed buffers, so receiving never waits for the disk and memory stays the
+// same whatever the file size; the transfer ends when the bytes are on the
+// disk. A regular file is cut to the received length at the end; any other
+// target (/dev/null, a pipe) is only written. Nothing is retried: see
+// ResumableDownload. One object serves one transfer.
 class StreamDownloader {
  public:
   static constexpr std::string_view kDefaultAgent = kStreamAgent;
