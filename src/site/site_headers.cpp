@@ -144,6 +144,12 @@ VisitorCookies VisitorCookieStore::Known() {
   return stored;
 }
 
+void VisitorCookieStore::Forget() {
+  std::lock_guard lock(m_mutex);
+  m_cookies.reset();
+  m_lastAsked.reset();
+}
+
 VisitorCookieStore& VisitorCookieStore::Shared() {
   static VisitorCookieStore store;
   return store;

@@ -78,6 +78,10 @@ class VisitorCookieStore {
   // The cookies this store holds or the file keeps, never asking the site.
   [[nodiscard]] VisitorCookies Known();
 
+  // Drops what this store holds and when it last asked: the next Get reads
+  // the file and may ask at once. For a process that changes sites (tests).
+  void Forget();
+
   [[nodiscard]] static VisitorCookieStore& Shared();
 
  private:

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "net/site_hosts.h"
+#include "site/site_headers.h"
 #include "support/fakesite/fake_site.h"
 
 namespace korvid::test {
@@ -18,6 +19,8 @@ class FakeSiteTest : public ::testing::Test {
     const std::string base = m_site.BaseUrl();
     m_savedHosts = CurrentSiteHosts();
     SetCurrentSiteHosts(SiteHosts{base, base, base, base, base});
+    // A new site: nothing learnt from an earlier one carries over.
+    VisitorCookieStore::Shared().Forget();
   }
   void TearDown() override {
     SetCurrentSiteHosts(m_savedHosts);
