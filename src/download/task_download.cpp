@@ -301,9 +301,14 @@ TaskDownloadEnd DownloadOneTask(AppState& state, DownloadEngine& engine,
   std::vector<std::string> urls{choice.url};
   urls.insert(urls.end(), choice.backups.begin(), choice.backups.end());
   // Asked before the list lock is taken: no request runs under it.
-  const bool halfOnDisk = AlreadyComplete(layout.media, urls, headerBlock);
-  const bool present = halfOnDisk || MergedFileExists(layout.media, choice.suffix);
-  if (!present && waitForSlot && !waitForSlot()) return PutBack(state, row, text, queuedSeq);
+  bool halfOnDisk = AlreadyComplete(layout.media, urls, headerBlock);
+  bool present = halfOnDisk || MergedFileExists(layout.media, choice.suffix);
+  if (!present && waitForSlot) {
+    if (!waitForSlot()) return PutBack(state, row, text, queuedSeq);
+    // Another task for the same video may have finished the file meanwhile.
+    halfOnDisk = AlreadyComplete(layout.media, urls, headerBlock);
+    present = halfOnDisk || MergedFileExists(layout.media, choice.suffix);
+  }
   const std::lock_guard held(state.ListLock());
   TaskList& list = state.Tasks();
   if (IsSetAside(list, row) || list.QueuedSeq(row) != queuedSeq) {

@@ -530,9 +530,10 @@ TEST_F(TaskDownloadTest, LicensedEpisodesEndInTheSeasonFolderOrWithTheirRefusal)
 }
 
 // A task prepared ahead waits for a slot as "等待中" (what the task store
-// keeps); whatever happened to its row meanwhile decides whether it starts.
+// keeps); whatever happened to its row or its file meanwhile decides whether
+// it starts.
 TEST_F(TaskDownloadTest, ATaskPreparedAheadStartsOnlyIfItsRowStillWaits) {
-  enum class Meanwhile { kNothing, kPause, kCancel, kPauseAndContinue, kRunEnds };
+  enum class Meanwhile { kNothing, kPause, kCancel, kPauseAndContinue, kRunEnds, kFileFinished };
   struct Case {
     const char* name;
     Meanwhile meanwhile;
@@ -561,8 +562,14 @@ TEST_F(TaskDownloadTest, ATaskPreparedAheadStartsOnlyIfItsRowStillWaits) {
        .end = TaskDownloadEnd::kPutBack,
        .state = std::string(kStateWaiting),
        .queued = 1},
+      // Another task for the same video finished it: not fetched again.
+      {.name = "the file finished by another task",
+       .meanwhile = Meanwhile::kFileFinished,
+       .end = TaskDownloadEnd::kExisting,
+       .state = std::string(kStateExisting)},
   };
   m_controls.SetText(kDownloadPathBox, (m_sandbox / "library").string());
+  const fs::path media = m_sandbox / "library" / "单页视频 A一 BC" / "唯一的一集S1E1.mp4";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::error_code ec;
@@ -596,6 +603,11 @@ TEST_F(TaskDownloadTest, ATaskPreparedAheadStartsOnlyIfItsRowStillWaits) {
           EXPECT_EQ(actions.Pause(row), 1);
           EXPECT_EQ(actions.Continue(row), 1);
           break;
+        case Meanwhile::kFileFinished:
+          EXPECT_TRUE(m_sandbox.WriteFile(fs::relative(media, m_sandbox.Path()),
+                                          m_site.MediaBytes(fakesite::MediaKind::Progressive)));
+          m_site.ClearRequests();
+          break;
       }
       return c.meanwhile != Meanwhile::kRunEnds;
     };
@@ -607,8 +619,11 @@ TEST_F(TaskDownloadTest, ATaskPreparedAheadStartsOnlyIfItsRowStillWaits) {
     if (c.queued > 0) {
       EXPECT_EQ(app.Tasks().QueuedRecord(1), record);
     }
-    const fs::path media = m_sandbox / "library" / "单页视频 A一 BC" / "唯一的一集S1E1.mp4";
-    EXPECT_EQ(fs::exists(media), c.end == TaskDownloadEnd::kStarted);
+    EXPECT_EQ(fs::exists(media),
+              c.end == TaskDownloadEnd::kStarted || c.end == TaskDownloadEnd::kExisting);
+    if (c.meanwhile == Meanwhile::kFileFinished) {
+      EXPECT_EQ(RequestCount("/media/progressive/35306865841-1-1.mp4"), 1) << "the size check only";
+    }
   }
 }
 
